@@ -1,0 +1,176 @@
+#include "cli.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <error.h>
+#include <getopt.h>
+#include <unistd.h>
+
+char opt_blankrecspass;
+char opt_blankrecisfield;
+char opt_headerproc;
+char opt_headeromit;
+char opt_queryfieldname;
+char opt_terminatecr;
+char opt_terminatezero;
+const char *opt_recterminator = "\n";
+const char *opt_fieldnamestr = "";
+
+const char *const STDIN_NAME = "standard input";
+
+namespace {
+
+const cli_program *program;
+bool seen[256];
+int out_errno; // errno of the last failed write to standard output
+
+// The common pairs, refused when both letters have their common meaning.
+const cli_pair common_pairs[] = {{'b', '1'}, {'h', 'o'}, {'h', 'Q'}, {'t', 'z'}, {0, 0}};
+
+bool is_common(char c) { return c != '\0' && strchr(program->common, c) != nullptr; }
+
+[[noreturn]] void refuse_pair(const cli_pair &p) {
+    if (p.message) fatalf(0, "%s", p.message);
+    fatalf(0, "Error: -%c and -%c options not compatible!", p.a, p.b);
+}
+
+void check_pairs(const cli_pair *pairs, char c, bool common) {
+    for (const cli_pair *p = pairs; p && p->a; p++) {
+        if (common && !(is_common(p->a) && is_common(p->b))) continue;
+        if (c == p->b && seen[(unsigned char)p->a]) refuse_pair(*p);
+        if (!p->directed && c == p->a && seen[(unsigned char)p->b]) refuse_pair(*p);
+    }
+}
+
+void set_common(char c) {
+    switch (c) {
+    case 'b': opt_blankrecspass = 1; break;
+    case '1': opt_blankrecisfield = 1; break;
+    case 'h': opt_headerproc = 1; break;
+    case 'o': opt_headeromit = 1; break;
+    case 'Q': opt_queryfieldname = 1; break;
+    case 't':
+        opt_terminatecr = 1;
+        opt_recterminator = "\r\n";
+        break;
+    case 'z': opt_terminatezero = 1; break;
+    }
+}
+
+} // namespace
+
+void cli_begin(const cli_program *prog, int argc, char **argv) {
+    program = prog;
+    if (argc > 1 && strcmp(argv[1], "--help") == 0) cli_usage_exit();
+    // A large output buffer, unless a person is watching.
+    if (!isatty(STDOUT_FILENO)) setvbuf(stdout, nullptr, _IOFBF, 1 << 17);
+}
+
+int cli_next_option(int argc, char **argv) {
+    for (;;) {
+        int c = getopt(argc, argv, program->optstring);
+        if (c == -1) return -1;
+        if (c == '?' || c == ':') cli_try_exit();
+        check_pairs(common_pairs, (char)c, true);
+        check_pairs(program->pairs, (char)c, false);
+        seen[(unsigned char)c] = true;
+        if (!is_common((char)c)) return c;
+        set_common((char)c);
+    }
+}
+
+bool cli_seen(char c) { return seen[(unsigned char)c]; }
+
+void cli_usage_exit(void) {
+    program->print_usage();
+    exit(1);
+}
+
+void cli_try_exit(void) {
+    fprintf(stderr, "Try '%s --help' for more information.\n", program->name);
+    exit(1);
+}
+
+int intstrconv(const char *str, const char *name, int min, int max) {
+    char reason[51] = "";
+    char *end;
+    errno = 0;
+    long v = strtol(str, &end, 10);
+    if (errno == ERANGE || (v == 0 && errno == EINVAL) || v < INT_MIN || v > INT_MAX)
+        snprintf(reason, sizeof reason, "invalid/out-of-range");
+    else if (end == str)
+        snprintf(reason, sizeof reason, "does not represent an integer");
+    else if (*end != '\0')
+        snprintf(reason, sizeof reason, "includes non-digits");
+    else if ((int)v < min)
+        snprintf(reason, sizeof reason, "must be >= %d", min);
+    else if (max != INT_MAX && (int)v > max)
+        snprintf(reason, sizeof reason, "must be <= %d", max);
+    if (reason[0]) fatalf(0, "Invalid value for %s: %s (%s)", name, str, reason);
+    return (int)v;
+}
+
+int fieldname2fieldnum(const char *name, int numfields, char **fields) {
+    if (numfields >= 1 && strcmp(fields[numfields - 1], name) == 0) return numfields;
+    size_t len = strlen(name);
+    for (int i = 0; i + 1 < numfields; i++) {
+        size_t flen = (size_t)(fields[i + 1] - fields[i] - 1);
+        if (flen == len && memcmp(fields[i], name, len) == 0) return i + 1;
+    }
+    fatalf(0, "ERROR: FIELD name '%s' not found in header", name);
+}
+
+FILE *open_csvfile(const char *path) {
+    FILE *fp = fopen(path, "r");
+    if (!fp) {
+        error(0, errno, "ERROR: failed opening CSVFILE '%s'", path);
+        return nullptr;
+    }
+    setvbuf(fp, nullptr, _IOFBF, 1 << 16);
+    return fp;
+}
+
+FILE *open_input_or_exit(const char *path, const char **name) {
+    if (!path) {
+        *name = STDIN_NAME;
+        return stdin;
+    }
+    *name = path;
+    FILE *fp = open_csvfile(path);
+    if (!fp) fatal_exit();
+    return fp;
+}
+
+void out_bytes(const char *p, size_t n) {
+    if (fwrite_unlocked(p, 1, n, stdout) != n) out_errno = errno;
+}
+
+void out_str(const char *s) { out_bytes(s, strlen(s)); }
+
+void out_char(char c) {
+    if (putc_unlocked(c, stdout) == EOF) out_errno = errno;
+}
+
+void out_terminator(void) {
+    if (opt_terminatezero)
+        out_char('\0');
+    else
+        out_str(opt_recterminator);
+}
+
+void out_record(const char *text, size_t n) {
+    out_bytes(text, n);
+    out_terminator();
+}
+
+void errcheck_stdout_exit(void) {
+    if (ferror(stdout))
+        fatalf(out_errno ? out_errno : errno, "Error: failed writing output to standard output");
+}
+
+void cli_exit(int status) {
+    if (fflush(stdout) != 0) out_errno = errno;
+    errcheck_stdout_exit();
+    exit(status);
+}

@@ -1,0 +1,95 @@
+// The command-line front end shared by every program: "--help", option parsing with the "Try"
+// line, exclusive option pairs, the common option letters, integer operands, header field
+// names, opening inputs, writing records and the final output check.
+//
+// A program declares a cli_program (its name, option letters, which letters have the common
+// meaning, its own exclusive pairs and its print_usage), then:
+//
+//     cli_begin(&prog, argc, argv);
+//     int c;
+//     while ((c = cli_next_option(argc, argv)) != -1)
+//         switch (c) { ...its own letters... }
+//     ...operands from optind...
+//     cli_exit(status);
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <cstdio>
+#include <getopt.h> // optind, optarg for the programs
+
+#include "libcsv.h"
+
+// Two options that exclude each other. The message defaults to
+// "Error: -A and -B options not compatible!". With directed set, the pair is refused only when
+// b comes after a (for programs that give a pair two messages, one per order).
+struct cli_pair {
+    char a;
+    char b;
+    const char *message = nullptr;
+    bool directed = false;
+};
+
+struct cli_program {
+    const char *name;      // fixed program name, used in the "Try" line
+    const char *optstring; // getopt letters
+    const char *common;    // letters among "b1hoQtz" that have their common meaning
+    const cli_pair *pairs; // the program's own exclusive pairs, ending with {0, 0}; may be null
+    void (*print_usage)(void);
+};
+
+// Options with their common meaning (set by cli_next_option for letters in `common`).
+extern char opt_blankrecspass;        // -b: blank records written as empty records
+extern char opt_blankrecisfield;      // -1: a blank record is one empty field
+extern char opt_headerproc;           // -h: the first record is processed like the others
+extern char opt_headeromit;           // -o: the first record is neither processed nor written
+extern char opt_queryfieldname;       // -Q: the FIELD operand is a header field name
+extern char opt_terminatecr;          // -t: output records end with CR LF
+extern char opt_terminatezero;        // -z: output records end with a NUL byte
+extern const char *opt_recterminator; // "\n", or "\r\n" after -t
+extern const char *opt_fieldnamestr;  // the -Q field name ("" until set)
+
+extern const char *const STDIN_NAME; // "standard input"
+
+// "--help" as the first argument: usage, exit 1. Also sets up the output buffer.
+void cli_begin(const cli_program *prog, int argc, char **argv);
+// The next option letter that is the program's own, or -1 at the end of the options. Unknown
+// letters and missing arguments end the program with the "Try" line; exclusive pairs end it
+// with their message; common letters are handled here and not returned.
+int cli_next_option(int argc, char **argv);
+// Whether option letter c has been seen so far.
+bool cli_seen(char c);
+// The usage text, then exit 1 (a wrong number of operands).
+[[noreturn]] void cli_usage_exit(void);
+// The "Try" line, then exit 1.
+[[noreturn]] void cli_try_exit(void);
+
+// strtol-based integer argument check: "Invalid value for NAME: TEXT (reason)" on failure.
+// max INT_MAX means no upper bound. Values outside int are "invalid/out-of-range".
+int intstrconv(const char *str, const char *name, int min = 1, int max = INT_MAX);
+// The 1-based number of the header field equal to name (the last field tried first), or
+// "ERROR: FIELD name '%s' not found in header".
+int fieldname2fieldnum(const char *name, int numfields, char **fields);
+
+// Opens a CSVFILE operand for reading; on failure prints
+// "ERROR: failed opening CSVFILE '%s'" with the system error and returns null.
+FILE *open_csvfile(const char *path);
+// open_csvfile, or standard input for a null path; failure is fatal. *name gets the name
+// to use in messages.
+FILE *open_input_or_exit(const char *path, const char **name);
+
+// Output through standard output's buffer. The writers remember the error of a failed write
+// for the output check.
+void out_bytes(const char *p, size_t n);
+void out_str(const char *s);
+void out_char(char c);
+// The record terminator: a NUL under -z, else opt_recterminator.
+void out_terminator(void);
+// A record text of n bytes (NUL bytes included) and its terminator.
+void out_record(const char *text, size_t n);
+
+// "Error: failed writing output to standard output" and a fatal exit when standard output
+// has an error.
+void errcheck_stdout_exit(void);
+// Flush standard output, check it, and exit with status (1 if the output failed).
+[[noreturn]] void cli_exit(int status);

@@ -1,0 +1,214 @@
+// Field quoting, unquoting and cleaning. A field is quoted when its first and last bytes are
+// double quotes (a lone double quote counts), unquoted when neither is, and invalid when only
+// one is. Results that do not fit a field buffer are fatal.
+#include "libcsv.h"
+
+#include <cstring>
+#include <error.h>
+
+namespace {
+
+char quote_buf[MAX_FIELD_LENGTH];
+char unquote_buf[MAX_FIELD_LENGTH];
+char unquote_embeds_buf[MAX_FIELD_LENGTH];
+char clean_buf[MAX_FIELD_LENGTH];
+char clean_embeds_buf[MAX_FIELD_LENGTH];
+
+enum Quoting { UNQUOTED, QUOTED, INVALID };
+
+Quoting quoting(const char *f, size_t n) {
+    if (n == 0) return UNQUOTED;
+    bool first = f[0] == '"', last = f[n - 1] == '"';
+    if (first && last) return QUOTED;
+    if (first || last) return INVALID;
+    return UNQUOTED;
+}
+
+[[noreturn]] void field_too_long() {
+    fatalf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
+}
+
+void invalid_quoting(const char *f, char verbose) {
+    if (verbose) error(0, 0, "ERROR: invalid field quoting:\n  %s", f);
+}
+
+// Writes bytes into a field buffer, refusing to pass its end.
+struct Out {
+    char *buf;
+    size_t n = 0;
+    size_t cap; // bytes that may be written before the NUL
+    explicit Out(char *b, size_t c = MAX_FIELD_LENGTH - 1) : buf(b), cap(c) {}
+    void put(char c) {
+        if (n == cap) field_too_long();
+        buf[n++] = c;
+    }
+    void put(const char *s, size_t len) {
+        if (len > cap - n) field_too_long();
+        memcpy(buf + n, s, len);
+        n += len;
+    }
+    const char *done() {
+        buf[n] = '\0';
+        return buf;
+    }
+};
+
+// The value of a quoted field of length n: its inner bytes with each doubled quote written
+// once. With embeds, LF and CR become their markers.
+const char *unquote_into(Out &out, const char *f, size_t n, bool embeds) {
+    if (n <= 2) return out.done();
+    const char *end = f + n - 1;
+    for (const char *p = f + 1; p < end; p++) {
+        char c = *p;
+        if (c == '"' && p + 1 < end && p[1] == '"') p++;
+        if (embeds && c == '\n')
+            out.put("<LF>", 4);
+        else if (embeds && c == '\r')
+            out.put("<CR>", 4);
+        else
+            out.put(c);
+    }
+    return out.done();
+}
+
+const char *copy_into(Out &out, const char *f, size_t n) {
+    out.put(f, n);
+    return out.done();
+}
+
+// Copy with line breaks made visible.
+const char *copy_embeds_into(Out &out, const char *f, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        if (f[i] == '\n')
+            out.put("<LF>", 4);
+        else if (f[i] == '\r')
+            out.put("<CR>", 4);
+        else
+            out.put(f[i]);
+    }
+    return out.done();
+}
+
+bool inner_has(const char *f, size_t n, const char *set) {
+    for (size_t i = 1; i + 1 < n; i++)
+        if (strchr(set, f[i]) && f[i] != '\0') return true;
+    return false;
+}
+
+} // namespace
+
+const char *csv_field_quote(const char *field) {
+    size_t n = strlen(field);
+    // The quoted result may take at most MAX_FIELD_LENGTH - 2 bytes, quotes included.
+    Out out(quote_buf, MAX_FIELD_LENGTH - 2);
+    if (quoting(field, n) == QUOTED) return copy_into(out, field, n);
+    out.put('"');
+    for (const char *p = field; *p; p++) {
+        if (*p == '"') out.put('"');
+        out.put(*p);
+    }
+    out.put('"');
+    return out.done();
+}
+
+const char *csv_field_unquote(const char *field, char verbose) {
+    size_t n = strlen(field);
+    Out out(unquote_buf);
+    switch (quoting(field, n)) {
+    case INVALID:
+        invalid_quoting(field, verbose);
+        return nullptr;
+    case UNQUOTED:
+        return copy_into(out, field, n);
+    case QUOTED:
+        break;
+    }
+    return unquote_into(out, field, n, false);
+}
+
+int csv_field_unquote_inplace(char *field, char verbose) {
+    size_t n = strlen(field);
+    switch (quoting(field, n)) {
+    case INVALID:
+        invalid_quoting(field, verbose);
+        return -1;
+    case UNQUOTED:
+        return 0;
+    case QUOTED:
+        break;
+    }
+    // The value is never longer than the field, so it can be written over it.
+    Out out(field, n);
+    unquote_into(out, field, n, false);
+    return 1;
+}
+
+const char *csv_field_unquote_and_replace_embeds(const char *field, char verbose) {
+    size_t n = strlen(field);
+    Out out(unquote_embeds_buf);
+    switch (quoting(field, n)) {
+    case INVALID:
+        invalid_quoting(field, verbose);
+        return nullptr;
+    case UNQUOTED:
+        return copy_into(out, field, n);
+    case QUOTED:
+        break;
+    }
+    return unquote_into(out, field, n, true);
+}
+
+const char *csv_field_clean(const char *field, char verbose) {
+    size_t n = strlen(field);
+    Out out(clean_buf);
+    switch (quoting(field, n)) {
+    case INVALID:
+        invalid_quoting(field, verbose);
+        return nullptr;
+    case UNQUOTED:
+        return copy_into(out, field, n);
+    case QUOTED:
+        break;
+    }
+    if (n <= 2) return out.done();
+    if (inner_has(field, n, ",\"\r\n")) return copy_into(out, field, n);
+    return copy_into(out, field + 1, n - 2);
+}
+
+int csv_field_clean_inplace(char *field, char verbose) {
+    size_t n = strlen(field);
+    switch (quoting(field, n)) {
+    case INVALID:
+        if (verbose) error(0, 0, "ERROR: invalid field quoting: %s", field);
+        return -1;
+    case UNQUOTED:
+        return 0;
+    case QUOTED:
+        break;
+    }
+    if (n <= 2) {
+        field[0] = '\0';
+        return 1;
+    }
+    if (inner_has(field, n, ",\"\r\n")) return 0;
+    memmove(field, field + 1, n - 2);
+    field[n - 2] = '\0';
+    return 1;
+}
+
+const char *csv_field_clean_and_replace_embeds(const char *field, char verbose) {
+    size_t n = strlen(field);
+    Out out(clean_embeds_buf);
+    switch (quoting(field, n)) {
+    case INVALID:
+        invalid_quoting(field, verbose);
+        return nullptr;
+    case UNQUOTED:
+        return copy_into(out, field, n);
+    case QUOTED:
+        break;
+    }
+    if (n <= 2) return out.done();
+    if (inner_has(field, n, ",\"")) return copy_embeds_into(out, field, n);
+    return copy_embeds_into(out, field + 1, n - 2);
+}

@@ -1,0 +1,402 @@
+// Stream readers: the one record machine behind csv_record_read, the parse/split/get-field
+// family, the record skipper and the DSV readers. They differ only in what they store (the
+// raw text, the text and its field-start table, or nothing) and in the separator byte.
+#include "libcsv.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <error.h>
+
+namespace {
+
+enum Mode { RAW, PARSE, SKIP };
+enum Result { R_READERR = -2, R_SYNTAX = -1, R_EOF = 0, R_RECORD = 1 };
+
+char raw_buf[MAX_RECORD_LENGTH];
+int raw_len;
+
+char parse_buf[MAX_RECORD_LENGTH];
+char *parse_table[MAX_FIELDS];
+int parse_len;
+
+char dsv_buf[MAX_RECORD_LENGTH];
+char *dsv_table[MAX_FIELDS];
+int dsv_len;
+
+char getfield_buf[MAX_FIELD_LENGTH];
+int getfield_len;
+
+int read_errno; // errno of the last failed byte read
+
+// The syntax reporters; called only when the verbose flag is set.
+void error_double_quote_in_unquoted(int recnum, int fieldnum) {
+    error(0, 0, "ERROR: record #%d, field #%d: double-quote in unquoted field", recnum, fieldnum);
+}
+void error_max_fields(int recnum) {
+    error(0, 0, "ERROR: record #%d: number of fields exceeded MAX_FIELDS (%d)", recnum, MAX_FIELDS);
+}
+void error_quoted_field_not_closed(int recnum, int fieldnum) {
+    error(0, 0, "ERROR: record #%d, field #%d: quoted field not closed by double quote", recnum,
+          fieldnum);
+}
+void error_unembedded_cr(int recnum) {
+    error(0, 0, "ERROR: record #%d: carriage return not in quoted field", recnum);
+}
+void error_unescaped_double_quote(int recnum, int fieldnum) {
+    error(0, 0, "ERROR: record #%d, field #%d: unescaped double quote char in quoted field",
+          recnum, fieldnum);
+}
+void error_max_record_length(int recnum) {
+    error(0, 0, "ERROR: record #%d: record length exceeded MAX_RECORD_LENGTH (%d)", recnum,
+          MAX_RECORD_LENGTH);
+}
+
+// The record machine. Reads one record from fp, one byte at a time through the stream's own
+// buffer, and never pushes a byte back. RAW and PARSE store the record text in buf (at most
+// MAX_RECORD_LENGTH - 1 bytes, then a NUL); PARSE also enters each field's start in table (at
+// most MAX_FIELDS); SKIP stores nothing and checks no limit. A separator inside a quoted field
+// is data; outside, the separator is tested before CR, double quote and LF.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-label" // SKIP and RAW never reach some labels
+template <Mode M>
+int base_read_record(FILE *fp, const char sep, int recnum, char verbose, char *buf,
+                     char **table, int *len_out, int *count_out) {
+    int pos = 0;      // bytes stored
+    int nseps = 0;    // separators outside quoted fields
+    int nentered = 0; // PARSE: field starts entered in the table
+    int fstart = 0;   // PARSE: offset of the current field
+    int c;
+
+// Store one byte of record text; the byte that would land at offset 65535 is an error.
+#define STORE(ch)                                                                              \
+    do {                                                                                       \
+        if constexpr (M != SKIP) {                                                             \
+            if (pos == MAX_RECORD_LENGTH - 1) goto too_long;                                   \
+            buf[pos++] = (char)(ch);                                                           \
+        }                                                                                      \
+    } while (0)
+// A field ended: enter its start, refusing a 513th field.
+#define FIELD_END()                                                                            \
+    do {                                                                                       \
+        if constexpr (M == PARSE) {                                                            \
+            if (nentered == MAX_FIELDS) goto too_many;                                         \
+            table[nentered++] = buf + fstart;                                                  \
+        }                                                                                      \
+    } while (0)
+#define NEXT_FIELD()                                                                           \
+    do {                                                                                       \
+        FIELD_END();                                                                           \
+        STORE(sep);                                                                            \
+        ++nseps;                                                                               \
+        if constexpr (M == PARSE) fstart = pos;                                                \
+    } while (0)
+#define GETC() (c = getc_unlocked(fp))
+
+    // Record start.
+    if (GETC() == EOF) {
+        if (ferror(fp)) goto read_error;
+        return R_EOF;
+    }
+    if (c == sep) {
+        NEXT_FIELD();
+        goto field_start;
+    }
+    if (c == '\r') goto after_cr;
+    if (c == '"') {
+        STORE(c);
+        goto in_quoted;
+    }
+    if (c == '\n') goto end_record;
+    STORE(c);
+    goto in_unquoted;
+
+field_start:
+    if (GETC() == EOF) goto unterminated;
+    if (c == sep) {
+        NEXT_FIELD();
+        goto field_start;
+    }
+    if (c == '\r') goto after_cr;
+    if (c == '"') {
+        STORE(c);
+        goto in_quoted;
+    }
+    if (c == '\n') goto end_record;
+    STORE(c);
+    // fall through
+
+in_unquoted:
+    for (;;) {
+        if (GETC() == EOF) goto unterminated;
+        if (c == sep) {
+            NEXT_FIELD();
+            goto field_start;
+        }
+        if (c == '\r') goto after_cr;
+        if (c == '"') {
+            if (verbose) error_double_quote_in_unquoted(recnum, nseps + 1);
+            return R_SYNTAX;
+        }
+        if (c == '\n') goto end_record;
+        STORE(c);
+    }
+
+in_quoted:
+    for (;;) {
+        if (GETC() == EOF) {
+            if (ferror(fp)) goto read_error;
+            if (verbose) error_quoted_field_not_closed(recnum, nseps + 1);
+            return R_SYNTAX;
+        }
+        STORE(c);
+        if (c == '"') break;
+    }
+    // After a quote inside a quoted field.
+    if (GETC() == EOF) goto unterminated;
+    if (c == sep) {
+        NEXT_FIELD();
+        goto field_start;
+    }
+    if (c == '\r') goto after_cr;
+    if (c == '"') {
+        STORE(c);
+        goto in_quoted;
+    }
+    if (c == '\n') goto end_record;
+    if (verbose) error_unescaped_double_quote(recnum, nseps + 1);
+    return R_SYNTAX;
+
+after_cr:
+    // A CR outside quotes: only CR LF, or a CR that is the last byte of the file.
+    if (GETC() == '\n') goto end_record;
+    if (c == EOF) goto unterminated;
+    if (verbose) error_unembedded_cr(recnum);
+    return R_SYNTAX;
+
+end_record:
+    if (pos == 0 && nseps == 0) {
+        *count_out = 0; // blank record
+    } else {
+        FIELD_END();
+        *count_out = nseps + 1;
+    }
+    if constexpr (M != SKIP) buf[pos] = '\0';
+    *len_out = pos;
+    return R_RECORD;
+
+unterminated:
+    // The end of the stream came after at least one byte of the record.
+    if (ferror(fp)) goto read_error;
+    if (verbose) error(0, 0, "Warning: final record not terminated");
+    FIELD_END();
+    if constexpr (M != SKIP) buf[pos] = '\0';
+    *len_out = pos;
+    *count_out = nseps + 1;
+    return R_RECORD;
+
+too_long:
+    if (verbose) error_max_record_length(recnum);
+    return R_SYNTAX;
+
+too_many:
+    if (verbose) error_max_fields(recnum);
+    return R_SYNTAX;
+
+read_error:
+    read_errno = errno;
+    return R_READERR;
+
+#undef STORE
+#undef FIELD_END
+#undef NEXT_FIELD
+#undef GETC
+}
+#pragma GCC diagnostic pop
+
+// After any failure: the read-error line, or the line naming the input; whatever the verbose
+// flag.
+void report_failure(FILE *fp, const char *name, int recnum) {
+    if (ferror(fp))
+        error(0, read_errno, "Error: failed reading record #%d from file '%s'", recnum, name);
+    else
+        error(0, 0, "file:  '%s'", name);
+}
+
+// The parse family's common part: run the machine into the given buffers and sort out the
+// result. Returns R_RECORD, R_EOF, or R_SYNTAX for any failure (already reported).
+int read_parsed(char sep, FILE *fp, const char *name, int recnum, char verbose, char *buf,
+                char **table, int *len, int *count, const char *caller) {
+    int r = base_read_record<PARSE>(fp, sep, recnum, verbose, buf, table, len, count);
+    switch (r) {
+    case R_RECORD:
+    case R_EOF:
+        return r;
+    case R_SYNTAX:
+    case R_READERR:
+        report_failure(fp, name, recnum);
+        return R_SYNTAX;
+    default:
+        error(0, 0, "ERROR: LOGIC ERROR in %s()", caller);
+        return R_EOF;
+    }
+}
+
+void split_in_place(char **table, int count) {
+    for (int i = 1; i < count; i++) table[i][-1] = '\0';
+}
+
+} // namespace
+
+// ---- Fatal errors ---------------------------------------------------------------------------
+
+static void (*fatal_exit_fn)(void);
+
+void set_fatal_exit(void (*fn)(void)) { fatal_exit_fn = fn; }
+
+void fatal_exit(void) {
+    if (fatal_exit_fn) fatal_exit_fn();
+    exit(1);
+}
+
+void fatalf(int errnum, const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    char *msg = nullptr;
+    if (vasprintf(&msg, fmt, ap) < 0) msg = nullptr;
+    va_end(ap);
+    error(0, errnum, "%s", msg ? msg : fmt);
+    fatal_exit();
+}
+
+// ---- Public readers -------------------------------------------------------------------------
+
+const char *csv_record_read(FILE *fp, const char *name, int recnum, char verbose, int *numfields,
+                            char *errflag) {
+    *numfields = -1;
+    *errflag = 0;
+    int len, count;
+    int r = base_read_record<RAW>(fp, ',', recnum, verbose, raw_buf, nullptr, &len, &count);
+    if (r == R_RECORD) {
+        raw_len = len;
+        *numfields = count;
+        return raw_buf;
+    }
+    if (r == R_EOF) return nullptr;
+    report_failure(fp, name, recnum);
+    *errflag = 1;
+    return nullptr;
+}
+
+char *csv_record_read_and_parse(FILE *fp, const char *name, int recnum, char verbose,
+                                int *numfields, char ***fields, char *errflag) {
+    *errflag = 0;
+    *numfields = -1;
+    *fields = nullptr;
+    int count;
+    int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
+                        &count, "csv_record_read_and_parse");
+    if (r != R_RECORD) {
+        *errflag = (r == R_SYNTAX);
+        return nullptr;
+    }
+    *numfields = count;
+    *fields = parse_table;
+    return parse_buf;
+}
+
+int csv_record_read_and_split(FILE *fp, const char *name, int recnum, char verbose,
+                              char ***fields, char *errflag) {
+    *errflag = 0;
+    int count;
+    int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
+                        &count, "csv_record_read_and_split");
+    if (r != R_RECORD) {
+        *errflag = (r == R_SYNTAX);
+        return -1;
+    }
+    split_in_place(parse_table, count);
+    *fields = parse_table;
+    return count;
+}
+
+char *csv_record_read_and_get_field(FILE *fp, const char *name, int recnum, char verbose,
+                                    int fieldnum, char **field, int *numfields, char *errflag) {
+    *errflag = 0;
+    *numfields = -1;
+    int count;
+    int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
+                        &count, "csv_record_read_and_get_field");
+    if (r != R_RECORD) {
+        *errflag = (r == R_SYNTAX);
+        return nullptr;
+    }
+    *numfields = count;
+    if (fieldnum < 1 || count < fieldnum) {
+        *field = nullptr;
+        return parse_buf;
+    }
+    int len = csv_parsed_field_length(parse_table, count, fieldnum, parse_buf + parse_len);
+    if (len > MAX_FIELD_LENGTH - 1)
+        fatalf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
+    memcpy(getfield_buf, parse_table[fieldnum - 1], len);
+    getfield_buf[len] = '\0';
+    getfield_len = len;
+    *field = getfield_buf;
+    return parse_buf;
+}
+
+int csv_record_read_and_skip(FILE *fp, const char *name, int recnum, char verbose, char *errflag) {
+    *errflag = 0;
+    int len, count;
+    int r = base_read_record<SKIP>(fp, ',', recnum, verbose, nullptr, nullptr, &len, &count);
+    if (r == R_RECORD) return 1;
+    if (r == R_EOF) return 0;
+    report_failure(fp, name, recnum);
+    *errflag = 1;
+    return 0;
+}
+
+char *dsv_record_read_and_parse(char sep, FILE *fp, const char *name, int recnum, char verbose,
+                                int *numfields, char ***fields, char *errflag) {
+    *errflag = 0;
+    *numfields = -1;
+    *fields = nullptr;
+    int count;
+    int r = read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, &count,
+                        "dsv_record_read_and_parse");
+    if (r != R_RECORD) {
+        *errflag = (r == R_SYNTAX);
+        return nullptr;
+    }
+    *numfields = count;
+    *fields = dsv_table;
+    return dsv_buf;
+}
+
+int dsv_record_read_and_split(char sep, FILE *fp, const char *name, int recnum, char verbose,
+                              char ***fields, char *errflag) {
+    *errflag = 0;
+    int count;
+    int r = read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, &count,
+                        "dsv_record_read_and_split");
+    if (r != R_RECORD) {
+        *errflag = (r == R_SYNTAX);
+        return -1;
+    }
+    split_in_place(dsv_table, count);
+    *fields = dsv_table;
+    return count;
+}
+
+int csv_record_read_length(void) { return raw_len; }
+int csv_record_parse_length(void) { return parse_len; }
+int dsv_record_parse_length(void) { return dsv_len; }
+int csv_record_get_field_length(void) { return getfield_len; }
+
+int csv_parsed_field_length(char *const *fields, int numfields, int fieldnum,
+                            const char *record_end) {
+    if (fieldnum < numfields) return (int)(fields[fieldnum] - fields[fieldnum - 1] - 1);
+    return (int)(record_end - fields[fieldnum - 1]);
+}

@@ -1,0 +1,88 @@
+// libcsv: strict byte-level reading, parsing, quoting and cleaning of RFC 4180 records.
+//
+// Nothing here allocates. Every text returned lives in a static buffer that belongs to the
+// function (or to a small group sharing it) and stays valid until the next call that uses the
+// same buffer. Flags (verbose, error, blank) are one byte each.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#define MAX_RECORD_LENGTH 65536 // record text; at most 65535 bytes plus the NUL
+#define MAX_FIELDS 512          // fields per record in the parsed and split forms
+#define MAX_FIELD_LENGTH 8192   // one field copy; at most 8191 bytes plus the NUL
+
+// ---- Raw record reading --------------------------------------------------------------------
+
+// The next record, exactly as the file holds it (quotes, doubled quotes and embedded line
+// breaks kept, terminator removed, NUL appended). Null at end of input (*error 0) or on a
+// syntax, limit or read error (*error 1). *numfields: separators + 1, 0 for a blank record,
+// -1 when no record is returned. End of input leaves the previous record text intact.
+const char *csv_record_read(FILE *fp, const char *name, int recnum, char verbose, int *numfields,
+                            char *error);
+
+// ---- Streaming read and parse (one shared record buffer and field-start table) -------------
+
+char *csv_record_read_and_parse(FILE *fp, const char *name, int recnum, char verbose,
+                                int *numfields, char ***fields, char *error);
+int csv_record_read_and_split(FILE *fp, const char *name, int recnum, char verbose,
+                              char ***fields, char *error);
+char *csv_record_read_and_get_field(FILE *fp, const char *name, int recnum, char verbose,
+                                    int fieldnum, char **field, int *numfields, char *error);
+int csv_record_read_and_skip(FILE *fp, const char *name, int recnum, char verbose, char *error);
+
+// ---- Delimiter-separated input: the same reader with another separator byte ----------------
+
+char *dsv_record_read_and_parse(char sep, FILE *fp, const char *name, int recnum, char verbose,
+                                int *numfields, char ***fields, char *error);
+int dsv_record_read_and_split(char sep, FILE *fp, const char *name, int recnum, char verbose,
+                              char ***fields, char *error);
+
+// ---- Parsing a record held as a string (the string is the caller's, changed in place) -----
+
+int csv_record_string_parse(char *record, int recnum, char verbose, char ***fields, char *error,
+                            char blankisfield);
+int csv_record_string_split(char *record, int recnum, char verbose, char ***fields, char *error,
+                            char blankisfield);
+const char *csv_record_string_get_field(char *record, int recnum, char verbose, int fieldnum,
+                                        char *error, char blankisfield);
+const char *csv_record_parse_get_field(int fieldnum, int numfields, char **fields,
+                                       char blankisfield);
+
+// ---- Field quoting, unquoting and cleaning -------------------------------------------------
+
+const char *csv_field_quote(const char *field);
+const char *csv_field_unquote(const char *field, char verbose);
+int csv_field_unquote_inplace(char *field, char verbose);
+const char *csv_field_unquote_and_replace_embeds(const char *field, char verbose);
+const char *csv_field_clean(const char *field, char verbose);
+int csv_field_clean_inplace(char *field, char verbose);
+const char *csv_field_clean_and_replace_embeds(const char *field, char verbose);
+
+// ---- Lengths, for text that may hold NUL bytes ----------------------------------------------
+// A NUL inside a record is data. These give the true byte counts so that a record or field
+// can be written whole (or refused) instead of being cut at the first NUL.
+
+// Bytes of the text last returned by csv_record_read.
+int csv_record_read_length(void);
+// Bytes of the text in the shared parse buffer (csv_record_read_and_parse/split/get_field).
+int csv_record_parse_length(void);
+// Bytes of the text in the DSV parse buffer.
+int dsv_record_parse_length(void);
+// Bytes of the field copy last made by csv_record_read_and_get_field.
+int csv_record_get_field_length(void);
+// Bytes of field fieldnum (1-based) of a parsed or split record whose text ends at record_end
+// (the terminating NUL): the distance to the next field's start less the separator, or to
+// record_end for the last field.
+int csv_parsed_field_length(char *const *fields, int numfields, int fieldnum,
+                            const char *record_end);
+
+// ---- Fatal errors ---------------------------------------------------------------------------
+
+// The library's one fatal error (an overlong field) and the front end's fatal errors print
+// their message and then call this function, which must not return. By default it is exit(1);
+// programs that run child processes install their clean-up so that no child is left behind.
+void set_fatal_exit(void (*fn)(void));
+[[noreturn]] void fatal_exit(void);
+// error(0, errnum, fmt, ...) followed by fatal_exit().
+[[noreturn]] void fatalf(int errnum, const char *fmt, ...) __attribute__((format(printf, 2, 3)));

@@ -1,0 +1,137 @@
+#include "harness.h"
+
+namespace {
+
+const char *USAGE =
+    "Program to 'cat' (print to stdout) the records in one or more CSV files, including header "
+    "from first only.\n\n"
+    "Usage: zelk-concat [OPTION...] [CSVFILE...]\n\n"
+    "Options:\n"
+    "  -b -- blank records passed through (removed by default)\n"
+    "  -h -- header records should all be printed (not just from first CSVFILE)\n"
+    "  -o -- omit headers (don't print any header records)\n"
+    "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+    "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n";
+
+const char *TRY = "Try 'zelk-concat --help' for more information.\n";
+
+struct Concat : ::testing::Test {
+    TempDir dir;
+    std::string a = dir.file("a.csv", "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n");
+    std::string b = dir.file("b.csv", "id,name\r\n3,z\r\n");
+};
+
+TEST_F(Concat, HeaderFromFirstFileOnly) {
+    EXPECT_RUN(run_tool("zelk-concat", {a, b}), 0,
+               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n3,z\n", "");
+}
+
+TEST_F(Concat, AllHeadersOrNone) {
+    EXPECT_RUN(run_tool("zelk-concat", {"-h", a, b}), 0,
+               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\nid,name\n3,z\n", "");
+    EXPECT_RUN(run_tool("zelk-concat", {"-o", a, b}), 0, "1,\"x,y\"\n2,\"multi\nline\"\n3,z\n",
+               "");
+}
+
+TEST_F(Concat, Terminators) {
+    // Input terminators are never copied; only the chosen one is written.
+    EXPECT_RUN(run_tool("zelk-concat", {"-t", b, a}), 0,
+               "id,name\r\n3,z\r\n1,\"x,y\"\r\n2,\"multi\nline\"\r\n", "");
+    EXPECT_RUN(run_tool("zelk-concat", {"-z", a}), 0,
+               "id,name\0001,\"x,y\"\0002,\"multi\nline\"\0"s, "");
+}
+
+TEST_F(Concat, StandardInputByDefault) {
+    EXPECT_RUN(run_tool("zelk-concat", {}, "h\n1\n2"), 0, "h\n1\n2\n",
+               "zelk-concat: Warning: final record not terminated\n");
+    RunOptions o;
+    o.input = "h\n\"open";
+    o.input_pipe = true;
+    EXPECT_RUN(run_tool("zelk-concat", {}, o), 1, "h\n",
+               "zelk-concat: ERROR: record #2, field #1: quoted field not closed by double quote\n"
+               "zelk-concat: file:  'standard input'\n");
+}
+
+TEST_F(Concat, BlankRecords) {
+    std::string s = dir.file("s.csv", "\n\r\nh1,h2\n\nv1,v2\n");
+    EXPECT_RUN(run_tool("zelk-concat", {a, s}), 0,
+               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\nv1,v2\n", "");
+    // With -b, the blank line is the second file's first kept record, so it is suppressed as
+    // its header and the real header line is data.
+    EXPECT_RUN(run_tool("zelk-concat", {"-b", a, s}), 0,
+               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n\nh1,h2\n\nv1,v2\n", "");
+    EXPECT_RUN(run_tool("zelk-concat", {"-b", "-z", s}), 0, "\0\0h1,h2\0\0v1,v2\0"s, "");
+}
+
+TEST_F(Concat, UnopenableFileIsSkipped) {
+    EXPECT_RUN(run_tool("zelk-concat", {dir.join("missing.csv"), b, a}), 1,
+               "id,name\n3,z\n1,\"x,y\"\n2,\"multi\nline\"\n",
+               "zelk-concat: ERROR: failed opening CSVFILE '" + dir.join("missing.csv") +
+                   "': No such file or directory\n");
+}
+
+TEST_F(Concat, EmptyFirstFileDoesNotHideTheHeader) {
+    std::string e = dir.file("e.csv", "");
+    std::string blanks = dir.file("blanks.csv", "\n\n");
+    EXPECT_RUN(run_tool("zelk-concat", {e, blanks, b, a}), 0,
+               "id,name\n3,z\n1,\"x,y\"\n2,\"multi\nline\"\n", "");
+}
+
+TEST_F(Concat, SyntaxErrorEndsThatFileOnly) {
+    std::string bad = dir.file("bad.csv", "id,name\n4,ok\n5,a\"b\n6,never\n");
+    EXPECT_RUN(run_tool("zelk-concat", {b, bad, a}), 1,
+               "id,name\n3,z\n4,ok\n1,\"x,y\"\n2,\"multi\nline\"\n",
+               "zelk-concat: ERROR: record #3, field #2: double-quote in unquoted field\n"
+               "zelk-concat: file:  '" + bad + "'\n");
+}
+
+TEST_F(Concat, RecordsWithNulBytesAreCopiedWhole) {
+    std::string n = dir.file("n.csv", "h\na\0b,c\n\0\n"s);
+    EXPECT_RUN(run_tool("zelk-concat", {n}), 0, "h\na\0b,c\n\0\n"s, "");
+}
+
+TEST_F(Concat, OutputErrorFails) {
+    RunOptions o;
+    o.stdout_path = "/dev/full";
+    EXPECT_RUN(run_tool("zelk-concat", {b}, o), 1, "",
+               "zelk-concat: Error: failed writing output to standard output: No space left on "
+               "device\n");
+}
+
+TEST_F(Concat, UsageAndOptionErrors) {
+    EXPECT_RUN(run_tool("zelk-concat", {"--help"}), 1, "", USAGE);
+    EXPECT_RUN(run_tool("zelk-concat", {"-b", "--help"}), 1, "",
+               std::string("zelk-concat: invalid option -- '-'\n") + TRY);
+    EXPECT_RUN(run_tool("zelk-concat", {"-x", a}), 1, "",
+               std::string("zelk-concat: invalid option -- 'x'\n") + TRY);
+    for (auto args : {std::vector<std::string>{"-h", "-o"}, {"-oh"}, {a, "-o", "-h"}})
+        EXPECT_RUN(run_tool("zelk-concat", args), 1, "",
+                   "zelk-concat: Error: -h and -o options not compatible!\n");
+    EXPECT_RUN(run_tool("zelk-concat", {"-z", "-t"}), 1, "",
+               "zelk-concat: Error: -t and -z options not compatible!\n");
+}
+
+TEST_F(Concat, OptionsAfterOperandsAndDoubleDash) {
+    EXPECT_RUN(run_tool("zelk-concat", {b, "-t"}), 0, "id,name\r\n3,z\r\n", "");
+    std::string dash = dir.file("-t", "x\n");
+    RunOptions o;
+    o.cwd = dir.path();
+    EXPECT_RUN(run_tool("zelk-concat", {"--", "-t"}, o), 0, "x\n", "");
+}
+
+TEST_F(Concat, ConformanceCorpus) {
+    // Every file of the conformance set goes through unchanged apart from terminators.
+    EXPECT_RUN(run_tool("zelk-concat", {corpus("csv-spectrum/csvs/newlines_crlf.csv")}), 0,
+               "a,b,c\n1,2,3\n\"Once upon \r\na time\",5,6\n7,8,9\n", "");
+    RunResult r = run_tool("zelk-concat", {corpus("csv-spectrum/csvs/location_coordinates.csv")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ERROR: record #2, field #2: double-quote in unquoted field\n"),
+              std::string::npos);
+    r = run_tool("zelk-concat", {corpus("csvkit-examples/examples/mac_newlines.csv")});
+    EXPECT_RUN(r, 1, "",
+               "zelk-concat: ERROR: record #1: carriage return not in quoted field\n"
+               "zelk-concat: file:  '" +
+                   corpus("csvkit-examples/examples/mac_newlines.csv") + "'\n");
+}
+
+} // namespace

@@ -1,0 +1,129 @@
+#include "harness.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct IgnoreSigpipe {
+    IgnoreSigpipe() { signal(SIGPIPE, SIG_IGN); }
+} ignore_sigpipe; // a child that stops reading early must not kill the test
+
+RunResult run_argv(const std::string &path, const std::vector<std::string> &argv,
+                   const RunOptions &opts, const std::vector<std::string> &extra_env = {}) {
+    TempDir io;
+    std::string in_path = io.file("stdin", opts.input);
+    std::string out_path = opts.stdout_path.empty() ? io.join("stdout") : opts.stdout_path;
+    std::string err_path = io.join("stderr");
+
+    int in_pipe[2] = {-1, -1};
+    if (opts.input_pipe && pipe(in_pipe) != 0) throw std::runtime_error("pipe");
+
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        int in = opts.input_pipe ? in_pipe[0] : open(in_path.c_str(), O_RDONLY);
+        int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0) _exit(250);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        if (opts.input_pipe) {
+            close(in_pipe[0]);
+            close(in_pipe[1]);
+        }
+        if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0) _exit(251);
+        for (const std::string &e : extra_env) putenv(const_cast<char *>(e.c_str()));
+        signal(SIGPIPE, SIG_DFL);
+        std::vector<char *> av;
+        for (const std::string &a : argv) av.push_back(const_cast<char *>(a.c_str()));
+        av.push_back(nullptr);
+        execv(path.c_str(), av.data());
+        _exit(252);
+    }
+    if (opts.input_pipe) {
+        close(in_pipe[0]);
+        const char *p = opts.input.data();
+        size_t left = opts.input.size();
+        while (left > 0) {
+            ssize_t n = write(in_pipe[1], p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break; // the child stopped reading
+            p += n;
+            left -= (size_t)n;
+        }
+        close(in_pipe[1]);
+    }
+    int st = 0;
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    RunResult r;
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    if (opts.stdout_path.empty()) r.out = read_file(out_path);
+    r.err = read_file(err_path);
+    return r;
+}
+
+} // namespace
+
+std::string tool_path(const std::string &tool) { return std::string(ZELK_TOOLS_DIR) + "/" + tool; }
+
+RunResult run_tool(const std::string &tool, const std::vector<std::string> &args,
+                   const RunOptions &opts) {
+    std::vector<std::string> argv{tool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_argv(tool_path(tool), argv, opts);
+}
+
+RunResult run_tool(const std::string &tool, const std::vector<std::string> &args,
+                   const std::string &input) {
+    RunOptions o;
+    o.input = input;
+    return run_tool(tool, args, o);
+}
+
+RunResult run_shell(const std::string &script, const RunOptions &opts) {
+    const char *path = getenv("PATH");
+    std::string env = std::string("PATH=") + ZELK_TOOLS_DIR + ":" + (path ? path : "/usr/bin:/bin");
+    return run_argv("/bin/sh", {"sh", "-c", script}, opts, {env});
+}
+
+TempDir::TempDir() {
+    const char *base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zelk-test.XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp");
+    dir_ = buf.data();
+}
+
+TempDir::~TempDir() {
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    if (system(cmd.c_str()) != 0) {
+    }
+}
+
+std::string TempDir::file(const std::string &name, const std::string &contents) const {
+    std::string p = join(name);
+    std::ofstream f(p, std::ios::binary);
+    f.write(contents.data(), (std::streamsize)contents.size());
+    return p;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::string corpus(const std::string &rel) { return std::string(ZELK_CORPORA_DIR) + "/" + rel; }

@@ -1,0 +1,63 @@
+// Runs the built programs on small inputs and captures stdout, stderr and the exit status
+// byte for byte.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1; // exit status, or 128 + signal number
+};
+
+struct RunOptions {
+    std::string input;        // standard input (a regular file unless input_pipe)
+    bool input_pipe = false;  // feed standard input through a pipe instead of a file
+    std::string stdout_path;  // send standard output here instead of capturing it (/dev/full)
+    std::string cwd;          // working directory for the child ("" = inherit)
+};
+
+// Path of a built program, e.g. tool_path("zelk-concat").
+std::string tool_path(const std::string &tool);
+// Runs a program with argv[0] set to its plain name, so that messages begin "zelk-x: ".
+RunResult run_tool(const std::string &tool, const std::vector<std::string> &args,
+                   const RunOptions &opts = {});
+RunResult run_tool(const std::string &tool, const std::vector<std::string> &args,
+                   const std::string &input);
+// Runs a /bin/sh script with the programs' directory first on PATH.
+RunResult run_shell(const std::string &script, const RunOptions &opts = {});
+
+// A temporary directory, removed with everything in it when it goes out of scope.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return dir_; }
+    // Writes a file of the given bytes and returns its path.
+    std::string file(const std::string &name, const std::string &contents) const;
+    std::string join(const std::string &name) const { return dir_ + "/" + name; }
+
+  private:
+    std::string dir_;
+};
+
+std::string read_file(const std::string &path);
+// A file of the shared corpora, e.g. corpus("csv-spectrum/csvs/simple.csv").
+std::string corpus(const std::string &rel);
+
+// Compares all three results at once, showing every mismatch.
+#define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                            \
+    do {                                                                                       \
+        const RunResult &r_ = (r);                                                             \
+        EXPECT_EQ(r_.out, std::string(exp_out)) << "stdout";                                   \
+        EXPECT_EQ(r_.err, std::string(exp_err)) << "stderr";                                   \
+        EXPECT_EQ(r_.status, (exp_status)) << "exit status";                                   \
+    } while (0)
+
+// Use std::string for literals that hold NUL bytes: "a\0b"s.
+using namespace std::string_literals;

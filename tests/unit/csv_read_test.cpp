@@ -1,0 +1,411 @@
+// The stream readers: csv_record_read, the parse/split/get-field/skip family and the DSV
+// readers share one record machine, so most cases run through several of them.
+#include <cstring>
+#include <vector>
+
+#include "unit.h"
+
+namespace {
+
+struct Rec {
+    std::string text; // bytes up to the reported length
+    int count;
+};
+
+// Reads all records with csv_record_read; stops at the end or the first error.
+struct RawRead {
+    std::vector<Rec> recs;
+    char error = 0;
+    std::string err;
+    RawRead(const std::string &bytes, char verbose = 1) {
+        MemStream in(bytes);
+        StderrCapture cap;
+        for (int recnum = 1;; recnum++) {
+            int n;
+            const char *t = csv_record_read(in, "in.csv", recnum, verbose, &n, &error);
+            if (!t) {
+                EXPECT_EQ(n, -1);
+                break;
+            }
+            recs.push_back({std::string(t, (size_t)csv_record_read_length()), n});
+        }
+        err = cap.take();
+    }
+};
+
+std::vector<std::vector<std::string>> split_all(const std::string &bytes, char sep = ',',
+                                                std::string *err = nullptr) {
+    MemStream in(bytes);
+    StderrCapture cap;
+    std::vector<std::vector<std::string>> out;
+    for (int recnum = 1;; recnum++) {
+        char **f;
+        char error;
+        int n = sep == ',' ? csv_record_read_and_split(in, "in", recnum, 1, &f, &error)
+                           : dsv_record_read_and_split(sep, in, "in", recnum, 1, &f, &error);
+        if (n < 0) break;
+        std::vector<std::string> rec;
+        for (int i = 0; i < n; i++) rec.emplace_back(f[i]);
+        out.push_back(rec);
+    }
+    if (err) *err = cap.take();
+    return out;
+}
+
+TEST(RawRead, EmptyInputIsEndOfFile) {
+    RawRead r("");
+    EXPECT_TRUE(r.recs.empty());
+    EXPECT_EQ(r.error, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(RawRead, TerminatedAndUnterminatedRecords) {
+    RawRead a("a,b\n");
+    ASSERT_EQ(a.recs.size(), 1u);
+    EXPECT_EQ(a.recs[0].text, "a,b");
+    EXPECT_EQ(a.recs[0].count, 2);
+    EXPECT_EQ(a.err, "");
+
+    RawRead b("a,b");
+    ASSERT_EQ(b.recs.size(), 1u);
+    EXPECT_EQ(b.recs[0].text, "a,b");
+    EXPECT_EQ(b.error, 0);
+    EXPECT_EQ(b.err, "t: Warning: final record not terminated\n");
+    EXPECT_EQ(RawRead("a,b", 0).err, "");
+}
+
+TEST(RawRead, BlankRecordsAndLoneCr) {
+    RawRead r("\n\r\nx\n");
+    ASSERT_EQ(r.recs.size(), 3u);
+    EXPECT_EQ(r.recs[0].count, 0);
+    EXPECT_EQ(r.recs[0].text, "");
+    EXPECT_EQ(r.recs[1].count, 0);
+    EXPECT_EQ(r.recs[2].count, 1);
+
+    // A lone CR at the end of the file is an unterminated record of one empty field.
+    RawRead cr("\r");
+    ASSERT_EQ(cr.recs.size(), 1u);
+    EXPECT_EQ(cr.recs[0].text, "");
+    EXPECT_EQ(cr.recs[0].count, 1);
+    EXPECT_EQ(cr.err, "t: Warning: final record not terminated\n");
+
+    // After a complete record, a final CR yields one more, empty record.
+    RawRead after("a\n\r");
+    ASSERT_EQ(after.recs.size(), 2u);
+    EXPECT_EQ(after.recs[1].count, 1);
+
+    // A CR ending the last field is dropped.
+    RawRead dropped("a,b\r");
+    ASSERT_EQ(dropped.recs.size(), 1u);
+    EXPECT_EQ(dropped.recs[0].text, "a,b");
+}
+
+TEST(RawRead, FieldCounts) {
+    RawRead r(",\n,,\n\"a,b\",c\n\"x\"\"y\"\n\"1\r\n2\",3\r\n");
+    ASSERT_EQ(r.recs.size(), 5u);
+    EXPECT_EQ(r.recs[0].count, 2);
+    EXPECT_EQ(r.recs[1].count, 3);
+    EXPECT_EQ(r.recs[2].text, "\"a,b\",c");
+    EXPECT_EQ(r.recs[2].count, 2);
+    EXPECT_EQ(r.recs[3].text, "\"x\"\"y\"");
+    EXPECT_EQ(r.recs[3].count, 1);
+    EXPECT_EQ(r.recs[4].text, "\"1\r\n2\",3");
+    EXPECT_EQ(r.recs[4].count, 2);
+    EXPECT_EQ(r.err, "");
+}
+
+struct SyntaxCase {
+    const char *input;
+    int good_records;
+    const char *message; // verbose message, before the "file:" line
+};
+
+TEST(RawRead, SyntaxErrorsVerboseAndQuiet) {
+    const SyntaxCase cases[] = {
+        {"ok\na\"b,c\n", 1, "t: ERROR: record #2, field #1: double-quote in unquoted field\n"},
+        {"x,y,ab\"\n", 0, "t: ERROR: record #1, field #3: double-quote in unquoted field\n"},
+        {"\"ab\"c\n", 0,
+         "t: ERROR: record #1, field #1: unescaped double quote char in quoted field\n"},
+        {"1,\"ab\" \n", 0,
+         "t: ERROR: record #1, field #2: unescaped double quote char in quoted field\n"},
+        {"a\rb\n", 0, "t: ERROR: record #1: carriage return not in quoted field\n"},
+        {"\rx", 0, "t: ERROR: record #1: carriage return not in quoted field\n"},
+        {"a,\"b\"\rc", 0, "t: ERROR: record #1: carriage return not in quoted field\n"},
+        {"h\n\n1,\"open\nstill open", 2,
+         "t: ERROR: record #3, field #2: quoted field not closed by double quote\n"},
+    };
+    for (const SyntaxCase &c : cases) {
+        SCOPED_TRACE(c.input);
+        RawRead v(c.input, 1);
+        EXPECT_EQ(v.error, 1);
+        EXPECT_EQ((int)v.recs.size(), c.good_records);
+        EXPECT_EQ(v.err, std::string(c.message) + "t: file:  'in.csv'\n");
+        RawRead q(c.input, 0);
+        EXPECT_EQ(q.error, 1);
+        EXPECT_EQ(q.err, "t: file:  'in.csv'\n");
+    }
+}
+
+TEST(RawRead, StreamIsLeftJustAfterTheFaultyByte) {
+    MemStream in("a\"bc\n");
+    StderrCapture cap;
+    int n;
+    char error;
+    EXPECT_EQ(csv_record_read(in, "in", 1, 0, &n, &error), nullptr);
+    EXPECT_EQ(fgetc(in), 'b');
+}
+
+TEST(RawRead, RecordLengthLimit) {
+    std::string max(65535, 'x');
+    RawRead ok(max + "\n" + max);
+    ASSERT_EQ(ok.recs.size(), 2u);
+    EXPECT_EQ(ok.recs[0].text.size(), 65535u);
+    EXPECT_EQ(ok.recs[1].text.size(), 65535u);
+
+    RawRead over("a\n" + max + "y\n");
+    EXPECT_EQ(over.recs.size(), 1u);
+    EXPECT_EQ(over.error, 1);
+    EXPECT_EQ(over.err, "t: ERROR: record #2: record length exceeded MAX_RECORD_LENGTH (65536)\n"
+                        "t: file:  'in.csv'\n");
+    // Quoted line breaks count towards the length too.
+    RawRead quoted("\"" + std::string(65533, '\n') + "\"\n");
+    EXPECT_EQ(quoted.recs.size(), 1u);
+    RawRead quoted_over("\"" + std::string(65534, '\n') + "\"\n");
+    EXPECT_EQ(quoted_over.error, 1);
+}
+
+TEST(RawRead, RawReaderDoesNotLimitFields) {
+    std::string rec(600, ',');
+    RawRead r(rec + "\n");
+    ASSERT_EQ(r.recs.size(), 1u);
+    EXPECT_EQ(r.recs[0].count, 601);
+}
+
+TEST(RawRead, NulBytesAreData) {
+    RawRead r("a\0b,\0\n\0\n"s);
+    ASSERT_EQ(r.recs.size(), 2u);
+    EXPECT_EQ(r.recs[0].text, "a\0b,\0"s);
+    EXPECT_EQ(r.recs[0].count, 2);
+    EXPECT_EQ(r.recs[1].text, "\0"s);
+    EXPECT_EQ(r.recs[1].count, 1);
+}
+
+TEST(RawRead, EndOfFileLeavesThePreviousRecordIntact) {
+    MemStream in("first\nlast\n");
+    int n;
+    char error;
+    csv_record_read(in, "in", 1, 1, &n, &error);
+    const char *last = csv_record_read(in, "in", 2, 1, &n, &error);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(csv_record_read(in, "in", 3, 1, &n, &error), nullptr);
+    EXPECT_EQ(error, 0);
+    EXPECT_STREQ(last, "last");
+    EXPECT_EQ(csv_record_read_length(), 4);
+}
+
+TEST(RawRead, ReadErrorIsReportedWhateverTheVerboseFlag) {
+    FILE *dir = fopen("/", "r"); // reading a directory fails with EISDIR
+    ASSERT_NE(dir, nullptr);
+    StderrCapture cap;
+    int n;
+    char error;
+    EXPECT_EQ(csv_record_read(dir, "/", 7, 0, &n, &error), nullptr);
+    EXPECT_EQ(error, 1);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(cap.take(), "t: Error: failed reading record #7 from file '/': Is a directory\n");
+    fclose(dir);
+}
+
+TEST(Parse, FieldTablesAndCounts) {
+    MemStream in("a,\"b,c\",d\n\nlast");
+    StderrCapture cap;
+    int n;
+    char **f;
+    char error;
+    char *t = csv_record_read_and_parse(in, "in", 1, 1, &n, &f, &error);
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t, "a,\"b,c\",d");
+    ASSERT_EQ(n, 3);
+    EXPECT_EQ(f[0], t);
+    EXPECT_EQ(std::string(f[1], (size_t)csv_parsed_field_length(f, n, 2, t + strlen(t))),
+              "\"b,c\"");
+    EXPECT_STREQ(f[2], "d");
+
+    t = csv_record_read_and_parse(in, "in", 2, 1, &n, &f, &error);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(n, 0);
+    EXPECT_STREQ(t, "");
+
+    t = csv_record_read_and_parse(in, "in", 3, 1, &n, &f, &error);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(n, 1);
+
+    EXPECT_EQ(csv_record_read_and_parse(in, "in", 4, 1, &n, &f, &error), nullptr);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(f, nullptr);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(cap.take(), "t: Warning: final record not terminated\n");
+}
+
+TEST(Parse, SplitGivesNulTerminatedFields) {
+    std::string err;
+    auto recs = split_all("a,\"b,c\",d\n\n,\n\"\"\n", ',', &err);
+    ASSERT_EQ(recs.size(), 4u);
+    EXPECT_EQ(recs[0], (std::vector<std::string>{"a", "\"b,c\"", "d"}));
+    EXPECT_TRUE(recs[1].empty());
+    EXPECT_EQ(recs[2], (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(recs[3], (std::vector<std::string>{"\"\""}));
+    EXPECT_EQ(err, "");
+}
+
+TEST(Parse, FieldLimit) {
+    std::string f512 = "x";
+    for (int i = 1; i < 512; i++) f512 += ",x";
+    std::string err;
+    auto ok = split_all(f512 + "\n" + f512, ',', &err);
+    ASSERT_EQ(ok.size(), 2u);
+    EXPECT_EQ(ok[0].size(), 512u);
+    EXPECT_EQ(err, "t: Warning: final record not terminated\n");
+
+    // A 513th field, whether ended by a terminator, a comma or the end of the file.
+    for (const std::string &tail : {",x\n"s, ",\n"s, ",,\n"s}) {
+        auto bad = split_all("h\n" + f512 + tail + "next\n", ',', &err);
+        EXPECT_EQ(bad.size(), 1u);
+        EXPECT_EQ(err, "t: ERROR: record #2: number of fields exceeded MAX_FIELDS (512)\n"
+                       "t: file:  'in'\n");
+    }
+    split_all(f512 + ",x", ',', &err);
+    EXPECT_EQ(err, "t: Warning: final record not terminated\n"
+                   "t: ERROR: record #1: number of fields exceeded MAX_FIELDS (512)\n"
+                   "t: file:  'in'\n");
+
+    // Skipping checks no limit.
+    MemStream in(f512 + ",x\n" + std::string(70000, 'y') + "\nz\n");
+    char error;
+    EXPECT_EQ(csv_record_read_and_skip(in, "in", 1, 1, &error), 1);
+    EXPECT_EQ(csv_record_read_and_skip(in, "in", 2, 1, &error), 1);
+    int n;
+    EXPECT_STREQ(csv_record_read(in, "in", 3, 1, &n, &error), "z");
+}
+
+TEST(Parse, GetField) {
+    MemStream in("a,\"b,\"\"c\"\"\",d\n\nx\n");
+    StderrCapture cap;
+    char *field = (char *)"untouched";
+    int n;
+    char error;
+    char *t = csv_record_read_and_get_field(in, "in", 1, 1, 2, &field, &n, &error);
+    EXPECT_STREQ(t, "a,\"b,\"\"c\"\"\",d");
+    EXPECT_STREQ(field, "\"b,\"\"c\"\"\"");
+    EXPECT_EQ(n, 3);
+    // Blank record: the text, no field, count 0.
+    t = csv_record_read_and_get_field(in, "in", 2, 1, 1, &field, &n, &error);
+    EXPECT_STREQ(t, "");
+    EXPECT_EQ(field, nullptr);
+    EXPECT_EQ(n, 0);
+    // Fewer fields than wanted: no message.
+    t = csv_record_read_and_get_field(in, "in", 3, 1, 4, &field, &n, &error);
+    EXPECT_STREQ(t, "x");
+    EXPECT_EQ(field, nullptr);
+    EXPECT_EQ(n, 1);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(csv_record_read_and_get_field(in, "in", 4, 1, 1, &field, &n, &error), nullptr);
+    EXPECT_EQ(n, -1);
+    EXPECT_EQ(cap.take(), "");
+}
+
+TEST(Parse, GetFieldLengthLimit) {
+    std::string f8191(8191, 'v');
+    MemStream in("a," + f8191 + "\n");
+    char *field;
+    int n;
+    char error;
+    csv_record_read_and_get_field(in, "in", 1, 1, 2, &field, &n, &error);
+    EXPECT_EQ(strlen(field), 8191u);
+    EXPECT_EQ(csv_record_get_field_length(), 8191);
+}
+
+TEST(ParseDeathTest, OverlongWantedFieldIsFatal) {
+    std::string f8192(8192, 'v');
+    EXPECT_EXIT(
+        {
+            MemStream in("a," + f8192 + "\n");
+            char *field;
+            int n;
+            char error;
+            csv_record_read_and_get_field(in, "in", 1, 1, 2, &field, &n, &error);
+        },
+        ::testing::ExitedWithCode(1), "ERROR: field length exceeded MAX_FIELD_LENGTH \\(8192\\)");
+}
+
+TEST(Parse, SkipFollowsQuotesAndReportsErrors) {
+    MemStream in("\"a\nb,c\",d\n\nlast\"x\n");
+    StderrCapture cap;
+    char error;
+    EXPECT_EQ(csv_record_read_and_skip(in, "in", 1, 1, &error), 1);
+    EXPECT_EQ(csv_record_read_and_skip(in, "in", 2, 1, &error), 1);
+    EXPECT_EQ(csv_record_read_and_skip(in, "in", 3, 1, &error), 0);
+    EXPECT_EQ(error, 1);
+    EXPECT_EQ(cap.take(), "t: ERROR: record #3, field #1: double-quote in unquoted field\n"
+                          "t: file:  'in'\n");
+    MemStream empty("");
+    EXPECT_EQ(csv_record_read_and_skip(empty, "in", 1, 1, &error), 0);
+    EXPECT_EQ(error, 0);
+}
+
+TEST(Parse, ParseAndRawBuffersAreSeparate) {
+    MemStream a("raw\n"), b("parsed,x\n");
+    int n;
+    char error;
+    char **f;
+    const char *raw = csv_record_read(a, "a", 1, 1, &n, &error);
+    csv_record_read_and_parse(b, "b", 1, 1, &n, &f, &error);
+    EXPECT_STREQ(raw, "raw");
+}
+
+TEST(Dsv, SeparatorReplacesTheComma) {
+    auto tab = split_all("a\tb,c\n\tx\n\t\n\n", '\t');
+    ASSERT_EQ(tab.size(), 4u);
+    EXPECT_EQ(tab[0], (std::vector<std::string>{"a", "b,c"}));
+    EXPECT_EQ(tab[1], (std::vector<std::string>{"", "x"}));
+    EXPECT_EQ(tab[2], (std::vector<std::string>{"", ""}));
+    EXPECT_TRUE(tab[3].empty());
+
+    auto semi = split_all("\"x;y\";z\r\n", ';');
+    ASSERT_EQ(semi.size(), 1u);
+    EXPECT_EQ(semi[0], (std::vector<std::string>{"\"x;y\"", "z"}));
+
+    // NUL as the separator.
+    auto nul = split_all("a\0b\0\"c\0d\"\n"s, '\0');
+    ASSERT_EQ(nul.size(), 1u);
+    EXPECT_EQ(nul[0].size(), 3u);
+    EXPECT_EQ(nul[0][1], "b");
+}
+
+TEST(Dsv, CommaSeparatorMatchesCsv) {
+    const std::string input = "h1,\"h,2\"\n\n1,\"a\nb\"\r\nlast,";
+    MemStream a(input), b(input);
+    StderrCapture cap;
+    for (int recnum = 1;; recnum++) {
+        char **fa, **fb;
+        char ea, eb;
+        int na = csv_record_read_and_split(a, "in", recnum, 1, &fa, &ea);
+        int nb = dsv_record_read_and_split(',', b, "in", recnum, 1, &fb, &eb);
+        ASSERT_EQ(na, nb);
+        ASSERT_EQ(ea, eb);
+        if (na < 0) break;
+        for (int i = 0; i < na; i++) EXPECT_STREQ(fa[i], fb[i]);
+    }
+}
+
+TEST(Dsv, ErrorsAndLimitsAreTheSame) {
+    std::string err;
+    split_all("a\tb\"c\n", '\t', &err);
+    EXPECT_EQ(err, "t: ERROR: record #1, field #2: double-quote in unquoted field\nt: file:  'in'\n");
+    std::string f513 = "x";
+    for (int i = 1; i < 513; i++) f513 += "|x";
+    EXPECT_TRUE(split_all(f513 + "\n", '|', &err).empty());
+    EXPECT_EQ(err, "t: ERROR: record #1: number of fields exceeded MAX_FIELDS (512)\nt: file:  'in'\n");
+}
+
+} // namespace
