@@ -1,0 +1,126 @@
+// Quoting, unquoting and cleaning single fields.
+#include <cstring>
+
+#include "unit.h"
+
+namespace {
+
+TEST(FieldQuote, AlwaysQuotes) {
+    EXPECT_STREQ(csv_field_quote("a,b"), "\"a,b\"");
+    EXPECT_STREQ(csv_field_quote("x\"y"), "\"x\"\"y\"");
+    EXPECT_STREQ(csv_field_quote(""), "\"\"");
+    EXPECT_STREQ(csv_field_quote("abc"), "\"abc\"");
+    EXPECT_STREQ(csv_field_quote("\"already\""), "\"already\"");
+}
+
+TEST(FieldQuoteDeathTest, Limit) {
+    EXPECT_EQ(strlen(csv_field_quote(std::string(8188, 'q').c_str())), 8190u);
+    EXPECT_EXIT(csv_field_quote(std::string(8189, 'q').c_str()), ::testing::ExitedWithCode(1),
+                "ERROR: field length exceeded MAX_FIELD_LENGTH \\(8192\\)");
+    // Doubled quotes count towards the limit.
+    EXPECT_EXIT(csv_field_quote(("a" + std::string(4094, '"') + "b").c_str()), ::testing::ExitedWithCode(1),
+                "MAX_FIELD_LENGTH");
+}
+
+TEST(FieldUnquote, Values) {
+    EXPECT_STREQ(csv_field_unquote("\"a\"\"b\"", 1), "a\"b");
+    EXPECT_STREQ(csv_field_unquote("\"\"", 1), "");
+    EXPECT_STREQ(csv_field_unquote("\"", 1), "");
+    EXPECT_STREQ(csv_field_unquote("plain", 1), "plain");
+    EXPECT_STREQ(csv_field_unquote("", 1), "");
+    EXPECT_STREQ(csv_field_unquote("\"a\"b\"", 1), "a\"b"); // a lone inner quote is kept
+    EXPECT_STREQ(csv_field_unquote("\"\"\"\"", 1), "\"");
+    EXPECT_STREQ(csv_field_unquote("\"1\r\n2\"", 1), "1\r\n2");
+}
+
+TEST(FieldUnquote, InvalidQuoting) {
+    StderrCapture cap;
+    EXPECT_EQ(csv_field_unquote("\"open", 1), nullptr);
+    EXPECT_EQ(csv_field_unquote("close\"", 0), nullptr);
+    EXPECT_EQ(csv_field_unquote_and_replace_embeds("x\"", 1), nullptr);
+    EXPECT_EQ(cap.take(), "t: ERROR: invalid field quoting:\n  \"open\n"
+                          "t: ERROR: invalid field quoting:\n  x\"\n");
+}
+
+TEST(FieldUnquote, InPlace) {
+    char q[] = "\"a,\"\"b\"";
+    EXPECT_EQ(csv_field_unquote_inplace(q, 1), 1);
+    EXPECT_STREQ(q, "a,\"b");
+    char u[] = "abc";
+    EXPECT_EQ(csv_field_unquote_inplace(u, 1), 0);
+    EXPECT_STREQ(u, "abc");
+    char e[] = "";
+    EXPECT_EQ(csv_field_unquote_inplace(e, 1), 0);
+    StderrCapture cap;
+    char bad[] = "\"ab";
+    EXPECT_EQ(csv_field_unquote_inplace(bad, 0), -1);
+    EXPECT_STREQ(bad, "\"ab");
+    EXPECT_EQ(cap.take(), "");
+}
+
+TEST(FieldUnquote, Embeds) {
+    EXPECT_STREQ(csv_field_unquote_and_replace_embeds("\"a\nb\r\nc\"", 1), "a<LF>b<CR><LF>c");
+    EXPECT_STREQ(csv_field_unquote_and_replace_embeds("\"x\"\"y\"", 1), "x\"y");
+    EXPECT_STREQ(csv_field_unquote_and_replace_embeds("plain", 1), "plain");
+}
+
+TEST(FieldUnquoteDeathTest, Limit) {
+    std::string v8191 = "\"" + std::string(8191, 'u') + "\"";
+    EXPECT_EQ(strlen(csv_field_unquote(v8191.c_str(), 1)), 8191u);
+    std::string v8192 = "\"" + std::string(8192, 'u') + "\"";
+    EXPECT_EXIT(csv_field_unquote(v8192.c_str(), 1), ::testing::ExitedWithCode(1),
+                "MAX_FIELD_LENGTH \\(8192\\)");
+    EXPECT_EXIT(csv_field_unquote(std::string(8192, 'u').c_str(), 1),
+                ::testing::ExitedWithCode(1), "MAX_FIELD_LENGTH");
+    // Markers make the value longer than the field.
+    std::string lfs = "\"" + std::string(2048, '\n') + "\"";
+    EXPECT_EXIT(csv_field_unquote_and_replace_embeds(lfs.c_str(), 1),
+                ::testing::ExitedWithCode(1), "MAX_FIELD_LENGTH");
+    // In place has no limit.
+    std::string big = "\"" + std::string(20000, 'u') + "\"";
+    EXPECT_EQ(csv_field_unquote_inplace(big.data(), 1), 1);
+    EXPECT_EQ(strlen(big.c_str()), 20000u);
+}
+
+TEST(FieldClean, RemovesOnlyUnneededQuotes) {
+    EXPECT_STREQ(csv_field_clean("\"abc\"", 1), "abc");
+    EXPECT_STREQ(csv_field_clean("\"a,b\"", 1), "\"a,b\"");
+    EXPECT_STREQ(csv_field_clean("\"a\nb\"", 1), "\"a\nb\"");
+    EXPECT_STREQ(csv_field_clean("\"a\"\"b\"", 1), "\"a\"\"b\"");
+    EXPECT_STREQ(csv_field_clean("\"\"", 1), "");
+    EXPECT_STREQ(csv_field_clean("\"", 1), "");
+    EXPECT_STREQ(csv_field_clean("plain", 1), "plain");
+    EXPECT_STREQ(csv_field_clean("", 1), "");
+}
+
+TEST(FieldClean, InPlace) {
+    char a[] = "\"abc\"";
+    EXPECT_EQ(csv_field_clean_inplace(a, 1), 1);
+    EXPECT_STREQ(a, "abc");
+    char b[] = "\"a,b\"";
+    EXPECT_EQ(csv_field_clean_inplace(b, 1), 0);
+    EXPECT_STREQ(b, "\"a,b\"");
+    char c[] = "\"\"";
+    EXPECT_EQ(csv_field_clean_inplace(c, 1), 1);
+    EXPECT_STREQ(c, "");
+    char e[] = "";
+    EXPECT_EQ(csv_field_clean_inplace(e, 1), 0);
+    StderrCapture cap;
+    char bad[] = "abc\"";
+    EXPECT_EQ(csv_field_clean_inplace(bad, 1), -1);
+    EXPECT_STREQ(bad, "abc\"");
+    EXPECT_EQ(cap.take(), "t: ERROR: invalid field quoting: abc\"\n");
+}
+
+TEST(FieldClean, Embeds) {
+    EXPECT_STREQ(csv_field_clean_and_replace_embeds("\"a\nb\"", 1), "a<LF>b");
+    EXPECT_STREQ(csv_field_clean_and_replace_embeds("\"a,\r\nb\"", 1), "\"a,<CR><LF>b\"");
+    EXPECT_STREQ(csv_field_clean_and_replace_embeds("\"x\"\"\ny\"", 1), "\"x\"\"<LF>y\"");
+    EXPECT_STREQ(csv_field_clean_and_replace_embeds("\"\"", 1), "");
+    EXPECT_STREQ(csv_field_clean_and_replace_embeds("un\nquoted", 1), "un\nquoted");
+    StderrCapture cap;
+    EXPECT_EQ(csv_field_clean_and_replace_embeds("\"x", 1), nullptr);
+    EXPECT_EQ(cap.take(), "t: ERROR: invalid field quoting:\n  \"x\n");
+}
+
+} // namespace
