@@ -1,0 +1,172 @@
+// zelk-match-expr: select the records whose FIELD makes an AWK expression true.
+#include <cstdio>
+#include <cstring>
+#include <error.h>
+
+#include "awkexchange.h"
+#include "cli.h"
+#include "libcsv.h"
+#include "libsubproc.h"
+#include "matchout.h"
+
+static char opt_headergrep;    // -h
+static int opt_matchesnum = -1; // -m
+static char opt_linenums;      // -n
+static char opt_quiet;         // -q
+static char opt_unquotefield;  // -u
+static char opt_invert;        // -v
+static char opt_warnifmissing; // -w
+
+static void print_usage(void) {
+    fputs("Program to 'grep' a particular field in a CSV file, to select/remove records where\n"
+          "field meets some condition.  Conditions are represented by an AWK Expression.\n\n"
+          "Usage: zelk-match-expr [OPTIONS] FIELD CONDITION [CSVFILE]\n\n"
+          "FIELD is the 1-based index of the field to grep, or header field name if -Q "
+          "option.\n\n"
+          "Options:\n"
+          "  -b -- blank records passed through (ignored by default, see also -1)\n"
+          "  -h -- process header record (passed through by default)\n"
+          "  -lLIB_FILE -- load AWK functions/library file LIB_FILE\n"
+          "  -mNUM -- stop after NUM matches\n"
+          "  -n -- prefix each line of output with the 1-based line number\n"
+          "  -o -- omit header record (not grep'd, not passed through)\n"
+          "  -q -- quiet: suppress all output, look at exit status\n"
+          "  -Q -- query header to get index of FIELD name\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -u -- unquote quoted FIELD before testing CONDITION\n"
+          "        (remove surrounding \"'s and unescape embedded \"'s)\n"
+          "  -v -- invert match (i.e., select non-matching)\n"
+          "  -w -- warn about records lacking FIELD (such records are ignored)\n"
+          "  -1 -- interpret blank record as having a single empty field (see also -b)\n\n"
+          "CONDITION is to be a single AWK Expression, i.e., AWK code that results in a value.\n"
+          "The AWK code will receive FIELD's values in successive CSVFILE records as input "
+          "\"records.\"\n"
+          "E.g., CSV record \"A,2,C\" and FIELD of 2, will result in CONDITION having $0 be "
+          "\"2\".\n"
+          "Records where CONDITION's value is 1 (or other non-zero) are considered matched.\n"
+          "Records where CONDITION's value is 0 (or \"\") are considered non-matched.\n"
+          "Example CONDITION: '($0>=10 && $0<=20) || ($0>100)'\n",
+          stderr);
+}
+
+static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};
+static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt", pairs,
+                                    print_usage};
+
+// Runs the records of fp past the condition; the number of records selected. Every failure
+// ends the process.
+static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
+    int numfields;
+    char error_flag;
+    int recnum = 0;
+    if (!opt_headergrep) {
+        char **fields;
+        char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error_flag);
+        if (!header) {
+            if (error_flag) error_cleanup_and_exit();
+            awk_close_input();
+            collect_children();
+            cli_exit(1);
+        }
+        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        if (!opt_headeromit && !opt_quiet) {
+            print_matched_record(opt_linenums ? 1 : 0, header, (size_t)csv_record_parse_length());
+            fflush(stdout);
+            errcheck_stdout_runfunc();
+        }
+        recnum = 1;
+    }
+
+    int selected = 0;
+    for (;;) {
+        char *field;
+        char *text = csv_record_read_and_get_field(fp, name, ++recnum, 1, fieldnum, &field,
+                                                   &numfields, &error_flag);
+        if (!text) break;
+        size_t len;
+        if (numfields == 0) {
+            if (opt_blankrecisfield) {
+                field = const_cast<char *>("");
+                len = 0;
+            } else {
+                // Quiet means no output at all, blank lines included.
+                if (opt_blankrecspass && !opt_quiet) {
+                    out_str(opt_recterminator);
+                    errcheck_stdout_runfunc();
+                }
+                continue;
+            }
+        } else if (!field) {
+            if (opt_warnifmissing) fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+            continue;
+        } else {
+            len = (size_t)csv_record_get_field_length();
+            if (opt_unquotefield) {
+                if (memchr(field, '\0', len)) {
+                    error(0, 0, "ERROR: record #%d: FIELD holds a NUL byte and cannot be unquoted",
+                          recnum);
+                    error_cleanup_and_exit();
+                }
+                csv_field_unquote_inplace(field, 0);
+                len = strlen(field);
+            }
+        }
+        awk_refuse_framing_bytes(field, len, recnum);
+        int rlen;
+        const char *result = awk_exchange(field, len, recnum, "ERROR: failed writing field value to AWK",
+                                          "ERROR: invalid processed field from AWK", &rlen);
+        if (awk_result_is_true(result, rlen) == !opt_invert) {
+            selected++;
+            if (!opt_quiet) {
+                print_matched_record(opt_linenums ? recnum : 0, text,
+                                     (size_t)csv_record_parse_length());
+                errcheck_stdout_runfunc();
+            }
+            if (selected == opt_matchesnum) return selected;
+        }
+    }
+    if (error_flag) error_cleanup_and_exit();
+    return selected;
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    awk_argv_init(2 * argc + 6, "ERROR: failed allocating dynamic memory",
+                  "ERROR: max size of AWK argv exceeded (%d vs %d)");
+    awk_argv_add_entry("awk");
+    awk_argv_add_entry("-vRS=\x18");
+    awk_argv_add_entry("-vORS=\x18");
+    awk_argv_reserve_head();
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'h': opt_headergrep = 1; break;
+        case 'l':
+            awk_argv_add_entry("-f");
+            awk_argv_add_entry(optarg);
+            break;
+        case 'm': opt_matchesnum = intstrconv(optarg, "-mNUM"); break;
+        case 'n': opt_linenums = 1; break;
+        case 'q': opt_quiet = 1; break;
+        case 'u': opt_unquotefield = 1; break;
+        case 'v': opt_invert = 1; break;
+        case 'w': opt_warnifmissing = 1; break;
+        }
+    }
+    int nops = argc - optind;
+    if (nops < 2 || nops > 3) cli_usage_exit();
+    int fieldnum = 0;
+    if (opt_queryfieldname)
+        opt_fieldnamestr = argv[optind];
+    else
+        fieldnum = intstrconv(argv[optind], "FIELD");
+    const char *condition = argv[optind + 1];
+    const char *name;
+    FILE *fp = open_input_or_exit(nops == 3 ? argv[optind + 2] : nullptr, &name);
+
+    awk_start(AWK_ONE_RESULT, condition);
+    int selected = grep_csv_stream(fp, name, fieldnum);
+    awk_close_input();
+    int children_ok = collect_children();
+    cli_exit(selected > 0 && children_ok ? 0 : 1);
+}

@@ -1,0 +1,134 @@
+// zelk-match-rows: select the records for which an AWK expression over their fields is true.
+#include <cstdio>
+#include <cstring>
+
+#include "awkexchange.h"
+#include "cli.h"
+#include "libcsv.h"
+#include "libsubproc.h"
+#include "matchout.h"
+
+static char opt_blankrecsproc;  // -b
+static char opt_headergrep;     // -h
+static int opt_matchesnum = -1; // -m
+static char opt_linenums;       // -n
+static char opt_quiet;          // -q
+static char opt_invert;         // -v
+
+// The record as read, kept for output while the text sent to awk is changed in place.
+static char record_copy[MAX_RECORD_LENGTH];
+
+static void print_usage(void) {
+    fputs("Program to 'grep' records in a CSV file, to select/remove records that\n"
+          "meet some condition.  Conditions are represented by an AWK Expression.\n"
+          "Conditions may involve all fields of each records.\n\n"
+          "Usage: zelk-match-rows [OPTIONS] CONDITION [CSVFILE]\n\n"
+          "Options:\n"
+          "  -b -- blank records grep'd (removed by default)\n"
+          "  -h -- process header record (passed through by default)\n"
+          "  -lLIB_FILE -- load AWK library/functions file LIB_FILE\n"
+          "  -mNUM -- stop after NUM matches\n"
+          "  -n -- prefix each line of output with the 1-based line number\n"
+          "  -o -- omit header record (not grep'd, not passed through)\n"
+          "  -q -- quiet: suppress all output, look at exit status\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -v -- invert match (i.e., select non-matching)\n\n"
+          "CONDITION is to be a single AWK Expression, i.e., AWK code that results in a value.\n"
+          "The AWK code will receive each successive CSVFILE record as an input \"record\" "
+          "($0).\n"
+          "I.e., each CSVFILE record will be available as $0, with its fields as $1, $2, etc.\n"
+          "Records where CONDITION's value is 1 (or other non-zero) are considered matched.\n"
+          "Records where CONDITION's value is 0 (or \"\") are considered non-matched.\n"
+          "Example CONDITION: '$1>=20 || ($2!=\"0\" && $3!=\"Admit\")'\n",
+          stderr);
+}
+
+static const cli_pair pairs[] = {{'h', 'o'}, {0, 0}};
+static const cli_program program = {"zelk-match-rows", "bhl:m:noqtv", "ot", pairs, print_usage};
+
+// Runs the records of fp past the condition; the number of records selected. Every failure
+// ends the process.
+static int grep_csv_stream(FILE *fp, const char *name) {
+    int numfields;
+    char error_flag;
+    int recnum = 0;
+    if (!opt_headergrep) {
+        const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
+        if (!header) {
+            if (error_flag) error_cleanup_and_exit();
+            awk_close_input();
+            collect_children();
+            cli_exit(1);
+        }
+        if (!opt_headeromit && !opt_quiet) {
+            print_matched_record(opt_linenums ? 1 : 0, header, (size_t)csv_record_read_length());
+            fflush(stdout);
+            errcheck_stdout_runfunc();
+        }
+        recnum = 1;
+    }
+
+    int selected = 0;
+    for (;;) {
+        char **fields;
+        char *text = csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields,
+                                               &error_flag);
+        if (!text) break;
+        if (numfields == 0 && !opt_blankrecsproc) continue;
+        size_t len = (size_t)csv_record_parse_length();
+        awk_refuse_framing_bytes(text, len, recnum);
+        memcpy(record_copy, text, len + 1);
+        // Fields separated by 0x19, so that commas inside quoted fields stay data.
+        for (int i = 1; i < numfields; i++) fields[i][-1] = AWK_FIELD_SEP;
+        int rlen;
+        const char *result = awk_exchange(text, len, recnum, "ERROR: failed writing record to AWK",
+                                          "ERROR: invalid processed field from AWK", &rlen);
+        if (awk_result_is_true(result, rlen) == !opt_invert) {
+            selected++;
+            if (!opt_quiet) {
+                print_matched_record(opt_linenums ? recnum : 0, record_copy, len);
+                errcheck_stdout_runfunc();
+            }
+            if (selected == opt_matchesnum) return selected;
+        }
+    }
+    if (error_flag) error_cleanup_and_exit();
+    return selected;
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    awk_argv_init(2 * argc + 7, "ERROR: failed allocating dynamic memory",
+                  "ERROR: max size of AWK argv exceeded (%d vs %d)\n");
+    awk_argv_add_entry("awk");
+    awk_argv_add_entry("-vFS=\x19");
+    awk_argv_add_entry("-vRS=\x18");
+    awk_argv_add_entry("-vORS=\x18");
+    awk_argv_reserve_head();
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'b': opt_blankrecsproc = 1; break;
+        case 'h': opt_headergrep = 1; break;
+        case 'l':
+            awk_argv_add_entry("-f");
+            awk_argv_add_entry(optarg);
+            break;
+        case 'm': opt_matchesnum = intstrconv(optarg, "-mNUM"); break;
+        case 'n': opt_linenums = 1; break;
+        case 'q': opt_quiet = 1; break;
+        case 'v': opt_invert = 1; break;
+        }
+    }
+    int nops = argc - optind;
+    if (nops < 1 || nops > 2) cli_usage_exit();
+    const char *condition = argv[optind];
+    const char *name;
+    FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
+
+    awk_start(AWK_ONE_RESULT, condition);
+    int selected = grep_csv_stream(fp, name);
+    awk_close_input();
+    int children_ok = collect_children();
+    cli_exit(selected > 0 && children_ok ? 0 : 1);
+}

@@ -1,0 +1,166 @@
+// zelk-script-column: replace one field of every record by what AWK code makes of it.
+#include <cstdio>
+#include <cstring>
+#include <error.h>
+
+#include "awkexchange.h"
+#include "cli.h"
+#include "libcsv.h"
+#include "libsubproc.h"
+
+static char opt_usecode; // -e
+static char opt_usefile; // -f
+
+static void print_usage(void) {
+    fputs("Program to 'process' the values in one field in the records of a CSV file, using "
+          "AWK code.\n\n"
+          "Usage: zelk-script-column [OPTIONS] FIELD [CSVFILE]\n\n"
+          "FIELD is the 1-based field index to process, or header field name if -Q option.\n\n"
+          "AWK program code must be supplied via the -e or -f option.\n\n"
+          "Options:\n"
+          "  -b          -- blank records passed through (removed by default, see also -1)\n"
+          "  -eCODE      -- CODE is the AWK program to execute\n"
+          "  -fCODE_FILE -- CODE_FILE is a file containing the AWK program to execute\n"
+          "  -h          -- process header record (passed through by default)\n"
+          "  -lLIB_FILE  -- load AWK library/functions file LIB_FILE\n"
+          "  -o          -- omit header record (not processed, not passed through)\n"
+          "  -Q          -- query header to get index of FIELD name\n"
+          "  -t          -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -1          -- interpret blank record as single empty field (see also -b)\n\n"
+          "The AWK program code will receive FIELD's value in each CSVFILE record as its input "
+          "\"record\" ($0).\n"
+          "E.g., CSVFILE record \"A,B,C\" and FIELD of 2, will result in AWK code having $0 be "
+          "\"B\".\n"
+          "Modify FIELD's value by having the code do an assignment to $0: $0=newvalue.\n"
+          "Note that $0 must have a string value, so use sprintf() to assign new numeric "
+          "values.\n"
+          "FIELD values in output records will be the values of $0 produced for each CSVFILE "
+          "record.\n"
+          "AWK code is not to do any output (do not call print or printf).\n"
+          "AWK code must be valid AWK \"program,\" i.e., one or more rules: "
+          "[pattern]{actions}.\n",
+          stderr);
+}
+
+static const cli_program program = {"zelk-script-column", "be:f:hl:oQt1", "b1hoQt", nullptr,
+                                    print_usage};
+
+// Rewrites FIELD of every record of fp; false when the header could not be read or a CSV or
+// read error ended the input. Every other failure ends the process.
+static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
+    int numfields;
+    char **fields;
+    char error_flag;
+    int recnum = 0;
+    if (!opt_headerproc) {
+        char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error_flag);
+        if (!header) return false;
+        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        if (!opt_headeromit) {
+            out_record(header, (size_t)csv_record_parse_length());
+            fflush(stdout);
+            errcheck_stdout_runfunc();
+        }
+        recnum = 1;
+    }
+
+    for (;;) {
+        char *text = csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields,
+                                               &error_flag);
+        if (!text) return !error_flag;
+        char *end = text + csv_record_parse_length();
+        if (numfields == 0) {
+            if (opt_blankrecisfield) {
+                // One empty field: its start is the record's end.
+                static char *blank_field[1];
+                blank_field[0] = end;
+                fields = blank_field;
+                numfields = 1;
+            } else {
+                if (opt_blankrecspass) {
+                    out_str(opt_recterminator);
+                    errcheck_stdout_runfunc();
+                }
+                continue;
+            }
+        }
+        if (numfields < fieldnum) {
+            error(0, 0, "ERROR: record #%d: FIELD #%d does not exist (%d fields)", recnum, fieldnum,
+                  numfields);
+            error_cleanup_and_exit();
+        }
+        char *field = fields[fieldnum - 1];
+        int len = csv_parsed_field_length(fields, numfields, fieldnum, end);
+        if (len > MAX_FIELD_LENGTH - 1) {
+            error(0, 0, "ERROR: field length (%d) exceeds the maximum allowed (%d)", len,
+                  MAX_FIELD_LENGTH);
+            error_cleanup_and_exit();
+        }
+        awk_refuse_framing_bytes(field, (size_t)len, recnum);
+        int rlen;
+        const char *result = awk_exchange(field, (size_t)len, recnum, "ERROR: failed writing field to AWK",
+                                          "ERROR: invalid processed field from AWK\n", &rlen);
+        // Fields before FIELD with their commas, the new value, the fields after it.
+        out_bytes(text, (size_t)(field - text));
+        out_bytes(result, (size_t)rlen);
+        if (fieldnum < numfields) {
+            out_char(',');
+            out_bytes(fields[fieldnum], (size_t)(end - fields[fieldnum]));
+        }
+        out_str(opt_recterminator);
+        errcheck_stdout_runfunc();
+    }
+}
+
+int main(int argc, char **argv) {
+    if (argc == 1) {
+        print_usage();
+        return 1;
+    }
+    cli_begin(&program, argc, argv);
+    awk_argv_init(2 * argc + 6, "ERROR: failed allocating dynamic memory",
+                  "ERROR: max size of AWK argv exceeded (%d vs %d)");
+    awk_argv_add_entry("awk");
+    awk_argv_add_entry("-vRS=\x18");
+    awk_argv_add_entry("-vORS=\x18");
+    awk_argv_reserve_head();
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'e':
+            if (opt_usefile) fatalf(0, "Error: use only -e or -f, but not both!");
+            if (!strchr(optarg, '{') || !strchr(optarg, '}'))
+                fatalf(0, "Error: -eCODE must be a valid AWK program, i.e., rule(s): "
+                          "[pattern]{actions}!");
+            awk_argv_add_entry("-e");
+            awk_argv_add_entry(optarg);
+            opt_usecode = 1;
+            break;
+        case 'f':
+            if (opt_usecode) fatalf(0, "Error: use only -e or -f, but not both!");
+            awk_argv_add_entry("-f");
+            awk_argv_add_entry(optarg);
+            opt_usefile = 1;
+            break;
+        case 'l':
+            awk_argv_add_entry("-f");
+            awk_argv_add_entry(optarg);
+            break;
+        }
+    }
+    if (!opt_usecode && !opt_usefile) fatalf(0, "Error: Must supply AWK code via -e or -f option!");
+    int nops = argc - optind;
+    if (nops < 1 || nops > 2) cli_usage_exit();
+    int fieldnum = 0;
+    if (opt_queryfieldname)
+        opt_fieldnamestr = argv[optind];
+    else
+        fieldnum = intstrconv(argv[optind], "FIELD");
+    const char *name;
+    FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
+
+    awk_start(AWK_ONE_RESULT, "$0");
+    if (!process_csv_file(fp, name, fieldnum)) error_cleanup_and_exit();
+    awk_close_input();
+    cli_exit(collect_children() ? 0 : 1);
+}

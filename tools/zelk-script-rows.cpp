@@ -1,0 +1,192 @@
+// zelk-script-rows: run AWK code over every record, with the CSV fields as $1, $2, ..., and
+// write the $0 it leaves behind. The main thread feeds awk; a second thread copies awk's
+// output to standard output as it comes, so that code that drops records, or output that lags
+// behind input, never blocks either pipe.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <error.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "awkexchange.h"
+#include "cli.h"
+#include "libcsv.h"
+#include "libsubproc.h"
+
+static char opt_appendfields;        // -a
+static const char *opt_appendstr = ""; // -a
+static char opt_blankrecsproc;       // -b
+static char opt_usecode;             // -e
+static char opt_usefile;             // -f
+static char opt_terminatecrlf;       // -t
+
+static void print_usage(void) {
+    fputs("Program to 'process' entire records of a CSV file, using AWK code/file.\n\n"
+          "Usage: zelk-script-rows [OPTIONS] [CSVFILE]\n\n"
+          "AWK program code must be supplied via the -e or -f option.\n\n"
+          "Options:\n"
+          "  -aNEWFIELDS -- append NEWFIELDS list to output header (use when adding fields)\n"
+          "  -b          -- blank records processed (removed by default)\n"
+          "  -eCODE      -- CODE is the AWK program to execute\n"
+          "  -fCODE_FILE -- CODE_FILE is a file containing the AWK program to execute\n"
+          "  -h          -- process header record (passed through by default)\n"
+          "  -lLIB_FILE  -- load AWK library/functions file LIB_FILE\n"
+          "  -o          -- omit header record (not processed, not passed through)\n"
+          "  -t          -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n\n"
+          "The AWK code will receive each successive CSVFILE record as an input \"record\" "
+          "($0).\n"
+          "I.e., each CSVFILE record will be available as $0, with its fields as $1, $2, etc.\n"
+          "Modify a record's field by having the code do an assignment to the field: "
+          "$2=newvalue.\n"
+          "Output records will be the values of $0 produced for each CSVFILE record.\n"
+          "AWK code is not to do any output (do not call print or printf).\n"
+          "AWK code must be valid AWK \"program,\" i.e., one or more rules: "
+          "[pattern]{actions}.\n",
+          stderr);
+}
+
+static const cli_pair pairs[] = {{'a', 'o'}, {'a', 'h'}, {0, 0}};
+static const cli_program program = {"zelk-script-rows", "a:be:f:hl:ot", "ho", pairs, print_usage};
+
+// Writes all n bytes to standard output; false on failure (errno set).
+static bool write_stdout(const char *p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(STDOUT_FILENO, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= (size_t)w;
+    }
+    return true;
+}
+
+// The output thread: copies awk's output to standard output, 0x19 becoming a comma and 0x18
+// the output terminator, until awk closes its output.
+static void *read_awk_output_and_reformat_records(void *arg) {
+    int fd = *(int *)arg;
+    char buf[MAX_RECORD_LENGTH];
+    char out[2 * MAX_RECORD_LENGTH]; // room for every byte to become CR LF
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) return nullptr;
+        bool ok = n > 0;
+        if (ok) {
+            char *o = out;
+            for (ssize_t i = 0; i < n; i++) {
+                char c = buf[i];
+                if (c == AWK_FIELD_SEP) {
+                    *o++ = ',';
+                } else if (c == AWK_RECORD_END) {
+                    if (opt_terminatecrlf) *o++ = '\r';
+                    *o++ = '\n';
+                } else {
+                    *o++ = c;
+                }
+            }
+            ok = write_stdout(out, (size_t)(o - out));
+        }
+        if (!ok) {
+            error(0, errno, "ERROR: failed reformatting records with terminator");
+            error_cleanup_and_exit();
+        }
+    }
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    awk_argv_init(2 * argc + 8, "ERROR: failed allocating memory",
+                  "ERROR: max size of AWK argv exceeded (%d vs %d)");
+    awk_argv_add_entry("awk");
+    awk_argv_add_entry("-vRS=\x18");
+    awk_argv_add_entry("-vFS=\x19");
+    awk_argv_add_entry("-vORS=\x18");
+    awk_argv_add_entry("-vOFS=,");
+    awk_argv_reserve_head();
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'a':
+            opt_appendfields = 1;
+            opt_appendstr = optarg;
+            break;
+        case 'b': opt_blankrecsproc = 1; break;
+        case 'e':
+            if (opt_usefile) fatalf(0, "Error: use only -e or -f, but not both!");
+            if (!strchr(optarg, '{') || !strchr(optarg, '}'))
+                fatalf(0, "Error: -eCODE must be a valid AWK program, i.e., rule(s): "
+                          "[pattern]{actions}!");
+            awk_argv_add_entry("-e");
+            awk_argv_add_entry(optarg);
+            opt_usecode = 1;
+            break;
+        case 'f':
+            if (opt_usecode) fatalf(0, "Error: use only -e or -f, but not both!");
+            awk_argv_add_entry("-f");
+            awk_argv_add_entry(optarg);
+            opt_usefile = 1;
+            break;
+        case 'l':
+            awk_argv_add_entry("-f");
+            awk_argv_add_entry(optarg);
+            break;
+        case 't': opt_terminatecrlf = 1; break;
+        }
+    }
+    if (!opt_usecode && !opt_usefile) fatalf(0, "Error: Must supply AWK code via -e or -f option!");
+    int nops = argc - optind;
+    if (nops > 1) cli_usage_exit();
+    const char *name;
+    FILE *fp = open_input_or_exit(nops == 1 ? argv[optind] : nullptr, &name);
+    const char *terminator = opt_terminatecrlf ? "\r\n" : "\n";
+
+    awk_start(AWK_STREAM, nullptr);
+    pthread_t thread;
+    int rc = pthread_create(&thread, nullptr, read_awk_output_and_reformat_records, &awk_from_fd);
+    if (rc != 0) {
+        error(0, rc, "ERROR: failed to create thread");
+        error_cleanup_and_exit();
+    }
+
+    int numfields;
+    char error_flag;
+    int recnum = 0;
+    if (!opt_headerproc) {
+        const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
+        if (!header) error_cleanup_and_exit();
+        if (!opt_headeromit) {
+            // Written and flushed before any record goes to awk, so before the thread writes.
+            out_bytes(header, (size_t)csv_record_read_length());
+            if (opt_appendfields) {
+                out_char(',');
+                out_str(opt_appendstr);
+            }
+            out_str(terminator);
+            fflush(stdout);
+            errcheck_stdout_runfunc();
+        }
+        recnum = 1;
+    }
+
+    for (;;) {
+        char **fields;
+        char *text = csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields,
+                                               &error_flag);
+        if (!text) break;
+        if (numfields == 0 && !opt_blankrecsproc) continue;
+        size_t len = (size_t)csv_record_parse_length();
+        awk_refuse_framing_bytes(text, len, recnum);
+        for (int i = 1; i < numfields; i++) fields[i][-1] = AWK_FIELD_SEP;
+        if (!awk_send_record(text, len)) {
+            error(0, errno, "ERROR: failed writing record to AWK");
+            error_cleanup_and_exit();
+        }
+    }
+    if (error_flag) error_cleanup_and_exit();
+    awk_close_input();
+    pthread_join(thread, nullptr);
+    cli_exit(collect_children() ? 0 : 1);
+}
