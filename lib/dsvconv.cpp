@@ -1,0 +1,145 @@
+#include "dsvconv.h"
+
+#include <cstring>
+#include <error.h>
+
+#include "cli.h"
+#include "fieldbuf.h"
+#include "libcsv.h"
+
+char dsv_delimiter_arg(const char *arg) {
+    size_t n = strlen(arg);
+    if (arg[0] != '\\') {
+        if (n != 1) fatalf(0, "ERROR: DSV_DELIMITER_CHAR must be a single char");
+        return arg[0];
+    }
+    if (n != 2) fatalf(0, "ERROR: DSV_DELIMITER_CHAR must be a single char");
+    switch (arg[1]) {
+    case '0': return '\0';
+    case '\\': return '\\';
+    case 'a': return '\a';
+    case 'b': return '\b';
+    case 'e': return 27;
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    case 'v': return '\v';
+    }
+    fatalf(0, "ERROR: DSV_DELIMITER_CHAR is invalid C-style escape-sequence");
+}
+
+namespace {
+
+bool has_embeds(const char *s, int n) { return field_has(s, n, '\n') || field_has(s, n, '\r'); }
+
+// A wrapped field can lose its quotes when nothing between them needs quoting in the output.
+bool unwrappable(const char *field, int len, char sep, bool embeds_allowed) {
+    const char *in = field + 1;
+    int n = len - 2;
+    return !field_has(in, n, '"') && !field_has(in, n, sep) &&
+           (embeds_allowed || !has_embeds(in, n));
+}
+
+// An unwrapped field that holds the separator or a double quote is quoted; others are
+// written as they are.
+const char *unwrapped(const char *field, int len, char sep, char *buf, int *outlen,
+                      bool embeds) {
+    if (!field_has(field, len, sep) && !field_has(field, len, '"')) {
+        *outlen = len;
+        return field;
+    }
+    field_buffer fb{buf, 0};
+    fb.put_quoted(field, len, embeds);
+    return fb.finish(outlen);
+}
+
+} // namespace
+
+const char *field_proc_basic(const char *field, int len, char sep, char *buf, int *outlen) {
+    if (field_is_wrapped(field, len)) {
+        *outlen = len;
+        return field;
+    }
+    return unwrapped(field, len, sep, buf, outlen, false);
+}
+
+const char *field_proc_replace_embeds(const char *field, int len, char sep, char *buf,
+                                      int *outlen) {
+    if (!field_is_wrapped(field, len)) return unwrapped(field, len, sep, buf, outlen, true);
+    if (!has_embeds(field, len)) {
+        *outlen = len;
+        return field;
+    }
+    field_buffer fb{buf, 0};
+    fb.put_embeds(field, len);
+    return fb.finish(outlen);
+}
+
+const char *field_proc_unquote(const char *field, int len, char sep, char *buf, int *outlen) {
+    if (!field_is_wrapped(field, len)) return unwrapped(field, len, sep, buf, outlen, false);
+    if (unwrappable(field, len, sep, false)) {
+        *outlen = len - 2;
+        return field + 1;
+    }
+    *outlen = len;
+    return field;
+}
+
+const char *field_proc_unquote_and_replace_embeds(const char *field, int len, char sep,
+                                                  char *buf, int *outlen) {
+    if (!field_is_wrapped(field, len)) return unwrapped(field, len, sep, buf, outlen, true);
+    if (!unwrappable(field, len, sep, true))
+        return field_proc_replace_embeds(field, len, sep, buf, outlen);
+    if (!has_embeds(field + 1, len - 2)) {
+        *outlen = len - 2;
+        return field + 1;
+    }
+    field_buffer fb{buf, 0};
+    fb.put_embeds(field + 1, len - 2);
+    return fb.finish(outlen);
+}
+
+dsv_field_proc dsv_choose_field_proc(bool unquote, bool replace_embeds) {
+    if (unquote) return replace_embeds ? field_proc_unquote_and_replace_embeds : field_proc_unquote;
+    return replace_embeds ? field_proc_replace_embeds : field_proc_basic;
+}
+
+bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep,
+                        char out_sep, dsv_field_proc proc) {
+    static char fieldbuf[MAX_FIELD_LENGTH];
+    int header_fields = 0;
+    char **fields;
+    char err;
+    for (int recnum = 1;; recnum++) {
+        int nf = kind == DSV_INPUT_DSV
+                     ? dsv_record_read_and_split(in_sep, fp, name, recnum, 1, &fields, &err)
+                     : csv_record_read_and_split(fp, name, recnum, 1, &fields, &err);
+        if (nf < 0) return err == 0;
+        if (recnum == 1) header_fields = nf;
+        if (nf == 0) {
+            if (opt_blankrecspass) {
+                out_terminator();
+                errcheck_stdout_exit();
+            }
+            continue;
+        }
+        const char *end = fields[0] + (kind == DSV_INPUT_DSV ? dsv_record_parse_length()
+                                                              : csv_record_parse_length());
+        for (int i = 0; i < nf; i++) {
+            int len = csv_parsed_field_length(fields, nf, i + 1, end);
+            int outlen;
+            const char *out = proc(fields[i], len, out_sep, fieldbuf, &outlen);
+            if (i > 0) out_char(out_sep);
+            out_bytes(out, (size_t)outlen);
+        }
+        if (nf < header_fields)
+            error(0, 0, "Warning: record #%d has less fields than header (%d vs %d)", recnum, nf,
+                  header_fields);
+        else if (nf > header_fields)
+            error(0, 0, "Warning: record #%d has more fields than header (%d vs %d)", recnum, nf,
+                  header_fields);
+        out_terminator();
+        errcheck_stdout_exit();
+    }
+}

@@ -1,0 +1,37 @@
+// What the two delimiter converters share: the DSV_DELIMITER_CHAR operand, the field
+// procedures that rewrite each field for the output separator, and the record loop.
+#pragma once
+
+#include <cstdio>
+
+// The delimiter byte named by the operand: one character, or a backslash and one of
+// 0 \ a b e f n r t v. Otherwise fatal: "ERROR: DSV_DELIMITER_CHAR must be a single char" or
+// "ERROR: DSV_DELIMITER_CHAR is invalid C-style escape-sequence".
+char dsv_delimiter_arg(const char *arg);
+
+// A field procedure: the field field[0..len) as split by the reader (quotes kept), the output
+// separator, and the loop's field buffer (MAX_FIELD_LENGTH bytes). Returns the text to write
+// (the field itself, a part of it, or the buffer) and its length in *outlen.
+typedef const char *(*dsv_field_proc)(const char *field, int len, char sep, char *buf,
+                                      int *outlen);
+
+const char *field_proc_basic(const char *field, int len, char sep, char *buf, int *outlen);
+const char *field_proc_replace_embeds(const char *field, int len, char sep, char *buf,
+                                      int *outlen);
+const char *field_proc_unquote(const char *field, int len, char sep, char *buf, int *outlen);
+const char *field_proc_unquote_and_replace_embeds(const char *field, int len, char sep,
+                                                  char *buf, int *outlen);
+
+// The procedure for the -u and -r options.
+dsv_field_proc dsv_choose_field_proc(bool unquote, bool replace_embeds);
+
+// Which reader the loop uses.
+enum dsv_input_kind { DSV_INPUT_CSV, DSV_INPUT_DSV };
+
+// Converts every record of fp: reads with the CSV reader or with the DSV reader on in_sep,
+// writes each field through proc with out_sep between fields and after each record the
+// terminator. Blank records are dropped unless opt_blankrecspass (then an empty record is
+// written). Records whose field count differs from record 1's are written as they are with a
+// warning. Returns false when the reader reported an error.
+bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep,
+                        char out_sep, dsv_field_proc proc);

@@ -1,0 +1,48 @@
+#include "fieldbuf.h"
+
+#include <cstring>
+
+#include "libcsv.h"
+
+void field_length_exceeded(void) {
+    fatalf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
+}
+
+void field_buffer::put_bytes(const char *s, int n) {
+    if (n > MAX_FIELD_LENGTH - 1 - len) field_length_exceeded();
+    memcpy(buf + len, s, (size_t)n);
+    len += n;
+}
+
+void field_buffer::put_embeds(const char *s, int n, int *ncr, int *nlf) {
+    for (int i = 0; i < n; i++) {
+        char c = s[i];
+        if (c == '\r') {
+            put_bytes(EMBED_CR_TEXT, 4);
+            if (ncr) ++*ncr;
+        } else if (c == '\n') {
+            put_bytes(EMBED_LF_TEXT, 4);
+            if (nlf) ++*nlf;
+        } else {
+            put(c);
+        }
+    }
+}
+
+void field_buffer::put_quoted(const char *s, int n, bool embeds) {
+    put('"');
+    for (int i = 0; i < n; i++) {
+        char c = s[i];
+        if (c == '"') {
+            put('"');
+            put('"');
+        } else if (embeds && c == '\r') {
+            put_bytes(EMBED_CR_TEXT, 4);
+        } else if (embeds && c == '\n') {
+            put_bytes(EMBED_LF_TEXT, 4);
+        } else {
+            put(c);
+        }
+    }
+    put('"');
+}

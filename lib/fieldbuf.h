@@ -1,0 +1,51 @@
+// Writing a rewritten field into a field buffer of MAX_FIELD_LENGTH bytes, bounded: the text
+// may take at most MAX_FIELD_LENGTH - 1 bytes (a NUL follows it); one byte more is fatal with
+// "ERROR: field length exceeded MAX_FIELD_LENGTH (8192)". Quoting doubles quotes and making
+// line breaks visible turns one byte into four, so the result of a rewrite can outgrow its
+// input; every writer below checks each byte it stores.
+//
+// A field is given as its start and its byte count, since a NUL byte inside a field is data.
+#pragma once
+
+#include <cstring>
+
+#include "libcsv.h"
+
+[[noreturn]] void field_length_exceeded(void);
+
+// The visible text of an embedded line break.
+#define EMBED_CR_TEXT "<CR>"
+#define EMBED_LF_TEXT "<LF>"
+
+struct field_buffer {
+    char *buf; // MAX_FIELD_LENGTH bytes
+    int len;   // bytes written so far
+
+    void put(char c) {
+        if (len >= MAX_FIELD_LENGTH - 1) field_length_exceeded();
+        buf[len++] = c;
+    }
+    void put_bytes(const char *s, int n);
+    // Copies s, writing "<CR>" for each CR and "<LF>" for each LF. Counts them in *ncr and
+    // *nlf when these are given.
+    void put_embeds(const char *s, int n, int *ncr = nullptr, int *nlf = nullptr);
+    // A double quote, s with each double quote doubled (and, with embeds, line breaks made
+    // visible), and a closing double quote.
+    void put_quoted(const char *s, int n, bool embeds = false);
+    // NUL-terminates the text (there is always room) and returns the buffer.
+    const char *finish(int *outlen) {
+        buf[len] = '\0';
+        *outlen = len;
+        return buf;
+    }
+};
+
+// Whether s[0..n) holds byte c.
+inline bool field_has(const char *s, int n, char c) {
+    return n > 0 && memchr(s, c, (size_t)n) != nullptr;
+}
+
+// First and last bytes both double quotes (a wrapped/quoted field).
+inline bool field_is_wrapped(const char *s, int n) {
+    return n >= 2 && s[0] == '"' && s[n - 1] == '"';
+}
