@@ -1,0 +1,104 @@
+// zelk-width-tally: the field count of each record, to find records that differ from the header.
+#include <cstdio>
+#include <error.h>
+
+#include "cli.h"
+#include "libcsv.h"
+
+static char opt_countsonly;     // -c
+static int opt_firstrec = 1;    // -f
+static char opt_headercount;    // -h
+static char opt_mismatchesonly; // -m
+static char opt_limitrecs;      // -n
+static int opt_numrecs;
+static char opt_verbose; // -v
+
+static void print_usage(void) {
+    fputs("Program to check and print out fields counts for the records in a CSV file.\n\n"
+          "By default shows counts for header (record 1) and all records, prefixed by record "
+          "number.\n"
+          "Use -m option to see only records whose fields counts do not match header.\n\n"
+          "Usage: zelk-width-tally [OPTION...] [CSVFILE]\n\n"
+          "Options:\n"
+          "  -c       -- counts only, do not print record number prefixes\n"
+          "  -fFIRST  -- first record to print fields count for (1-based index, header is 1, "
+          "the default)\n"
+          "  -h       -- print header (record #1) fields count even if header not in records "
+          "range\n"
+          "  -m       -- mismatches only: print fields counts for records that differ from "
+          "header\n"
+          "  -nNUMBER -- number of records to process (default is all from FIRST)\n"
+          "  -v       -- verbose: mark records where fields count differs from header\n",
+          stderr);
+}
+
+#define C_MSG "Error: -c option not compatible with -m and -v options!"
+#define H_MSG "Error: -h option not compatible with -m and -v options!"
+#define M_MSG "Error: -m option not compatible with -c, -h, -v options!"
+#define V_MSG "Error: -v option not compatible with -c, -h, -m options!"
+
+// Each option is refused with its own message when a conflicting one came before it.
+static const cli_pair pairs[] = {
+    {'m', 'c', C_MSG, true}, {'v', 'c', C_MSG, true}, {'m', 'h', H_MSG, true},
+    {'v', 'h', H_MSG, true}, {'c', 'm', M_MSG, true}, {'h', 'm', M_MSG, true},
+    {'v', 'm', M_MSG, true}, {'c', 'v', V_MSG, true}, {'h', 'v', V_MSG, true},
+    {'m', 'v', V_MSG, true}, {0, 0}};
+static const cli_program program = {"zelk-width-tally", "cf:hmn:v", "", pairs, print_usage};
+
+static void print_count(int recnum, int count, int header_count) {
+    char line[64];
+    int n;
+    if (opt_countsonly)
+        n = snprintf(line, sizeof line, "%d\n", count);
+    else if (opt_verbose)
+        n = snprintf(line, sizeof line, "%d:%d%s\n", recnum, count,
+                     recnum > 1 && count != header_count ? "*" : "");
+    else
+        n = snprintf(line, sizeof line, "%d:%d\n", recnum, count);
+    out_bytes(line, (size_t)n);
+    errcheck_stdout_exit();
+}
+
+static int tally_csv_stream(FILE *fp, const char *name) {
+    int header_count;
+    char err;
+    if (!csv_record_read(fp, name, 1, opt_verbose, &header_count, &err)) {
+        if (!err) error(0, 0, "Warning: CSVFILE is empty");
+        return 1;
+    }
+    int processed = 0;
+    if (!opt_mismatchesonly && (opt_firstrec == 1 || opt_headercount)) {
+        print_count(1, header_count, header_count);
+        if (opt_firstrec == 1) processed = 1;
+    }
+    if (opt_limitrecs && processed >= opt_numrecs) return 0;
+    for (int recnum = 2;; recnum++) {
+        int count;
+        if (!csv_record_read(fp, name, recnum, opt_verbose, &count, &err)) return err ? 1 : 0;
+        if (recnum < opt_firstrec) continue;
+        if (!opt_mismatchesonly || count != header_count) print_count(recnum, count, header_count);
+        if (opt_limitrecs && ++processed >= opt_numrecs) return 0;
+    }
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'c': opt_countsonly = 1; break;
+        case 'f': opt_firstrec = intstrconv(optarg, "-fFIRST"); break;
+        case 'h': opt_headercount = 1; break;
+        case 'm': opt_mismatchesonly = 1; break;
+        case 'n':
+            opt_limitrecs = 1;
+            opt_numrecs = intstrconv(optarg, "-nNUMBER");
+            break;
+        case 'v': opt_verbose = 1; break;
+        }
+    }
+    if (argc - optind > 1) cli_usage_exit();
+    const char *name;
+    FILE *fp = open_input_or_exit(optind < argc ? argv[optind] : nullptr, &name);
+    cli_exit(tally_csv_stream(fp, name));
+}
