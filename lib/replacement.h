@@ -1,0 +1,31 @@
+// A replacement text turned, once at start-up, into a template of literal pieces and
+// references to matched text, then written for each match without handing user text to
+// printf (so '%' and NUL bytes in the matched text are written as they are).
+//
+// Without numbered references: '&' stands for the matched text (at most once); "\&" is a
+// literal '&'. With numbered references: "&0" to "&9" stand for the whole match and the
+// subexpressions 1 to 9, as often as wanted; "\&" is a literal '&'; any other '&' is an error.
+#pragma once
+
+#include <cstddef>
+
+#define REPLACEMENT_MAX_PIECES 8192
+
+struct replacement {
+    // Pieces in order: ref[i] < 0 is the literal text[start[i] .. start[i] + len[i]); ref[i]
+    // 0..9 is argument ref[i] (without numbered references only argument 0 is used).
+    int npieces;
+    signed char ref[REPLACEMENT_MAX_PIECES];
+    int start[REPLACEMENT_MAX_PIECES];
+    int len[REPLACEMENT_MAX_PIECES];
+    char text[8192]; // the literal bytes, back to back
+};
+
+// Converts text into r. name is the operand's name for the length message ("REPLACEMENT",
+// "NEWVALUE"). Fatal errors: "ERROR: '&' appears more than once in REPLACEMENT!" (two
+// references without numbering), "ERROR: & not followed by digit in REPLACEMENT" (numbered),
+// and a text whose converted form would not fit the 8191-byte format buffer.
+void replacement_compile(replacement *r, const char *text, bool numbered, const char *name);
+
+// Writes the replacement to standard output; args[k] (argl[k] bytes) is argument k.
+void replacement_write(const replacement *r, const char *const *args, const size_t *argl);

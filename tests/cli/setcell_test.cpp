@@ -1,0 +1,65 @@
+#include "harness.h"
+
+namespace {
+
+const char *IN = "a,b\nc,d\ne,f\n";
+
+RunResult setcell(const std::vector<std::string> &args, const std::string &input) {
+    return run_tool("zelk-setcell", args, input);
+}
+
+TEST(Setcell, ReplacesOneCell) {
+    EXPECT_RUN(setcell({"2", "2", "x"}, IN), 0, "a,b\nc,x\ne,f\n", "");
+    EXPECT_RUN(setcell({"2", "2", "[&]"}, IN), 0, "a,b\nc,[d]\ne,f\n", "");
+    EXPECT_RUN(setcell({"2", "2", "100%"}, IN), 0, "a,b\nc,100%\ne,f\n", "");
+    EXPECT_RUN(setcell({"1", "1", "\\&&%s"}, IN), 0, "&a%s,b\nc,d\ne,f\n", "");
+    EXPECT_RUN(setcell({"-t", "3", "2", "&&"}, IN), 1, "",
+               "zelk-setcell: ERROR: '&' appears more than once in REPLACEMENT!\n");
+}
+
+TEST(Setcell, FirstLastAndOnlyField) {
+    const char *in = "h\n\"p,q\",\"r\"\"s\",t\nu\n";
+    EXPECT_RUN(setcell({"2", "1", "<&>"}, in), 0, "h\n<\"p,q\">,\"r\"\"s\",t\nu\n", "");
+    EXPECT_RUN(setcell({"2", "3", "<&>"}, in), 0, "h\n\"p,q\",\"r\"\"s\",<t>\nu\n", "");
+    EXPECT_RUN(setcell({"-t", "3", "1", "<&>"}, in), 0, "h\r\n\"p,q\",\"r\"\"s\",t\r\n<u>\r\n", "");
+    // Embedded line breaks do not shift record numbers; NUL bytes are kept.
+    EXPECT_RUN(setcell({"3", "1", "v"}, "\"a\nb\"\n\0x\nu\n"s), 0, "\"a\nb\"\n\0x\nv\n"s, "");
+}
+
+TEST(Setcell, MissingRecordOrField) {
+    EXPECT_RUN(setcell({"4", "1", "x"}, IN), 1, IN,
+               "zelk-setcell: ERROR: CSVFILE 'standard input' has less than RECORD (4) records\n");
+    EXPECT_RUN(setcell({"2", "3", "x"}, IN), 1, "a,b\n",
+               "zelk-setcell: ERROR: record #2 does not contain replacement FIELD #3\n");
+    EXPECT_RUN(setcell({"2", "1", "x"}, "a\n\nb\n"), 1, "a\n",
+               "zelk-setcell: ERROR: record #2 does not contain replacement FIELD #1\n");
+    EXPECT_RUN(setcell({"1", "1", "x"}, "a\n\"b\n"), 1, "x\n",
+               "zelk-setcell: ERROR: record #2, field #1: quoted field not closed by double quote\n"
+               "zelk-setcell: file:  'standard input'\n");
+    EXPECT_RUN(setcell({"3", "1", "x"}, "a\n\"b\n"), 1, "a\n",
+               "zelk-setcell: ERROR: record #2, field #1: quoted field not closed by double quote\n"
+               "zelk-setcell: file:  'standard input'\n");
+}
+
+TEST(Setcell, OverlongValuesAreRefused) {
+    std::string big(8192, 'x');
+    EXPECT_RUN(setcell({"2", "2", "&"}, "h\na," + big + ",c\n"), 1, "h\n",
+               "zelk-setcell: ERROR: field length (8192) exceeds the maximum allowed (8192)\n");
+    EXPECT_RUN(setcell({"2", "2", "<&>"}, "h\na," + big.substr(1) + "\n"), 0,
+               "h\na,<" + big.substr(1) + ">\n", "");
+    EXPECT_RUN(setcell({"1", "1", std::string(4096, '%')}, "a\n"), 1, "",
+               "zelk-setcell: ERROR: NEWVALUE is too long (more than 8191 bytes once converted)\n");
+}
+
+TEST(Setcell, Operands) {
+    EXPECT_RUN(setcell({"0", "1", "x"}, IN), 1, "",
+               "zelk-setcell: Invalid value for RECORD: 0 (must be >= 1)\n");
+    EXPECT_RUN(setcell({"1", "1x", "x"}, IN), 1, "",
+               "zelk-setcell: Invalid value for FIELD: 1x (includes non-digits)\n");
+    EXPECT_RUN(setcell({"-b", "1", "1", "x"}, IN), 1, "",
+               "zelk-setcell: invalid option -- 'b'\n"
+               "Try 'zelk-setcell --help' for more information.\n");
+    EXPECT_EQ(setcell({"1", "1"}, IN).err.rfind("Program to edit (replace)", 0), 0u);
+}
+
+} // namespace

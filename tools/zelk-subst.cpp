@@ -1,0 +1,161 @@
+// zelk-subst: replace the value of one field, in every record, where it matches a pattern.
+#include <cstdio>
+#include <cstring>
+#include <regex.h>
+
+#include "cli.h"
+#include "fieldedit.h"
+#include "fieldmatch.h"
+#include "libcsv.h"
+#include "replacement.h"
+
+static char opt_fixedstring;          // -F
+static char opt_ignorecase;           // -i
+static int opt_cflags = REG_EXTENDED; // -i adds REG_ICASE
+static char opt_multsubstrs;          // -m
+static char opt_exactmatch;           // -x
+
+// REPLACEMENT, converted once.
+static replacement format;
+
+static void print_usage(void) {
+    fputs("Program to replace values that match a pattern, in one field in all records of a CSV "
+          "file.\n\n"
+          "Usage: zelk-subst [OPTION...] FIELD PATTERN REPLACEMENT [CSVFILE]\n\n"
+          "FIELD is the 1-based field index to operate on, or header field name if -Q option.\n"
+          "PATTERN is the regex or string pattern to match for replacement.\n"
+          "(PATTERN assumes extended regex syntax, so do not escape regex metachars).\n"
+          "REPLACEMENT specifies the value to replace matched field values with.\n\n"
+          "Options:\n"
+          "  -b -- blank records passed through (removed by default, see also -1)\n"
+          "  -F -- interpret PATTERN as a fixed string \n"
+          "  -h -- header record is to be processed (passed through by default)\n"
+          "  -i -- ignore case when matching PATTERN\n"
+          "  -m -- support multiple regex subexpression matches in REPLACEMENT\n"
+          "  -o -- omit header record (not processed, not passed through)\n"
+          "  -Q -- query header to get index of FIELD name\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -x -- PATTERN must exactly match the whole field\n"
+          "  -1 -- interpret blank record as having a single empty field (see also -b)\n\n"
+          "REPLACEMENT can contain '&' to be substituted by matched field substring:\n"
+          "with regex matching '&' replaced by substring matched,\n"
+          "with fixed string matching '&' replaced by entire original field,\n"
+          "-m option requires use of '&0' to match entire regex, and\n"
+          "allows '&1', etc., to match 1st, etc. parenthesize subexpressions.\n",
+          stderr);
+}
+
+static const cli_pair pairs[] = {{'m', 'F', "Error: -F and -m options not compatible!", true},
+                                 {'F', 'm', "Error: -m and -F options not compatible!", true},
+                                 {0, 0}};
+static const cli_program program = {"zelk-subst", "bFhimoQtx1", "b1hoQt", pairs, print_usage};
+
+// Copies the stream with the replacement made; false when reading ended on an error.
+static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const char *pattern,
+                               fixed_matcher matcher, const regex_t *re) {
+    int recnum = 1;
+    int numfields;
+    char **fields;
+    char error;
+    if (!opt_headerproc) {
+        const char *text = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
+        if (!text) return false;
+        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        if (!opt_headeromit) {
+            out_record(text, (size_t)csv_record_parse_length());
+            errcheck_stdout_exit();
+        }
+        recnum = 2;
+    }
+
+    size_t patlen = strlen(pattern);
+    char field[MAX_FIELD_LENGTH];
+    const char *args[10];
+    size_t argl[10];
+    regmatch_t pm[10];
+    for (;; recnum++) {
+        const char *text =
+            csv_record_read_and_parse(fp, name, recnum, 1, &numfields, &fields, &error);
+        if (!text) return !error;
+        size_t textlen = (size_t)csv_record_parse_length();
+        if (numfields == 0 && !opt_blankrecisfield) {
+            if (opt_blankrecspass) {
+                out_terminator();
+                errcheck_stdout_exit();
+            }
+            continue;
+        }
+        if ((numfields == 0 ? 1 : numfields) < fieldnum)
+            fatalf(0, "ERROR: record #%d does not contain FIELD #%d", recnum, fieldnum);
+
+        field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
+        field_span_copy(f, field);
+
+        bool matched;
+        if (matcher) {
+            matched = matcher(field, f.len, pattern, patlen);
+            args[0] = field;
+            argl[0] = f.len;
+        } else {
+            size_t nmatch = opt_multsubstrs ? 10 : 1;
+            matched = field_regex_exec(re, field, f.len, nmatch, pm) == 0;
+            for (size_t k = 0; matched && k < nmatch; k++) {
+                bool took_part = pm[k].rm_so >= 0;
+                args[k] = took_part ? field + pm[k].rm_so : "";
+                argl[k] = took_part ? (size_t)(pm[k].rm_eo - pm[k].rm_so) : 0;
+            }
+        }
+
+        if (!matched) {
+            out_record(text, textlen);
+        } else {
+            out_before_field(f);
+            replacement_write(&format, args, argl);
+            out_after_field(f);
+            out_terminator();
+        }
+        errcheck_stdout_exit();
+    }
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'F': opt_fixedstring = 1; break;
+        case 'i':
+            opt_ignorecase = 1;
+            opt_cflags |= REG_ICASE;
+            break;
+        case 'm': opt_multsubstrs = 1; break;
+        case 'x': opt_exactmatch = 1; break;
+        }
+    }
+
+    int nops = argc - optind;
+    if (nops < 3 || nops > 4) cli_usage_exit();
+    const char *fieldarg = argv[optind];
+    const char *pattern = argv[optind + 1];
+    const char *repl = argv[optind + 2];
+    const char *path = nops == 4 ? argv[optind + 3] : nullptr;
+    int fieldnum = 1;
+    if (opt_queryfieldname)
+        opt_fieldnamestr = fieldarg;
+    else
+        fieldnum = intstrconv(fieldarg, "FIELD", 1);
+
+    const char *name;
+    FILE *fp = open_input_or_exit(path, &name);
+    replacement_compile(&format, repl, opt_multsubstrs, "REPLACEMENT");
+
+    fixed_matcher matcher = nullptr;
+    static regex_t re;
+    if (opt_fixedstring) {
+        matcher = fixed_matcher_choose(opt_exactmatch, opt_ignorecase);
+    } else if (field_regex_compile(&re, pattern, opt_cflags, opt_exactmatch) != 0) {
+        fatalf(0, "ERROR: failed compiling PATTERN regex '%s'\n", pattern);
+    }
+
+    cli_exit(replace_csv_stream(fp, name, fieldnum, pattern, matcher, &re) ? 0 : 1);
+}
