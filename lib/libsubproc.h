@@ -1,0 +1,86 @@
+// libsubproc: one external command as a child process on pipes, kept in one process group,
+// reaped on SIGCHLD, terminated with its group on any fatal error, and judged at the end.
+//
+// Calling protocol (one child per program, started before any second thread exists):
+//
+//   1. int to_child[2], from_child[2];
+//      pipe2(to_child, O_CLOEXEC); and pipe2(from_child, O_CLOEXEC) when the command's
+//      standard output is to be the pipe (dup_stdout 1), or plain pipe(from_child) when the
+//      command writes to "/dev/fd/N" with N = from_child[1] (dup_stdout 0). Failure:
+//      fatalf(errno, "ERROR: failed creating pipes").
+//   2. signal(SIGPIPE, SIG_IGN);
+//   3. register_sigchld_handler();
+//   4. block_sigchld_signals(0);
+//   5. run_command_in_subprocess_wpipes(command, argv, to_child, from_child, dup_stdout);
+//   6. block_sigchld_signals(1);
+//   7. close(to_child[0]); close(from_child[1]);
+//   8. write the child's input to to_child[1]; read its results from from_child[0];
+//   9. close(to_child[1]) at the end of input, drain from_child[0], then
+//      status = collect_children() ? 0 : 1 (combined with the program's own verdict), and
+//      end with cli_exit(status), whose final output check still runs the clean-up.
+//
+// start_command_with_pipes() performs steps 1 to 7 in that order (it also keeps the read end
+// of a plain from_child pipe out of the command, so that a command writing to it cannot block
+// forever once the program has gone).
+//
+// Fatal errors: from the first register_sigchld_handler() or started child on, the fatal path
+// of libcsv and the front end (fatalf, fatal_exit, errcheck_stdout_exit, cli_exit's output
+// check) ends through error_cleanup_and_exit(), so a program may keep using fatalf for its
+// own fatal messages. Otherwise print the message with error(0, errnum, ...) and call
+// error_cleanup_and_exit() yourself.
+//
+// A failing child (any nonzero exit status, or death by a signal) ends the program with
+// status 1 from the SIGCHLD handler, after the group has been sent SIGTERM and every child has
+// been reaped. The handler does only async-signal-safe work (waitpid, kill, killpg, _exit):
+// it may run in any thread, including both threads of a program that copies the child's
+// output in a second thread. Because it ends with _exit, standard output still held in the
+// stdio buffer at that moment is not written; the run has failed (status 1) either way, and
+// programs that must have written a part first (the header) flush it themselves.
+//
+// The handler is installed without SA_RESTART: a blocking read or write that it interrupts
+// fails with EINTR, which the programs treat as any other read or write error.
+//
+// Two threads: create the second thread only after step 7 (it then inherits the unblocked
+// mask, and the handler may run in it); join it before collect_children().
+#pragma once
+
+// Installs sigchld_handler for SIGCHLD (empty mask, no SA_RESTART) and makes the fatal path
+// end through error_cleanup_and_exit. Returns 0; failure of sigaction is fatal with
+// "ERROR: failed registering handler for SIGCHLD".
+int register_sigchld_handler(void);
+
+// how 0: block SIGCHLD in the calling thread; how 1: unblock it. Anything else prints
+// "ERROR: block_sigchld_signals() called incorrectly" and changes nothing.
+void block_sigchld_signals(int how);
+
+// Forks and executes command (absolute path, no PATH search) with argv (null-terminated). The
+// child's standard input is in_pipe[0]; with out_pipe, its standard output is out_pipe[1]
+// when dup_stdout is set, else closed. The first child leads a new process group and later
+// ones join it; both parent and child set the group, so the command is in it before it runs.
+// Returns the result of the parent's setpgid (0, or -1 when the child got there first).
+// Fork failure: "Error: failed creating subprocess for command '%s'", then the clean-up.
+// In the child, "ERROR: failed to dup FD for '%s' subprocess" or
+// "ERROR: exec of command '%s' failed" and exit status 1.
+int run_command_in_subprocess_wpipes(const char *command, char *const argv[], int *in_pipe,
+                                     int *out_pipe, char dup_stdout);
+
+// Steps 1 to 7 of the protocol above. Pipe failure is fatal with "ERROR: failed creating
+// pipes". Afterwards to_child[1] and from_child[0] are the program's ends.
+void start_command_with_pipes(const char *command, char *const argv[], int to_child[2],
+                              int from_child[2], char dup_stdout);
+
+// Reaps every started child that has ended; if one of them failed, terminates the group and
+// exits with status 1.
+void sigchld_handler(int sig);
+
+// Sends SIGTERM to the children's group (and to each child not yet reaped), reaps them all
+// and exits with status 1. Prints nothing. With no child running it simply exits 1.
+[[noreturn]] void error_cleanup_and_exit(void);
+
+// Stops the handler, then waits for every started child not yet reaped. Returns 1 when every
+// child exited with status 0, else 0. A child that ends while this runs still counts.
+int collect_children(void);
+
+// "Error: failed writing output to standard output" with the system error, then the clean-up,
+// when standard output has an error.
+void errcheck_stdout_runfunc(void);

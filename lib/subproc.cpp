@@ -1,0 +1,252 @@
+// Child processes on pipes: starting, reaping, terminating and judging them.
+//
+// Every child started is kept in a small table with its process id, so that exactly the
+// children of this module are waited for (their statuses cannot be lost to an automatic
+// reaping or taken by another wait), and so that a process id is only ever signalled while it
+// is still unreaped, when it cannot have been reused by an unrelated process.
+#include "libsubproc.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <error.h>
+#include <fcntl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "libcsv.h"
+
+namespace {
+
+constexpr int MAX_CHILDREN = 16;
+
+// Read and written from the signal handler, possibly in another thread: lock-free atomics.
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
+
+std::atomic<pid_t> child_pid[MAX_CHILDREN]; // 0: free slot
+std::atomic<int> child_reaped[MAX_CHILDREN];
+std::atomic<int> child_slots;     // slots in use
+std::atomic<int> children_count;  // started and not yet reaped
+std::atomic<pid_t> children_pgid; // group of the children: the first child's process id
+
+bool status_is_failure(int status) {
+    return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
+}
+
+// Takes slot i as reaped; true for the one caller that gets it.
+bool mark_reaped(int i) {
+    int expected = 0;
+    if (!child_reaped[i].compare_exchange_strong(expected, 1)) return false;
+    children_count.fetch_sub(1);
+    return true;
+}
+
+// Reaps the children that have ended, without blocking. True if one of them failed.
+// Async-signal-safe.
+bool reap_ended_children(void) {
+    bool failed = false;
+    int n = child_slots.load();
+    for (int i = 0; i < n; i++) {
+        pid_t pid = child_pid[i].load();
+        if (pid <= 0 || child_reaped[i].load()) continue;
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid && mark_reaped(i) && status_is_failure(status))
+            failed = true;
+    }
+    return failed;
+}
+
+void set_sigchld_default(void) {
+    struct sigaction sa = {};
+    sa.sa_handler = SIG_DFL; // not SIG_IGN: ended children stay waitable
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGCHLD, &sa, nullptr);
+}
+
+// SIGTERM to the group and to every child not yet reaped, then reaps them all.
+// Async-signal-safe.
+void terminate_and_reap_children(void) {
+    int n = child_slots.load();
+    bool any = false;
+    for (int i = 0; i < n; i++)
+        if (child_pid[i].load() > 0 && !child_reaped[i].load()) any = true;
+    if (!any) return;
+    // An unreaped member keeps the group's id from being reused, so the group is ours.
+    pid_t pgid = children_pgid.load();
+    if (pgid > 0) killpg(pgid, SIGTERM);
+    for (int i = 0; i < n; i++) {
+        pid_t pid = child_pid[i].load();
+        if (pid > 0 && !child_reaped[i].load()) kill(pid, SIGTERM);
+    }
+    for (int i = 0; i < n; i++) {
+        pid_t pid = child_pid[i].load();
+        if (pid <= 0 || child_reaped[i].load()) continue;
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        mark_reaped(i); // reaped here, or by a handler running in another thread
+    }
+}
+
+void sigchld_mask(int how, sigset_t *old) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGCHLD);
+    pthread_sigmask(how, &set, old);
+}
+
+// In the child, before exec: make descriptor fd become target, kept across exec.
+bool move_fd(int fd, int target) {
+    if (fd == target) return fcntl(fd, F_SETFD, 0) == 0; // dup2 would keep close-on-exec
+    return dup2(fd, target) == target;
+}
+
+} // namespace
+
+int register_sigchld_handler(void) {
+    struct sigaction sa = {};
+    sa.sa_handler = sigchld_handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0; // no SA_RESTART: an interrupted read or write fails with EINTR
+    if (sigaction(SIGCHLD, &sa, nullptr) != 0)
+        fatalf(errno, "ERROR: failed registering handler for SIGCHLD");
+    set_fatal_exit(error_cleanup_and_exit);
+    return 0;
+}
+
+void block_sigchld_signals(int how) {
+    if (how == 0)
+        sigchld_mask(SIG_BLOCK, nullptr);
+    else if (how == 1)
+        sigchld_mask(SIG_UNBLOCK, nullptr);
+    else
+        error(0, 0, "ERROR: block_sigchld_signals() called incorrectly");
+}
+
+int run_command_in_subprocess_wpipes(const char *command, char *const argv[], int *in_pipe,
+                                     int *out_pipe, char dup_stdout) {
+    // Whatever the program has buffered must not be written a second time by the child.
+    fflush(stdout);
+    fflush(stderr);
+    // SIGCHLD stays blocked until the child is in the table, whatever the caller did.
+    sigset_t old_mask;
+    sigchld_mask(SIG_BLOCK, &old_mask);
+    set_fatal_exit(error_cleanup_and_exit);
+
+    int slot = child_slots.load();
+    bool new_group = children_count.load() == 0;
+    pid_t group = new_group ? 0 : children_pgid.load();
+    pid_t pid;
+    if (slot == MAX_CHILDREN) {
+        pid = -1;
+        errno = EAGAIN;
+    } else {
+        pid = fork();
+    }
+    if (pid < 0) {
+        error(0, errno, "Error: failed creating subprocess for command '%s'", command);
+        error_cleanup_and_exit();
+    }
+
+    if (pid == 0) {
+        // Join the group before exec, so that no command ever runs outside it.
+        setpgid(0, group);
+        // The output pipe's end must not be overwritten by the input pipe's.
+        int out_fd = out_pipe ? out_pipe[1] : -1;
+        if (out_fd == STDIN_FILENO) out_fd = fcntl(out_fd, F_DUPFD_CLOEXEC, 3);
+        if (!move_fd(in_pipe[0], STDIN_FILENO) || (out_pipe && out_fd < 0)) {
+            error(0, errno, "ERROR: failed to dup FD for '%s' subprocess", command);
+            _exit(1);
+        }
+        if (out_pipe) {
+            if (dup_stdout & 0xff) {
+                if (!move_fd(out_fd, STDOUT_FILENO)) {
+                    error(0, errno, "ERROR: failed to dup FD for '%s' subprocess", command);
+                    _exit(1);
+                }
+            } else {
+                close(STDOUT_FILENO);
+            }
+        }
+        execv(command, argv);
+        error(0, errno, "ERROR: exec of command '%s' failed", command);
+        _exit(1);
+    }
+
+    child_reaped[slot].store(0);
+    child_pid[slot].store(pid);
+    child_slots.store(slot + 1);
+    children_count.fetch_add(1);
+    if (new_group) children_pgid.store(pid);
+    int r = setpgid(pid, children_pgid.load());
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    return r;
+}
+
+void start_command_with_pipes(const char *command, char *const argv[], int to_child[2],
+                              int from_child[2], char dup_stdout) {
+    if (pipe2(to_child, O_CLOEXEC) != 0) fatalf(errno, "ERROR: failed creating pipes");
+    // Written by descriptor number, the output pipe's write end must survive exec; its read
+    // end must not, or the command would hold a reader of its own output.
+    int r = dup_stdout ? pipe2(from_child, O_CLOEXEC) : pipe(from_child);
+    if (r != 0) fatalf(errno, "ERROR: failed creating pipes");
+    if (!dup_stdout) fcntl(from_child[0], F_SETFD, FD_CLOEXEC);
+    signal(SIGPIPE, SIG_IGN);
+    register_sigchld_handler();
+    block_sigchld_signals(0);
+    run_command_in_subprocess_wpipes(command, argv, to_child, from_child, dup_stdout);
+    block_sigchld_signals(1);
+    close(to_child[0]);
+    close(from_child[1]);
+}
+
+void sigchld_handler(int) {
+    int saved_errno = errno;
+    if (reap_ended_children()) {
+        set_sigchld_default();
+        terminate_and_reap_children();
+        _exit(1);
+    }
+    errno = saved_errno;
+}
+
+void error_cleanup_and_exit(void) {
+    // The handler must not end the process half-way through (without flushing output) when
+    // the children it is about to terminate report their deaths.
+    sigchld_mask(SIG_BLOCK, nullptr);
+    set_sigchld_default();
+    terminate_and_reap_children();
+    exit(1);
+}
+
+int collect_children(void) {
+    sigset_t old_mask;
+    sigchld_mask(SIG_BLOCK, &old_mask);
+    set_sigchld_default();
+    int ok = 1;
+    int n = child_slots.load();
+    for (int i = 0; i < n; i++) {
+        pid_t pid = child_pid[i].load();
+        if (pid <= 0 || child_reaped[i].load()) continue; // judged by the handler
+        int status;
+        pid_t r;
+        while ((r = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+        }
+        if (!mark_reaped(i)) continue;
+        // A status that could not be obtained is not a success.
+        if (r != pid || status_is_failure(status)) ok = 0;
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    return ok;
+}
+
+void errcheck_stdout_runfunc(void) {
+    if (!ferror(stdout)) return;
+    set_fatal_exit(error_cleanup_and_exit);
+    errcheck_stdout_exit(); // reports the output error and ends through the clean-up
+    error_cleanup_and_exit();
+}
