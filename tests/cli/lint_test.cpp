@@ -1,0 +1,137 @@
+#include "harness.h"
+
+namespace {
+
+const char *USAGE =
+    "Program to validate that a CSV file is properly formatted according to RFC 4180,\n"
+    "plus provide additional info about the CSV file's characteristics.\n\n"
+    "Usage: zelk-lint [CSVFILE]\n\n"
+    "Options:\n"
+    "  -v -- verbose: print warning messages about each issue encountered\n";
+
+// The counts of a report, in report order (the mismatch line is short + extra).
+struct Counts {
+    int records, header, shortf, extra, blank, fcr, cr, flf, lf, quoted, cleanable, empty, ws,
+        ltws;
+};
+
+std::string report(const std::string &name, const Counts &c) {
+    char buf[2048];
+    snprintf(buf, sizeof buf,
+             "Report for '%s':\n"
+             "------------------------------------------------------\n"
+             "Basics:\n"
+             "  Records in total:                            %d\n"
+             "  Fields in header record:                     %d\n"
+             "Syntax:\n"
+             "  Records with field count mismatches:         %d\n"
+             "                                short:         %d\n"
+             "                                extra:         %d\n"
+             "  Blank records:                               %d\n"
+             "Style:\n"
+             "  Fields with embedded carriage-returns:       %d\n"
+             "  Embedded carriage-returns:                   %d\n"
+             "  Fields with embedded linefeeds:              %d\n"
+             "  Embedded linefeeds:                          %d\n"
+             "  Quoted fields:                               %d\n"
+             "  Cleanable quoted fields:                     %d\n"
+             "  Unquoted empty fields:                       %d\n"
+             "  Unquoted whitespace fields:                  %d\n"
+             "  Unquoted leading/trailing whitespace fields: %d\n",
+             name.c_str(), c.records, c.header, c.shortf + c.extra, c.shortf, c.extra, c.blank,
+             c.fcr, c.cr, c.flf, c.lf, c.quoted, c.cleanable, c.empty, c.ws, c.ltws);
+    return buf;
+}
+
+RunResult lint(const std::vector<std::string> &args, const std::string &in) {
+    return run_tool("zelk-lint", args, in);
+}
+
+TEST(Lint, CleanFile) {
+    std::string r = report("standard input", {3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_RUN(lint({}, "a,b,c\n1,2,3\n4,5,6\n"), 0, r, "");
+    // Every counter line has its number in column 48.
+    for (size_t pos = r.find("  "); pos != std::string::npos; pos = r.find("\n  ", pos + 1)) {
+        size_t start = r[pos] == '\n' ? pos + 1 : pos;
+        size_t colon = r.find(':', start);
+        EXPECT_EQ(r.find_first_not_of(' ', colon + 1) - start, 47u) << r.substr(start, 60);
+    }
+}
+
+TEST(Lint, IssuesAndReport) {
+    std::string in = "a,b,c\n"
+                     "\"abc\",\"a,b\",\"x\"\"y\"\n"   // quoted: cleanable, comma, inner quote
+                     ",   , a\n"                      // empty, whitespace, leading ws
+                     "\"l1\n\nl2\",\"r\r\n\",x\n"     // two LFs; a CR and an LF
+                     "\n"                             // blank
+                     "1,2\n"                          // short
+                     "1,2,3,\t4\t\n";                 // extra; leading and trailing tab
+    Counts c{7, 3, 1, 1, 1, 1, 1, 2, 3, 5, 1, 1, 1, 2};
+    EXPECT_RUN(lint({}, in), 0, report("standard input", c), "");
+    EXPECT_RUN(lint({"-v"}, in), 0,
+               "Style: record #2, field #1: quoted but cleanable.\n"
+               "Style: record #3, field #1: empty and unquoted.\n"
+               "Style: record #3, field #2: whitespace only and unquoted.\n"
+               "Style: record #3, field #3: leading/trailing whitespace and unquoted.\n"
+               "Style: record #4, field #1: embedded linefeed(s) (\\n).\n"
+               "Style: record #4, field #2: embedded carriage-returns(s) (\\r).\n"
+               "Style: record #4, field #2: embedded linefeed(s) (\\n).\n"
+               "Syntax: record #5: blank/empty record.\n"
+               "Syntax: record #6: short of fields (2 vs 3 in header).\n"
+               "Syntax: record #7: extra fields (4 vs 3 in header).\n"
+               "Style: record #7, field #4: leading/trailing whitespace and unquoted.\n"
+               "\n" +
+                   report("standard input", c),
+               "");
+}
+
+TEST(Lint, BlankHeaderAndEmptyInput) {
+    // A blank first record: no header fields, so every later record has extra fields.
+    EXPECT_RUN(lint({}, "\na,b\nc\n"), 0,
+               report("standard input", {3, 0, 0, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}), "");
+    EXPECT_RUN(lint({}, ""), 0,
+               report("standard input", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+               "zelk-lint: Warning: CSVFILE 'standard input' is empty\n");
+    EXPECT_RUN(lint({"-v"}, ""), 0,
+               "\n" + report("standard input", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+               "zelk-lint: Warning: CSVFILE 'standard input' is empty\n");
+}
+
+TEST(Lint, SyntaxErrorStopsWithoutReport) {
+    EXPECT_RUN(lint({"-v"}, "a,b\n,x\n\"q\"\"\"z,1\nnever,seen\n"), 1,
+               "Style: record #2, field #1: empty and unquoted.\n",
+               "zelk-lint: ERROR: record #3, field #1: unescaped double quote char in quoted "
+               "field\nzelk-lint: file:  'standard input'\n");
+    std::string mac = corpus("csvkit-examples/examples/mac_newlines.csv");
+    EXPECT_RUN(lint({mac}, ""), 1, "",
+               "zelk-lint: ERROR: record #1: carriage return not in quoted field\n"
+               "zelk-lint: file:  '" + mac + "'\n");
+}
+
+TEST(Lint, NulBytesAreData) {
+    // The NUL does not end the field: " a\0b" has leading whitespace, "a\0b " trailing, and
+    // the quoted field holding a NUL and a comma is not cleanable.
+    EXPECT_RUN(lint({}, "h1,h2,h3\n a\0b,a\0b ,\"\0,\"\n"s), 0,
+               report("standard input", {2, 3, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2}), "");
+}
+
+TEST(Lint, FilesAndErrors) {
+    std::string bad = corpus("csvkit-examples/examples/bad.csv");
+    EXPECT_RUN(lint({bad}, ""), 0, report(bad, {4, 3, 1, 1, 0, 0, 0, 0, 0, 2, 2, 2, 0, 0}), "");
+    EXPECT_RUN(lint({"/nonexistent/x.csv"}, ""), 1, "",
+               "zelk-lint: ERROR: failed opening CSVFILE '/nonexistent/x.csv': No such file or "
+               "directory\n");
+    EXPECT_RUN(lint({"--help"}, ""), 1, "", USAGE);
+    EXPECT_RUN(lint({"a", "b"}, ""), 1, "", USAGE);
+    EXPECT_RUN(lint({"-q"}, ""), 1, "",
+               "zelk-lint: invalid option -- 'q'\nTry 'zelk-lint --help' for more information.\n");
+    // A report that cannot be written is a failure.
+    RunOptions o;
+    o.input = "a\n";
+    o.stdout_path = "/dev/full";
+    EXPECT_RUN(run_tool("zelk-lint", {}, o), 1, "",
+               "zelk-lint: Error: failed writing output to standard output: No space left on "
+               "device\n");
+}
+
+} // namespace

@@ -1,0 +1,177 @@
+// zelk-lint: check a CSV file and report its field-count mismatches, blank records and the
+// layout habits of its fields.
+#include <cstdarg>
+#include <cstdio>
+#include <error.h>
+
+#include "cli.h"
+#include "fieldbuf.h"
+#include "libcsv.h"
+#include "wsclass.h"
+
+static char opt_verbose; // -v
+
+static int stat_numrecordsread;
+static int stat_numheaderfields;
+static int stat_numshortfieldcntwarns;
+static int stat_numextrafieldcntwarns;
+static int stat_numemptyrecords;
+static int stat_numfieldswcrs;
+static int stat_numembeddedcrs;
+static int stat_numfieldswlfs;
+static int stat_numembeddedlfs;
+static int stat_numquotedfields;
+static int stat_numcleanablequotedfields;
+static int stat_numemptyunquoted;
+static int stat_numwsunquoted;
+static int stat_numltwsunquoted;
+
+static void print_usage(void) {
+    fputs("Program to validate that a CSV file is properly formatted according to RFC 4180,\n"
+          "plus provide additional info about the CSV file's characteristics.\n\n"
+          "Usage: zelk-lint [CSVFILE]\n\n"
+          "Options:\n"
+          "  -v -- verbose: print warning messages about each issue encountered\n",
+          stderr);
+}
+
+static const cli_program program = {"zelk-lint", "v", "", nullptr, print_usage};
+
+// A formatted line on standard output, through the checked writers. Every line formatted
+// here is short (numbers and fixed text).
+__attribute__((format(printf, 1, 2))) static void outf(const char *fmt, ...) {
+    char line[256];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    if (n > 0) out_bytes(line, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1);
+}
+
+static int count_byte(const char *s, int n, char c) {
+    int k = 0;
+    for (const char *p = s, *end = s + n; (p = (const char *)memchr(p, c, (size_t)(end - p)));
+         p++)
+        k++;
+    return k;
+}
+
+static void examine_field(const char *f, int len, int recnum, int fieldnum) {
+    if (len == 0) {
+        stat_numemptyunquoted++;
+        if (opt_verbose)
+            outf("Style: record #%d, field #%d: empty and unquoted.\n", recnum, fieldnum);
+        return;
+    }
+    if (ws_only(f, len)) {
+        stat_numwsunquoted++;
+        if (opt_verbose)
+            outf("Style: record #%d, field #%d: whitespace only and unquoted.\n", recnum,
+                 fieldnum);
+        return;
+    }
+    if (ws_leading_trailing(f, len)) {
+        stat_numltwsunquoted++;
+        if (opt_verbose)
+            outf("Style: record #%d, field #%d: leading/trailing whitespace and unquoted.\n",
+                 recnum, fieldnum);
+        return;
+    }
+    int crs = count_byte(f, len, '\r');
+    if (crs > 0) {
+        stat_numfieldswcrs++;
+        stat_numembeddedcrs += crs;
+        if (opt_verbose)
+            outf("Style: record #%d, field #%d: embedded carriage-returns(s) (\\r).\n", recnum,
+                 fieldnum);
+    }
+    int lfs = count_byte(f, len, '\n');
+    if (lfs > 0) {
+        stat_numfieldswlfs++;
+        stat_numembeddedlfs += lfs;
+        if (opt_verbose)
+            outf("Style: record #%d, field #%d: embedded linefeed(s) (\\n).\n", recnum, fieldnum);
+    }
+    if (field_is_wrapped(f, len)) {
+        stat_numquotedfields++;
+        if (!field_has(f + 1, len - 2, '"') && !field_has(f, len, ',') && crs == 0 && lfs == 0) {
+            stat_numcleanablequotedfields++;
+            if (opt_verbose)
+                outf("Style: record #%d, field #%d: quoted but cleanable.\n", recnum, fieldnum);
+        }
+    }
+}
+
+// Reads every record and counts its issues; false when the reader reported an error.
+static bool lint_csv_stream(FILE *fp, const char *name) {
+    char **fields;
+    char err;
+    for (int recnum = 1;; recnum++) {
+        int nf = csv_record_read_and_split(fp, name, recnum, 1, &fields, &err);
+        if (nf < 0) return err == 0;
+        stat_numrecordsread++;
+        if (recnum == 1) stat_numheaderfields = nf;
+        if (nf == 0) {
+            stat_numemptyrecords++;
+            if (opt_verbose) outf("Syntax: record #%d: blank/empty record.\n", recnum);
+            continue;
+        }
+        if (recnum > 1 && nf < stat_numheaderfields) {
+            stat_numshortfieldcntwarns++;
+            if (opt_verbose)
+                outf("Syntax: record #%d: short of fields (%d vs %d in header).\n", recnum, nf,
+                     stat_numheaderfields);
+        } else if (recnum > 1 && nf > stat_numheaderfields) {
+            stat_numextrafieldcntwarns++;
+            if (opt_verbose)
+                outf("Syntax: record #%d: extra fields (%d vs %d in header).\n", recnum, nf,
+                     stat_numheaderfields);
+        }
+        const char *end = fields[0] + csv_record_parse_length();
+        for (int i = 0; i < nf; i++)
+            examine_field(fields[i], csv_parsed_field_length(fields, nf, i + 1, end), recnum,
+                          i + 1);
+    }
+}
+
+static void print_report(const char *name) {
+    out_str("Report for '");
+    out_str(name);
+    out_str("':\n");
+    outf("------------------------------------------------------\n");
+    outf("Basics:\n");
+    outf("  Records in total:                            %d\n", stat_numrecordsread);
+    outf("  Fields in header record:                     %d\n", stat_numheaderfields);
+    outf("Syntax:\n");
+    outf("  Records with field count mismatches:         %d\n",
+         stat_numshortfieldcntwarns + stat_numextrafieldcntwarns);
+    outf("                                short:         %d\n", stat_numshortfieldcntwarns);
+    outf("                                extra:         %d\n", stat_numextrafieldcntwarns);
+    outf("  Blank records:                               %d\n", stat_numemptyrecords);
+    outf("Style:\n");
+    outf("  Fields with embedded carriage-returns:       %d\n", stat_numfieldswcrs);
+    outf("  Embedded carriage-returns:                   %d\n", stat_numembeddedcrs);
+    outf("  Fields with embedded linefeeds:              %d\n", stat_numfieldswlfs);
+    outf("  Embedded linefeeds:                          %d\n", stat_numembeddedlfs);
+    outf("  Quoted fields:                               %d\n", stat_numquotedfields);
+    outf("  Cleanable quoted fields:                     %d\n", stat_numcleanablequotedfields);
+    outf("  Unquoted empty fields:                       %d\n", stat_numemptyunquoted);
+    outf("  Unquoted whitespace fields:                  %d\n", stat_numwsunquoted);
+    outf("  Unquoted leading/trailing whitespace fields: %d\n", stat_numltwsunquoted);
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1)
+        if (c == 'v') opt_verbose = 1;
+    if (argc - optind > 1) cli_usage_exit();
+    const char *name;
+    FILE *fp = open_input_or_exit(optind < argc ? argv[optind] : nullptr, &name);
+    ws_classes_compile();
+    if (!lint_csv_stream(fp, name)) cli_exit(1);
+    if (stat_numrecordsread == 0) error(0, 0, "Warning: CSVFILE '%s' is empty", name);
+    if (opt_verbose) out_char('\n');
+    print_report(name);
+    cli_exit(0);
+}
