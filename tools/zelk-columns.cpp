@@ -1,0 +1,196 @@
+// zelk-columns: print chosen fields of every record, in list order, or all fields except the
+// listed ones. Fields are copied exactly as they stand, quotes included.
+#include <climits>
+#include <cstdio>
+#include <error.h>
+
+#include "cli.h"
+#include "fieldlist.h"
+#include "libcsv.h"
+
+static char opt_allowextra;        // -a
+static char opt_fielderrorp;       // -e
+static char opt_limitunbounded;    // -l
+static char opt_queryfieldnames;   // -Q
+static char opt_reversecut;        // -r
+static char opt_warn;              // -w
+static const char *opt_fieldseparator = ","; // -s
+
+static field_list fields_list;
+static int numheaderfields; // H: the header's field count, fixed for the run
+static int list_max_index;  // the largest index of the list
+
+// Under -r: which fields to leave out. Records have at most MAX_FIELDS fields, so listed
+// indices beyond that can never be met; everything from omit_from on is left out too (an
+// open-ended range).
+static bool omit_field[MAX_FIELDS];
+static int omit_from = INT_MAX;
+
+// The record being written: its split fields and the end of its text.
+static char **rec_fields;
+static int rec_numfields;
+static const char *rec_end;
+
+static void print_usage(void) {
+    fputs("Program to 'cut' (print out) only specified fields from the records in a CSV file.\n\n"
+          "Usage: zelk-columns [OPTION...] FIELDS_LIST [CSVFILE]\n\n"
+          "FIELDS_LIST must be a comma-separated list of 1-based field specs:\n"
+          "numbers (e.g., 3), ranges (e.g., 3-6), unbounded range (e.g., 3-) as final entry,\n"
+          "or header field names if -Q option.\n\n"
+          "Options:\n"
+          "  -a -- allow FIELDS_LIST specs to refer to fields beyond those in the header (may "
+          "create empty fields)\n"
+          "  -b -- blank records passed through (removed by default, see also -1)\n"
+          "  -e -- error terminate if FIELDS_LIST entries missing from record (replaced with "
+          "empty fields by default)\n"
+          "  -l -- limit fields for unbounded FIELDS_LIST spec (e.g., 5-) to number of header "
+          "fields\n"
+          "  -o -- omit header field(s) from output\n"
+          "  -Q -- query header to get indices of FIELDS_LIST field names\n"
+          "  -r -- reverse meaning of FIELDS_LIST: print out all fields EXCEPT those specified\n"
+          "  -sSEPARATOR -- output field separator (comma by default)\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -w -- warn about missing fields and fields not in header (with -a option)\n"
+          "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n"
+          "  -1 -- interpret blank record as having a single empty field (see also -b)\n",
+          stderr);
+}
+
+// -l tests -a before -r.
+static const cli_pair pairs[] = {{'a', 'l'}, {'l', 'r'}, {0, 0}};
+static const cli_program program = {"zelk-columns", "abeloQrs:twz1", "b1otz", pairs,
+                                    print_usage};
+
+static void write_field(int i) {
+    int len = csv_parsed_field_length(rec_fields, rec_numfields, i + 1, rec_end);
+    out_bytes(rec_fields[i], (size_t)len);
+}
+
+static void write_separator(void) { out_str(opt_fieldseparator); }
+
+// The listed fields in list order; missing ones become empty fields (or are fatal with -e).
+// An open-ended range then runs to the end of the record (to the header's width with -l), and
+// every record is filled with empty fields to at least the header's width.
+static void print_listed_fields(int recnum) {
+    int f = rec_numfields;
+    // With -e the record is checked before any of it is written, so that the output never
+    // ends in part of a record.
+    if (opt_fielderrorp && list_max_index >= f)
+        for (int k = 0; k < fields_list.count; k++)
+            if (fields_list.index[k] >= f)
+                fatalf(0, "ERROR: record #%d: field #%d does not exist (%d fields in record)",
+                       recnum, fields_list.index[k] + 1, f);
+    for (int k = 0; k < fields_list.count; k++) {
+        int i = fields_list.index[k];
+        if (k > 0) write_separator();
+        if (i < f) {
+            write_field(i);
+            continue;
+        }
+        if (opt_warn)
+            error(0, 0,
+                  "Warning: record #%d: field #%d does not exist (%d fields in record), printing "
+                  "blank field",
+                  recnum, i + 1, f);
+    }
+    if (fields_list.openended) {
+        int next = fields_list.index[fields_list.count - 1] + 1;
+        int limit = (opt_limitunbounded && f > numheaderfields) ? numheaderfields : f;
+        for (int m = next; m < limit; m++) {
+            write_separator();
+            write_field(m);
+        }
+        for (int p = next > limit ? next : limit; p < numheaderfields; p++) write_separator();
+    }
+    out_terminator();
+}
+
+// Every field of the record except the listed ones, in record order.
+static void print_other_fields(void) {
+    bool first = true;
+    for (int j = 0; j < rec_numfields && j < omit_from; j++) {
+        if (omit_field[j]) continue;
+        if (!first) write_separator();
+        first = false;
+        write_field(j);
+    }
+    out_terminator();
+}
+
+static void print_record(int recnum) {
+    if (opt_reversecut)
+        print_other_fields();
+    else
+        print_listed_fields(recnum);
+    errcheck_stdout_exit();
+}
+
+static void set_omitted_fields(void) {
+    for (int k = 0; k < fields_list.count; k++) {
+        int i = fields_list.index[k];
+        if (i < MAX_FIELDS) omit_field[i] = true;
+    }
+    if (fields_list.openended) omit_from = fields_list.index[fields_list.count - 1];
+}
+
+static int cut_csv_stream(FILE *fp, const char *name, char *liststr) {
+    char error_flag;
+    numheaderfields = csv_record_read_and_split(fp, name, 1, 1, &rec_fields, &error_flag);
+    if (numheaderfields < 0) return 1; // no record at all, or an error the reader reported
+    rec_numfields = numheaderfields;
+    rec_end = numheaderfields > 0 ? rec_fields[0] + csv_record_parse_length() : nullptr;
+
+    field_list_rules rules = {opt_queryfieldnames != 0, opt_allowextra != 0, opt_warn != 0};
+    field_list_parse(liststr, rules, numheaderfields, rec_fields, rec_end, &fields_list);
+    if (opt_reversecut) set_omitted_fields();
+    for (int k = 0; k < fields_list.count; k++)
+        if (fields_list.index[k] > list_max_index) list_max_index = fields_list.index[k];
+
+    if (!opt_headeromit) print_record(1);
+
+    // A blank record read as one empty field.
+    static char empty_text[1] = "";
+    static char *empty_fields[1] = {empty_text};
+
+    for (int recnum = 2;; recnum++) {
+        int f = csv_record_read_and_split(fp, name, recnum, 1, &rec_fields, &error_flag);
+        if (f < 0) return error_flag ? 1 : 0;
+        if (f == 0) {
+            if (opt_blankrecspass) {
+                out_terminator();
+                errcheck_stdout_exit();
+                continue;
+            }
+            if (!opt_blankrecisfield) continue;
+            rec_fields = empty_fields;
+            rec_numfields = 1;
+            rec_end = empty_text;
+        } else {
+            rec_numfields = f;
+            rec_end = rec_fields[0] + csv_record_parse_length();
+        }
+        print_record(recnum);
+    }
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'a': opt_allowextra = 1; break;
+        case 'e': opt_fielderrorp = 1; break;
+        case 'l': opt_limitunbounded = 1; break;
+        case 'Q': opt_queryfieldnames = 1; break;
+        case 'r': opt_reversecut = 1; break;
+        case 's': opt_fieldseparator = optarg; break;
+        case 'w': opt_warn = 1; break;
+        }
+    }
+    int operands = argc - optind;
+    if (operands < 1 || operands > 2) cli_usage_exit();
+
+    const char *name;
+    FILE *fp = open_input_or_exit(operands == 2 ? argv[optind + 1] : nullptr, &name);
+    cli_exit(cut_csv_stream(fp, name, argv[optind]));
+}
