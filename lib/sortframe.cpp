@@ -1,0 +1,158 @@
+// Sort frames: feeding records to /usr/bin/sort and turning its output back into CSV.
+#include "sortframe.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <error.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "libcsv.h"
+#include "libsubproc.h"
+
+namespace {
+
+constexpr size_t PIPE_BUFFER = 1 << 16;
+constexpr int SORT_PIPE_SIZE = 1 << 20; // fewer context switches while sort reads
+
+// Writes all n bytes, resuming after short writes and interruptions.
+bool write_all(int fd, const char *p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= (size_t)w;
+    }
+    return true;
+}
+
+} // namespace
+
+void start_sort_child(char *const argv[], int to_sort[2], int from_sort[2]) {
+    start_command_with_pipes(SORT_COMMAND, argv, to_sort, from_sort, 1);
+    fcntl(to_sort[1], F_SETPIPE_SZ, SORT_PIPE_SIZE); // a hint: failure changes nothing
+    fcntl(from_sort[0], F_SETPIPE_SZ, SORT_PIPE_SIZE);
+}
+
+FILE *open_sort_pipe(int fd) {
+    FILE *fp = fdopen(fd, "w");
+    if (!fp) {
+        error(0, errno, "ERROR: failed opening sort pipe for main process");
+        error_cleanup_and_exit();
+    }
+    setvbuf(fp, nullptr, _IOFBF, PIPE_BUFFER);
+    return fp;
+}
+
+void sort_write_header(const char *text, size_t len) {
+    out_record(text, len);
+    fflush(stdout);
+    errcheck_stdout_runfunc();
+}
+
+void sortframe_check_record(int recnum, const char *record, size_t len) {
+    if (memchr(record, '\0', len))
+        fatalf(0, "ERROR: record #%d: holds a NUL byte, which cannot be sorted", recnum);
+}
+
+void sortframe_check_key(int recnum, const char *key, size_t len, bool multikey) {
+    if (memchr(key, SORT_FRAME_RECSTART, len) || (multikey && memchr(key, SORT_FRAME_KEYSEP, len)))
+        fatalf(0,
+               "ERROR: record #%d: sort key holds a control byte (0x01 or 0x02), which cannot "
+               "be sorted",
+               recnum);
+}
+
+void sortframe_put_key(FILE *pipe, const char *key, size_t len) {
+    fwrite_unlocked(key, 1, len, pipe);
+}
+
+void sortframe_put_record(FILE *pipe, const char *record, size_t len, bool cr) {
+    putc_unlocked(SORT_FRAME_RECSTART, pipe);
+    fwrite_unlocked(record, 1, len, pipe);
+    if (cr) putc_unlocked('\r', pipe);
+    putc_unlocked('\0', pipe);
+}
+
+void sortframe_check_pipe(FILE *pipe) {
+    if (ferror(pipe)) {
+        error(0, errno, "Error: failed writing output to '%s'", "pipe to sort");
+        error_cleanup_and_exit();
+    }
+}
+
+bool close_sort_pipe(FILE *pipe) {
+    return fclose(pipe) == 0;
+}
+
+const char *datetime_to_utimestr(const char *key, const char *format, int recnum,
+                                 const char *what) {
+    // Room for any time_t: a key converted to more digits than a smaller buffer holds would
+    // otherwise be cut and sort in the wrong place.
+    static char utimestr[24];
+    struct tm tm;
+    memset(&tm, 0, sizeof tm);
+    if (!strptime(key, format, &tm)) {
+        error(0, 0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
+        error_cleanup_and_exit();
+    }
+    tm.tm_isdst = -1;
+    // mktime sets tm_yday only on success, which tells a failure from the valid result -1
+    // (one second before the epoch).
+    tm.tm_yday = -1;
+    errno = 0;
+    time_t t = mktime(&tm);
+    if (t == (time_t)-1 && tm.tm_yday == -1) {
+        error(0, errno, "ERROR: record #%d: failed to convert date-time '%s' to utime", recnum,
+              key);
+        error(0, 0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
+        error_cleanup_and_exit();
+    }
+    snprintf(utimestr, sizeof utimestr, "%ld", (long)t);
+    return utimestr;
+}
+
+bool reformat_sort_output(int fd) {
+    static char in[MAX_RECORD_LENGTH];
+    static char out[MAX_RECORD_LENGTH + 8];
+    bool in_key = true;
+    fflush(stdout); // the header, if any, goes first
+    for (;;) {
+        ssize_t n = read(fd, in, sizeof in);
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        size_t o = 0;
+        const char *p = in, *end = in + n;
+        while (p < end) {
+            if (in_key) {
+                const char *start = (const char *)memchr(p, SORT_FRAME_RECSTART, (size_t)(end - p));
+                if (!start) break;
+                p = start + 1;
+                in_key = false;
+            } else {
+                const char *nul = (const char *)memchr(p, '\0', (size_t)(end - p));
+                const char *stop = nul ? nul : end;
+                memcpy(out + o, p, (size_t)(stop - p));
+                o += (size_t)(stop - p);
+                p = stop;
+                if (nul) {
+                    out[o++] = '\n';
+                    p++;
+                    in_key = true;
+                }
+            }
+        }
+        if (o > 0 && !write_all(STDOUT_FILENO, out, o)) break;
+    }
+    error(0, errno, "ERROR: failed reformatting sort output");
+    return false;
+}

@@ -1,0 +1,219 @@
+// zelk-order-keys: sort the records of a CSV file on several keys, each text, numeric or
+// date-time, ascending or descending, with /usr/bin/sort doing the comparing.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <error.h>
+#include <regex.h>
+
+#include "cli.h"
+#include "libcsv.h"
+#include "libsubproc.h"
+#include "sortframe.h"
+
+static const char *opt_dateformat = "%m/%d/%Y %T"; // -D
+static char opt_emptyfielderror;                   // -e
+static char opt_headersort;                        // -h
+static char opt_unquotekeys;                       // -u
+static const char *opt_tzone = "UTC";              // -z
+static char opt_datesort;                          // some KEYDEF has "d"
+
+#define MAX_KEYDEF_FIELD MAX_FIELDS
+
+// The keys in the order given: field numbers and date-time flags.
+static struct {
+    int count;
+    int maxfield;
+    int *fields;
+    char *isdate;
+} keydefs;
+
+static char **sort_argv;
+static int sort_argv_max;
+static int sort_argv_index;
+
+static regex_t keydef_regex;
+
+static void print_usage(void) {
+    fputs("Program to sort a CSV file, based on values in multiple fields.\n\n"
+          "Usage: zelk-order-keys [OPTIONS] -kKEYDEF... [CSVFILE]\n\n"
+          "KEYDEF defines a sort key: FIELD[n|d][r]\n"
+          "  FIELD is the 1-based index of the key field;\n"
+          "  field can be followed by 'n' or 'd' to indicate numeric or date-time sorting for "
+          "the key;\n"
+          "  KEYDEF can be completed with 'r' to indicate reverse sort;\n"
+          "  Examples: -k1, -k2r, -k3n, -k4nr, -k5d, -k5dr.\n\n"
+          "NOTE: -l option must be used if CSVFILE contains embedded LFs (\\n's)!\n\n"
+          "Options:\n"
+          "  -DFORMAT -- use FORMAT as the date-time format string for any date-time sort "
+          "keys\n"
+          "  -e -- empty KEYDEF fields are an error (allowed by default)\n"
+          "  -h -- sort header record (passed through by default)\n"
+          "  -o -- omit header record (not sorted, not passed through)\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -u -- unquote quoted KEYDEF field values to obtain sort keys\n"
+          "        (remove surrounding \"'s and unescape embedded \"'s);\n"
+          "        date-time keys are always automatically unquoted\n"
+          "  -zTIMEZONE -- timezone for use with date sorts, e.g. \"America/Chicago\"\n"
+          "  -1 -- interpret blank record as having a single empty field\n\n"
+          "Date-time FORMAT must be consistent with strptime(3):\n",
+          stderr);
+    fprintf(stderr, "e.g., \"%%m/%%d/%%Y %%T\" (the default) for \"1/5/2021 1:23:45\" or "
+                    "\"01/05/2021 01:23:45\";\n");
+    fprintf(stderr, "e.g., \"%%D %%R\" for \"1/5/21 1:23\" or \"01/05/21 01:23\";\n");
+    fputs("Use \"man strptime\" for further info.\n\n"
+          "TIMEZONE required only if date-time sort keys require DST.\n",
+          stderr);
+}
+
+static const cli_pair pairs[] = {{'h', 'o'}, {0, 0}};
+static const cli_program program = {"zelk-order-keys", "D:ehk:otuz:1", "ot1", pairs, print_usage};
+
+static void *alloc_or_exit(size_t n) {
+    void *p = calloc(n, 1);
+    if (!p) fatalf(errno, "ERROR: failed allocating dynamic memory");
+    return p;
+}
+
+static void sort_argv_add_entry(char *entry) {
+    if (sort_argv_index >= sort_argv_max - 1) fatalf(0, "ERROR: max size of sort argv exceeded");
+    sort_argv[sort_argv_index++] = entry;
+}
+
+// One -k option: its field number, its kind, and the sort entry that compares it.
+static void add_keydef(const char *k) {
+    if (regexec(&keydef_regex, k, 0, nullptr, 0) != 0) fatalf(0, "Invalid KEYDEF syntax: '%s'!", k);
+    char reason[51] = "";
+    errno = 0;
+    long v = strtol(k, nullptr, 10);
+    if (errno == ERANGE || (v == 0 && errno == EINVAL))
+        snprintf(reason, sizeof reason, "invalid/out-of-range");
+    else if (v < 1)
+        snprintf(reason, sizeof reason, "must be >= %d", 1);
+    else if (v > MAX_KEYDEF_FIELD)
+        snprintf(reason, sizeof reason, "must be <= %d", MAX_KEYDEF_FIELD);
+    if (reason[0]) fatalf(0, "Invalid value for %s: %s (%s)", "KEYDEF", k, reason);
+
+    int p = ++keydefs.count;
+    keydefs.fields[p - 1] = (int)v;
+    if (v > keydefs.maxfield) keydefs.maxfield = (int)v;
+    bool reverse = strchr(k, 'r') != nullptr;
+    const char *opts;
+    if (strchr(k, 'd')) {
+        keydefs.isdate[p - 1] = 1;
+        opt_datesort = 1;
+        opts = reverse ? "nr" : "n";
+    } else if (strchr(k, 'n')) {
+        opts = reverse ? "nr" : "n";
+    } else {
+        opts = reverse ? "r" : "";
+    }
+    char *entry = (char *)alloc_or_exit(28);
+    snprintf(entry, 28, "-k%d,%d%s", p, p, opts);
+    sort_argv_add_entry(entry);
+}
+
+// Streams the input into sort, one frame per record; false when the run must fail.
+static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipefd) {
+    static char splitbuf[MAX_RECORD_LENGTH];
+    int numfields;
+    char error;
+    int recnum = 1;
+    if (!opt_headersort) {
+        const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error);
+        if (!header) return false;
+        if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_read_length());
+        recnum = 2;
+    }
+    FILE *pipe = open_sort_pipe(pipefd);
+    for (;; recnum++) {
+        const char *record = csv_record_read(fp, name, recnum, 1, &numfields, &error);
+        if (!record) break;
+        if (numfields == 0) {
+            if (!opt_blankrecisfield) continue;
+            numfields = 1;
+        }
+        if (numfields < keydefs.maxfield) {
+            ::error(0, 0, "ERROR: record #%d: lacks max KEYDEF field %d (only %d fields)", recnum,
+                    keydefs.maxfield, numfields);
+            return false;
+        }
+        size_t reclen = (size_t)csv_record_read_length();
+        sortframe_check_record(recnum, record, reclen);
+        // The record itself stays in the reader's buffer for the frame; the copy is split.
+        memcpy(splitbuf, record, reclen + 1);
+        char **fields;
+        char spliterror;
+        csv_record_string_split(splitbuf, recnum, 1, &fields, &spliterror, opt_blankrecisfield);
+        if (spliterror) return false; // more fields than MAX_FIELDS, reported by the library
+        for (int i = 0; i < keydefs.count; i++) {
+            int f = keydefs.fields[i];
+            char *key = fields[f - 1];
+            if (key[0] == '\0') {
+                if (opt_emptyfielderror) {
+                    ::error(0, 0, "ERROR: record #%d: KEYDEF field %d is empty", recnum, f);
+                    return false;
+                }
+            } else if (keydefs.isdate[i]) {
+                csv_field_unquote_inplace(key, 0);
+                char what[32];
+                snprintf(what, sizeof what, "KEYDEF field %d", f);
+                key = (char *)datetime_to_utimestr(key, opt_dateformat, recnum, what);
+            } else if (opt_unquotekeys) {
+                csv_field_unquote_inplace(key, 0);
+            }
+            size_t keylen = strlen(key);
+            sortframe_check_key(recnum, key, keylen, true);
+            sortframe_put_key(pipe, key, keylen);
+            putc_unlocked(SORT_FRAME_KEYSEP, pipe);
+        }
+        sortframe_put_record(pipe, record, reclen, opt_terminatecr);
+        sortframe_check_pipe(pipe);
+    }
+    if (!close_sort_pipe(pipe)) {
+        ::error(0, errno, "Error: failed writing output to '%s'", "pipe to sort");
+        return false;
+    }
+    return error == 0;
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    sort_argv_max = argc + 5;
+    sort_argv = (char **)alloc_or_exit(sizeof(char *) * (size_t)sort_argv_max);
+    keydefs.fields = (int *)alloc_or_exit(sizeof(int) * (size_t)argc);
+    keydefs.isdate = (char *)alloc_or_exit((size_t)argc);
+    sort_argv_add_entry((char *)"sort");
+    sort_argv_add_entry((char *)"--field-separator=\x01");
+    sort_argv_add_entry((char *)"--zero-terminated");
+    sort_argv_add_entry((char *)"--stable");
+    if (regcomp(&keydef_regex, "^[0-9]+[dn]?[r]?$", REG_EXTENDED | REG_NOSUB) != 0)
+        fatalf(0, "ERROR compiling KEYDEF regex");
+
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'D': opt_dateformat = optarg; break;
+        case 'e': opt_emptyfielderror = 1; break;
+        case 'h': opt_headersort = 1; break;
+        case 'k': add_keydef(optarg); break;
+        case 'u': opt_unquotekeys = 1; break;
+        case 'z': opt_tzone = optarg; break;
+        }
+    }
+    if (opt_datesort) setenv("TZ", opt_tzone, 1);
+    if (keydefs.count == 0) fatalf(0, "ERROR: At least one -kKEYDEF spec is required!\n\n");
+
+    int nops = argc - optind;
+    if (nops > 1) cli_usage_exit();
+    const char *name;
+    FILE *fp = open_input_or_exit(nops == 1 ? argv[optind] : nullptr, &name);
+
+    int to_sort[2], from_sort[2];
+    start_sort_child(sort_argv, to_sort, from_sort);
+    if (!create_sort_input_from_csv_file(fp, name, to_sort[1])) error_cleanup_and_exit();
+    if (!reformat_sort_output(from_sort[0])) error_cleanup_and_exit();
+    cli_exit(collect_children() ? 0 : 1);
+}

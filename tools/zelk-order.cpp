@@ -1,0 +1,173 @@
+// zelk-order: sort the records of a CSV file on one field, as text, number or date-time,
+// with /usr/bin/sort doing the comparing.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <error.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "libcsv.h"
+#include "libsubproc.h"
+#include "sortframe.h"
+
+static char opt_datesort;                          // -d, -D
+static const char *opt_dateformat = "%m/%d/%Y %T"; // -D
+static char opt_emptyfielderror;                   // -e
+static char opt_headersort;                        // -h
+static char opt_numericsort;                       // -n
+static char opt_reversesort;                       // -r
+static char opt_unquotekey;                        // -u
+static const char *opt_tzone = "UTC";              // -z
+
+// Each appended option is added once, however often it is repeated.
+static char *sort_argv[8] = {(char *)"sort", (char *)"--field-separator=\x02",
+                             (char *)"--zero-terminated", (char *)"--stable", (char *)"--key=1,1"};
+static int sort_argv_cnt = 5;
+
+static void print_usage(void) {
+    fputs("Program to sort a CSV file, based on values in a single field.\n\n"
+          "Usage: zelk-order [OPTIONS] SORT_FIELD [CSVFILE]\n\n"
+          "SORT_FIELD is the 1-based field index to sort on, or header field name if -Q "
+          "option.\n\n"
+          "NOTE: -l option must be used if CSVFILE contains embedded LFs (\\n's)!\n\n"
+          "Options:\n"
+          "  -d -- SORT_FIELD is a date-time, use -D if need to supply date-time FORMAT string\n"
+          "  -DFORMAT -- SORT_FIELD is a date-time, use FORMAT as the date-time format string\n"
+          "  -e -- empty SORT_FIELD is an error (allowed by default)\n"
+          "  -h -- sort header record (passed through by default)\n"
+          "  -n -- numeric sort\n"
+          "  -o -- omit header record (not sorted, not passed through)\n"
+          "  -Q -- query header to get index of FIELD name\n"
+          "  -r -- reverse sort\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -u -- unquote quoted SORT_FIELD values to obtain sort keys\n"
+          "        (remove surrounding \"'s and unescape embedded \"'s);\n"
+          "        date-time keys are always automatically unquoted\n"
+          "  -zTIMEZONE -- timezone for use with date-time sorts, e.g. \"America/Chicago\"\n"
+          "  -1 -- interpret blank record as having a single empty field\n\n"
+          "Date-time FORMAT must be consistent with strptime(3):\n",
+          stderr);
+    fprintf(stderr, "e.g., \"%%m/%%d/%%Y %%T\" (the default) for \"1/5/2021 1:23:45\" or "
+                    "\"01/05/2021 01:23:45\";\n");
+    fprintf(stderr, "e.g., \"%%D %%R\" for \"1/5/21 1:23\" or \"01/05/21 01:23\";\n");
+    fputs("Use \"man strptime\" for further info.\n\n"
+          "TIMEZONE required only if -d/-D option used and date-times require DST.\n",
+          stderr);
+}
+
+static const cli_pair pairs[] = {
+    {'h', 'o'},
+    {'h', 'Q'},
+    {'n', 'd', "Error: -d and -n options not compatible!", true},
+    {'n', 'D', "-D and -n options not compatible!", true},
+    {'d', 'n', "-n option not compatible with -d or -D options!", true},
+    {'D', 'n', "-n option not compatible with -d or -D options!", true},
+    {0, 0}};
+static const cli_program program = {"zelk-order", "dD:ehnoQrtuz:1", "oQt1", pairs, print_usage};
+
+static void sort_argv_add_once(char *seen, const char *entry) {
+    if (*seen) return;
+    *seen = 1;
+    sort_argv[sort_argv_cnt++] = (char *)entry;
+}
+
+// Streams the records after the header into sort, one frame each.
+static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfield, FILE *pipe) {
+    for (;; recnum++) {
+        char *key;
+        int numfields;
+        char error;
+        const char *record =
+            csv_record_read_and_get_field(fp, name, recnum, 1, sortfield, &key, &numfields, &error);
+        if (!record) {
+            if (error) error_cleanup_and_exit();
+            return;
+        }
+        if (numfields == 0) {
+            if (!opt_blankrecisfield) continue;
+            numfields = 1;
+            key = sortfield == 1 ? (char *)"" : nullptr;
+        }
+        if (!key) {
+            if (opt_datesort)
+                fatalf(0, "ERROR: record #%d: no SORT_FIELD (%d fields)", recnum, numfields);
+            fatalf(0, "ERROR: record #%d: no SORT_FIELD (only %d fields)", recnum, numfields);
+        }
+        size_t reclen = (size_t)csv_record_parse_length();
+        sortframe_check_record(recnum, record, reclen);
+        if (opt_datesort || opt_unquotekey) csv_field_unquote_inplace(key, 0);
+        if (opt_emptyfielderror && key[0] == '\0')
+            fatalf(0, "ERROR: record #%d: SORT_FIELD is empty", recnum);
+        if (opt_datesort && key[0] != '\0')
+            key = (char *)datetime_to_utimestr(key, opt_dateformat, recnum, "SORT_FIELD");
+        size_t keylen = strlen(key);
+        sortframe_check_key(recnum, key, keylen, false);
+        sortframe_put_key(pipe, key, keylen);
+        sortframe_put_record(pipe, record, reclen, opt_terminatecr);
+        sortframe_check_pipe(pipe);
+    }
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    char numeric_added = 0, reverse_added = 0;
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'D': opt_dateformat = optarg; [[fallthrough]];
+        case 'd':
+            opt_datesort = 1;
+            sort_argv_add_once(&numeric_added, "--numeric-sort");
+            break;
+        case 'e': opt_emptyfielderror = 1; break;
+        case 'h': opt_headersort = 1; break;
+        case 'n':
+            opt_numericsort = 1;
+            sort_argv_add_once(&numeric_added, "--numeric-sort");
+            break;
+        case 'r':
+            opt_reversesort = 1;
+            sort_argv_add_once(&reverse_added, "--reverse");
+            break;
+        case 'u': opt_unquotekey = 1; break;
+        case 'z': opt_tzone = optarg; break;
+        }
+    }
+    if (opt_datesort) setenv("TZ", opt_tzone, 1);
+
+    int nops = argc - optind;
+    if (nops < 1 || nops > 2) cli_usage_exit();
+    int sortfield = 0;
+    if (opt_queryfieldname)
+        opt_fieldnamestr = argv[optind];
+    else
+        sortfield = intstrconv(argv[optind], "SORT_FIELD");
+    const char *name;
+    FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
+
+    int to_sort[2], from_sort[2];
+    start_sort_child(sort_argv, to_sort, from_sort);
+
+    int recnum = 1;
+    if (!opt_headersort) {
+        int numfields;
+        char **fields;
+        char error;
+        const char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
+        if (!header) error_cleanup_and_exit();
+        if (opt_queryfieldname) sortfield = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_parse_length());
+        recnum = 2;
+    }
+
+    FILE *pipe = open_sort_pipe(to_sort[1]);
+    create_sort_input(fp, name, recnum, sortfield, pipe);
+    if (!close_sort_pipe(pipe)) {
+        error(0, errno, "ERROR: failed reformatting sort output");
+        error_cleanup_and_exit();
+    }
+    if (!reformat_sort_output(from_sort[0])) error_cleanup_and_exit();
+    cli_exit(collect_children() ? 0 : 1);
+}
