@@ -1,0 +1,144 @@
+// zelk-range: keep the records whose value in one numeric field lies within a closed range.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <regex.h>
+
+#include "cli.h"
+#include "fieldmatch.h"
+#include "libcsv.h"
+
+static char opt_lowerval;     // -m
+static double opt_lowermin;   // -m
+static char opt_upperval;     // -x
+static double opt_uppermax;   // -x
+static char opt_passignored;  // -p
+static char opt_invert;       // -v
+static char opt_warnignored;  // -w
+
+// A field that begins with digits, or that ends with a point and digits, counts as a number;
+// strtod takes its longest numeric prefix.
+static regex_t number_re;
+static regex_t blank_re;
+
+static void print_usage(void) {
+    fputs("Program to filter a CSV file based on the values in a numeric-valued field.\n\n"
+          "Usage: zelk-range [OPTION...] FIELD [CSVFILE]\n\n"
+          "FIELD is the 1-based index of the numeric-valued field to filter on, or header field "
+          "name if -Q option.\n\n"
+          "Filter Options:\n"
+          "  -mMIN_VALUE -- exclude values less than MIN_VALUE\n"
+          "  -xMAX_VALUE -- exclude values greater than MAX_VALUE\n\n"
+          "Other Options:\n"
+          "  -b -- blank records passed through (removed by default)\n"
+          "  -h -- process header record (passed through by default)\n"
+          "  -o -- omit header record (not passed through)\n"
+          "  -p -- pass through records with FIELD blank or missing (removed by default)\n"
+          "  -Q -- query header to get index of FIELD name\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -v -- invert filtering (i.e., output records that should be filtered)\n"
+          "  -w -- warn about records being ignored (FIELD blank or missing)\n",
+          stderr);
+}
+
+static const cli_pair pairs[] = {{'p', 'w'}, {0, 0}};
+static const cli_program program = {"zelk-range", "m:x:bhopQtvw", "bhoQt", pairs, print_usage};
+
+static bool out_of_range(double v) {
+    return (opt_lowerval && v < opt_lowermin) || (opt_upperval && v > opt_uppermax);
+}
+
+static void write_record(const char *text) {
+    out_record(text, (size_t)csv_record_parse_length());
+    errcheck_stdout_exit();
+}
+
+// Returns the exit status.
+static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
+    int recnum = 0;
+    int numfields;
+    char error;
+    if (!opt_headerproc) {
+        char **fields;
+        const char *text = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
+        if (!text) return error ? 1 : 0;
+        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        if (!opt_headeromit) write_record(text);
+        recnum = 1;
+    }
+    for (;;) {
+        ++recnum;
+        char *field;
+        const char *text = csv_record_read_and_get_field(fp, name, recnum, 1, fieldnum, &field,
+                                                         &numfields, &error);
+        if (!text) break;
+        if (numfields == 0) {
+            if (opt_blankrecspass) {
+                out_terminator();
+                errcheck_stdout_exit();
+            }
+            continue;
+        }
+        if (!field) {
+            if (opt_passignored)
+                write_record(text);
+            else if (opt_warnignored)
+                fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+            continue;
+        }
+        size_t len = (size_t)csv_record_get_field_length();
+        if (field_regex_exec(&number_re, field, len, 0, nullptr) == 0) {
+            if (out_of_range(strtod(field, nullptr)) == (bool)opt_invert) write_record(text);
+        } else if (field_regex_exec(&blank_re, field, len, 0, nullptr) == 0) {
+            if (opt_passignored)
+                write_record(text);
+            else if (opt_warnignored)
+                fprintf(stderr, "Warning: record #%d has blank FIELD\n", recnum);
+        } else {
+            fatalf(0, "ERROR: record #%d has non-numeric data in FIELD: '%s'", recnum, field);
+        }
+    }
+    return error ? 1 : 0;
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'm':
+            opt_lowerval = 1;
+            opt_lowermin = strtod(optarg, nullptr);
+            break;
+        case 'x':
+            opt_upperval = 1;
+            opt_uppermax = strtod(optarg, nullptr);
+            break;
+        case 'p': opt_passignored = 1; break;
+        case 'v': opt_invert = 1; break;
+        case 'w': opt_warnignored = 1; break;
+        }
+    }
+
+    int nops = argc - optind;
+    if (nops < 1 || nops > 2) cli_usage_exit();
+    int fieldnum = 0;
+    if (opt_queryfieldname)
+        opt_fieldnamestr = argv[optind];
+    else
+        fieldnum = intstrconv(argv[optind], "FIELD", 1);
+
+    FILE *fp = stdin;
+    const char *name = STDIN_NAME;
+    if (nops == 2) {
+        name = argv[optind + 1];
+        fp = fopen(name, "r");
+        if (!fp) fatalf(errno, "Error: failed opening CSVFILE '%s'", name);
+    }
+    if (regcomp(&number_re, "^([0-9]+(\\.[0-9]*)?)|(\\.[0-9]+)$", REG_EXTENDED | REG_NOSUB) != 0)
+        fatalf(0, "ERROR: failed compiling number regex");
+    if (regcomp(&blank_re, "^[ \t]*$", REG_EXTENDED | REG_NOSUB) != 0)
+        fatalf(0, "ERROR: failed compiling blank regex");
+
+    cli_exit(filter_csv_stream(fp, name, fieldnum));
+}
