@@ -1,0 +1,238 @@
+#include "harness.h"
+
+namespace {
+
+const char *USAGE =
+    "Program to 'clean' CSV file fields in one or more of multiple ways:\n"
+    "(1) unquoting fields that do not need to be quoted;\n"
+    "(2) padding/trimming records to make field counts consistent with header;\n"
+    "(3) removing (or padding) blank records\n"
+    "(4) replacing embedded CR (\\r) and LF (\\n) characters with text;\n"
+    "(5) quoting empty fields;\n"
+    "(6) quoting or making empty, unquoted fields that are whitespace only;\n"
+    "(7) quoting or \"cleaning,\" unquoted fields that have leading/trailing whitespace;\n\n"
+    "Usage: zelk-tidy [OPTION...] [CSVFILE]\n\n"
+    "Options:\n"
+    "  -b -- blank records removed\n"
+    "  -B -- blank records padded with empty fields (matching header)\n"
+    "  -c -- clean quoted fields (remove double quotes and unescape embedded \"'s if possible)\n"
+    "  -d -- delete/trim extra fields when records contain more fields than header\n"
+    "  -e -- empty fields quoted (this includes padding fields)\n"
+    "  -p -- pad records with empty fields when records contain less fields than header\n"
+    "  -r -- replace embedded CR (\\r) and LF (\\n) characters with text\n"
+    "  -sSEPARATOR -- separator string for output fields (comma by default),\n"
+    "                 intended for use with -u option\n"
+    "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+    "  -u -- unquote quoted fields (remove surrounding \"'s and unescape embedded \"'s)\n"
+    "        Note: this can leave output as an invalid CSV, so best used with -s option\n"
+    "  -v -- verbose: print final cleaning report\n"
+    "  -V -- verbose: print warning/error messages about every CSV issue\n"
+    "  -w -- whitespace fields quoted\n"
+    "  -W -- whitespace fields made empty (can be combined with -e to quote)\n"
+    "  -x -- leading/trailing whitespace fields quoted\n"
+    "  -X -- leading/trailing whitespace in unquoted fields removed\n";
+
+RunResult tidy(const std::vector<std::string> &args, const std::string &in = "") {
+    return run_tool("zelk-tidy", args, in);
+}
+
+// The counters of the cleaning report, in report order.
+struct Counts {
+    int read, header, cleaned, unquoted, padded, trimmed, bremoved, bpadded, emptyq, crs, lfs,
+        wsq, wse, ltwsq, ltwsr;
+};
+
+std::string report(const Counts &c) {
+    char buf[2048];
+    snprintf(buf, sizeof buf,
+             "Cleaning Report:\n"
+             "Number of records read in total:                      %d\n"
+             "Number of header fields:                              %d\n"
+             "Number of fields cleaned:                             %d\n"
+             "Number of fields unquoted:                            %d\n"
+             "Number of records with fields padded:                 %d\n"
+             "Number of records with fields trimmed:                %d\n"
+             "Number of blank records removed:                      %d\n"
+             "Number of blank records padded:                       %d\n"
+             "Number of empty fields quoted:                        %d\n"
+             "Number of embedded CRs replaced:                      %d\n"
+             "Number of embedded LFs replaced:                      %d\n"
+             "Number of whitespace fields quoted:                   %d\n"
+             "Number of whitespace fields emptied:                  %d\n"
+             "Number of leading/trailing whitespace fields quoted:  %d\n"
+             "Number of leading/trailing whitespace fields cleaned: %d\n",
+             c.read, c.header, c.cleaned, c.unquoted, c.padded, c.trimmed, c.bremoved, c.bpadded,
+             c.emptyq, c.crs, c.lfs, c.wsq, c.wse, c.ltwsq, c.ltwsr);
+    return buf;
+}
+
+TEST(Tidy, CopiesUnchangedByDefault) {
+    std::string in = "h1,h2\r\n\"a,b\",\"x\r\ny\"\n\n\"\",  \n";
+    EXPECT_RUN(tidy({}, in), 0, "h1,h2\n\"a,b\",\"x\r\ny\"\n\n\"\",  \n", "");
+    EXPECT_RUN(tidy({"-t"}, in), 0, "h1,h2\r\n\"a,b\",\"x\r\ny\"\r\n\r\n\"\",  \r\n", "");
+    // A NUL byte is data, also where whitespace is trimmed.
+    EXPECT_RUN(tidy({"-X"}, "h\n a\0b \n\0\n"s), 0, "h\na\0b\n\0\n"s, "");
+}
+
+// One record holding a quoted field, an unquoted one, an empty one, a whitespace-only one, one
+// with leading and trailing blanks, a quoted one with inner blanks, an empty quoted one and a
+// quoted one holding doubled quotes; each option's effect on each.
+TEST(Tidy, FieldRules) {
+    const std::string head = "1,2,3,4,5,6,7,8\n";
+    const std::string rec = "\"q\",u,,   , x ,\"a b\",\"\",\"say \"\"hi\"\"\"\n";
+    struct {
+        std::vector<std::string> opts;
+        std::string out;
+    } cases[] = {
+        {{}, rec},
+        {{"-e"}, "\"q\",u,\"\",   , x ,\"a b\",\"\",\"say \"\"hi\"\"\"\n"},
+        {{"-c"}, "q,u,,   , x ,a b,,\"say \"\"hi\"\"\"\n"},
+        {{"-c", "-e"}, "q,u,\"\",   , x ,a b,\"\",\"say \"\"hi\"\"\"\n"},
+        {{"-u"}, "q,u,,   , x ,a b,,say \"hi\"\n"},
+        {{"-u", "-s", "|"}, "q|u||   | x |a b||say \"hi\"\n"},
+        {{"-r"}, rec},
+        {{"-c", "-r"}, "q,u,,   , x ,a b,,\"say \"\"hi\"\"\"\n"},
+        {{"-u", "-r"}, "q,u,,   , x ,a b,,say \"hi\"\n"},
+        {{"-w"}, "\"q\",u,,\"   \", x ,\"a b\",\"\",\"say \"\"hi\"\"\"\n"},
+        {{"-W"}, "\"q\",u,,, x ,\"a b\",\"\",\"say \"\"hi\"\"\"\n"},
+        {{"-W", "-e"}, "\"q\",u,\"\",\"\", x ,\"a b\",\"\",\"say \"\"hi\"\"\"\n"},
+        {{"-w", "-W"}, "\"q\",u,,\"   \", x ,\"a b\",\"\",\"say \"\"hi\"\"\"\n"},
+        {{"-x"}, "\"q\",u,,   ,\" x \",\"a b\",\"\",\"say \"\"hi\"\"\"\n"},
+        {{"-X"}, "\"q\",u,,   ,x,\"a b\",\"\",\"say \"\"hi\"\"\"\n"},
+        {{"-x", "-X", "-u"}, "q,u,,   ,\" x \",a b,,say \"hi\"\n"},
+    };
+    for (auto &c : cases) {
+        std::string label;
+        for (auto &o : c.opts) label += o + " ";
+        SCOPED_TRACE(label);
+        // The header goes through the same rules.
+        EXPECT_RUN(tidy(c.opts, rec + rec), 0, c.out + c.out, "");
+    }
+    EXPECT_RUN(tidy({"-c"}, head + rec), 0, head + "q,u,,   , x ,a b,,\"say \"\"hi\"\"\"\n", "");
+}
+
+TEST(Tidy, LineBreaksInFields) {
+    std::string in = "h\n\"l1\nl2\"\n\"a,\r\nb\"\n";
+    EXPECT_RUN(tidy({"-c"}, in), 0, in, "");
+    EXPECT_RUN(tidy({"-r"}, in), 0, "h\n\"l1<LF>l2\"\n\"a,<CR><LF>b\"\n", "");
+    EXPECT_RUN(tidy({"-c", "-r"}, in), 0, "h\nl1<LF>l2\n\"a,<CR><LF>b\"\n", "");
+    EXPECT_RUN(tidy({"-u", "-r"}, in), 0, "h\nl1<LF>l2\na,<CR><LF>b\n", "");
+    EXPECT_RUN(tidy({"-u"}, in), 0, "h\nl1\nl2\na,\r\nb\n", "");
+}
+
+TEST(Tidy, PaddingAndTrimming) {
+    std::string in = "h1,h2,h3\na\na,b,c,d\nx,y,z\n";
+    EXPECT_RUN(tidy({}, in), 0, in, "");
+    EXPECT_RUN(tidy({"-p"}, in), 0, "h1,h2,h3\na,,\na,b,c,d\nx,y,z\n", "");
+    EXPECT_RUN(tidy({"-p", "-e"}, in), 0, "h1,h2,h3\na,\"\",\"\"\na,b,c,d\nx,y,z\n", "");
+    EXPECT_RUN(tidy({"-d"}, in), 0, "h1,h2,h3\na\na,b,c\nx,y,z\n", "");
+    EXPECT_RUN(tidy({"-pd", "-s", ";"}, in), 0, "h1;h2;h3\na;;\na;b;c\nx;y;z\n", "");
+    EXPECT_RUN(tidy({"-V", "-p"}, in), 0, "h1,h2,h3\na,,\na,b,c,d\nx,y,z\n",
+               "zelk-tidy: Warning: record #2 has less fields than header (1 vs 3), padding\n"
+               "zelk-tidy: Warning: record #3 has more fields than header (4 vs 3)\n");
+    EXPECT_RUN(tidy({"-V", "-d"}, in), 0, "h1,h2,h3\na\na,b,c\nx,y,z\n",
+               "zelk-tidy: Warning: record #2 has less fields than header (1 vs 3)\n"
+               "zelk-tidy: Warning: record #3 has more fields than header (4 vs 3), trimming\n");
+    // A blank header has no fields: -d leaves later records empty.
+    EXPECT_RUN(tidy({"-d"}, "\na,b\n"), 0, "\n\n", "");
+}
+
+TEST(Tidy, BlankRecords) {
+    std::string in = "h1,h2,h3\n\nv1,v2,v3\n\n";
+    EXPECT_RUN(tidy({}, in), 0, in, "");
+    EXPECT_RUN(tidy({"-b"}, in), 0, "h1,h2,h3\nv1,v2,v3\n", "");
+    EXPECT_RUN(tidy({"-b", "-V"}, in), 0, "h1,h2,h3\nv1,v2,v3\n",
+               "zelk-tidy: Warning: record #2 is blank, being removed\n"
+               "zelk-tidy: Warning: record #4 is blank, being removed\n");
+    EXPECT_RUN(tidy({"-B"}, in), 0, "h1,h2,h3\n,,\nv1,v2,v3\n,,\n", "");
+    EXPECT_RUN(tidy({"-B", "-e"}, in), 0,
+               "h1,h2,h3\n\"\",\"\",\"\"\nv1,v2,v3\n\"\",\"\",\"\"\n", "");
+    // A blank header pads to one empty field.
+    EXPECT_RUN(tidy({"-Be"}, "\n\n"), 0, "\"\"\n\"\"\n", "");
+    EXPECT_RUN(tidy({"-b", corpus("csvkit-examples/examples/test_skip_lines.csv")}), 0,
+               "a,b,c\n1,2,3\n", "");
+}
+
+TEST(Tidy, CleaningReport) {
+    std::string in = "h1,h2,h3\n\"abc\",\"x\ny\",\na\n1,2,3,4\n\n  , b ,\"r\r\ns\"\n";
+    EXPECT_RUN(tidy({"-v", "-c", "-r", "-e", "-p", "-d", "-B", "-w", "-X"}, in), 0,
+               "h1,h2,h3\nabc,x<LF>y,\"\"\na,\"\",\"\"\n1,2,3\n\"\",\"\",\"\"\n\"  \",b,"
+               "r<CR><LF>s\n",
+               report({6, 3, 3, 0, 1, 1, 0, 1, 3, 1, 2, 1, 0, 0, 1}));
+    EXPECT_RUN(tidy({"-v", "-u", "-b", "-W", "-x", "-V"}, in), 0,
+               "h1,h2,h3\nabc,x\ny,\na\n1,2,3,4\n,\" b \",r\r\ns\n",
+               "zelk-tidy: Warning: record #3 has less fields than header (1 vs 3)\n"
+               "zelk-tidy: Warning: record #4 has more fields than header (4 vs 3)\n"
+               "zelk-tidy: Warning: record #5 is blank, being removed\n" +
+                   report({6, 3, 0, 3, 0, 0, 1, 0, 0, 0, 0, 0, 1, 1, 0}));
+    // The numbers start in column 55 on every line.
+    std::string r = report({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
+    for (size_t start = r.find('\n') + 1; start < r.size(); start = r.find('\n', start) + 1)
+        EXPECT_TRUE(isdigit((unsigned char)r[start + 54]) && r[start + 53] == ' ')
+            << r.substr(start, 60);
+    // An empty input: a warning, nothing written, status 0, all counts 0.
+    EXPECT_RUN(tidy({"-v"}, ""), 0, "",
+               "zelk-tidy: Warning: CSVFILE 'standard input' is empty\n" +
+                   report({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(Tidy, ReadErrorsStopWithoutReport) {
+    std::string in = "a,b\n1,2\n3,\"4\"x\n5,6\n";
+    EXPECT_RUN(tidy({"-v"}, in), 1, "a,b\n1,2\n", "zelk-tidy: file:  'standard input'\n");
+    EXPECT_RUN(tidy({"-V"}, in), 1, "a,b\n1,2\n",
+               "zelk-tidy: ERROR: record #3, field #2: unescaped double quote char in quoted "
+               "field\nzelk-tidy: file:  'standard input'\n");
+    EXPECT_RUN(tidy({"/nonexistent/t.csv"}, ""), 1, "",
+               "zelk-tidy: ERROR: failed opening CSVFILE '/nonexistent/t.csv': No such file or "
+               "directory\n");
+    RunOptions o;
+    o.input = in.substr(0, 8);
+    o.stdout_path = "/dev/full";
+    EXPECT_RUN(run_tool("zelk-tidy", {"-v"}, o), 1, "",
+               "zelk-tidy: Error: failed writing output to standard output: No space left on "
+               "device\n");
+}
+
+// Rewritten fields grow (line breaks shown as four bytes) or are copied (unquoting); a result
+// that would pass the 8192-byte field buffer is refused, never written past it.
+TEST(Tidy, FieldBufferIsBounded) {
+    const std::string limit = "zelk-tidy: ERROR: field length exceeded MAX_FIELD_LENGTH (8192)\n";
+    std::string shown;
+    for (int i = 0; i < 2047; i++) shown += "<LF>";
+    std::string fits = "\"" + std::string(2047, '\n') + "\"\n";
+    std::string over = "\"" + std::string(2048, '\n') + "\"\n";
+    EXPECT_RUN(tidy({"-r"}, fits), 0, "\"" + shown + "\"\n", "");
+    EXPECT_RUN(tidy({"-r"}, over), 1, "", limit);
+    EXPECT_RUN(tidy({"-cr"}, fits), 0, shown + "\n", "");
+    EXPECT_RUN(tidy({"-cr"}, over), 1, "", limit);
+    EXPECT_RUN(tidy({"-ur"}, over), 1, "", limit);
+    // Unquoting: 8191 doubled quotes give a value of 8191 quotes; one more does not fit.
+    std::string q8191 = "\"" + std::string(2 * 8191, '"') + "\"\n";
+    std::string q8192 = "\"" + std::string(2 * 8192, '"') + "\"\n";
+    EXPECT_RUN(tidy({"-u"}, q8191), 0, std::string(8191, '"') + "\n", "");
+    EXPECT_RUN(tidy({"-u"}, q8192), 1, "", limit);
+    // A long field that needs no rewriting is written whole.
+    std::string longq = "\"" + std::string(20000, 'a') + "\"\n";
+    EXPECT_RUN(tidy({"-c"}, longq), 0, std::string(20000, 'a') + "\n", "");
+    EXPECT_RUN(tidy({"-u"}, longq), 0, std::string(20000, 'a') + "\n", "");
+}
+
+TEST(Tidy, OptionsAndUsage) {
+    EXPECT_RUN(tidy({"--help"}, ""), 1, "", USAGE);
+    EXPECT_RUN(tidy({"a", "b"}, ""), 1, "", USAGE);
+    EXPECT_RUN(tidy({"-z"}, ""), 1, "",
+               "zelk-tidy: invalid option -- 'z'\nTry 'zelk-tidy --help' for more information.\n");
+    EXPECT_RUN(tidy({"-s"}, ""), 1, "",
+               "zelk-tidy: option requires an argument -- 's'\n"
+               "Try 'zelk-tidy --help' for more information.\n");
+    for (auto args : {std::vector<std::string>{"-b", "-B"}, {"-Bb"}})
+        EXPECT_RUN(tidy(args, ""), 1, "", "zelk-tidy: Error: -b and -B options not compatible!\n");
+    for (auto args : {std::vector<std::string>{"-c", "-u"}, {"-uc"}, {"-ce", "-u"}})
+        EXPECT_RUN(tidy(args, ""), 1, "", "zelk-tidy: Error: -c and -u options not compatible!\n");
+    for (auto args : {std::vector<std::string>{"-e", "-u"}, {"-ue"}})
+        EXPECT_RUN(tidy(args, ""), 1, "", "zelk-tidy: Error: -e and -u options not compatible!\n");
+    // The last -s wins.
+    EXPECT_RUN(tidy({"-s;", "-s", "|"}, "a,b\n"), 0, "a|b\n", "");
+}
+
+} // namespace

@@ -1,0 +1,389 @@
+// zelk-tidy: copy a CSV file, repairing or normalising its quoting, whitespace, line breaks in
+// fields, field counts and blank records, and count every change.
+#include <cstdio>
+#include <cstring>
+#include <error.h>
+
+#include "cli.h"
+#include "fieldbuf.h"
+#include "libcsv.h"
+#include "wsclass.h"
+
+static char opt_blankrecsremove;  // -b
+static char opt_blankrecspad;     // -B
+static char opt_cleanfields;      // -c
+static char opt_recordstrim;      // -d
+static char opt_quoteemptyfields; // -e
+static char opt_recordspad;       // -p
+static char opt_replacelfcrs;     // -r
+static char opt_unquotefields;    // -u
+static char opt_report;           // -v
+static char opt_verbose;          // -V
+static char opt_wsquote;          // -w
+static char opt_wsempty;          // -W
+static char opt_ltwsquote;        // -x
+static char opt_ltwsremove;       // -X
+static const char *opt_separatorstr = ",";
+static const char *opt_emptyfieldstr = "";
+
+static int stat_numrecordsread;
+static int stat_numheaderfields;
+static int stat_numfieldscleaned;
+static int stat_numfieldsunquoted;
+static int stat_numrecordspadded;
+static int stat_numrecordstrimmed;
+static int stat_numblanksremoved;
+static int stat_numblankspadded;
+static int stat_numemptyquoted;
+static int stat_numreplacedcrs;
+static int stat_numreplacedlfs;
+static int stat_numwsquoted;
+static int stat_numwsemptied;
+static int stat_numltwsquoted;
+static int stat_numltwsremoved;
+
+static size_t separator_len;
+static size_t emptyfield_len;
+
+static void print_usage(void) {
+    fputs("Program to 'clean' CSV file fields in one or more of multiple ways:\n"
+          "(1) unquoting fields that do not need to be quoted;\n"
+          "(2) padding/trimming records to make field counts consistent with header;\n"
+          "(3) removing (or padding) blank records\n"
+          "(4) replacing embedded CR (\\r) and LF (\\n) characters with text;\n"
+          "(5) quoting empty fields;\n"
+          "(6) quoting or making empty, unquoted fields that are whitespace only;\n"
+          "(7) quoting or \"cleaning,\" unquoted fields that have leading/trailing "
+          "whitespace;\n\n"
+          "Usage: zelk-tidy [OPTION...] [CSVFILE]\n\n"
+          "Options:\n"
+          "  -b -- blank records removed\n"
+          "  -B -- blank records padded with empty fields (matching header)\n"
+          "  -c -- clean quoted fields (remove double quotes and unescape embedded \"'s if "
+          "possible)\n"
+          "  -d -- delete/trim extra fields when records contain more fields than header\n"
+          "  -e -- empty fields quoted (this includes padding fields)\n"
+          "  -p -- pad records with empty fields when records contain less fields than header\n"
+          "  -r -- replace embedded CR (\\r) and LF (\\n) characters with text\n"
+          "  -sSEPARATOR -- separator string for output fields (comma by default),\n"
+          "                 intended for use with -u option\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -u -- unquote quoted fields (remove surrounding \"'s and unescape embedded \"'s)\n"
+          "        Note: this can leave output as an invalid CSV, so best used with -s option\n"
+          "  -v -- verbose: print final cleaning report\n"
+          "  -V -- verbose: print warning/error messages about every CSV issue\n"
+          "  -w -- whitespace fields quoted\n"
+          "  -W -- whitespace fields made empty (can be combined with -e to quote)\n"
+          "  -x -- leading/trailing whitespace fields quoted\n"
+          "  -X -- leading/trailing whitespace in unquoted fields removed\n",
+          stderr);
+}
+
+// -u refuses -c before -e, whichever came first.
+static const cli_pair pairs[] = {{'b', 'B'}, {'c', 'u'}, {'e', 'u'}, {0, 0}};
+static const cli_program program = {"zelk-tidy", "bBcdeprs:tuvVwWxX", "t", pairs, print_usage};
+
+// ---- Field procedures -----------------------------------------------------------------------
+// Each takes one field as split by the reader (quotes kept) and the record loop's field
+// buffer, and returns the text to write: the field, a part of it, the buffer or the empty-field
+// text, with its length in *outlen.
+
+typedef const char *(*field_proc)(const char *field, int len, char *buf, int *outlen);
+
+static const char *unchanged(const char *field, int len, int *outlen) {
+    *outlen = len;
+    return field;
+}
+
+static const char *empty_field(int *outlen) {
+    if (opt_quoteemptyfields) stat_numemptyquoted++;
+    *outlen = (int)emptyfield_len;
+    return opt_emptyfieldstr;
+}
+
+static const char *field_proc_do_nothing(const char *field, int len, char *, int *outlen) {
+    return unchanged(field, len, outlen);
+}
+
+// The whole field, quotes included, with line breaks shown as text. A field without line
+// breaks is the same text and is not copied.
+static const char *field_proc_replace_embeds(const char *field, int len, char *buf,
+                                             int *outlen) {
+    if (!field_has(field, len, '\n') && !field_has(field, len, '\r'))
+        return unchanged(field, len, outlen);
+    field_buffer fb{buf, 0};
+    fb.put_embeds(field, len, &stat_numreplacedcrs, &stat_numreplacedlfs);
+    return fb.finish(outlen);
+}
+
+// The value of a quoted field: its inner text with each doubled quote written once.
+static const char *unquoted_value(const char *field, int len, char *buf, int *outlen,
+                                  bool embeds) {
+    stat_numfieldsunquoted++;
+    if (!field_has(field + 1, len - 2, '"') &&
+        (!embeds || (!field_has(field, len, '\n') && !field_has(field, len, '\r'))))
+        return unchanged(field + 1, len - 2, outlen); // nothing to rewrite: no copy
+    field_buffer fb{buf, 0};
+    const char *p = field + 1, *end = field + len - 1;
+    while (p < end) {
+        const char *q = (const char *)memchr(p, '"', (size_t)(end - p));
+        const char *stop = q ? q + 1 : end; // a quote is copied, the byte after it skipped
+        if (embeds)
+            fb.put_embeds(p, (int)(stop - p), &stat_numreplacedcrs, &stat_numreplacedlfs);
+        else
+            fb.put_bytes(p, (int)(stop - p));
+        p = q ? q + 2 : end;
+    }
+    return fb.finish(outlen);
+}
+
+static const char *unquote(const char *field, int len, char *buf, int *outlen, bool embeds) {
+    if (field_is_wrapped(field, len)) {
+        if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
+        return unquoted_value(field, len, buf, outlen, embeds);
+    }
+    if (len == 0) return empty_field(outlen);
+    if (embeds) return field_proc_replace_embeds(field, len, buf, outlen);
+    return unchanged(field, len, outlen);
+}
+
+static const char *field_proc_unquote(const char *field, int len, char *buf, int *outlen) {
+    return unquote(field, len, buf, outlen, false);
+}
+
+static const char *field_proc_unquote_and_replace_embeds(const char *field, int len, char *buf,
+                                                         int *outlen) {
+    return unquote(field, len, buf, outlen, true);
+}
+
+static const char *field_proc_clean(const char *field, int len, char *, int *outlen) {
+    if (len == 0) return empty_field(outlen);
+    if (!field_is_wrapped(field, len)) return unchanged(field, len, outlen);
+    if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
+    if (field_has(field + 1, len - 2, '"') || field_has(field, len, ',') ||
+        field_has(field, len, '\n') || field_has(field, len, '\r'))
+        return unchanged(field, len, outlen);
+    stat_numfieldscleaned++;
+    return unchanged(field + 1, len - 2, outlen);
+}
+
+static const char *field_proc_clean_and_replace_embeds(const char *field, int len, char *buf,
+                                                       int *outlen) {
+    if (len == 0) return empty_field(outlen);
+    if (!field_is_wrapped(field, len)) return field_proc_replace_embeds(field, len, buf, outlen);
+    if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
+    if (field_has(field + 1, len - 2, '"') || field_has(field, len, ','))
+        return field_proc_replace_embeds(field, len, buf, outlen);
+    stat_numfieldscleaned++;
+    return field_proc_replace_embeds(field + 1, len - 2, buf, outlen);
+}
+
+static field_proc choose_field_proc(void) {
+    if (opt_unquotefields)
+        return opt_replacelfcrs ? field_proc_unquote_and_replace_embeds : field_proc_unquote;
+    if (opt_cleanfields)
+        return opt_replacelfcrs ? field_proc_clean_and_replace_embeds : field_proc_clean;
+    return opt_replacelfcrs ? field_proc_replace_embeds : field_proc_do_nothing;
+}
+
+// ---- Records --------------------------------------------------------------------------------
+
+static field_proc proc;
+static char fieldbuf[MAX_FIELD_LENGTH];
+
+static bool is_blank_byte(char c) { return c == ' ' || c == '\t'; }
+
+static void write_field(const char *f, int len) {
+    if (len == 0) {
+        if (opt_quoteemptyfields) {
+            out_bytes("\"\"", 2);
+            stat_numemptyquoted++;
+        }
+        return;
+    }
+    if (ws_only(f, len)) {
+        if (opt_wsquote) {
+            out_char('"');
+            out_bytes(f, (size_t)len);
+            out_char('"');
+            stat_numwsquoted++;
+        } else if (opt_wsempty) {
+            out_bytes(opt_emptyfieldstr, emptyfield_len);
+            stat_numwsemptied++;
+        } else {
+            out_bytes(f, (size_t)len);
+        }
+        return;
+    }
+    if (ws_leading_trailing(f, len)) {
+        if (opt_ltwsquote) {
+            out_char('"');
+            out_bytes(f, (size_t)len);
+            out_char('"');
+            stat_numltwsquoted++;
+        } else if (opt_ltwsremove) {
+            const char *p = f, *end = f + len;
+            while (p < end && is_blank_byte(*p)) p++;
+            while (end > p && is_blank_byte(end[-1])) end--;
+            out_bytes(p, (size_t)(end - p));
+            stat_numltwsremoved++;
+        } else {
+            out_bytes(f, (size_t)len);
+        }
+        return;
+    }
+    int outlen;
+    const char *out = proc(f, len, fieldbuf, &outlen);
+    out_bytes(out, (size_t)outlen);
+}
+
+// Fields 1..n of a split record, separated by the separator string.
+static void write_fields(char **fields, int numfields, int n) {
+    const char *end = fields[0] + csv_record_parse_length();
+    for (int i = 0; i < n; i++) {
+        if (i > 0) out_bytes(opt_separatorstr, separator_len);
+        write_field(fields[i], csv_parsed_field_length(fields, numfields, i + 1, end));
+    }
+}
+
+static void process_blank_record(int recnum, int header_fields) {
+    if (opt_blankrecsremove) {
+        stat_numblanksremoved++;
+        if (opt_verbose) error(0, 0, "Warning: record #%d is blank, being removed", recnum);
+        return;
+    }
+    if (opt_blankrecspad) {
+        stat_numblankspadded++;
+        int n = header_fields > 0 ? header_fields : 1;
+        for (int i = 0; i < n; i++) {
+            if (i > 0) out_bytes(opt_separatorstr, separator_len);
+            out_bytes(opt_emptyfieldstr, emptyfield_len);
+        }
+    }
+    out_str(opt_recterminator);
+    errcheck_stdout_exit();
+}
+
+static void process_record(char **fields, int nf, int recnum, int header_fields) {
+    if (nf > header_fields && opt_recordstrim) {
+        stat_numrecordstrimmed++;
+        write_fields(fields, nf, header_fields);
+    } else {
+        write_fields(fields, nf, nf);
+    }
+    if (nf < header_fields && opt_recordspad) {
+        for (int i = nf; i < header_fields; i++) {
+            out_bytes(opt_separatorstr, separator_len);
+            out_bytes(opt_emptyfieldstr, emptyfield_len);
+            if (opt_quoteemptyfields) stat_numemptyquoted++;
+        }
+        stat_numrecordspadded++;
+    }
+    out_str(opt_recterminator);
+    if (opt_verbose && nf > header_fields)
+        error(0, 0,
+              opt_recordstrim ? "Warning: record #%d has more fields than header (%d vs %d), "
+                                "trimming"
+                              : "Warning: record #%d has more fields than header (%d vs %d)",
+              recnum, nf, header_fields);
+    else if (opt_verbose && nf < header_fields)
+        error(0, 0,
+              opt_recordspad ? "Warning: record #%d has less fields than header (%d vs %d), "
+                               "padding"
+                             : "Warning: record #%d has less fields than header (%d vs %d)",
+              recnum, nf, header_fields);
+    errcheck_stdout_exit();
+}
+
+// Copies every record; false when the reader reported an error.
+static bool tidy_csv_stream(FILE *fp, const char *name) {
+    int header_fields = 0;
+    char **fields;
+    char err;
+    for (int recnum = 1;; recnum++) {
+        int nf = csv_record_read_and_split(fp, name, recnum, opt_verbose, &fields, &err);
+        if (nf < 0) {
+            if (err) return false;
+            if (recnum == 1) error(0, 0, "Warning: CSVFILE '%s' is empty", name);
+            return true;
+        }
+        stat_numrecordsread++;
+        if (recnum == 1) header_fields = stat_numheaderfields = nf;
+        if (nf == 0) {
+            process_blank_record(recnum, header_fields);
+        } else if (recnum == 1) {
+            write_fields(fields, nf, nf);
+            out_str(opt_recterminator);
+            errcheck_stdout_exit();
+        } else {
+            process_record(fields, nf, recnum, header_fields);
+        }
+    }
+}
+
+static void print_report(void) {
+    fprintf(stderr,
+            "Cleaning Report:\n"
+            "Number of records read in total:                      %d\n"
+            "Number of header fields:                              %d\n"
+            "Number of fields cleaned:                             %d\n"
+            "Number of fields unquoted:                            %d\n"
+            "Number of records with fields padded:                 %d\n"
+            "Number of records with fields trimmed:                %d\n"
+            "Number of blank records removed:                      %d\n"
+            "Number of blank records padded:                       %d\n"
+            "Number of empty fields quoted:                        %d\n"
+            "Number of embedded CRs replaced:                      %d\n"
+            "Number of embedded LFs replaced:                      %d\n"
+            "Number of whitespace fields quoted:                   %d\n"
+            "Number of whitespace fields emptied:                  %d\n"
+            "Number of leading/trailing whitespace fields quoted:  %d\n"
+            "Number of leading/trailing whitespace fields cleaned: %d\n",
+            stat_numrecordsread, stat_numheaderfields, stat_numfieldscleaned,
+            stat_numfieldsunquoted, stat_numrecordspadded, stat_numrecordstrimmed,
+            stat_numblanksremoved, stat_numblankspadded, stat_numemptyquoted,
+            stat_numreplacedcrs, stat_numreplacedlfs, stat_numwsquoted, stat_numwsemptied,
+            stat_numltwsquoted, stat_numltwsremoved);
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'b': opt_blankrecsremove = 1; break;
+        case 'B': opt_blankrecspad = 1; break;
+        case 'c': opt_cleanfields = 1; break;
+        case 'd': opt_recordstrim = 1; break;
+        case 'e':
+            opt_quoteemptyfields = 1;
+            opt_emptyfieldstr = "\"\"";
+            break;
+        case 'p': opt_recordspad = 1; break;
+        case 'r': opt_replacelfcrs = 1; break;
+        case 's': opt_separatorstr = optarg; break;
+        case 'u': opt_unquotefields = 1; break;
+        case 'v': opt_report = 1; break;
+        case 'V': opt_verbose = 1; break;
+        case 'w': opt_wsquote = 1; break;
+        case 'W': opt_wsempty = 1; break;
+        case 'x': opt_ltwsquote = 1; break;
+        case 'X': opt_ltwsremove = 1; break;
+        }
+    }
+    if (argc - optind > 1) cli_usage_exit();
+    separator_len = strlen(opt_separatorstr);
+    emptyfield_len = strlen(opt_emptyfieldstr);
+    proc = choose_field_proc();
+
+    const char *name;
+    FILE *fp = open_input_or_exit(optind < argc ? argv[optind] : nullptr, &name);
+    ws_classes_compile();
+    if (!tidy_csv_stream(fp, name)) cli_exit(1);
+    if (opt_report) {
+        // The report describes output that was written: a failed write is reported instead.
+        if (fflush(stdout) != 0) cli_exit(1);
+        print_report();
+    }
+    cli_exit(0);
+}
