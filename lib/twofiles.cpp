@@ -24,6 +24,6 @@ void warn_numbered_csvfile_empty(int n, const char *name) {
 
 void error_numbered_field_count(int n, const char *what, int recnum, int numfields,
                                 int headerfields) {
-    error(0, 0, "ERROR: CSVFILE%d %srecord #%d: incorrect number of fields (%d vs %d in header)",
-          n, what, recnum, numfields, headerfields);
+    error(0, 0, "ERROR: CSVFILE%d %srecord #%d: incorrect number of fields (%d vs %d in header)", n,
+          what, recnum, numfields, headerfields);
 }

@@ -42,7 +42,8 @@ static void print_usage(void) {
 static const cli_program program = {"zelk-beside", "amMps:tv1", "t1", nullptr, print_usage};
 
 static void write_commas(int n) {
-    for (int i = 0; i < n; i++) out_char(',');
+    for (int i = 0; i < n; i++)
+        out_char(',');
 }
 
 // The field count a data record is judged by.
@@ -52,7 +53,9 @@ static int data_field_count(int numfields) {
 
 // Ends the output record that holds only its first part, so that the output stops with a
 // complete line.
-static void end_partial_record(void) { out_str(opt_recterminator); }
+static void end_partial_record(void) {
+    out_str(opt_recterminator);
+}
 
 static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const char *name2) {
     int numfields;

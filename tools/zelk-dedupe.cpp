@@ -47,8 +47,8 @@ static ReadResult read_keyed_record(FILE *fp, const char *name, int recnum, int 
         csv_record_read_and_get_field(fp, name, recnum, 1, keyfield, &key, &numfields, readerr);
     if (!text) return READ_END;
     if (numfields < keyfield) {
-        error(0, 0, "ERROR: record #%d: KEY_FIELD #%d does not exist (%d fields)", recnum,
-              keyfield, numfields);
+        error(0, 0, "ERROR: record #%d: KEY_FIELD #%d does not exist (%d fields)", recnum, keyfield,
+              numfields);
         return READ_FAILED;
     }
     rec->text = text;
@@ -58,7 +58,9 @@ static ReadResult read_keyed_record(FILE *fp, const char *name, int recnum, int 
     return READ_RECORD;
 }
 
-static void no_records_warning(void) { error(0, 0, "Warning: no records to process"); }
+static void no_records_warning(void) {
+    error(0, 0, "Warning: no records to process");
+}
 
 // Default mode: a record is held until a record with another key (or the end) shows that it
 // was the last of its run.

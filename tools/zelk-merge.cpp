@@ -21,8 +21,8 @@ static const char *opt_keynamestr1 = "";
 static const char *opt_keynamestr2 = "";
 static const char *opt_recseparator = ",";
 
-static int stat_numrecords1;  // number of the last CSVFILE1 record read (the header is 1)
-static int stat_nummatches2;  // CSVFILE2 records joined
+static int stat_numrecords1; // number of the last CSVFILE1 record read (the header is 1)
+static int stat_nummatches2; // CSVFILE2 records joined
 
 static void print_usage(void) {
     fputs("Program to join/append records from a second CSV file with 'matching' records in a "
@@ -153,13 +153,18 @@ static bool lastmatched = true; // the pending record was used; the next one mus
 static held_record record2copy; // the pending record, waiting for a later CSVFILE1 key
 static held_key key2copy;
 static int numfields2; // the pending record's field count
+static bool used_up2;  // CSVFILE2 has ended: nothing matches any more
 
 static bool forward_pass(FILE *fp, const char *name, int keyfield, record2 *rec) {
     if (lastmatched) {
+        if (used_up2) return false;
         // A record without the key field can never match; waiting on it would block every
         // later match, so it is passed over.
         do {
-            if (!read_record2(fp, name, currentrec_o + 1, 1, keyfield, rec)) return false;
+            if (!read_record2(fp, name, currentrec_o + 1, 1, keyfield, rec)) {
+                used_up2 = true;
+                return false;
+            }
             currentrec_o++;
         } while (!rec->key);
         if (matches_keycopy(rec->key, rec->keylen)) return true;
@@ -171,8 +176,8 @@ static bool forward_pass(FILE *fp, const char *name, int keyfield, record2 *rec)
     }
     if (!held_key_equals(&keycopy, key2copy.text, key2copy.len)) return false;
     lastmatched = true;
-    *rec = {record2copy.text, record2copy.len, key2copy.text, key2copy.len, numfields2,
-            currentrec_o};
+    *rec = {record2copy.text, record2copy.len, key2copy.text,
+            key2copy.len,     numfields2,      currentrec_o};
     return true;
 }
 
@@ -258,8 +263,7 @@ static bool join_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const char
             out_str(opt_recterminator);
         } else {
             out_str(opt_recterminator);
-            error(0, 0, "ERROR: CSVFILE2 does not have matching record for key: %s",
-                  keycopy.text);
+            error(0, 0, "ERROR: CSVFILE2 does not have matching record for key: %s", keycopy.text);
             return false;
         }
         errcheck_stdout_exit();

@@ -80,7 +80,8 @@ TEST_F(Beside, SecondFileLonger) {
     EXPECT_RUN(run_tool("zelk-beside", {short2, bad2}), 1, "c,d,a,b\n5,6,1,2\n7,8,3,4\n",
                "zelk-beside: ERROR: record #4, field #2: quoted field not closed by double "
                "quote\n"
-               "zelk-beside: file:  '" + bad2 + "'\n");
+               "zelk-beside: file:  '" +
+                   bad2 + "'\n");
 }
 
 TEST_F(Beside, SecondFileFieldCounts) {
@@ -113,8 +114,8 @@ TEST_F(Beside, BlankRecords) {
     std::string plain = dir.file("plain.csv", "p\nr1\nr2\n");
     EXPECT_RUN(run_tool("zelk-beside", {"-a", "-v", plain, two}), 0, "p,k\nr1,\nr2,w\n",
                report(3, 3, 1));
-    EXPECT_RUN(run_tool("zelk-beside", {"-a", "-v", "-1", plain, two}), 0,
-               "p,k\nr1,\nr2,w\n", report(3, 3, 0));
+    EXPECT_RUN(run_tool("zelk-beside", {"-a", "-v", "-1", plain, two}), 0, "p,k\nr1,\nr2,w\n",
+               report(3, 3, 0));
 }
 
 TEST_F(Beside, EmptyAndUnreadableInputs) {
@@ -135,10 +136,12 @@ TEST_F(Beside, EmptyAndUnreadableInputs) {
     std::string bad = dir.file("bad.csv", "c\n3\"\n");
     EXPECT_RUN(run_tool("zelk-beside", {ab, bad}), 1, "a,b,c\n1,2,\n",
                "zelk-beside: ERROR: record #2, field #1: double-quote in unquoted field\n"
-               "zelk-beside: file:  '" + bad + "'\n");
+               "zelk-beside: file:  '" +
+                   bad + "'\n");
     EXPECT_RUN(run_tool("zelk-beside", {bad, ab}), 1, "c,a,b\n",
                "zelk-beside: ERROR: record #2, field #1: double-quote in unquoted field\n"
-               "zelk-beside: file:  '" + bad + "'\n");
+               "zelk-beside: file:  '" +
+                   bad + "'\n");
     RunOptions o;
     o.stdout_path = "/dev/full";
     EXPECT_RUN(run_tool("zelk-beside", {"-v", ab, c}, o), 1, "",

@@ -27,8 +27,7 @@ struct Dedupe : ::testing::Test {
 TEST_F(Dedupe, KeepsLastOfEachRunByDefaultFirstWithF) {
     EXPECT_RUN(run_tool("zelk-dedupe", {"2", runs}), 0, "n,k\n2,a\n3,b\n4,a\n", "");
     EXPECT_RUN(run_tool("zelk-dedupe", {"-f", "2", runs}), 0, "n,k\n1,a\n3,b\n4,a\n", "");
-    EXPECT_RUN(run_tool("zelk-dedupe", {"-t", "2", runs}), 0, "n,k\r\n2,a\r\n3,b\r\n4,a\r\n",
-               "");
+    EXPECT_RUN(run_tool("zelk-dedupe", {"-t", "2", runs}), 0, "n,k\r\n2,a\r\n3,b\r\n4,a\r\n", "");
     // Standard input when no CSVFILE is named; a run at the very end is still written.
     EXPECT_RUN(run_tool("zelk-dedupe", {"1"}, "k\nx\nx\nx\n"), 0, "k\nx\n", "");
 }
@@ -87,7 +86,8 @@ TEST_F(Dedupe, InputAndOutputErrors) {
     std::string bad = dir.file("bad.csv", "k\nx\nx\ny\"z\n");
     EXPECT_RUN(run_tool("zelk-dedupe", {"1", bad}), 1, "k\nx\n",
                "zelk-dedupe: ERROR: record #4, field #1: double-quote in unquoted field\n"
-               "zelk-dedupe: file:  '" + bad + "'\n");
+               "zelk-dedupe: file:  '" +
+                   bad + "'\n");
     EXPECT_RUN(run_tool("zelk-dedupe", {"1", dir.join("none.csv")}), 1, "",
                "zelk-dedupe: ERROR: failed opening CSVFILE '" + dir.join("none.csv") +
                    "': No such file or directory\n");

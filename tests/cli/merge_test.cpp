@@ -28,8 +28,7 @@ const char *TRY = "Try 'zelk-merge --help' for more information.\n";
 
 std::string report(int n1, int n2) {
     return "Number of (non-header) records in CSVFILE1:           " + std::to_string(n1) +
-           "\nNumber of records joined from CSVFILE2:               " + std::to_string(n2) +
-           "\n";
+           "\nNumber of records joined from CSVFILE2:               " + std::to_string(n2) + "\n";
 }
 
 std::string no_match(const std::string &key) {
@@ -69,8 +68,8 @@ TEST_F(Merge, CircularScanFindsKeysInAnyOrder) {
 TEST_F(Merge, DuplicateKeysFirstReachedFromScanPositionWins) {
     std::string d1 = dir.file("d1.csv", "id,a\n1,x\n2,y\n1,z\n1,w\n");
     std::string d2 = dir.file("d2.csv", "id,b\n1,p1\n2,q\n1,p2\n");
-    EXPECT_RUN(merge({"1", d1, "1", d2}), 0,
-               "id,a,id,b\n1,x,1,p1\n2,y,2,q\n1,z,1,p2\n1,w,1,p1\n", "");
+    EXPECT_RUN(merge({"1", d1, "1", d2}), 0, "id,a,id,b\n1,x,1,p1\n2,y,2,q\n1,z,1,p2\n1,w,1,p1\n",
+               "");
 }
 
 TEST_F(Merge, ForwardPass) {
@@ -91,8 +90,7 @@ TEST_F(Merge, ForwardPass) {
     RunOptions o;
     o.input = read_file(k2);
     o.input_pipe = true;
-    EXPECT_RUN(merge({"-oa", "1", k1, "1"}, o), 0, "id,id,v\n1,1,a\n2,,\n3,3,c\n4,,\n5,,\n",
-               "");
+    EXPECT_RUN(merge({"-oa", "1", k1, "1"}, o), 0, "id,id,v\n1,1,a\n2,,\n3,3,c\n4,,\n5,,\n", "");
 }
 
 TEST_F(Merge, CsvfileTwoOnAPipe) {
@@ -153,10 +151,9 @@ TEST_F(Merge, RecordsWithoutKeyNeverMatch) {
     // modes, and never end the run.
     std::string holes = dir.file("holes.csv", "k,id\n\nonly\n1,2\nx,1\n\n");
     std::string r1 = dir.file("r1.csv", "id,a\n2,x\n1,y\n3,z\n");
-    EXPECT_RUN(merge({"-a", "1", r1, "2", holes}), 0, "id,a,k,id\n2,x,1,2\n1,y,x,1\n3,z,,\n",
+    EXPECT_RUN(merge({"-a", "1", r1, "2", holes}), 0, "id,a,k,id\n2,x,1,2\n1,y,x,1\n3,z,,\n", "");
+    EXPECT_RUN(merge({"-o", "-a", "1", r1, "2", holes}), 0, "id,a,k,id\n2,x,1,2\n1,y,x,1\n3,z,,\n",
                "");
-    EXPECT_RUN(merge({"-o", "-a", "1", r1, "2", holes}), 0,
-               "id,a,k,id\n2,x,1,2\n1,y,x,1\n3,z,,\n", "");
     EXPECT_RUN(merge({"1", r1, "2", holes}), 1, "id,a,k,id\n2,x,1,2\n1,y,x,1\n3,z\n",
                no_match("3"));
     // A key field beyond a header is refused before any record is joined.
@@ -175,7 +172,8 @@ TEST_F(Merge, CsvErrorsInCsvfileTwoEndTheRun) {
     std::string e2 = dir.file("e2.csv", "id,b\n1,p\n2,q\n3,\"r\n");
     const std::string msg =
         "zelk-merge: ERROR: record #4, field #2: quoted field not closed by double quote\n"
-        "zelk-merge: file:  '" + e2 + "'\n";
+        "zelk-merge: file:  '" +
+        e2 + "'\n";
     EXPECT_RUN(merge({"-a", "1", e1, "1", e2}), 1, "id,id,b\n2,2,q\n1\n", msg);
     std::string e3 = dir.file("e3.csv", "id\n1\n2\n9\n");
     EXPECT_RUN(merge({"-o", "-a", "1", e3, "1", e2}), 1, "id,id,b\n1,1,p\n2,2,q\n9\n", msg);
