@@ -1,0 +1,175 @@
+// zelk-rows: copy a range of records, or the last record, of each CSV file unchanged.
+#include <cstdio>
+#include <cstring>
+#include <error.h>
+
+#include "cli.h"
+#include "libcsv.h"
+
+static char opt_printheader;     // -h
+static char opt_printall = 1;    // cleared by -n
+static int opt_numtoprint;       // -nNUM
+static char opt_verbose;         // -v
+static char opt_printlast;       // FIRST_RECORD "L"
+static char opt_printfilenames;  // more than one CSVFILE
+static int opt_firstrecord;
+
+static void print_usage(void) {
+    fputs("Program to print out a range of records in a list of CSV files.\n\n"
+          "Usage: zelk-rows [OPTION...] FIRST_RECORD [CSVFILE...]\n\n"
+          "FIRST_RECORD is 1-based index of first record to print, header being record 1.\n"
+          "FIRST_RECORD may be \"L\" to print the last record in the file.\n\n"
+          "Options:\n"
+          "  -b -- blank records passed through (removed by default)\n"
+          "  -h -- print header even if FIRST_RECORD is not 1 (i.e., add header to output)\n"
+          "  -nNUM -- number of records to print (rest of file by default)\n"
+          "           (does not count header if -h option)\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -v -- verbose: prefix records with linenums, and filenames if multiple CSVFILEs\n"
+          "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n",
+          stderr);
+}
+
+static const cli_program program = {"zelk-rows", "bhn:tvz", "btz", nullptr, print_usage};
+
+static void print_record(const char *name, int recnum, const char *text, int len) {
+    if (opt_verbose) {
+        if (opt_printfilenames)
+            printf("%s:%d:", name, recnum);
+        else
+            printf("%d:", recnum);
+    }
+    out_record(text, (size_t)len);
+    errcheck_stdout_exit();
+}
+
+static void warn_empty(const char *name) { error(0, 0, "Warning: CSVFILE '%s' is empty", name); }
+
+static void error_too_few(const char *name) {
+    error(0, 0, "ERROR: less than FIRST_RECORD (%d) records in CSVFILE '%s'", opt_firstrecord,
+          name);
+}
+
+// The last record of the input, after the header already written (count records read).
+static bool print_last_record(FILE *fp, const char *name, int count) {
+    int numfields;
+    char err;
+    const char *last = nullptr;
+    int lastnum = 0;
+    int lastlen = 0;
+    // At end of input the reader leaves its buffer alone, so the last text stays valid.
+    for (const char *text; (text = csv_record_read(fp, name, count + 1, 1, &numfields, &err));) {
+        last = text;
+        lastnum = ++count;
+        lastlen = csv_record_read_length();
+    }
+    if (err) return false;
+    if (!last) {
+        if (opt_printheader) return true; // the header was the whole file
+        warn_empty(name);
+        return false;
+    }
+    print_record(name, lastnum, last, lastlen);
+    return true;
+}
+
+// Copies the range (or the last record) of one input; false on any failure, reported.
+static bool print_csv_range(FILE *fp, const char *name) {
+    int numfields;
+    char err;
+    int count = 0; // records read so far
+    if (opt_printheader) {
+        const char *text = csv_record_read(fp, name, 1, 1, &numfields, &err);
+        if (!text) {
+            if (!err) warn_empty(name);
+            return false;
+        }
+        print_record(name, 1, text, csv_record_read_length());
+        count = 1;
+    }
+    if (opt_printlast) return print_last_record(fp, name, count);
+
+    while (count < opt_firstrecord - 1) {
+        if (!csv_record_read_and_skip(fp, name, count + 1, 1, &err)) {
+            // A CSV error has been reported by the reader; nothing more is true to say.
+            if (err) return false;
+            if (count == 0)
+                warn_empty(name);
+            else
+                error_too_few(name);
+            return false;
+        }
+        count++;
+    }
+
+    int printed = 0;
+    int read = 0; // records of the range read, blank ones included
+    for (;;) {
+        if (!opt_printall && printed == opt_numtoprint) return true;
+        const char *text = csv_record_read(fp, name, count + 1, 1, &numfields, &err);
+        if (!text) break;
+        count++;
+        read++;
+        if (numfields == 0 && !opt_blankrecspass) continue;
+        print_record(name, count, text, csv_record_read_length());
+        printed++;
+    }
+    if (err) return false;
+    if (count == 0) {
+        warn_empty(name);
+        return false;
+    }
+    // A range of blank records that were all dropped is not a short file.
+    if (read == 0) {
+        error_too_few(name);
+        return false;
+    }
+    if (!opt_printall) {
+        error(0, 0, "Warning: less than NUM (%d) records after FIRST_RECORD (%d) in CSVFILE '%s'",
+              opt_numtoprint, opt_firstrecord, name);
+        return false;
+    }
+    // The range runs to the end of the file, as asked.
+    return true;
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'h': opt_printheader = 1; break;
+        case 'n':
+            opt_numtoprint = intstrconv(optarg, "-nNUM");
+            opt_printall = 0;
+            break;
+        case 'v': opt_verbose = 1; break;
+        }
+    }
+    if (optind >= argc) cli_usage_exit();
+    const char *first = argv[optind++];
+    if (strcmp(first, "L") == 0) {
+        opt_printlast = 1;
+        if (!opt_printall && opt_numtoprint != 1)
+            fatalf(0, "Error: FIRST_RECORD of 'L' not compatible with -nNUM > 1!");
+    } else {
+        opt_firstrecord = intstrconv(first, "FIRST_RECORD");
+        if (opt_firstrecord == 1 && opt_printheader)
+            fatalf(0, "Error: -h option not compatible with FIRST_RECORD of '1'!");
+    }
+
+    if (optind >= argc) cli_exit(print_csv_range(stdin, STDIN_NAME) ? 0 : 1);
+
+    opt_printfilenames = argc - optind > 1;
+    bool ok = true;
+    for (int i = optind; i < argc; i++) {
+        FILE *fp = open_csvfile(argv[i]);
+        if (!fp) {
+            ok = false;
+            continue;
+        }
+        if (!print_csv_range(fp, argv[i])) ok = false;
+        fclose(fp);
+    }
+    cli_exit(ok ? 0 : 1);
+}
