@@ -1,0 +1,194 @@
+// zelk-timestamp: reformat the date-time values of one field, in UTC, optionally rounding the
+// seconds to a whole minute.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "cli.h"
+#include "fieldedit.h"
+#include "libcsv.h"
+
+static char opt_secsceiling;     // -c
+static char opt_emptyfielderror; // -e
+static char opt_secsround;       // -r
+
+static char datetimenew[MAX_FIELD_LENGTH];
+// FORMAT_NEW behind one marker byte: strftime returns 0 both for a result that does not fit and
+// for an empty one, and the marker tells them apart.
+static char *format_marked;
+
+static void print_usage(void) {
+    fputs("Program to reformat date-time values in one field of a CSV file.\n\n"
+          "Usage: zelk-timestamp [OPTION...] FIELD FORMAT_OLD FORMAT_NEW [CSVFILE]\n\n"
+          "FIELD is the 1-based index of the date-time field to reformat, or header field name "
+          "if -Q option.\n"
+          "FORMAT_OLD is the date-time format for existing values.\n"
+          "FORMAT_NEW is the date-time format for replacement values.\n\n"
+          "Options:\n"
+          "  -b -- blank records passed through (removed by default)\n"
+          "  -c -- take ceiling of seconds (altering minutes) to remove/zero-out seconds\n"
+          "  -e -- empty FIELD values cause an error (allowed by default)\n"
+          "  -h -- header record is to be processed (passed through by default)\n"
+          "  -o -- omit header record (not processed, not passed through)\n"
+          "  -Q -- query header to get index of FIELD name\n"
+          "  -r -- round seconds (altering minutes) to remove/zero-out seconds\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n\n"
+          "  -1 -- interpret blank record as having a single empty field (see also -b)\n\n"
+          "Date-time FORMAT's must be consistent with strftime(3)/strptime(3):\n",
+          stderr);
+    fprintf(stderr, "e.g., \"%%D %%R\" or \"%%m/%%d/%%y %%H:%%M\" for \"1/5/21 1:23\" or "
+                    "\"01/05/21 01:23\";\n");
+    fprintf(stderr, "e.g., \"%%m/%%d/%%Y %%T\" or \"%%m/%%d/%%Y %%H:%%M:%%S\" for \"1/5/2021 "
+                    "1:23:45\" or \"01/05/2021 01:23:45\";\n");
+    fputs("Use \"man strftime\" or \"man strptime\" for further info.\n", stderr);
+}
+
+static const cli_pair pairs[] = {{'c', 'r'}, {0, 0}};
+static const cli_program program = {"zelk-timestamp", "bcehoQrt1", "b1hoQt", pairs, print_usage};
+
+// Parses value with format into tm, starting from 1970-01-01 00:00:00 (a Thursday), so that
+// members the format does not set keep that date. Text after the parsed part is ignored.
+static bool parse_datetime(const char *value, const char *format, struct tm *tm) {
+    memset(tm, 0, sizeof *tm);
+    tm->tm_mday = 1;
+    tm->tm_year = 70;
+    tm->tm_wday = 4;
+    return strptime(value, format, tm) != nullptr;
+}
+
+// Removes nonzero seconds: up to the next minute with -c, or with -r from 30 seconds on;
+// otherwise down. The carry runs through hours, days, months and years.
+static void round_seconds(struct tm *tm) {
+    int s = tm->tm_sec;
+    if (s == 0 || !(opt_secsceiling || opt_secsround)) return;
+    time_t t = mktime(tm); // TZ is UTC
+    if (opt_secsceiling || s >= 30)
+        t += 60 - s;
+    else
+        t -= s;
+    struct tm r;
+    if (gmtime_r(&t, &r)) *tm = r;
+}
+
+// The new value in datetimenew; returns its length. A result that does not fit is fatal.
+static size_t format_datetime(const struct tm *tm, const char *format_new, int recnum) {
+    size_t n = strftime(datetimenew, sizeof datetimenew, format_new, tm);
+    if (n == 0 && strftime(datetimenew, sizeof datetimenew, format_marked, tm) != 1)
+        fatalf(0, "ERROR: reformatted date-time in record #%d exceeds %d bytes", recnum,
+               MAX_FIELD_LENGTH - 1);
+    datetimenew[n] = '\0';
+    return n;
+}
+
+// Writes s as one field, quoted when it was quoted or when it holds a separator, a double quote
+// or a line break (so that it never splits the record).
+static void out_field_value(const char *s, size_t n, bool quote) {
+    if (!quote && strpbrk(s, ",\"\r\n") == nullptr) {
+        out_bytes(s, n);
+        return;
+    }
+    out_char('"');
+    for (const char *p = s; *p; p++) {
+        if (*p == '"') out_char('"');
+        out_char(*p);
+    }
+    out_char('"');
+}
+
+static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const char *format_old,
+                                const char *format_new) {
+    int recnum = 1;
+    int numfields;
+    char **fields;
+    char error;
+    if (!opt_headerproc) {
+        const char *text = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
+        if (!text) return false;
+        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        if (!opt_headeromit) {
+            out_record(text, (size_t)csv_record_parse_length());
+            errcheck_stdout_exit();
+        }
+        recnum = 2;
+    }
+
+    char value[MAX_FIELD_LENGTH];
+    for (;; recnum++) {
+        const char *text =
+            csv_record_read_and_parse(fp, name, recnum, 1, &numfields, &fields, &error);
+        if (!text) return !error;
+        size_t textlen = (size_t)csv_record_parse_length();
+        if (numfields == 0 && !opt_blankrecisfield) {
+            if (opt_blankrecspass) {
+                out_terminator();
+                errcheck_stdout_exit();
+            }
+            continue;
+        }
+        if ((numfields == 0 ? 1 : numfields) < fieldnum) {
+            out_record(text, textlen);
+            errcheck_stdout_exit();
+            continue;
+        }
+        field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
+        field_span_copy(f, value);
+        bool quoted = f.len >= 1 && value[0] == '"' && value[f.len - 1] == '"';
+        if (quoted) csv_field_unquote_inplace(value, 0);
+        if (value[0] == '\0') {
+            if (opt_emptyfielderror)
+                fatalf(0, "ERROR: FIELD #%d is empty in record #%d", fieldnum, recnum);
+            out_record(text, textlen);
+            errcheck_stdout_exit();
+            continue;
+        }
+        struct tm tm;
+        if (!parse_datetime(value, format_old, &tm))
+            fatalf(0, "ERROR: failed to reformat date-time '%s' in record #%d", value, recnum);
+        round_seconds(&tm);
+        size_t n = format_datetime(&tm, format_new, recnum);
+
+        out_before_field(f);
+        out_field_value(datetimenew, n, quoted);
+        out_after_field(f);
+        out_terminator();
+        errcheck_stdout_exit();
+    }
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'c': opt_secsceiling = 1; break;
+        case 'e': opt_emptyfielderror = 1; break;
+        case 'r': opt_secsround = 1; break;
+        }
+    }
+
+    int nops = argc - optind;
+    if (nops < 3 || nops > 4) cli_usage_exit();
+    int fieldnum = 1;
+    if (opt_queryfieldname)
+        opt_fieldnamestr = argv[optind];
+    else
+        fieldnum = intstrconv(argv[optind], "FIELD", 1);
+    const char *format_old = argv[optind + 1];
+    const char *format_new = argv[optind + 2];
+    const char *path = nops == 4 ? argv[optind + 3] : nullptr;
+
+    setenv("TZ", "UTC", 1);
+    tzset();
+    const char *name;
+    FILE *fp = open_input_or_exit(path, &name);
+
+    size_t fl = strlen(format_new);
+    format_marked = (char *)malloc(fl + 2);
+    if (!format_marked) fatalf(errno, "ERROR: failed allocating dynamic memory");
+    format_marked[0] = 'x';
+    memcpy(format_marked + 1, format_new, fl + 1);
+
+    cli_exit(reformat_csv_stream(fp, name, fieldnum, format_old, format_new) ? 0 : 1);
+}
