@@ -1,0 +1,155 @@
+#include "harness.h"
+
+namespace {
+
+const char *USAGE =
+    "Program to print out a CSV file formatted in a readable (columnized) manner.\n\n"
+    "Usage: zelk-table [OPTION...] [CSVFILE]\n\n"
+    "Options:\n"
+    "  -a          -- allow CSVFILE to have nonuniform field counts\n"
+    "  -b          -- blank records passed through (removed by default)\n"
+    "  -c          -- center fields (left justify by default)\n"
+    "  -fWIDTH     -- fixed field width to use for all fields\n"
+    "  -mWIDTH     -- minimum field width to use, overrides automatically determined widths\n"
+    "  -nNUMRECS   -- number of records to use to determine field widths (10 by default)\n"
+    "  -r          -- right justify fields (left by default)\n"
+    "  -sSEPARATOR -- separator between field values (single space by default)\n"
+    "  -u          -- unquote quoted fields before printing: remove surrounding \"'s,\n"
+    "                 unescape embedded \"'s, and replace embedded CR's/LF's with text\n"
+    "  -wWIDTHS    -- comma-separated list of fields widths\n"
+    "                  e.g., -w10,12,10,15,20 (must have enough values for all records)\n"
+    "  -xWIDTH     -- field width to use for extra fields (beyond header or -w spec)\n";
+
+RunResult table(const std::vector<std::string> &args, const std::string &input) {
+    return run_tool("zelk-table", args, input);
+}
+
+const std::string E = "zelk-table: ";
+const std::string NAMES = "id,name\n1,Alexander\n";
+
+TEST(Table, Justification) {
+    EXPECT_RUN(table({}, NAMES), 0, "id name     \n1  Alexander\n", "");
+    EXPECT_RUN(table({"-r"}, NAMES), 0, "id      name\n 1 Alexander\n", "");
+    // An odd surplus puts the extra blank on the right; the later of -r and -c decides.
+    EXPECT_RUN(table({"-r", "-c"}, NAMES), 0, "id   name   \n1  Alexander\n", "");
+    EXPECT_RUN(table({"-c", "-r"}, NAMES), 0, "id      name\n 1 Alexander\n", "");
+    EXPECT_RUN(table({"-c", "-w6,2"}, "abc,x\nab,xyz\n"), 0, " abc   x \n  ab   xyz\n", "");
+    EXPECT_RUN(table({"-s", " | ", "-m3"}, NAMES), 0, "id  | name     \n1   | Alexander\n", "");
+}
+
+TEST(Table, MeasuringWindow) {
+    std::string in = "a,b\n1,2\nlonger,3\n";
+    EXPECT_RUN(table({}, in), 0, "a      b\n1      2\nlonger 3\n", "");
+    // Widths from the first two records only: the longer value pushes its line right.
+    EXPECT_RUN(table({"-n2"}, in), 0, "a b\n1 2\nlonger 3\n", "");
+    EXPECT_RUN(table({"-n", "1", "-x4"}, "a,b\n1,2,3\n\n"), 1, "a b\n",
+               E + "ERROR: record #2 has 3 fields (2 in header)\n");
+    EXPECT_RUN(table({"-n", "1", "-x4", "-a"}, "a,b\n1,2,3\n"), 0, "a b\n1 2 3   \n", "");
+    EXPECT_RUN(table({"-n", "1", "-a"}, "a,b\n1,2,3\n"), 1, "a b\n",
+               E + "ERROR: record #2 has 3 fields, but only 2 field widths available\n");
+}
+
+TEST(Table, WidthList) {
+    EXPECT_RUN(table({"-w3,4"}, "a,b,c\n"), 1, "",
+               E + "ERROR: record #1 has 3 fields, but only 2 field widths available\n");
+    EXPECT_RUN(table({"-w3,4", "-x5"}, "a,b,c\n"), 0, "a   b    c    \n", "");
+    EXPECT_RUN(table({"-w3,,4"}, "a\n"), 1, "",
+               E + "Invalid value for WIDTHS_LIST element:  (does not represent an integer)\n");
+    EXPECT_RUN(table({"-w3,0"}, "a\n"), 1, "",
+               E + "Invalid value for WIDTHS_LIST element: 0 (must be >= 1)\n");
+    std::string widths = "1";
+    for (int i = 1; i < 513; i++) widths += ",1";
+    EXPECT_RUN(table({"-w" + widths}, "a\n"), 1, "",
+               E + "ERROR: WIDTHS_LIST has more than 512 entries\n");
+    // The file is opened before the list is read.
+    EXPECT_RUN(table({"-w0", "/nonexistent/x.csv"}, ""), 1, "",
+               E + "ERROR: failed opening CSVFILE '/nonexistent/x.csv': No such file or "
+                   "directory\n");
+}
+
+TEST(Table, FixedWidth) {
+    EXPECT_RUN(table({"-f4"}, "a,bcdef\n1,2,3\n"), 1, "a    bcdef\n",
+               E + "ERROR: record #2 has 3 fields (2 in header)\n");
+    EXPECT_RUN(table({"-f4", "-a", "-r"}, "a,bcdef\n1,2,3\n"), 0,
+               "   a bcdef\n   1    2    3\n", "");
+}
+
+TEST(Table, OptionConflictsAndValues) {
+    EXPECT_RUN(table({"-n11"}, ""), 1, "", E + "Invalid value for -xNUMRECS: 11 (must be <= 10)\n");
+    EXPECT_RUN(table({"-f0"}, ""), 1, "", E + "Invalid value for -fWIDTH: 0 (must be >= 1)\n");
+    EXPECT_RUN(table({"-m2x"}, ""), 1, "", E + "Invalid value for -mWIDTH: 2x (includes non-digits)\n");
+    EXPECT_RUN(table({"-xy"}, ""), 1, "",
+               E + "Invalid value for -xWIDTH: y (does not represent an integer)\n");
+    const std::string f = E + "Error: -f option not compatible with -m, -n, -w, and -x options!\n";
+    EXPECT_RUN(table({"-m3", "-f5"}, ""), 1, "", f);
+    EXPECT_RUN(table({"-n3", "-f5"}, ""), 1, "", f);
+    EXPECT_RUN(table({"-w3", "-f5"}, ""), 1, "", f);
+    EXPECT_RUN(table({"-x3", "-f5"}, ""), 1, "", f);
+    EXPECT_RUN(table({"-f5", "-x3"}, ""), 1, "", E + "Error: -f and -x options not compatible!\n");
+    EXPECT_RUN(table({"-f5", "-m3"}, ""), 1, "",
+               E + "Error: -m option not compatible with -f and -w options!\n");
+    EXPECT_RUN(table({"-w5", "-n3"}, ""), 1, "",
+               E + "Error: -n option not compatible with -f and -w options!\n");
+    EXPECT_RUN(table({"-m1", "-w5"}, ""), 1, "",
+               E + "Error: -w option not compatible with -f, -m, and -n options!\n");
+    // -n with its default value does not count as given.
+    EXPECT_RUN(table({"-n10", "-f2"}, "a\n"), 0, "a \n", "");
+    EXPECT_RUN(table({"-w3", "-x2"}, "a,b\n"), 0, "a   b \n", "");
+}
+
+TEST(Table, EmptyAndBlankInput) {
+    EXPECT_RUN(table({}, ""), 1, "", "");
+    EXPECT_RUN(table({}, "\n\n"), 1, "", "");
+    EXPECT_RUN(table({"-f3"}, ""), 0, "", "");
+    EXPECT_RUN(table({"-w3"}, "\n"), 0, "", "");
+    std::string in = "\nab,c\n\nx,yz\n";
+    EXPECT_RUN(table({}, in), 0, "ab c \nx  yz\n", "");
+    EXPECT_RUN(table({"-b"}, in), 0, "\nab c \n\nx  yz\n", "");
+    // A skipped blank first line does not become the header: the first record with fields is.
+    EXPECT_RUN(table({"-f2"}, in), 0, "ab c \nx  yz\n", "");
+    EXPECT_RUN(table({"-f2", "-b"}, in + "1\n"), 1, "\nab c \n\nx  yz\n",
+               E + "ERROR: record #5 has 1 fields (2 in header)\n");
+}
+
+TEST(Table, Unquoting) {
+    std::string in = "h1,h2\n\"a \"\"b\"\"\",\"x\ny\"\n";
+    EXPECT_RUN(table({"-u"}, in), 0, "h1    h2    \na \"b\" x<LF>y\n", "");
+    EXPECT_RUN(table({}, in), 0, "h1        h2   \n\"a \"\"b\"\"\" \"x\ny\"\n", "");
+    EXPECT_RUN(table({"-u", "-f3"}, in), 0, "h1  h2 \na \"b\" x<LF>y\n", "");
+}
+
+TEST(Table, NulBytes) {
+    std::string in = "a,b\nx\0y,z\n"s;
+    EXPECT_RUN(table({"-f4"}, in), 0, "a    b   \nx\0y  z   \n"s, "");
+    EXPECT_RUN(table({"-n1"}, in), 0, "a b\nx\0y z\n"s, "");
+    EXPECT_RUN(table({}, in), 1, "",
+               E + "ERROR: record #2: a NUL byte cannot be measured for field widths\n");
+    EXPECT_RUN(table({"-u", "-f4"}, in), 1, "a    b   \n",
+               E + "ERROR: record #2, field #1: a NUL byte cannot be unquoted\n");
+}
+
+TEST(Table, InputAndOutputErrors) {
+    EXPECT_RUN(table({"-n1"}, "a,b\n1,2\n3,\"4\n"), 1, "a b\n1 2\n",
+               E + "ERROR: record #3, field #2: quoted field not closed by double quote\n" + E +
+                   "file:  'standard input'\n");
+    EXPECT_RUN(table({}, "a,b\n1,\"2\n"), 1, "",
+               E + "ERROR: record #2, field #2: quoted field not closed by double quote\n" + E +
+                   "file:  'standard input'\n");
+    RunOptions o;
+    o.input = NAMES;
+    o.stdout_path = "/dev/full";
+    EXPECT_RUN(run_tool("zelk-table", {}, o), 1, "",
+               E + "Error: failed writing output to standard output: No space left on device\n");
+}
+
+TEST(Table, Usage) {
+    EXPECT_RUN(table({"--help"}, ""), 1, "", USAGE);
+    EXPECT_RUN(table({"a", "b"}, ""), 1, "", USAGE);
+    EXPECT_RUN(table({"-q"}, ""), 1, "",
+               E + "invalid option -- 'q'\nTry 'zelk-table --help' for more information.\n");
+    EXPECT_RUN(table({"-f"}, ""), 1, "",
+               E + "option requires an argument -- 'f'\nTry 'zelk-table --help' for more "
+                   "information.\n");
+}
+
+} // namespace
