@@ -1,0 +1,100 @@
+#include "awk_helpers.h"
+#include "harness.h"
+
+namespace {
+
+const char *SR = "zelk-script-rows";
+
+TEST(ScriptRows, RewritesRecords) {
+    EXPECT_RUN(run_tool(SR, {"-e", "{$2=$2*2}"}, "n,v\na,1\nb,2\n"), 0, "n,v\na,2\nb,4\n", "");
+    // Untouched records come back byte for byte, quoted commas and line feeds included.
+    std::string in = "n,v\n\"x,y\",\"p\nq\"\n\"a\"\"b\",\n";
+    EXPECT_RUN(run_tool(SR, {"-e", "{}"}, in), 0, in, "");
+    EXPECT_RUN(run_tool(SR, {"-e", "$2>1{next}{}"}, "n,v\na,1\nb,2\nc,0\n"), 0, "n,v\na,1\nc,0\n",
+               "");
+    EXPECT_RUN(run_tool(SR, {"-a", "total", "-e", "{$3=$1+$2}"}, "x,y\n1,2\n"), 0,
+               "x,y,total\n1,2,3\n", "");
+    EXPECT_RUN(run_tool(SR, {"-h", "-e", "NR==2{$0=$0 \",\" NF}"}, "a,b\nc,d\n"), 0,
+               "a,b\nc,d,2\n", "");
+    EXPECT_RUN(run_tool(SR, {"-o", "-e", "{}"}, "a,b\nc,d\n"), 0, "c,d\n", "");
+}
+
+TEST(ScriptRows, BlankRecordsAndCrLf) {
+    EXPECT_RUN(run_tool(SR, {"-e", "{}"}, "h\n\na\n"), 0, "h\na\n", "");
+    EXPECT_RUN(run_tool(SR, {"-b", "-e", "{}"}, "h\n\na\n"), 0, "h\n\na\n", "");
+    // Records close to the limit, so that awk's output spans several reads.
+    std::string big(65000, 'x');
+    std::string in = "h\n" + big + ",1\n" + big + ",2\n" + big + ",3\n";
+    EXPECT_RUN(run_tool(SR, {"-t", "-e", "{$2=$2+1}"}, in), 0,
+               "h\r\n" + big + ",2\r\n" + big + ",3\r\n" + big + ",4\r\n", "");
+}
+
+TEST(ScriptRows, ManyRecordsStreamBothWays) {
+    std::string in = "n\n", out = "n\n";
+    for (int i = 0; i < 20000; i++) {
+        in += std::to_string(i) + "\n";
+        if (i % 3) out += std::to_string(i) + "," + std::to_string(i * i) + "\n";
+    }
+    EXPECT_RUN(run_tool(SR, {"-e", "$1 % 3 == 0 {next} {$2 = $1 * $1}"}, in), 0, out, "");
+}
+
+TEST(ScriptRows, OptionChecks) {
+    EXPECT_RUN(run_tool(SR, {"-e", "x"}, "h\n"), 1, "",
+               "zelk-script-rows: Error: -eCODE must be a valid AWK program, i.e., rule(s): "
+               "[pattern]{actions}!\n");
+    EXPECT_RUN(run_tool(SR, {"-e", "{}", "-f", "code.awk"}, "h\n"), 1, "",
+               "zelk-script-rows: Error: use only -e or -f, but not both!\n");
+    EXPECT_RUN(run_tool(SR, {}, "h\n"), 1, "",
+               "zelk-script-rows: Error: Must supply AWK code via -e or -f option!\n");
+    EXPECT_RUN(run_tool(SR, {"-o", "-a", "x", "-e{}"}, "h\n"), 1, "",
+               "zelk-script-rows: Error: -a and -o options not compatible!\n");
+    EXPECT_RUN(run_tool(SR, {"-a", "x", "-h", "-e{}"}, "h\n"), 1, "",
+               "zelk-script-rows: Error: -a and -h options not compatible!\n");
+    EXPECT_RUN(run_tool(SR, {"-h", "-o", "-e{}"}, "h\n"), 1, "",
+               "zelk-script-rows: Error: -h and -o options not compatible!\n");
+    EXPECT_RUN(run_tool(SR, {"-e{}"}, ""), 1, "", "");
+    EXPECT_RUN(run_tool(SR, {"-h", "-e{}"}, ""), 0, "", "");
+}
+
+TEST(ScriptRows, AwkFailureIsNeverSuccess) {
+    TempDir dir;
+    // gawk ends with status 2 here; no record is waited for, yet the run fails.
+    RunResult r = run_tool(SR, {"-f", dir.join("missing.awk")}, "h\na\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("missing.awk"), std::string::npos) << r.err;
+    r = run_tool(SR, {"-e", "NR == 2 { exit 3 } {}"}, "h\na\nb\nc\n");
+    EXPECT_EQ(r.status, 1);
+    r = run_tool(SR, {"-e", "{"}, "h\na\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    // A normal exit of the code ends the output but is not a failure.
+    EXPECT_RUN(run_tool(SR, {"-e", "NR == 2 { exit } {}"}, "h\na\nb\nc\n"), 0, "h\na\n", "");
+}
+
+TEST(ScriptRows, FatalErrorsLeaveNoAwkBehind) {
+    TempDir dir;
+    std::string lib = dir.file("marker-sr.awk", "");
+    // Records sent before the fatal one may or may not have come back when awk is stopped.
+    RunResult r = run_tool(SR, {"-l", lib, "-e{}"}, "h\na\nb\x18\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("h\n", 0), 0u);
+    EXPECT_EQ(r.err, "zelk-script-rows: ERROR: record #3 holds the byte 0x18, which cannot be "
+                     "passed to AWK (it delimits records and fields there)\n");
+    EXPECT_FALSE(process_with_argument_exists(lib));
+    r = run_tool(SR, {"-l", lib, "-e{}"}, "h\n\"open\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(process_with_argument_exists(lib));
+    RunOptions o;
+    o.input = "h\na\n";
+    o.stdout_path = "/dev/full";
+    EXPECT_RUN(run_tool(SR, {"-l", lib, "-e{}"}, o), 1, "",
+               "zelk-script-rows: Error: failed writing output to standard output: No space left "
+               "on device\n");
+    o.input = "a\n";
+    EXPECT_RUN(run_tool(SR, {"-h", "-l", lib, "-e{}"}, o), 1, "",
+               "zelk-script-rows: ERROR: failed reformatting records with terminator: No space "
+               "left on device\n");
+    EXPECT_FALSE(process_with_argument_exists(lib));
+}
+
+} // namespace
