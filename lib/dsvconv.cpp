@@ -1,5 +1,6 @@
 #include "dsvconv.h"
 
+#include <cerrno>
 #include <cstring>
 #include <error.h>
 
@@ -142,4 +143,33 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
         out_terminator();
         errcheck_stdout_exit();
     }
+}
+
+static char opt_replacelfcrs;  // -r
+static char opt_unquotefields; // -u
+
+void dsv_converter_main(int argc, char **argv, dsv_input_kind kind) {
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        if (c == 'r') opt_replacelfcrs = 1;
+        if (c == 'u') opt_unquotefields = 1;
+    }
+    int nops = argc - optind;
+    if (nops < 1 || nops > 2) cli_usage_exit();
+    char delim = dsv_delimiter_arg(argv[optind]);
+    dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
+
+    FILE *fp = stdin;
+    const char *name = STDIN_NAME;
+    if (nops == 2 && kind == DSV_INPUT_CSV) {
+        fp = open_input_or_exit(argv[optind + 1], &name);
+    } else if (nops == 2) {
+        name = argv[optind + 1];
+        fp = fopen(name, "r");
+        if (!fp) fatalf(errno, "ERROR: failed opening DSVFILE '%s'", name);
+        setvbuf(fp, nullptr, _IOFBF, 1 << 16);
+    }
+    bool ok = kind == DSV_INPUT_DSV ? dsv_convert_stream(fp, name, kind, delim, ',', proc)
+                                    : dsv_convert_stream(fp, name, kind, ',', delim, proc);
+    cli_exit(ok ? 0 : 1);
 }

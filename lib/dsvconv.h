@@ -35,3 +35,9 @@ enum dsv_input_kind { DSV_INPUT_CSV, DSV_INPUT_DSV };
 // warning. Returns false when the reader reported an error.
 bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep,
                         char out_sep, dsv_field_proc proc);
+
+// A converter's command line after cli_begin: the options -b -r -t -u, the DSV_DELIMITER_CHAR
+// operand and an optional input file (DSVFILE for DSV input, CSVFILE for CSV input), then the
+// conversion; exits with its status. The delimiter is the input's separator for DSV input and
+// the output's for CSV input.
+[[noreturn]] void dsv_converter_main(int argc, char **argv, dsv_input_kind kind);

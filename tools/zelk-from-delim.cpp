@@ -1,13 +1,8 @@
 // zelk-from-delim: delimited text with another separator byte to CSV.
-#include <cerrno>
 #include <cstdio>
 
 #include "cli.h"
 #include "dsvconv.h"
-#include "libcsv.h"
-
-static char opt_replacelfcrs; // -r
-static char opt_unquotefields; // -u
 
 static void print_usage(void) {
     fputs("Program to convert DSV file with non-comma delimiter char, to valid CSV file.\n\n"
@@ -25,25 +20,5 @@ static const cli_program program = {"zelk-from-delim", "brtu", "bt", nullptr, pr
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    int c;
-    while ((c = cli_next_option(argc, argv)) != -1) {
-        switch (c) {
-        case 'r': opt_replacelfcrs = 1; break;
-        case 'u': opt_unquotefields = 1; break;
-        }
-    }
-    int nops = argc - optind;
-    if (nops < 1 || nops > 2) cli_usage_exit();
-    char delim = dsv_delimiter_arg(argv[optind]);
-    dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
-
-    FILE *fp = stdin;
-    const char *name = STDIN_NAME;
-    if (nops == 2) {
-        name = argv[optind + 1];
-        fp = fopen(name, "r");
-        if (!fp) fatalf(errno, "ERROR: failed opening DSVFILE '%s'", name);
-        setvbuf(fp, nullptr, _IOFBF, 1 << 16);
-    }
-    cli_exit(dsv_convert_stream(fp, name, DSV_INPUT_DSV, delim, ',', proc) ? 0 : 1);
+    dsv_converter_main(argc, argv, DSV_INPUT_DSV);
 }

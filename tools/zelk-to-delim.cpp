@@ -3,10 +3,6 @@
 
 #include "cli.h"
 #include "dsvconv.h"
-#include "libcsv.h"
-
-static char opt_replacelfcrs; // -r
-static char opt_unquotefields; // -u
 
 static void print_usage(void) {
     fputs("Program to convert CSV file to DSV file with non-comma delimiter char.\n\n"
@@ -24,19 +20,5 @@ static const cli_program program = {"zelk-to-delim", "brtu", "bt", nullptr, prin
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    int c;
-    while ((c = cli_next_option(argc, argv)) != -1) {
-        switch (c) {
-        case 'r': opt_replacelfcrs = 1; break;
-        case 'u': opt_unquotefields = 1; break;
-        }
-    }
-    int nops = argc - optind;
-    if (nops < 1 || nops > 2) cli_usage_exit();
-    char delim = dsv_delimiter_arg(argv[optind]);
-    dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
-
-    const char *name;
-    FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
-    cli_exit(dsv_convert_stream(fp, name, DSV_INPUT_CSV, ',', delim, proc) ? 0 : 1);
+    dsv_converter_main(argc, argv, DSV_INPUT_CSV);
 }
