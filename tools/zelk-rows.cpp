@@ -1,10 +1,10 @@
 // zelk-rows: copy a range of records, or the last record, of each CSV file unchanged.
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "libcsv.h"
+#include "record_range.h"
 
 static char opt_printheader;     // -h
 static char opt_printall = 1;    // cleared by -n
@@ -43,33 +43,18 @@ static void print_record(const char *name, int recnum, const char *text, int len
     errcheck_stdout_exit();
 }
 
-static void warn_empty(const char *name) { error(0, 0, "Warning: CSVFILE '%s' is empty", name); }
-
-static void error_too_few(const char *name) {
-    error(0, 0, "ERROR: less than FIRST_RECORD (%d) records in CSVFILE '%s'", opt_firstrecord,
-          name);
-}
-
 // The last record of the input, after the header already written (count records read).
 static bool print_last_record(FILE *fp, const char *name, int count) {
-    int numfields;
     char err;
-    const char *last = nullptr;
-    int lastnum = 0;
-    int lastlen = 0;
-    // At end of input the reader leaves its buffer alone, so the last text stays valid.
-    for (const char *text; (text = csv_record_read(fp, name, count + 1, 1, &numfields, &err));) {
-        last = text;
-        lastnum = ++count;
-        lastlen = csv_record_read_length();
-    }
+    int recnum = 0, len = 0;
+    const char *last = read_last_record(fp, name, &count, &recnum, &len, &err);
     if (err) return false;
     if (!last) {
         if (opt_printheader) return true; // the header was the whole file
-        warn_empty(name);
+        warn_csvfile_empty(name);
         return false;
     }
-    print_record(name, lastnum, last, lastlen);
+    print_record(name, recnum, last, len);
     return true;
 }
 
@@ -81,7 +66,7 @@ static bool print_csv_range(FILE *fp, const char *name) {
     if (opt_printheader) {
         const char *text = csv_record_read(fp, name, 1, 1, &numfields, &err);
         if (!text) {
-            if (!err) warn_empty(name);
+            if (!err) warn_csvfile_empty(name);
             return false;
         }
         print_record(name, 1, text, csv_record_read_length());
@@ -89,18 +74,7 @@ static bool print_csv_range(FILE *fp, const char *name) {
     }
     if (opt_printlast) return print_last_record(fp, name, count);
 
-    while (count < opt_firstrecord - 1) {
-        if (!csv_record_read_and_skip(fp, name, count + 1, 1, &err)) {
-            // A CSV error has been reported by the reader; nothing more is true to say.
-            if (err) return false;
-            if (count == 0)
-                warn_empty(name);
-            else
-                error_too_few(name);
-            return false;
-        }
-        count++;
-    }
+    if (!skip_to_record(fp, name, opt_firstrecord, &count)) return false;
 
     int printed = 0;
     int read = 0; // records of the range read, blank ones included
@@ -116,17 +90,17 @@ static bool print_csv_range(FILE *fp, const char *name) {
     }
     if (err) return false;
     if (count == 0) {
-        warn_empty(name);
+        warn_csvfile_empty(name);
         return false;
     }
-    // A range of blank records that were all dropped is not a short file.
+    // Nothing after the skipped records: the file is shorter than FIRST_RECORD. (A range whose
+    // records were all blank and dropped is not.)
     if (read == 0) {
-        error_too_few(name);
+        error_fewer_than_first(opt_firstrecord, name);
         return false;
     }
     if (!opt_printall) {
-        error(0, 0, "Warning: less than NUM (%d) records after FIRST_RECORD (%d) in CSVFILE '%s'",
-              opt_numtoprint, opt_firstrecord, name);
+        warn_fewer_than_num(opt_numtoprint, opt_firstrecord, name);
         return false;
     }
     // The range runs to the end of the file, as asked.

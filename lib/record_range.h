@@ -1,0 +1,24 @@
+// Finding a range of records in one input, as zelk-rows and zelk-show do: skipping to the
+// first record wanted, or reading on to the last record, with the messages for short inputs.
+// Records are numbered from 1 in each input, blank records included; *count is the number of
+// records read from the input so far.
+#pragma once
+
+#include <cstdio>
+
+// Skips records until *count is first - 1. On an input that ends first: "Warning: CSVFILE
+// '%s' is empty" when it held no record, else "ERROR: less than FIRST_RECORD (%d) records in
+// CSVFILE '%s'". A CSV error has been reported by the reader and gets no second message.
+// False in all three cases.
+bool skip_to_record(FILE *fp, const char *name, int first, int *count);
+
+// Reads the remaining records and returns the text of the last one (the reader's buffer,
+// left alone at end of input), its number in *recnum and its length in *len; null when no
+// record remained (*err 0) or on a CSV error (*err 1, reported by the reader).
+const char *read_last_record(FILE *fp, const char *name, int *count, int *recnum, int *len,
+                             char *err);
+
+// The messages about short inputs, through error().
+void warn_csvfile_empty(const char *name);
+void error_fewer_than_first(int first, const char *name);
+void warn_fewer_than_num(int num, int first, const char *name);

@@ -1,0 +1,238 @@
+// zelk-show: print records of CSV files one field per line, numbered and optionally labelled
+// with the header's field names, for reading.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <error.h>
+
+#include "cli.h"
+#include "libcsv.h"
+#include "record_range.h"
+
+static char opt_printheader;  // -h
+static int opt_numtoprint = 1; // -nNUM
+static char opt_printlast;    // FIRST_RECORD "L"
+static int opt_firstrecord;
+
+// Header names of the current file (-h), copied with their lengths so that a NUL byte in a
+// name is printed, not cut off. Copies are made anew for every file and kept until exit.
+static char *header_names[MAX_FIELDS];
+static int header_lens[MAX_FIELDS];
+static int header_count;
+static int header_maxlen;
+
+// The last record of a file ("L"), copied so that it can be split in place.
+static char last_record[MAX_RECORD_LENGTH];
+
+static const char EXTRA_LABEL[] = "[EXTRA]";
+static const int EXTRA_LABEL_LEN = sizeof EXTRA_LABEL - 1;
+
+static void print_usage(void) {
+    fputs("Program to print out a range of records in one or more CSV files, each field on a "
+          "separate line so readable.\n\n"
+          "Usage: zelk-show [OPTION...] FIRST_RECORD [CSVFILE...]\n\n"
+          "FIRST_RECORD is 1-based index of first record to print, header being record 1.\n"
+          "FIRST_RECORD may be \"L\" to print the last record in each file.\n\n"
+          "Options:\n"
+          "  -h    -- include header field names when printing fields (when FIRST_RECORD>1)\n"
+          "  -nNUM -- number of records to print (1 by default)\n",
+          stderr);
+}
+
+static const cli_program program = {"zelk-show", "hn:", "", nullptr, print_usage};
+
+static int decimal_digits(int n) {
+    int d = 1;
+    while (n >= 10) {
+        n /= 10;
+        d++;
+    }
+    return d;
+}
+
+// "%*s" with an empty string: |width| blanks, whichever side a negative width pads.
+static void print_pad(int width) { printf("%*s", width, ""); }
+
+// One record, one line per field: "N: 'text'", or with header labels "N: name:<pad> 'text'",
+// then the header names the record lacks marked [MISSING]. fields are split in place and
+// end_of_text is the record's terminating NUL, so field lengths count NUL bytes inside fields.
+static void print_record(bool title, int recnum, int numfields, char **fields,
+                         const char *end_of_text) {
+    if (title) printf("Record #%d:\n", recnum);
+    int w = decimal_digits(numfields);
+    if (!opt_printheader || recnum <= 1) {
+        for (int i = 1; i <= numfields; i++) {
+            printf("%*d: '", w, i);
+            out_bytes(fields[i - 1], (size_t)csv_parsed_field_length(fields, numfields, i,
+                                                                       end_of_text));
+            out_str("'\n");
+        }
+        return;
+    }
+    // The labels' column is as wide as the longest label, "[EXTRA]" included when it occurs.
+    int n = header_maxlen;
+    if (numfields > header_count && n < EXTRA_LABEL_LEN) n = EXTRA_LABEL_LEN;
+    for (int i = 1; i <= numfields; i++) {
+        printf("%*d: ", w, i);
+        int lablen;
+        if (i <= header_count) {
+            out_bytes(header_names[i - 1], (size_t)header_lens[i - 1]);
+            lablen = header_lens[i - 1];
+        } else {
+            out_str(EXTRA_LABEL);
+            lablen = EXTRA_LABEL_LEN;
+        }
+        out_char(':');
+        print_pad(n - lablen);
+        out_str(" '");
+        out_bytes(fields[i - 1], (size_t)csv_parsed_field_length(fields, numfields, i,
+                                                                   end_of_text));
+        out_str("'\n");
+    }
+    for (int i = numfields + 1; i <= header_count; i++) {
+        printf("%*d: ", w, i);
+        out_bytes(header_names[i - 1], (size_t)header_lens[i - 1]);
+        out_char(':');
+        print_pad(header_maxlen - header_lens[i - 1]);
+        out_str(" [MISSING]\n");
+    }
+}
+
+// Reads record 1 and keeps its fields as the header names. False when there is none.
+static bool read_header_names(FILE *fp, const char *name) {
+    char **fields;
+    char err;
+    int count = csv_record_read_and_split(fp, name, 1, 1, &fields, &err);
+    if (count < 0) {
+        if (!err) warn_csvfile_empty(name);
+        return false;
+    }
+    header_count = count;
+    header_maxlen = 0;
+    if (count == 0) return true;
+    const char *end = fields[0] + csv_record_parse_length();
+    for (int i = 1; i <= count; i++) {
+        int len = csv_parsed_field_length(fields, count, i, end);
+        char *copy = (char *)malloc((size_t)len + 1);
+        if (!copy) fatalf(errno, "ERROR: failed allocating dynamic memory");
+        memcpy(copy, fields[i - 1], (size_t)len);
+        copy[len] = '\0';
+        header_names[i - 1] = copy;
+        header_lens[i - 1] = len;
+        if (len > header_maxlen) header_maxlen = len;
+    }
+    return true;
+}
+
+// The last record of the input ("L"), count records having been read before.
+static bool show_last_record(FILE *fp, const char *name, int count) {
+    char err;
+    int lastnum = 0, lastlen = 0;
+    const char *last = read_last_record(fp, name, &count, &lastnum, &lastlen, &err);
+    if (err) return false;
+    if (!last) {
+        if (opt_printheader) return true;
+        warn_csvfile_empty(name);
+        return false;
+    }
+    // The record is split as a C string, which would end at a NUL byte inside it.
+    if (memchr(last, '\0', (size_t)lastlen)) {
+        error(0, 0, "ERROR: record #%d holds a NUL byte and cannot be split into fields",
+              lastnum);
+        error(0, 0, "file:  '%s'", name);
+        return false;
+    }
+    memcpy(last_record, last, (size_t)lastlen + 1);
+    char **fields;
+    int nf = csv_record_string_split(last_record, lastnum, 1, &fields, &err, 0);
+    if (nf < 0) {
+        // More fields than a record may be split into: reported like a read of that record.
+        error(0, 0, "file:  '%s'", name);
+        return false;
+    }
+    if (nf == 0) {
+        error(0, 0, "Warning: last record is empty");
+        return false;
+    }
+    print_record(true, lastnum, nf, fields, last_record + lastlen);
+    errcheck_stdout_exit();
+    return true;
+}
+
+// Shows the records asked for of one input; false on any failure, reported.
+static bool show_csv_records(FILE *fp, const char *name) {
+    char err;
+    int count = 0; // records read so far
+    if (opt_printheader) {
+        if (!read_header_names(fp, name)) return false;
+        count = 1;
+    }
+    if (opt_printlast) return show_last_record(fp, name, count);
+
+    if (!skip_to_record(fp, name, opt_firstrecord, &count)) return false;
+
+    for (int handled = 0; handled < opt_numtoprint; handled++) {
+        char **fields;
+        int nf = csv_record_read_and_split(fp, name, count + 1, 1, &fields, &err);
+        if (nf < 0) {
+            if (err) return false;
+            if (count == 0)
+                warn_csvfile_empty(name);
+            else if (handled == 0)
+                error_fewer_than_first(opt_firstrecord, name);
+            else
+                warn_fewer_than_num(opt_numtoprint, opt_firstrecord, name);
+            return false;
+        }
+        count++;
+        if (nf == 0)
+            printf("Record #%d is blank\n", count);
+        else
+            print_record(opt_numtoprint > 1, count, nf, fields,
+                         fields[0] + csv_record_parse_length());
+        if (handled + 1 < opt_numtoprint) out_char('\n');
+        errcheck_stdout_exit();
+    }
+    return true;
+}
+
+int main(int argc, char **argv) {
+    cli_begin(&program, argc, argv);
+    int c;
+    while ((c = cli_next_option(argc, argv)) != -1) {
+        switch (c) {
+        case 'h': opt_printheader = 1; break;
+        case 'n': opt_numtoprint = intstrconv(optarg, "-nNUM"); break;
+        }
+    }
+    if (optind >= argc) cli_usage_exit();
+    const char *first = argv[optind++];
+    if (strcmp(first, "L") == 0) {
+        opt_printlast = 1;
+        if (opt_numtoprint != 1)
+            fatalf(0, "Error: FIRST_RECORD of 'L' not compatible with -nNUM > 1!");
+    } else {
+        opt_firstrecord = intstrconv(first, "FIRST_RECORD");
+        if (opt_firstrecord == 1 && opt_printheader)
+            fatalf(0, "Error: -h option not compatible with FIRST_RECORD of '1'!");
+    }
+
+    if (optind >= argc) cli_exit(show_csv_records(stdin, STDIN_NAME) ? 0 : 1);
+
+    bool several = argc - optind > 1;
+    bool banner = false; // no banner before the first file shown
+    bool ok = true;
+    for (int i = optind; i < argc; i++) {
+        FILE *fp = open_csvfile(argv[i]);
+        if (!fp) {
+            ok = false;
+            continue;
+        }
+        if (banner) printf("\n==> %s <==\n", argv[i]);
+        banner = several;
+        if (!show_csv_records(fp, argv[i])) ok = false;
+        fclose(fp);
+    }
+    cli_exit(ok ? 0 : 1);
+}
