@@ -1,6 +1,27 @@
+#include <cstdlib>
+
 #include "harness.h"
 
 namespace {
+
+// Text keys compare byte by byte whatever the locale the tests run in.
+struct Order : ::testing::Test {
+    std::string saved;
+    bool had = false;
+    void SetUp() override {
+        if (const char *v = getenv("LC_ALL")) {
+            had = true;
+            saved = v;
+        }
+        setenv("LC_ALL", "C", 1);
+    }
+    void TearDown() override {
+        if (had)
+            setenv("LC_ALL", saved.c_str(), 1);
+        else
+            unsetenv("LC_ALL");
+    }
+};
 
 const char *TRY = "Try 'zelk-order --help' for more information.\n";
 
@@ -8,7 +29,7 @@ RunResult order(const std::vector<std::string> &args, const std::string &input) 
     return run_tool("zelk-order", args, input);
 }
 
-TEST(Order, TextNumericReverseAndStable) {
+TEST_F(Order, TextNumericReverseAndStable) {
     std::string in = "name,age\nbob,30\nal,4\n";
     EXPECT_RUN(order({"2"}, in), 0, "name,age\nbob,30\nal,4\n", "");
     EXPECT_RUN(order({"-n", "2"}, in), 0, "name,age\nal,4\nbob,30\n", "");
@@ -21,7 +42,7 @@ TEST(Order, TextNumericReverseAndStable) {
                "k,v\nx,2\ny,2\nz,2\na,1\nb,1\n", "");
 }
 
-TEST(Order, QuotedRecordsTravelWhole) {
+TEST_F(Order, QuotedRecordsTravelWhole) {
     // Line feeds, CR LF and commas inside quoted fields stay inside their record.
     std::string in = "id,text\n3,\"c\nmore\"\n1,\"a,x\"\n2,\"b\r\n\"\"q\"\"\"\n";
     EXPECT_RUN(order({"1"}, in), 0, "id,text\n1,\"a,x\"\n2,\"b\r\n\"\"q\"\"\"\n3,\"c\nmore\"\n",
@@ -32,7 +53,7 @@ TEST(Order, QuotedRecordsTravelWhole) {
     EXPECT_RUN(order({"-u", "1"}, q), 0, "v\n\"\"\"a\"\na\n\"b\"\n", "");
 }
 
-TEST(Order, HeaderOptions) {
+TEST_F(Order, HeaderOptions) {
     std::string in = "name,age\r\nbob,30\nal,4\n";
     EXPECT_RUN(order({"-o", "1"}, in), 0, "al,4\nbob,30\n", "");
     EXPECT_RUN(order({"-h", "1"}, in), 0, "al,4\nbob,30\nname,age\n", "");
@@ -45,7 +66,7 @@ TEST(Order, HeaderOptions) {
                "zelk-order: ERROR: record #1: no SORT_FIELD (only 2 fields)\n");
 }
 
-TEST(Order, BlankRecordsAndEmptyKeys) {
+TEST_F(Order, BlankRecordsAndEmptyKeys) {
     std::string in = "h\nb\n\na\n";
     EXPECT_RUN(order({"1"}, in), 0, "h\na\nb\n", "");
     EXPECT_RUN(order({"-1", "1"}, in), 0, "h\n\na\nb\n", "");
@@ -56,7 +77,7 @@ TEST(Order, BlankRecordsAndEmptyKeys) {
     EXPECT_RUN(order({"2"}, "h,x\nb,1\nc,\n"), 0, "h,x\nc,\nb,1\n", "");
 }
 
-TEST(Order, EmptyAndBadInput) {
+TEST_F(Order, EmptyAndBadInput) {
     EXPECT_RUN(order({"1"}, ""), 1, "", "");
     EXPECT_RUN(order({"-h", "1"}, ""), 0, "", "");
     // A syntax error stops the run: no sorted record is written.
@@ -68,7 +89,7 @@ TEST(Order, EmptyAndBadInput) {
                "directory\n");
 }
 
-TEST(Order, DateTimeKeys) {
+TEST_F(Order, DateTimeKeys) {
     // Both spellings of one moment are equal keys (input order kept); quotes are removed. An
     // empty key compares as 0, the epoch; one second before it is a valid time, -1.
     std::string in = "id,when\n"
@@ -102,7 +123,7 @@ TEST(Order, DateTimeKeys) {
                "id,when\nb,03/08/2020 03:15:00\na,03/08/2020 02:30:00\n", "");
 }
 
-TEST(Order, OptionConflictsAndUsage) {
+TEST_F(Order, OptionConflictsAndUsage) {
     std::string in = "h\n";
     EXPECT_RUN(order({"-n", "-d", "1"}, in), 1, "",
                "zelk-order: Error: -d and -n options not compatible!\n");
@@ -136,7 +157,7 @@ TEST(Order, OptionConflictsAndUsage) {
     EXPECT_EQ(order({"1", "a", "b"}, in).err, help.err);
 }
 
-TEST(Order, RecordsThatCannotBeFramedAreRefused) {
+TEST_F(Order, RecordsThatCannotBeFramedAreRefused) {
     EXPECT_RUN(order({"1"}, "h\nb\na\0x\n"s), 1, "h\n",
                "zelk-order: ERROR: record #3: holds a NUL byte, which cannot be sorted\n");
     EXPECT_RUN(order({"2"}, "h,k\nb,1\na,x\x02y\n"), 1, "h,k\n",
@@ -146,7 +167,7 @@ TEST(Order, RecordsThatCannotBeFramedAreRefused) {
     EXPECT_RUN(order({"2"}, "h,k\nb\x02,2\na,x\x01y\n"), 0, "h,k\nb\x02,2\na,x\x01y\n", "");
 }
 
-TEST(Order, OutputErrors) {
+TEST_F(Order, OutputErrors) {
     RunOptions o;
     o.input = "h\nb\na\n";
     o.stdout_path = "/dev/full";
@@ -157,7 +178,7 @@ TEST(Order, OutputErrors) {
                "zelk-order: ERROR: failed reformatting sort output: No space left on device\n");
 }
 
-TEST(Order, KilledSortChildFailsTheRun) {
+TEST_F(Order, KilledSortChildFailsTheRun) {
     // The sort child is killed while zelk-order still feeds it: status 1, nothing left running.
     TempDir dir;
     RunOptions o;
