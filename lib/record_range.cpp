@@ -1,8 +1,22 @@
 #include "record_range.h"
 
+#include <cstring>
 #include <error.h>
 
+#include "cli.h"
 #include "libcsv.h"
+
+int first_record_operand(const char *arg, int num, bool header, char *last) {
+    if (strcmp(arg, "L") == 0) {
+        *last = 1;
+        if (num != 1) fatalf(0, "Error: FIRST_RECORD of 'L' not compatible with -nNUM > 1!");
+        return 0;
+    }
+    int first = intstrconv(arg, "FIRST_RECORD");
+    if (first == 1 && header)
+        fatalf(0, "Error: -h option not compatible with FIRST_RECORD of '1'!");
+    return first;
+}
 
 void warn_csvfile_empty(const char *name) {
     error(0, 0, "Warning: CSVFILE '%s' is empty", name);

@@ -6,6 +6,12 @@
 
 #include <cstdio>
 
+// The FIRST_RECORD operand: "L" sets *last and gives 0; anything else must be an integer of
+// at least 1. Fatal: "L" with a count other than 1 ("Error: FIRST_RECORD of 'L' not compatible
+// with -nNUM > 1!"), and 1 with the header option ("Error: -h option not compatible with
+// FIRST_RECORD of '1'!").
+int first_record_operand(const char *arg, int num, bool header, char *last);
+
 // Skips records until *count is first - 1. On an input that ends first: "Warning: CSVFILE
 // '%s' is empty" when it held no record, else "ERROR: less than FIRST_RECORD (%d) records in
 // CSVFILE '%s'". A CSV error has been reported by the reader and gets no second message.

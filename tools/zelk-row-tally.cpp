@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "each_csvfile.h"
 #include "libcsv.h"
 
 static char opt_countheaders = 1; // cleared by -h
@@ -20,7 +21,7 @@ static void print_usage(void) {
 static const cli_program program = {"zelk-row-tally", "hv", "", nullptr, print_usage};
 
 // Counts one input and prints its count; false (and no count) on a CSV or read error.
-static bool count_csv_stream(FILE *fp, const char *name) {
+static bool count_csv_stream(FILE *fp, const char *name, int) {
     // Counted wide so that a file of more than INT_MAX (blank) records still gets its true
     // count; record numbers in messages stop at INT_MAX.
     long long count = 0;
@@ -49,17 +50,5 @@ int main(int argc, char **argv) {
         }
     }
 
-    if (optind >= argc) cli_exit(count_csv_stream(stdin, STDIN_NAME) ? 0 : 1);
-
-    bool ok = true;
-    for (int i = optind; i < argc; i++) {
-        FILE *fp = open_csvfile(argv[i]);
-        if (!fp) {
-            ok = false;
-            continue;
-        }
-        if (!count_csv_stream(fp, argv[i])) ok = false;
-        fclose(fp);
-    }
-    cli_exit(ok ? 0 : 1);
+    cli_exit(each_csvfile(argc - optind, argv + optind, count_csv_stream) ? 0 : 1);
 }

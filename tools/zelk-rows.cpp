@@ -1,8 +1,8 @@
 // zelk-rows: copy a range of records, or the last record, of each CSV file unchanged.
 #include <cstdio>
-#include <cstring>
 
 #include "cli.h"
+#include "each_csvfile.h"
 #include "libcsv.h"
 #include "record_range.h"
 
@@ -59,7 +59,7 @@ static bool print_last_record(FILE *fp, const char *name, int count) {
 }
 
 // Copies the range (or the last record) of one input; false on any failure, reported.
-static bool print_csv_range(FILE *fp, const char *name) {
+static bool print_csv_range(FILE *fp, const char *name, int) {
     int numfields;
     char err;
     int count = 0; // records read so far
@@ -77,13 +77,13 @@ static bool print_csv_range(FILE *fp, const char *name) {
     if (!skip_to_record(fp, name, opt_firstrecord, &count)) return false;
 
     int printed = 0;
-    int read = 0; // records of the range read, blank ones included
+    int nread = 0; // records of the range read, blank ones included
     for (;;) {
         if (!opt_printall && printed == opt_numtoprint) return true;
         const char *text = csv_record_read(fp, name, count + 1, 1, &numfields, &err);
         if (!text) break;
         count++;
-        read++;
+        nread++;
         if (numfields == 0 && !opt_blankrecspass) continue;
         print_record(name, count, text, csv_record_read_length());
         printed++;
@@ -95,7 +95,7 @@ static bool print_csv_range(FILE *fp, const char *name) {
     }
     // Nothing after the skipped records: the file is shorter than FIRST_RECORD. (A range whose
     // records were all blank and dropped is not.)
-    if (read == 0) {
+    if (nread == 0) {
         error_fewer_than_first(opt_firstrecord, name);
         return false;
     }
@@ -121,29 +121,8 @@ int main(int argc, char **argv) {
         }
     }
     if (optind >= argc) cli_usage_exit();
-    const char *first = argv[optind++];
-    if (strcmp(first, "L") == 0) {
-        opt_printlast = 1;
-        if (!opt_printall && opt_numtoprint != 1)
-            fatalf(0, "Error: FIRST_RECORD of 'L' not compatible with -nNUM > 1!");
-    } else {
-        opt_firstrecord = intstrconv(first, "FIRST_RECORD");
-        if (opt_firstrecord == 1 && opt_printheader)
-            fatalf(0, "Error: -h option not compatible with FIRST_RECORD of '1'!");
-    }
-
-    if (optind >= argc) cli_exit(print_csv_range(stdin, STDIN_NAME) ? 0 : 1);
-
+    opt_firstrecord = first_record_operand(argv[optind++], opt_printall ? 1 : opt_numtoprint,
+                                           opt_printheader, &opt_printlast);
     opt_printfilenames = argc - optind > 1;
-    bool ok = true;
-    for (int i = optind; i < argc; i++) {
-        FILE *fp = open_csvfile(argv[i]);
-        if (!fp) {
-            ok = false;
-            continue;
-        }
-        if (!print_csv_range(fp, argv[i])) ok = false;
-        fclose(fp);
-    }
-    cli_exit(ok ? 0 : 1);
+    cli_exit(each_csvfile(argc - optind, argv + optind, print_csv_range) ? 0 : 1);
 }

@@ -1,12 +1,11 @@
 // zelk-show: print records of CSV files one field per line, numbered and optionally labelled
 // with the header's field names, for reading.
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <error.h>
 
 #include "cli.h"
+#include "each_csvfile.h"
 #include "libcsv.h"
 #include "record_range.h"
 
@@ -15,9 +14,10 @@ static int opt_numtoprint = 1; // -nNUM
 static char opt_printlast;    // FIRST_RECORD "L"
 static int opt_firstrecord;
 
-// Header names of the current file (-h), copied with their lengths so that a NUL byte in a
-// name is printed, not cut off. Copies are made anew for every file and kept until exit.
-static char *header_names[MAX_FIELDS];
+// Header names of the current file (-h): a copy of its split header record, with each
+// name's start and length, so that a NUL byte in a name is printed, not cut off.
+static char header_text[MAX_RECORD_LENGTH];
+static const char *header_names[MAX_FIELDS];
 static int header_lens[MAX_FIELDS];
 static int header_count;
 static int header_maxlen;
@@ -111,16 +111,12 @@ static bool read_header_names(FILE *fp, const char *name) {
     header_count = count;
     header_maxlen = 0;
     if (count == 0) return true;
-    const char *end = fields[0] + csv_record_parse_length();
+    int len = csv_record_parse_length();
+    memcpy(header_text, fields[0], (size_t)len + 1);
     for (int i = 1; i <= count; i++) {
-        int len = csv_parsed_field_length(fields, count, i, end);
-        char *copy = (char *)malloc((size_t)len + 1);
-        if (!copy) fatalf(errno, "ERROR: failed allocating dynamic memory");
-        memcpy(copy, fields[i - 1], (size_t)len);
-        copy[len] = '\0';
-        header_names[i - 1] = copy;
-        header_lens[i - 1] = len;
-        if (len > header_maxlen) header_maxlen = len;
+        header_names[i - 1] = header_text + (fields[i - 1] - fields[0]);
+        header_lens[i - 1] = csv_parsed_field_length(fields, count, i, fields[0] + len);
+        if (header_lens[i - 1] > header_maxlen) header_maxlen = header_lens[i - 1];
     }
     return true;
 }
@@ -161,7 +157,9 @@ static bool show_last_record(FILE *fp, const char *name, int count) {
 }
 
 // Shows the records asked for of one input; false on any failure, reported.
-static bool show_csv_records(FILE *fp, const char *name) {
+static bool show_csv_records(FILE *fp, const char *name, int index) {
+    // Every file shown after the first gets a banner with its name.
+    if (index > 1) printf("\n==> %s <==\n", name);
     char err;
     int count = 0; // records read so far
     if (opt_printheader) {
@@ -207,32 +205,8 @@ int main(int argc, char **argv) {
         }
     }
     if (optind >= argc) cli_usage_exit();
-    const char *first = argv[optind++];
-    if (strcmp(first, "L") == 0) {
-        opt_printlast = 1;
-        if (opt_numtoprint != 1)
-            fatalf(0, "Error: FIRST_RECORD of 'L' not compatible with -nNUM > 1!");
-    } else {
-        opt_firstrecord = intstrconv(first, "FIRST_RECORD");
-        if (opt_firstrecord == 1 && opt_printheader)
-            fatalf(0, "Error: -h option not compatible with FIRST_RECORD of '1'!");
-    }
+    opt_firstrecord =
+        first_record_operand(argv[optind++], opt_numtoprint, opt_printheader, &opt_printlast);
 
-    if (optind >= argc) cli_exit(show_csv_records(stdin, STDIN_NAME) ? 0 : 1);
-
-    bool several = argc - optind > 1;
-    bool banner = false; // no banner before the first file shown
-    bool ok = true;
-    for (int i = optind; i < argc; i++) {
-        FILE *fp = open_csvfile(argv[i]);
-        if (!fp) {
-            ok = false;
-            continue;
-        }
-        if (banner) printf("\n==> %s <==\n", argv[i]);
-        banner = several;
-        if (!show_csv_records(fp, argv[i])) ok = false;
-        fclose(fp);
-    }
-    cli_exit(ok ? 0 : 1);
+    cli_exit(each_csvfile(argc - optind, argv + optind, show_csv_records) ? 0 : 1);
 }
