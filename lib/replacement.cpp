@@ -76,3 +76,12 @@ void replacement_write(const replacement *r, const char *const *args, const size
             out_bytes(args[r->ref[i]], argl[r->ref[i]]);
     }
 }
+
+void replacement_write_record(const field_span &f, const replacement *r, const char *const *args,
+                              const size_t *argl) {
+    out_before_field(f);
+    replacement_write(r, args, argl);
+    out_after_field(f);
+    out_terminator();
+    errcheck_stdout_exit();
+}

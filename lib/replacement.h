@@ -9,6 +9,8 @@
 
 #include <cstddef>
 
+#include "fieldedit.h"
+
 #define REPLACEMENT_MAX_PIECES 8192
 
 struct replacement {
@@ -29,3 +31,8 @@ void replacement_compile(replacement *r, const char *text, bool numbered, const 
 
 // Writes the replacement to standard output; args[k] (argl[k] bytes) is argument k.
 void replacement_write(const replacement *r, const char *const *args, const size_t *argl);
+
+// Writes the record of f with its field replaced, then the output terminator, and checks the
+// output.
+void replacement_write_record(const field_span &f, const replacement *r, const char *const *args,
+                              const size_t *argl);

@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "fieldmatch.h"
+#include "headerpass.h"
 #include "libcsv.h"
 
 static char opt_usepatternfile;          // -f
@@ -133,11 +134,8 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
     int numfields;
     char error;
     if (!opt_headergrep) {
-        char **fields;
-        const char *text =
-            csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
+        const char *text = header_pass(fp, name, &fieldnum, false, &error);
         if (!text) return 1;
-        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
         if (!opt_headeromit && !opt_quiet) print_matched_record(1, text, (size_t)csv_record_parse_length());
         recnum = 1;
     }
@@ -152,10 +150,7 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
         size_t len;
         if (numfields == 0) {
             if (!opt_blankrecisfield) {
-                if (opt_blankrecspass) {
-                    out_terminator();
-                    errcheck_stdout_exit();
-                }
+                blank_record_pass();
                 continue;
             }
             if (fieldnum != 1) {
@@ -219,11 +214,7 @@ int main(int argc, char **argv) {
         pattern_len = strlen(pattern);
     }
     const char *path = nops > need ? argv[optind + need] : nullptr;
-    int fieldnum = 0;
-    if (opt_queryfieldname)
-        opt_fieldnamestr = fieldarg;
-    else
-        fieldnum = intstrconv(fieldarg, "FIELD", 1);
+    int fieldnum = field_operand(fieldarg);
 
     const char *name;
     FILE *fp = open_input_or_exit(path, &name);

@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "fieldmatch.h"
+#include "headerpass.h"
 #include "libcsv.h"
 
 static char opt_lowerval;     // -m
@@ -59,11 +60,7 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
     int numfields;
     char error;
     if (!opt_headerproc) {
-        char **fields;
-        const char *text = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
-        if (!text) return error ? 1 : 0;
-        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
-        if (!opt_headeromit) write_record(text);
+        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return error ? 1 : 0;
         recnum = 1;
     }
     for (;;) {
@@ -73,10 +70,7 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
                                                          &numfields, &error);
         if (!text) break;
         if (numfields == 0) {
-            if (opt_blankrecspass) {
-                out_terminator();
-                errcheck_stdout_exit();
-            }
+            blank_record_pass();
             continue;
         }
         if (!field) {
@@ -122,11 +116,7 @@ int main(int argc, char **argv) {
 
     int nops = argc - optind;
     if (nops < 1 || nops > 2) cli_usage_exit();
-    int fieldnum = 0;
-    if (opt_queryfieldname)
-        opt_fieldnamestr = argv[optind];
-    else
-        fieldnum = intstrconv(argv[optind], "FIELD", 1);
+    int fieldnum = field_operand(argv[optind]);
 
     FILE *fp = stdin;
     const char *name = STDIN_NAME;

@@ -54,11 +54,7 @@ static void replace_csv_record(FILE *fp, const char *name, int recnum, int field
     field_span_copy(f, old);
     const char *args[1] = {old};
     size_t argl[1] = {f.len};
-    out_before_field(f);
-    replacement_write(&format, args, argl);
-    out_after_field(f);
-    out_terminator();
-    errcheck_stdout_exit();
+    replacement_write_record(f, &format, args, argl);
 }
 
 int main(int argc, char **argv) {

@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "fieldedit.h"
+#include "headerpass.h"
 #include "fieldmatch.h"
 #include "libcsv.h"
 #include "replacement.h"
@@ -58,13 +59,7 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
     char **fields;
     char error;
     if (!opt_headerproc) {
-        const char *text = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
-        if (!text) return false;
-        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
-        if (!opt_headeromit) {
-            out_record(text, (size_t)csv_record_parse_length());
-            errcheck_stdout_exit();
-        }
+        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return false;
         recnum = 2;
     }
 
@@ -79,10 +74,7 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
         if (!text) return !error;
         size_t textlen = (size_t)csv_record_parse_length();
         if (numfields == 0 && !opt_blankrecisfield) {
-            if (opt_blankrecspass) {
-                out_terminator();
-                errcheck_stdout_exit();
-            }
+            blank_record_pass();
             continue;
         }
         if ((numfields == 0 ? 1 : numfields) < fieldnum)
@@ -108,13 +100,10 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
 
         if (!matched) {
             out_record(text, textlen);
+            errcheck_stdout_exit();
         } else {
-            out_before_field(f);
-            replacement_write(&format, args, argl);
-            out_after_field(f);
-            out_terminator();
+            replacement_write_record(f, &format, args, argl);
         }
-        errcheck_stdout_exit();
     }
 }
 
@@ -139,11 +128,7 @@ int main(int argc, char **argv) {
     const char *pattern = argv[optind + 1];
     const char *repl = argv[optind + 2];
     const char *path = nops == 4 ? argv[optind + 3] : nullptr;
-    int fieldnum = 1;
-    if (opt_queryfieldname)
-        opt_fieldnamestr = fieldarg;
-    else
-        fieldnum = intstrconv(fieldarg, "FIELD", 1);
+    int fieldnum = field_operand(fieldarg);
 
     const char *name;
     FILE *fp = open_input_or_exit(path, &name);

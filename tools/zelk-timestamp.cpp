@@ -8,6 +8,7 @@
 
 #include "cli.h"
 #include "fieldedit.h"
+#include "headerpass.h"
 #include "libcsv.h"
 
 static char opt_secsceiling;     // -c
@@ -104,13 +105,7 @@ static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const 
     char **fields;
     char error;
     if (!opt_headerproc) {
-        const char *text = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
-        if (!text) return false;
-        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
-        if (!opt_headeromit) {
-            out_record(text, (size_t)csv_record_parse_length());
-            errcheck_stdout_exit();
-        }
+        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return false;
         recnum = 2;
     }
 
@@ -121,10 +116,7 @@ static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const 
         if (!text) return !error;
         size_t textlen = (size_t)csv_record_parse_length();
         if (numfields == 0 && !opt_blankrecisfield) {
-            if (opt_blankrecspass) {
-                out_terminator();
-                errcheck_stdout_exit();
-            }
+            blank_record_pass();
             continue;
         }
         if ((numfields == 0 ? 1 : numfields) < fieldnum) {
@@ -170,11 +162,7 @@ int main(int argc, char **argv) {
 
     int nops = argc - optind;
     if (nops < 3 || nops > 4) cli_usage_exit();
-    int fieldnum = 1;
-    if (opt_queryfieldname)
-        opt_fieldnamestr = argv[optind];
-    else
-        fieldnum = intstrconv(argv[optind], "FIELD", 1);
+    int fieldnum = field_operand(argv[optind]);
     const char *format_old = argv[optind + 1];
     const char *format_new = argv[optind + 2];
     const char *path = nops == 4 ? argv[optind + 3] : nullptr;
