@@ -9,6 +9,15 @@
 // "ERROR: DSV_DELIMITER_CHAR is invalid C-style escape-sequence".
 char dsv_delimiter_arg(const char *arg);
 
+// The operand note and option lines that end both converters' usage texts.
+#define DSV_CONVERTER_USAGE_TAIL                                                               \
+    "(DSV_DELIMITER_CHAR can use C-style escape-sequence if quoted: e.g., \"\\t\")\n\n"          \
+    "Options:\n"                                                                               \
+    "  -b -- blank records passed through (removed by default)\n"                              \
+    "  -r -- replace embedded CR (\\r) and LF (\\n) characters with text\n"                    \
+    "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"               \
+    "  -u -- unquote quoted fields that can be unquoted with delimiter change\n"
+
 // A field procedure: the field field[0..len) as split by the reader (quotes kept), the output
 // separator, and the loop's field buffer (MAX_FIELD_LENGTH bytes). Returns the text to write
 // (the field itself, a part of it, or the buffer) and its length in *outlen.

@@ -193,6 +193,13 @@ static char fieldbuf[MAX_FIELD_LENGTH];
 
 static bool is_blank_byte(char c) { return c == ' ' || c == '\t'; }
 
+// An unquoted field (which holds no double quote) between double quotes.
+static void write_between_quotes(const char *f, int len) {
+    out_char('"');
+    out_bytes(f, (size_t)len);
+    out_char('"');
+}
+
 static void write_field(const char *f, int len) {
     if (len == 0) {
         if (opt_quoteemptyfields) {
@@ -203,9 +210,7 @@ static void write_field(const char *f, int len) {
     }
     if (ws_only(f, len)) {
         if (opt_wsquote) {
-            out_char('"');
-            out_bytes(f, (size_t)len);
-            out_char('"');
+            write_between_quotes(f, len);
             stat_numwsquoted++;
         } else if (opt_wsempty) {
             out_bytes(opt_emptyfieldstr, emptyfield_len);
@@ -217,9 +222,7 @@ static void write_field(const char *f, int len) {
     }
     if (ws_leading_trailing(f, len)) {
         if (opt_ltwsquote) {
-            out_char('"');
-            out_bytes(f, (size_t)len);
-            out_char('"');
+            write_between_quotes(f, len);
             stat_numltwsquoted++;
         } else if (opt_ltwsremove) {
             const char *p = f, *end = f + len;

@@ -7,12 +7,7 @@
 static void print_usage(void) {
     fputs("Program to convert CSV file to DSV file with non-comma delimiter char.\n\n"
           "Usage: zelk-to-delim [OPTION...] DSV_DELIMITER_CHAR [CSVFILE]\n"
-          "(DSV_DELIMITER_CHAR can use C-style escape-sequence if quoted: e.g., \"\\t\")\n\n"
-          "Options:\n"
-          "  -b -- blank records passed through (removed by default)\n"
-          "  -r -- replace embedded CR (\\r) and LF (\\n) characters with text\n"
-          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
-          "  -u -- unquote quoted fields that can be unquoted with delimiter change\n",
+          DSV_CONVERTER_USAGE_TAIL,
           stderr);
 }
 
