@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "fdwrite.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 
@@ -17,20 +18,6 @@ namespace {
 
 constexpr size_t PIPE_BUFFER = 1 << 16;
 constexpr int SORT_PIPE_SIZE = 1 << 20; // fewer context switches while sort reads
-
-// Writes all n bytes, resuming after short writes and interruptions.
-bool write_all(int fd, const char *p, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= (size_t)w;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -151,8 +138,17 @@ bool reformat_sort_output(int fd) {
                 }
             }
         }
-        if (o > 0 && !write_all(STDOUT_FILENO, out, o)) break;
+        if (o > 0 && !write_fd_all(STDOUT_FILENO, out, o)) break;
     }
     error(0, errno, "ERROR: failed reformatting sort output");
     return false;
+}
+
+void print_datetime_usage(const char *tz_note) {
+    fputs("Date-time FORMAT must be consistent with strptime(3):\n", stderr);
+    fprintf(stderr, "e.g., \"%%m/%%d/%%Y %%T\" (the default) for \"1/5/2021 1:23:45\" or "
+                    "\"01/05/2021 01:23:45\";\n");
+    fprintf(stderr, "e.g., \"%%D %%R\" for \"1/5/21 1:23\" or \"01/05/21 01:23\";\n");
+    fputs("Use \"man strptime\" for further info.\n\n", stderr);
+    fputs(tz_note, stderr);
 }

@@ -51,6 +51,9 @@ bool close_sort_pipe(FILE *pipe);
 // buffer until the next call.
 const char *datetime_to_utimestr(const char *key, const char *format, int recnum, const char *what);
 
+// The usage text's closing notes on date-time formats, ending with tz_note.
+void print_datetime_usage(const char *tz_note);
+
 // Copies sort's output (the fd) to standard output, dropping each frame's keys and its first
 // 0x02, and ending each record with LF. False on a read or write error, after
 // "ERROR: failed reformatting sort output" with the system error.

@@ -46,15 +46,10 @@ static void print_usage(void) {
           "        (remove surrounding \"'s and unescape embedded \"'s);\n"
           "        date-time keys are always automatically unquoted\n"
           "  -zTIMEZONE -- timezone for use with date-time sorts, e.g. \"America/Chicago\"\n"
-          "  -1 -- interpret blank record as having a single empty field\n\n"
-          "Date-time FORMAT must be consistent with strptime(3):\n",
+          "  -1 -- interpret blank record as having a single empty field\n\n",
           stderr);
-    fprintf(stderr, "e.g., \"%%m/%%d/%%Y %%T\" (the default) for \"1/5/2021 1:23:45\" or "
-                    "\"01/05/2021 01:23:45\";\n");
-    fprintf(stderr, "e.g., \"%%D %%R\" for \"1/5/21 1:23\" or \"01/05/21 01:23\";\n");
-    fputs("Use \"man strptime\" for further info.\n\n"
-          "TIMEZONE required only if -d/-D option used and date-times require DST.\n",
-          stderr);
+    print_datetime_usage(
+        "TIMEZONE required only if -d/-D option used and date-times require DST.\n");
 }
 
 static const cli_pair pairs[] = {

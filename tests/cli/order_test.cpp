@@ -1,27 +1,9 @@
-#include <cstdlib>
-
+#include "c_locale.h"
 #include "harness.h"
 
 namespace {
 
-// Text keys compare byte by byte whatever the locale the tests run in.
-struct Order : ::testing::Test {
-    std::string saved;
-    bool had = false;
-    void SetUp() override {
-        if (const char *v = getenv("LC_ALL")) {
-            had = true;
-            saved = v;
-        }
-        setenv("LC_ALL", "C", 1);
-    }
-    void TearDown() override {
-        if (had)
-            setenv("LC_ALL", saved.c_str(), 1);
-        else
-            unsetenv("LC_ALL");
-    }
-};
+struct Order : CLocaleTest {};
 
 const char *TRY = "Try 'zelk-order --help' for more information.\n";
 

@@ -71,6 +71,22 @@ bool process_exists(pid_t pid) {
     return kill(pid, 0) == 0 || errno != ESRCH;
 }
 
+// A long-running child that reports its process id, to check that nothing is left behind.
+struct Sleeper {
+    PidDir dir;
+    std::string pidfile = dir.join("pid");
+    std::string script = "echo $$ > " + pidfile + "; exec sleep 30";
+    // In the death-test child: starts it and waits until it runs. A clean-up that waited for
+    // it instead of terminating it would end by SIGALRM.
+    void start() {
+        alarm(10);
+        unlink(pidfile.c_str());
+        start_sh(script.c_str());
+        REQUIRE(wait_for_line(pidfile) != "");
+    }
+    bool gone() { return !process_exists((pid_t)std::stoi(wait_for_line(pidfile))); }
+};
+
 auto one = ::testing::ExitedWithCode(1);
 
 TEST(SubprocDeathTest, FailingChildEndsProgramWithStatus1) {
@@ -151,21 +167,16 @@ TEST(SubprocDeathTest, CollectChildrenCountsLateFailures) {
 }
 
 TEST(SubprocDeathTest, FailingChildTerminatesTheWholeGroup) {
-    PidDir dir;
-    std::string pidfile = dir.join("pid");
-    std::string script = "echo $$ > " + pidfile + "; exec sleep 30";
+    Sleeper child;
     EXPECT_EXIT(
         {
-            start_sh(script.c_str());
+            child.start();
             Child b = start_sh("cat >/dev/null; exit 2");
-            pid_t pa = (pid_t)std::stoi(wait_for_line(pidfile));
-            REQUIRE(getpgid(pa) == pa);
             close(b.to[1]); // b ends with status 2
             wait_to_be_ended();
         },
         one, "^$");
-    pid_t pa = (pid_t)std::stoi(wait_for_line(pidfile));
-    EXPECT_FALSE(process_exists(pa)) << "orphan left behind: " << pa;
+    EXPECT_TRUE(child.gone()) << "orphan left behind";
 }
 
 TEST(SubprocDeathTest, SecondChildJoinsFirstChildsGroup) {
@@ -201,50 +212,41 @@ TEST(SubprocDeathTest, MissingCommandGivesTheExecMessage) {
 }
 
 TEST(SubprocDeathTest, FatalErrorsAfterTheStartLeaveNoChild) {
-    PidDir dir;
-    std::string pidfile = dir.join("pid");
-    std::string script = "echo $$ > " + pidfile + "; exec sleep 30";
+    Sleeper child;
     // A fatal error of the library or the front end runs the clean-up.
     EXPECT_EXIT(
         {
-            start_sh(script.c_str());
-            REQUIRE(wait_for_line(pidfile) != "");
+            child.start();
             fatalf(0, "ERROR: record #%d: something", 3);
         },
         one, "ERROR: record #3: something\n$");
-    pid_t pa = (pid_t)std::stoi(wait_for_line(pidfile));
-    EXPECT_FALSE(process_exists(pa)) << "orphan left behind: " << pa;
+    EXPECT_TRUE(child.gone());
 
-    // So does a failed output check, including the one of the final flush.
-    unlink(pidfile.c_str());
+    // So does a failed output check, the one of the final flush included.
+    const char *full =
+        ": Error: failed writing output to standard output: No space left on device\n$";
     EXPECT_EXIT(
         {
-            start_sh(script.c_str());
-            REQUIRE(wait_for_line(pidfile) != "");
+            child.start();
             REQUIRE(freopen("/dev/full", "w", stdout) != nullptr);
             setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
             out_str("x\n");
             errcheck_stdout_runfunc(); // nothing written yet: no error
             cli_exit(0);
         },
-        one, ": Error: failed writing output to standard output: No space left on device\n$");
-    pa = (pid_t)std::stoi(wait_for_line(pidfile));
-    EXPECT_FALSE(process_exists(pa)) << "orphan left behind: " << pa;
-
-    unlink(pidfile.c_str());
+        one, full);
+    EXPECT_TRUE(child.gone());
     EXPECT_EXIT(
         {
-            start_sh(script.c_str());
-            REQUIRE(wait_for_line(pidfile) != "");
+            child.start();
             REQUIRE(freopen("/dev/full", "w", stdout) != nullptr);
             setvbuf(stdout, nullptr, _IONBF, 0);
             out_str("x\n");
             errcheck_stdout_runfunc();
             _exit(5);
         },
-        one, ": Error: failed writing output to standard output: No space left on device\n$");
-    pa = (pid_t)std::stoi(wait_for_line(pidfile));
-    EXPECT_FALSE(process_exists(pa)) << "orphan left behind: " << pa;
+        one, full);
+    EXPECT_TRUE(child.gone());
 }
 
 TEST(SubprocDeathTest, CleanupWithoutChildrenExitsAtOnce) {
