@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "each_csvfile.h"
 #include "libcsv.h"
 
 static char opt_headersall;  // -h
@@ -30,7 +31,7 @@ static const cli_program program = {"zelk-concat", "bhotz", "btz", pairs, print_
 // Copies one input; false when it ended with a CSV or read error. The header written is that
 // of the first input that yields a record, so an empty first file does not hide the next
 // file's header.
-static bool cat_csv_stream(FILE *fp, const char *name) {
+static bool cat_csv_stream(FILE *fp, const char *name, int) {
     int numfields;
     char error;
     int kept = 0;
@@ -60,17 +61,6 @@ int main(int argc, char **argv) {
         }
     }
 
-    if (optind >= argc) cli_exit(cat_csv_stream(stdin, STDIN_NAME) ? 0 : 1);
-
-    bool ok = true;
-    for (int i = optind; i < argc; i++) {
-        FILE *fp = open_csvfile(argv[i]);
-        if (!fp) {
-            ok = false;
-            continue;
-        }
-        if (!cat_csv_stream(fp, argv[i])) ok = false;
-        fclose(fp);
-    }
+    bool ok = each_csvfile(argc - optind, argv + optind, cat_csv_stream);
     cli_exit(ok ? 0 : 1);
 }
