@@ -22,7 +22,9 @@ void field_span_copy(const field_span &f, char *buf) {
     buf[f.len] = '\0';
 }
 
-void out_before_field(const field_span &f) { out_bytes(f.text, f.start); }
+void out_before_field(const field_span &f) {
+    out_bytes(f.text, f.start);
+}
 
 void out_after_field(const field_span &f) {
     size_t end = f.start + f.len;

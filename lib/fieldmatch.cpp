@@ -8,7 +8,9 @@
 
 namespace {
 
-inline unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+inline unsigned char fold(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
 
 bool equal_nocase(const char *a, const char *b, size_t n) {
     for (size_t i = 0; i < n; i++)

@@ -12,19 +12,19 @@
 #include "headerpass.h"
 #include "libcsv.h"
 
-static char opt_usepatternfile;          // -f
-static const char *opt_patternfile;      // -f
-static char opt_fixedstring;             // -F, -f
-static char opt_headergrep;              // -h
-static char opt_ignorecase;              // -i
-static int opt_cflags = REG_EXTENDED;    // -i adds REG_ICASE
-static int opt_matchesnum = -1;          // -m
-static char opt_linenums;                // -n
-static char opt_quiet;                   // -q
-static char opt_unquotefield;            // -u
-static char opt_invert;                  // -v
-static char opt_warnifmissing;           // -w
-static char opt_exactmatch;              // -x
+static char opt_usepatternfile;       // -f
+static const char *opt_patternfile;   // -f
+static char opt_fixedstring;          // -F, -f
+static char opt_headergrep;           // -h
+static char opt_ignorecase;           // -i
+static int opt_cflags = REG_EXTENDED; // -i adds REG_ICASE
+static int opt_matchesnum = -1;       // -m
+static char opt_linenums;             // -n
+static char opt_quiet;                // -q
+static char opt_unquotefield;         // -u
+static char opt_invert;               // -v
+static char opt_warnifmissing;        // -w
+static char opt_exactmatch;           // -x
 
 // The -f patterns, each NUL-terminated, back to back; offsets[i] is where pattern i starts and
 // offsets[npatterns] one past the end of the last one's NUL.
@@ -32,7 +32,7 @@ static char *patterns;
 static int *offsets;
 static int npatterns;
 
-static const char *pattern;   // PATTERN operand
+static const char *pattern; // PATTERN operand
 static size_t pattern_len;
 static regex_t pattern_re;
 static fixed_matcher matcher;
@@ -85,7 +85,8 @@ static void read_patterns(const char *path) {
         if (used + (size_t)n + 1 > (size_t)INT_MAX)
             fatalf(ENOMEM, "ERROR: failed allocating dynamic memory");
         if (used + (size_t)n + 1 > cap) {
-            while (used + (size_t)n + 1 > cap) cap += 1024;
+            while (used + (size_t)n + 1 > cap)
+                cap += 1024;
             char *p = (char *)realloc(patterns, cap);
             if (!p) fatalf(errno, "ERROR: failed allocating dynamic memory");
             patterns = p;
@@ -136,7 +137,8 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
     if (!opt_headergrep) {
         const char *text = header_pass(fp, name, &fieldnum, false, &error);
         if (!text) return 1;
-        if (!opt_headeromit && !opt_quiet) print_matched_record(1, text, (size_t)csv_record_parse_length());
+        if (!opt_headeromit && !opt_quiet)
+            print_matched_record(1, text, (size_t)csv_record_parse_length());
         recnum = 1;
     }
 
@@ -154,13 +156,15 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
                 continue;
             }
             if (fieldnum != 1) {
-                if (opt_warnifmissing) fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+                if (opt_warnifmissing)
+                    fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
                 continue;
             }
             field = const_cast<char *>("");
             len = 0;
         } else if (!field) {
-            if (opt_warnifmissing) fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+            if (opt_warnifmissing)
+                fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
             continue;
         } else {
             len = (size_t)csv_record_get_field_length();

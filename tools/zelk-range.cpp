@@ -9,13 +9,13 @@
 #include "headerpass.h"
 #include "libcsv.h"
 
-static char opt_lowerval;     // -m
-static double opt_lowermin;   // -m
-static char opt_upperval;     // -x
-static double opt_uppermax;   // -x
-static char opt_passignored;  // -p
-static char opt_invert;       // -v
-static char opt_warnignored;  // -w
+static char opt_lowerval;    // -m
+static double opt_lowermin;  // -m
+static char opt_upperval;    // -x
+static double opt_uppermax;  // -x
+static char opt_passignored; // -p
+static char opt_invert;      // -v
+static char opt_warnignored; // -w
 
 // A field that begins with digits, or that ends with a point and digits, counts as a number;
 // strtod takes its longest numeric prefix.

@@ -48,8 +48,8 @@ static void replace_csv_record(FILE *fp, const char *name, int recnum, int field
     }
     if (numfields < fieldnum)
         fatalf(0, "ERROR: record #%d does not contain replacement FIELD #%d", recnum, fieldnum);
-    field_span f = field_span_of(text, (size_t)csv_record_parse_length(), fields, numfields,
-                                 fieldnum);
+    field_span f =
+        field_span_of(text, (size_t)csv_record_parse_length(), fields, numfields, fieldnum);
     char old[MAX_FIELD_LENGTH];
     field_span_copy(f, old);
     const char *args[1] = {old};

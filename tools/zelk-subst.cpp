@@ -5,8 +5,8 @@
 
 #include "cli.h"
 #include "fieldedit.h"
-#include "headerpass.h"
 #include "fieldmatch.h"
+#include "headerpass.h"
 #include "libcsv.h"
 #include "replacement.h"
 

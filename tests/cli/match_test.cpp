@@ -78,12 +78,14 @@ TEST(Match, BlankAndShortRecords) {
     EXPECT_RUN(match({"2", "1"}, in), 0, "h,k\ny,1\n", "");
     EXPECT_RUN(match({"-b", "-q", "2", "1"}, in), 0, "\n", "");
     EXPECT_RUN(match({"-b", "-n", "-v", "2", "1"}, in), 1, "1:h,k\n\n", "");
-    EXPECT_RUN(match({"-w", "2", "1"}, in), 0, "h,k\ny,1\n", "Warning: record #3 is missing FIELD\n");
+    EXPECT_RUN(match({"-w", "2", "1"}, in), 0, "h,k\ny,1\n",
+               "Warning: record #3 is missing FIELD\n");
     EXPECT_RUN(match({"-1", "1", "^$"}, in), 0, "h,k\n\n", "");
     // A blank record taken as one empty field has no field 2.
     EXPECT_RUN(match({"-1", "-w", "-v", "2", "1"}, in), 1, "h,k\n",
                "Warning: record #2 is missing FIELD\nWarning: record #3 is missing FIELD\n");
-    EXPECT_RUN(match({"-b", "-1", "1", "x"}, in), 1, "", "zelk-match: Error: -b and -1 options not compatible!\n");
+    EXPECT_RUN(match({"-b", "-1", "1", "x"}, in), 1, "",
+               "zelk-match: Error: -b and -1 options not compatible!\n");
 }
 
 TEST(Match, UnquoteTestsTheValueButWritesTheText) {

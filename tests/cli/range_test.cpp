@@ -58,8 +58,9 @@ TEST(Range, InputsAndErrors) {
                "directory\n");
     EXPECT_RUN(range({"-Q", "w", "-x1"}, IN), 1, "",
                "zelk-range: ERROR: FIELD name 'w' not found in header\n");
-    EXPECT_RUN(range({"-1", "1"}, IN), 1, "",
-               "zelk-range: invalid option -- '1'\nTry 'zelk-range --help' for more information.\n");
+    EXPECT_RUN(
+        range({"-1", "1"}, IN), 1, "",
+        "zelk-range: invalid option -- '1'\nTry 'zelk-range --help' for more information.\n");
     EXPECT_EQ(range({}, IN).err.rfind("Program to filter a CSV file", 0), 0u);
     EXPECT_EQ(range({"1", "a", "b"}, IN).status, 1);
 }

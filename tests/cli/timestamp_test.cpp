@@ -11,8 +11,7 @@ RunResult ts(const std::vector<std::string> &args, const std::string &input) {
 TEST(Timestamp, ReformatsKeepingQuotesAndOtherFields) {
     EXPECT_RUN(ts({"2", MDY, "%Y-%m-%d %H:%M:%S"},
                   "id,when\n1,1/5/2021 1:23:45\n2,\"1/5/2021 1:23:46\"\n3\n4,\n5,\"\"\n"),
-               0,
-               "id,when\n1,2021-01-05 01:23:45\n2,\"2021-01-05 01:23:46\"\n3\n4,\n5,\"\"\n", "");
+               0, "id,when\n1,2021-01-05 01:23:45\n2,\"2021-01-05 01:23:46\"\n3\n4,\n5,\"\"\n", "");
     EXPECT_RUN(ts({"-Q", "when", "-o", "-t", MDY, "%H"}, "when,x\n1/5/2021 1:23:45,\"a\"\"b\"\n"),
                0, "01,\"a\"\"b\"\r\n", "");
     // Members the old format does not set keep 1970-01-01.
@@ -39,14 +38,14 @@ TEST(Timestamp, TimeZoneIsAlwaysUtc) {
     EXPECT_RUN(utc, 0, "1615689060 2021-03-14 02:31:00 +0000\n", "");
     RunOptions o;
     o.input = "3/14/2021 2:30:40\n";
-    EXPECT_RUN(run_shell("TZ=America/New_York zelk-timestamp -h -r 1 '%m/%d/%Y %T' '%s %F %T %z'",
-                         o),
-               0, utc.out, "");
+    EXPECT_RUN(
+        run_shell("TZ=America/New_York zelk-timestamp -h -r 1 '%m/%d/%Y %T' '%s %F %T %z'", o), 0,
+        utc.out, "");
 }
 
 TEST(Timestamp, NewValueThatNeedsQuotesIsQuoted) {
     EXPECT_RUN(ts({"1", MDY, "%b %d, %Y"}, "d,x\n1/5/2021 1:23:45,y\n"), 0,
-                  "d,x\n\"Jan 05, 2021\",y\n", "");
+               "d,x\n\"Jan 05, 2021\",y\n", "");
     EXPECT_RUN(ts({"-h", "2", MDY, "\"%Y\"\n"}, "a,1/5/2021 1:23:45,b\n"), 0,
                "a,\"\"\"2021\"\"\n\",b\n", "");
     EXPECT_RUN(ts({"-h", "1", MDY, "%Y"}, "\"1/5/2021 1:23:45\"\n"), 0, "\"2021\"\n", "");
