@@ -1,8 +1,8 @@
 #include "awkexchange.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,7 +35,6 @@ char awkoutput[1 + AWK_RESULT_MAX + 1];
 
 // The announcement that awk has parsed its program and is ready for records.
 const char READY = AWK_FIELD_SEP;
-
 
 char *alloc_or_die(size_t n) {
     char *p = (char *)calloc(n, 1);
@@ -129,17 +128,21 @@ void awk_start(awk_mode mode, const char *expr) {
     char *head;
     char *tail;
     if (mode == AWK_ONE_RESULT) {
+        // The sync rule also takes itself out of NR and FNR, so that the code sees them count
+        // values. A value whose NR is not one more than the syncs seen had its sync record
+        // read by getline in the code: that is reported like a skipped print.
         head = format_text("BEGIN{__zelk_out=\"/dev/fd/%d\";printf \"\\031\" > __zelk_out;"
                            "fflush(__zelk_out)}"
                            "$0==\"\\031\"{if(!__zelk_done){printf \"!\\030\" > __zelk_out;"
-                           "fflush(__zelk_out)};__zelk_done=0;next}",
+                           "fflush(__zelk_out)};__zelk_done=0;__zelk_n++;NR--;FNR--;next}",
                            fd);
-        tail = format_text("{printf \"=\" > __zelk_out;print (%s) > __zelk_out;"
+        tail = format_text("{if(NR==__zelk_n+1){printf \"=\" > __zelk_out;"
+                           "print (%s) > __zelk_out}else printf \"!\\030\" > __zelk_out;"
                            "fflush(__zelk_out);__zelk_done=1}",
                            expr);
     } else {
-        head = format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
-                           fd, fd);
+        head =
+            format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd, fd);
         tail = format_text("{print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd, fd);
     }
     awk_argv[head_index] = head;
@@ -236,8 +239,7 @@ bool awk_accepts_option_e(const char *path) {
     posix_spawn_file_actions_t fa;
     if (posix_spawn_file_actions_init(&fa) != 0) return false;
     for (int fd = 0; fd <= 2; fd++)
-        posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
-                                         0);
+        posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
     char *const argv[] = {const_cast<char *>("awk"), const_cast<char *>("-e"),
                           const_cast<char *>("BEGIN { exit 0 }"), nullptr};
     pid_t pid;
@@ -252,4 +254,43 @@ bool awk_accepts_option_e(const char *path) {
 
 bool awk_result_is_true(const char *result, int len) {
     return !(len == 0 || (len == 1 && result[0] == '0'));
+}
+
+void awk_add_library(const char *path) {
+    awk_argv_add_entry("-f");
+    awk_argv_add_entry(path);
+}
+
+char opt_usecode;
+char opt_usefile;
+
+bool awk_code_option(int c, const char *arg) {
+    switch (c) {
+    case 'e':
+        if (opt_usefile) fatalf(0, "Error: use only -e or -f, but not both!");
+        if (!strchr(arg, '{') || !strchr(arg, '}'))
+            fatalf(0, "Error: -eCODE must be a valid AWK program, i.e., rule(s): "
+                      "[pattern]{actions}!");
+        awk_argv_add_entry("-e");
+        awk_argv_add_entry(arg);
+        opt_usecode = 1;
+        return true;
+    case 'f':
+        if (opt_usecode) fatalf(0, "Error: use only -e or -f, but not both!");
+        awk_add_library(arg);
+        opt_usefile = 1;
+        return true;
+    case 'l': awk_add_library(arg); return true;
+    }
+    return false;
+}
+
+void awk_require_code(void) {
+    if (!opt_usecode && !opt_usefile) fatalf(0, "Error: Must supply AWK code via -e or -f option!");
+}
+
+void awk_prepare_record(char *text, size_t len, char **fields, int numfields, int recnum) {
+    awk_refuse_framing_bytes(text, len, recnum);
+    for (int i = 1; i < numfields; i++)
+        fields[i][-1] = AWK_FIELD_SEP;
 }

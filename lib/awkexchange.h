@@ -17,8 +17,11 @@
 // One result per value (the selection programs and the field rewriter): after each value the
 // exchange sends a sync record (0x19 alone). The tail rule writes "=" and the result; the
 // head's sync rule writes "!" when no result was written for the value before it (user code
-// that ran next, or a library rule that did). So code that skips the final print ends the run
-// with a clear error instead of leaving both sides waiting for each other.
+// that ran next, or a library rule that did), and the tail rule writes "!" instead of a result
+// when the code read the sync record itself with getline. So code that skips the final print
+// or reads ahead ends the run with a clear error instead of leaving both sides waiting for
+// each other or misaligning results. The sync rule keeps itself out of NR and FNR, so the code
+// sees them count values as usual.
 //
 // Streaming (the record rewriter): no sync records; the tail rule prints $0 for every record
 // the code lets through, and awk's output is copied by the caller as it comes.
@@ -85,3 +88,21 @@ bool awk_accepts_option_e(const char *path);
 // The decision rule of the selection programs: a result is false when it is empty or exactly
 // "0", true otherwise (so "0.0", "00" and " " are true).
 bool awk_result_is_true(const char *result, int len);
+
+// ---- Shared by the programs ------------------------------------------------------------------
+
+// Appends "-f" and the library file path.
+void awk_add_library(const char *path);
+
+// -eCODE, -fCODE_FILE and -lLIB_FILE of the programs that run code of their own, in command-
+// line order, with their checks. Returns false for any other letter.
+extern char opt_usecode; // -e given
+extern char opt_usefile; // -f given
+bool awk_code_option(int c, const char *arg);
+// After the options: "Error: Must supply AWK code via -e or -f option!" unless -e or -f.
+void awk_require_code(void);
+
+// A parsed record (text of len bytes, numfields fields) made ready to be sent whole: refused if
+// it holds a framing byte, else the comma before each field from the second on becomes 0x19
+// (commas inside quoted fields stay).
+void awk_prepare_record(char *text, size_t len, char **fields, int numfields, int recnum);

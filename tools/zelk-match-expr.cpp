@@ -4,17 +4,13 @@
 #include <error.h>
 
 #include "awkexchange.h"
+#include "awkselect.h"
 #include "cli.h"
 #include "libcsv.h"
 #include "libsubproc.h"
-#include "matchout.h"
 
 static char opt_headergrep;    // -h
-static int opt_matchesnum = -1; // -m
-static char opt_linenums;      // -n
-static char opt_quiet;         // -q
 static char opt_unquotefield;  // -u
-static char opt_invert;        // -v
 static char opt_warnifmissing; // -w
 
 static void print_usage(void) {
@@ -53,27 +49,17 @@ static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};
 static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt", pairs,
                                     print_usage};
 
-// Runs the records of fp past the condition; the number of records selected. Every failure
-// ends the process.
-static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
+// Runs the records of fp past the condition and ends the run.
+[[noreturn]] static void grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
     int numfields;
     char error_flag;
     int recnum = 0;
     if (!opt_headergrep) {
         char **fields;
         char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error_flag);
-        if (!header) {
-            if (error_flag) error_cleanup_and_exit();
-            awk_close_input();
-            collect_children();
-            cli_exit(1);
-        }
-        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
-        if (!opt_headeromit && !opt_quiet) {
-            print_matched_record(opt_linenums ? 1 : 0, header, (size_t)csv_record_parse_length());
-            fflush(stdout);
-            errcheck_stdout_runfunc();
-        }
+        if (header && opt_queryfieldname)
+            fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        awk_select_header(header, (size_t)csv_record_parse_length(), error_flag);
         recnum = 1;
     }
 
@@ -97,7 +83,8 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
                 continue;
             }
         } else if (!field) {
-            if (opt_warnifmissing) fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+            if (opt_warnifmissing)
+                fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
             continue;
         } else {
             len = (size_t)csv_record_get_field_length();
@@ -113,20 +100,14 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
         }
         awk_refuse_framing_bytes(field, len, recnum);
         int rlen;
-        const char *result = awk_exchange(field, len, recnum, "ERROR: failed writing field value to AWK",
-                                          "ERROR: invalid processed field from AWK", &rlen);
-        if (awk_result_is_true(result, rlen) == !opt_invert) {
-            selected++;
-            if (!opt_quiet) {
-                print_matched_record(opt_linenums ? recnum : 0, text,
-                                     (size_t)csv_record_parse_length());
-                errcheck_stdout_runfunc();
-            }
-            if (selected == opt_matchesnum) return selected;
-        }
+        const char *result =
+            awk_exchange(field, len, recnum, "ERROR: failed writing field value to AWK",
+                         "ERROR: invalid processed field from AWK", &rlen);
+        if (awk_select_record(result, rlen, recnum, text, (size_t)csv_record_parse_length(),
+                              &selected))
+            break;
     }
-    if (error_flag) error_cleanup_and_exit();
-    return selected;
+    awk_select_exit(selected, error_flag);
 }
 
 int main(int argc, char **argv) {
@@ -139,17 +120,10 @@ int main(int argc, char **argv) {
     awk_argv_reserve_head();
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
+        if (awk_select_option(c, optarg)) continue;
         switch (c) {
         case 'h': opt_headergrep = 1; break;
-        case 'l':
-            awk_argv_add_entry("-f");
-            awk_argv_add_entry(optarg);
-            break;
-        case 'm': opt_matchesnum = intstrconv(optarg, "-mNUM"); break;
-        case 'n': opt_linenums = 1; break;
-        case 'q': opt_quiet = 1; break;
         case 'u': opt_unquotefield = 1; break;
-        case 'v': opt_invert = 1; break;
         case 'w': opt_warnifmissing = 1; break;
         }
     }
@@ -165,8 +139,5 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 3 ? argv[optind + 2] : nullptr, &name);
 
     awk_start(AWK_ONE_RESULT, condition);
-    int selected = grep_csv_stream(fp, name, fieldnum);
-    awk_close_input();
-    int children_ok = collect_children();
-    cli_exit(selected > 0 && children_ok ? 0 : 1);
+    grep_csv_stream(fp, name, fieldnum);
 }

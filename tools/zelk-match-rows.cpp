@@ -3,17 +3,13 @@
 #include <cstring>
 
 #include "awkexchange.h"
+#include "awkselect.h"
 #include "cli.h"
 #include "libcsv.h"
 #include "libsubproc.h"
-#include "matchout.h"
 
-static char opt_blankrecsproc;  // -b
-static char opt_headergrep;     // -h
-static int opt_matchesnum = -1; // -m
-static char opt_linenums;       // -n
-static char opt_quiet;          // -q
-static char opt_invert;         // -v
+static char opt_blankrecsproc; // -b
+static char opt_headergrep;    // -h
 
 // The record as read, kept for output while the text sent to awk is changed in place.
 static char record_copy[MAX_RECORD_LENGTH];
@@ -46,54 +42,33 @@ static void print_usage(void) {
 static const cli_pair pairs[] = {{'h', 'o'}, {0, 0}};
 static const cli_program program = {"zelk-match-rows", "bhl:m:noqtv", "ot", pairs, print_usage};
 
-// Runs the records of fp past the condition; the number of records selected. Every failure
-// ends the process.
-static int grep_csv_stream(FILE *fp, const char *name) {
+// Runs the records of fp past the condition and ends the run.
+[[noreturn]] static void grep_csv_stream(FILE *fp, const char *name) {
     int numfields;
     char error_flag;
     int recnum = 0;
     if (!opt_headergrep) {
         const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
-        if (!header) {
-            if (error_flag) error_cleanup_and_exit();
-            awk_close_input();
-            collect_children();
-            cli_exit(1);
-        }
-        if (!opt_headeromit && !opt_quiet) {
-            print_matched_record(opt_linenums ? 1 : 0, header, (size_t)csv_record_read_length());
-            fflush(stdout);
-            errcheck_stdout_runfunc();
-        }
+        awk_select_header(header, (size_t)csv_record_read_length(), error_flag);
         recnum = 1;
     }
 
     int selected = 0;
     for (;;) {
         char **fields;
-        char *text = csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields,
-                                               &error_flag);
+        char *text =
+            csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields, &error_flag);
         if (!text) break;
         if (numfields == 0 && !opt_blankrecsproc) continue;
         size_t len = (size_t)csv_record_parse_length();
-        awk_refuse_framing_bytes(text, len, recnum);
         memcpy(record_copy, text, len + 1);
-        // Fields separated by 0x19, so that commas inside quoted fields stay data.
-        for (int i = 1; i < numfields; i++) fields[i][-1] = AWK_FIELD_SEP;
+        awk_prepare_record(text, len, fields, numfields, recnum);
         int rlen;
         const char *result = awk_exchange(text, len, recnum, "ERROR: failed writing record to AWK",
                                           "ERROR: invalid processed field from AWK", &rlen);
-        if (awk_result_is_true(result, rlen) == !opt_invert) {
-            selected++;
-            if (!opt_quiet) {
-                print_matched_record(opt_linenums ? recnum : 0, record_copy, len);
-                errcheck_stdout_runfunc();
-            }
-            if (selected == opt_matchesnum) return selected;
-        }
+        if (awk_select_record(result, rlen, recnum, record_copy, len, &selected)) break;
     }
-    if (error_flag) error_cleanup_and_exit();
-    return selected;
+    awk_select_exit(selected, error_flag);
 }
 
 int main(int argc, char **argv) {
@@ -107,17 +82,10 @@ int main(int argc, char **argv) {
     awk_argv_reserve_head();
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
+        if (awk_select_option(c, optarg)) continue;
         switch (c) {
         case 'b': opt_blankrecsproc = 1; break;
         case 'h': opt_headergrep = 1; break;
-        case 'l':
-            awk_argv_add_entry("-f");
-            awk_argv_add_entry(optarg);
-            break;
-        case 'm': opt_matchesnum = intstrconv(optarg, "-mNUM"); break;
-        case 'n': opt_linenums = 1; break;
-        case 'q': opt_quiet = 1; break;
-        case 'v': opt_invert = 1; break;
         }
     }
     int nops = argc - optind;
@@ -127,8 +95,5 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
     awk_start(AWK_ONE_RESULT, condition);
-    int selected = grep_csv_stream(fp, name);
-    awk_close_input();
-    int children_ok = collect_children();
-    cli_exit(selected > 0 && children_ok ? 0 : 1);
+    grep_csv_stream(fp, name);
 }

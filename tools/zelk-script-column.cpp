@@ -8,9 +8,6 @@
 #include "libcsv.h"
 #include "libsubproc.h"
 
-static char opt_usecode; // -e
-static char opt_usefile; // -f
-
 static void print_usage(void) {
     fputs("Program to 'process' the values in one field in the records of a CSV file, using "
           "AWK code.\n\n"
@@ -65,8 +62,8 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     }
 
     for (;;) {
-        char *text = csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields,
-                                               &error_flag);
+        char *text =
+            csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields, &error_flag);
         if (!text) return !error_flag;
         char *end = text + csv_record_parse_length();
         if (numfields == 0) {
@@ -98,8 +95,9 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
         }
         awk_refuse_framing_bytes(field, (size_t)len, recnum);
         int rlen;
-        const char *result = awk_exchange(field, (size_t)len, recnum, "ERROR: failed writing field to AWK",
-                                          "ERROR: invalid processed field from AWK\n", &rlen);
+        const char *result =
+            awk_exchange(field, (size_t)len, recnum, "ERROR: failed writing field to AWK",
+                         "ERROR: invalid processed field from AWK\n", &rlen);
         // Fields before FIELD with their commas, the new value, the fields after it.
         out_bytes(text, (size_t)(field - text));
         out_bytes(result, (size_t)rlen);
@@ -128,27 +126,11 @@ int main(int argc, char **argv) {
     while ((c = cli_next_option(argc, argv)) != -1) {
         switch (c) {
         case 'e':
-            if (opt_usefile) fatalf(0, "Error: use only -e or -f, but not both!");
-            if (!strchr(optarg, '{') || !strchr(optarg, '}'))
-                fatalf(0, "Error: -eCODE must be a valid AWK program, i.e., rule(s): "
-                          "[pattern]{actions}!");
-            awk_argv_add_entry("-e");
-            awk_argv_add_entry(optarg);
-            opt_usecode = 1;
-            break;
         case 'f':
-            if (opt_usecode) fatalf(0, "Error: use only -e or -f, but not both!");
-            awk_argv_add_entry("-f");
-            awk_argv_add_entry(optarg);
-            opt_usefile = 1;
-            break;
-        case 'l':
-            awk_argv_add_entry("-f");
-            awk_argv_add_entry(optarg);
-            break;
+        case 'l': awk_code_option(c, optarg); break;
         }
     }
-    if (!opt_usecode && !opt_usefile) fatalf(0, "Error: Must supply AWK code via -e or -f option!");
+    awk_require_code();
     int nops = argc - optind;
     if (nops < 1 || nops > 2) cli_usage_exit();
     int fieldnum = 0;

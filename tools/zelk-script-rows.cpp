@@ -14,12 +14,10 @@
 #include "libcsv.h"
 #include "libsubproc.h"
 
-static char opt_appendfields;        // -a
+static char opt_appendfields;          // -a
 static const char *opt_appendstr = ""; // -a
-static char opt_blankrecsproc;       // -b
-static char opt_usecode;             // -e
-static char opt_usefile;             // -f
-static char opt_terminatecrlf;       // -t
+static char opt_blankrecsproc;         // -b
+static char opt_terminatecrlf;         // -t
 
 static void print_usage(void) {
     fputs("Program to 'process' entire records of a CSV file, using AWK code/file.\n\n"
@@ -115,28 +113,12 @@ int main(int argc, char **argv) {
             break;
         case 'b': opt_blankrecsproc = 1; break;
         case 'e':
-            if (opt_usefile) fatalf(0, "Error: use only -e or -f, but not both!");
-            if (!strchr(optarg, '{') || !strchr(optarg, '}'))
-                fatalf(0, "Error: -eCODE must be a valid AWK program, i.e., rule(s): "
-                          "[pattern]{actions}!");
-            awk_argv_add_entry("-e");
-            awk_argv_add_entry(optarg);
-            opt_usecode = 1;
-            break;
         case 'f':
-            if (opt_usecode) fatalf(0, "Error: use only -e or -f, but not both!");
-            awk_argv_add_entry("-f");
-            awk_argv_add_entry(optarg);
-            opt_usefile = 1;
-            break;
-        case 'l':
-            awk_argv_add_entry("-f");
-            awk_argv_add_entry(optarg);
-            break;
+        case 'l': awk_code_option(c, optarg); break;
         case 't': opt_terminatecrlf = 1; break;
         }
     }
-    if (!opt_usecode && !opt_usefile) fatalf(0, "Error: Must supply AWK code via -e or -f option!");
+    awk_require_code();
     int nops = argc - optind;
     if (nops > 1) cli_usage_exit();
     const char *name;
@@ -173,14 +155,19 @@ int main(int argc, char **argv) {
 
     for (;;) {
         char **fields;
-        char *text = csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields,
-                                               &error_flag);
+        char *text =
+            csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields, &error_flag);
         if (!text) break;
         if (numfields == 0 && !opt_blankrecsproc) continue;
         size_t len = (size_t)csv_record_parse_length();
-        awk_refuse_framing_bytes(text, len, recnum);
-        for (int i = 1; i < numfields; i++) fields[i][-1] = AWK_FIELD_SEP;
+        awk_prepare_record(text, len, fields, numfields, recnum);
         if (!awk_send_record(text, len)) {
+            // The code ended awk with exit before its input ended: the rest is not wanted,
+            // and awk's exit status decides, however far the input had got by then.
+            if (errno == EPIPE) {
+                error_flag = 0;
+                break;
+            }
             error(0, errno, "ERROR: failed writing record to AWK");
             error_cleanup_and_exit();
         }

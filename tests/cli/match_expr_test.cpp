@@ -66,11 +66,12 @@ TEST_F(MatchExpr, MatchLimitAndQuiet) {
 }
 
 TEST_F(MatchExpr, LibrariesLoadInOrderBeforeTheCondition) {
-    std::string l1 = dir.file("l1.awk", "BEGIN { seq = seq \"1\" }\nfunction twice(x) { return 2 * x }\n");
+    std::string l1 =
+        dir.file("l1.awk", "BEGIN { seq = seq \"1\" }\nfunction twice(x) { return 2 * x }\n");
     std::string l2 = dir.file("l2.awk", "BEGIN { seq = seq \"2\" }\n");
-    EXPECT_RUN(run_tool(ME, {"-l", l1, "-l" + l2, "1", "seq == \"12\" && twice($0) == 8"},
-                        "h\n4\n5\n"),
-               0, "h\n4\n", "");
+    EXPECT_RUN(
+        run_tool(ME, {"-l", l1, "-l" + l2, "1", "seq == \"12\" && twice($0) == 8"}, "h\n4\n5\n"), 0,
+        "h\n4\n", "");
 }
 
 TEST_F(MatchExpr, AwkFailuresEndTheRun) {
@@ -99,8 +100,7 @@ TEST_F(MatchExpr, LibraryRuleThatSkipsTheResultIsAnError) {
 TEST_F(MatchExpr, FramingBytesAreRefused) {
     std::string marker = dir.join("marker-me.awk");
     dir.file("marker-me.awk", "");
-    EXPECT_RUN(run_tool(ME, {"-l", marker, "2", "1"}, "h,v\na,1\nb,x\x18y\nc,3\n"), 1,
-               "h,v\na,1\n",
+    EXPECT_RUN(run_tool(ME, {"-l", marker, "2", "1"}, "h,v\na,1\nb,x\x18y\nc,3\n"), 1, "h,v\na,1\n",
                "zelk-match-expr: ERROR: record #3 holds the byte 0x18, which cannot be passed to "
                "AWK (it delimits records and fields there)\n");
     EXPECT_FALSE(process_with_argument_exists(marker));

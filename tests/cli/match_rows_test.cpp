@@ -9,8 +9,10 @@ TEST(MatchRows, SelectsOnWholeRecords) {
     EXPECT_RUN(run_tool(MR, {"$2>=20"}, in), 0, "name,age,city\na,25,X\n", "");
     EXPECT_RUN(run_tool(MR, {"-v", "-o", "$2>=20"}, in), 0, "b,15,Y\n", "");
     EXPECT_RUN(run_tool(MR, {"-h", "NF==3 && $3 ~ /^[A-Z]$/"}, in), 0, "a,25,X\nb,15,Y\n", "");
-    EXPECT_RUN(run_tool(MR, {"NF==3"}, "h\na,b,c\na,b\n\"x,y\",b,c\n"), 0, "h\na,b,c\n\"x,y\",b,c\n",
-               "");
+    EXPECT_RUN(run_tool(MR, {"NF==3"}, "h\na,b,c\na,b\n\"x,y\",b,c\n"), 0,
+               "h\na,b,c\n\"x,y\",b,c\n", "");
+    // NR counts the records awk was given, as it would over a plain file.
+    EXPECT_RUN(run_tool(MR, {"NR==2 && FNR==2"}, in), 0, "name,age,city\nb,15,Y\n", "");
     EXPECT_RUN(run_tool(MR, {"$2>100"}, in), 1, "name,age,city\n", "");
     EXPECT_RUN(run_tool(MR, {"1"}, ""), 1, "", "");
 }

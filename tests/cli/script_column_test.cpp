@@ -34,7 +34,8 @@ TEST(ScriptColumn, CodeFilesAndLibraries) {
 }
 
 TEST(ScriptColumn, BlankAndShortRecords) {
-    EXPECT_RUN(run_tool(SC, {"-1", "-e{$0=\"[\" $0 \"]\"}", "1"}, "h\n\na\n"), 0, "h\n[]\n[a]\n", "");
+    EXPECT_RUN(run_tool(SC, {"-1", "-e{$0=\"[\" $0 \"]\"}", "1"}, "h\n\na\n"), 0, "h\n[]\n[a]\n",
+               "");
     EXPECT_RUN(run_tool(SC, {"-b", "-e{$0=\"[\" $0 \"]\"}", "1"}, "h\n\na\n"), 0, "h\n\n[a]\n", "");
     EXPECT_RUN(run_tool(SC, {"-e{$0=\"[\" $0 \"]\"}", "1"}, "h\n\na\n"), 0, "h\n[a]\n", "");
     EXPECT_RUN(run_tool(SC, {"-1", "-e{}", "2"}, "h\na,b\n\n"), 1, "h\na,b\n",
@@ -49,6 +50,10 @@ TEST(ScriptColumn, CodeThatSkipsThePrintIsAnError) {
                "h\n-1\n",
                "zelk-script-column: ERROR: AWK gave no result for record #3: the code must not "
                "skip the final print (no next, no getline)\n");
+    // Reading ahead would pair every later result with the wrong record.
+    EXPECT_RUN(run_tool(SC, {"-e", "$0 == 2 { getline x } {}", "1"}, "h\n1\n2\n3\n"), 1, "h\n1\n",
+               "zelk-script-column: ERROR: AWK gave no result for record #3: the code must not "
+               "skip the final print (no next, no getline)\n");
 }
 
 TEST(ScriptColumn, ResultsAndValuesAtTheLimits) {
@@ -60,8 +65,8 @@ TEST(ScriptColumn, ResultsAndValuesAtTheLimits) {
     EXPECT_RUN(run_tool(SC, {"-h", "-e{}", "1"}, "x\x18y\n"), 1, "",
                "zelk-script-column: ERROR: record #1 holds the byte 0x18, which cannot be passed "
                "to AWK (it delimits records and fields there)\n");
-    EXPECT_RUN(run_tool(SC, {"-h", "-e{$0 = length($0)}", "2"}, "a\0b,c\0d,e\n"s), 0,
-               "a\0b,3,e\n"s, "");
+    EXPECT_RUN(run_tool(SC, {"-h", "-e{$0 = length($0)}", "2"}, "a\0b,c\0d,e\n"s), 0, "a\0b,3,e\n"s,
+               "");
 }
 
 TEST(ScriptColumn, AwkEndingEarly) {

@@ -14,8 +14,8 @@ TEST(ScriptRows, RewritesRecords) {
                "");
     EXPECT_RUN(run_tool(SR, {"-a", "total", "-e", "{$3=$1+$2}"}, "x,y\n1,2\n"), 0,
                "x,y,total\n1,2,3\n", "");
-    EXPECT_RUN(run_tool(SR, {"-h", "-e", "NR==2{$0=$0 \",\" NF}"}, "a,b\nc,d\n"), 0,
-               "a,b\nc,d,2\n", "");
+    EXPECT_RUN(run_tool(SR, {"-h", "-e", "NR==2{$0=$0 \",\" NF}"}, "a,b\nc,d\n"), 0, "a,b\nc,d,2\n",
+               "");
     EXPECT_RUN(run_tool(SR, {"-o", "-e", "{}"}, "a,b\nc,d\n"), 0, "c,d\n", "");
 }
 
@@ -67,8 +67,13 @@ TEST(ScriptRows, AwkFailureIsNeverSuccess) {
     r = run_tool(SR, {"-e", "{"}, "h\na\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    // A normal exit of the code ends the output but is not a failure.
-    EXPECT_RUN(run_tool(SR, {"-e", "NR == 2 { exit } {}"}, "h\na\nb\nc\n"), 0, "h\na\n", "");
+    // exit in the code ends the output early; its status decides, however much input is left.
+    std::string in = "h\n";
+    for (int i = 0; i < 50000; i++) in += "r" + std::to_string(i) + "\n";
+    EXPECT_RUN(run_tool(SR, {"-e", "NR == 3 { exit } {}"}, in), 0, "h\nr0\nr1\n", "");
+    EXPECT_RUN(run_tool(SR, {"-e", "NR == 3 { exit } {}"}, "h\na\nb\nc\n"), 0, "h\na\nb\n", "");
+    r = run_tool(SR, {"-e", "NR == 3 { exit 4 } {}"}, in);
+    EXPECT_EQ(r.status, 1);
 }
 
 TEST(ScriptRows, FatalErrorsLeaveNoAwkBehind) {
