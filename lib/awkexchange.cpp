@@ -103,6 +103,15 @@ void awk_argv_init(int max, const char *alloc_message, const char *limit_format)
     if (!awk_argv) fatalf(errno, "%s", alloc_msg);
 }
 
+void awk_argv_begin(int max, const char *alloc_message, const char *limit_format,
+                    const char *const *assignments) {
+    awk_argv_init(max, alloc_message, limit_format);
+    awk_argv_add_entry("awk");
+    for (const char *const *a = assignments; *a; a++)
+        awk_argv_add_entry(*a);
+    awk_argv_reserve_head();
+}
+
 void awk_argv_add_entry(const char *entry) {
     if (awk_argv_index >= awk_argv_max - 1)
         fatalf(0, limit_fmt, awk_argv_index + 1, awk_argv_max - 1);

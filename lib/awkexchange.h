@@ -43,6 +43,9 @@ extern int awk_argv_index;
 // awk_argv_add_entry when the vector is full. The same alloc_message serves for the program
 // texts built by awk_start.
 void awk_argv_init(int max, const char *alloc_message, const char *limit_format);
+// awk_argv_init, then "awk", the -v assignments (a null-terminated list) and the head's place.
+void awk_argv_begin(int max, const char *alloc_message, const char *limit_format,
+                    const char *const *assignments);
 // Stores entry (not copied) at the next index; fatal when only the final null is left.
 void awk_argv_add_entry(const char *entry);
 // Reserves "-e" and the head text's place: call after the -v assignments, before any -f/-e.

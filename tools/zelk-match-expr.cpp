@@ -112,12 +112,9 @@ static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    awk_argv_init(2 * argc + 6, "ERROR: failed allocating dynamic memory",
-                  "ERROR: max size of AWK argv exceeded (%d vs %d)");
-    awk_argv_add_entry("awk");
-    awk_argv_add_entry("-vRS=\x18");
-    awk_argv_add_entry("-vORS=\x18");
-    awk_argv_reserve_head();
+    static const char *const assignments[] = {"-vRS=\x18", "-vORS=\x18", nullptr};
+    awk_argv_begin(2 * argc + 6, "ERROR: failed allocating dynamic memory",
+                   "ERROR: max size of AWK argv exceeded (%d vs %d)", assignments);
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
         if (awk_select_option(c, optarg)) continue;

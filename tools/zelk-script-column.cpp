@@ -116,12 +116,9 @@ int main(int argc, char **argv) {
         return 1;
     }
     cli_begin(&program, argc, argv);
-    awk_argv_init(2 * argc + 6, "ERROR: failed allocating dynamic memory",
-                  "ERROR: max size of AWK argv exceeded (%d vs %d)");
-    awk_argv_add_entry("awk");
-    awk_argv_add_entry("-vRS=\x18");
-    awk_argv_add_entry("-vORS=\x18");
-    awk_argv_reserve_head();
+    static const char *const assignments[] = {"-vRS=\x18", "-vORS=\x18", nullptr};
+    awk_argv_begin(2 * argc + 6, "ERROR: failed allocating dynamic memory",
+                   "ERROR: max size of AWK argv exceeded (%d vs %d)", assignments);
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
         switch (c) {

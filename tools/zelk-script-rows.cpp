@@ -11,6 +11,7 @@
 
 #include "awkexchange.h"
 #include "cli.h"
+#include "fdwrite.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 
@@ -47,20 +48,6 @@ static void print_usage(void) {
 static const cli_pair pairs[] = {{'a', 'o'}, {'a', 'h'}, {0, 0}};
 static const cli_program program = {"zelk-script-rows", "a:be:f:hl:ot", "ho", pairs, print_usage};
 
-// Writes all n bytes to standard output; false on failure (errno set).
-static bool write_stdout(const char *p, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(STDOUT_FILENO, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= (size_t)w;
-    }
-    return true;
-}
-
 // The output thread: copies awk's output to standard output, 0x19 becoming a comma and 0x18
 // the output terminator, until awk closes its output.
 static void *read_awk_output_and_reformat_records(void *arg) {
@@ -85,7 +72,7 @@ static void *read_awk_output_and_reformat_records(void *arg) {
                     *o++ = c;
                 }
             }
-            ok = write_stdout(out, (size_t)(o - out));
+            ok = write_fd_all(STDOUT_FILENO, out, (size_t)(o - out));
         }
         if (!ok) {
             error(0, errno, "ERROR: failed reformatting records with terminator");
@@ -96,14 +83,10 @@ static void *read_awk_output_and_reformat_records(void *arg) {
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    awk_argv_init(2 * argc + 8, "ERROR: failed allocating memory",
-                  "ERROR: max size of AWK argv exceeded (%d vs %d)");
-    awk_argv_add_entry("awk");
-    awk_argv_add_entry("-vRS=\x18");
-    awk_argv_add_entry("-vFS=\x19");
-    awk_argv_add_entry("-vORS=\x18");
-    awk_argv_add_entry("-vOFS=,");
-    awk_argv_reserve_head();
+    static const char *const assignments[] = {"-vRS=\x18", "-vFS=\x19", "-vORS=\x18", "-vOFS=,",
+                                              nullptr};
+    awk_argv_begin(2 * argc + 8, "ERROR: failed allocating memory",
+                   "ERROR: max size of AWK argv exceeded (%d vs %d)", assignments);
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
         switch (c) {
