@@ -95,6 +95,42 @@ bool inner_has(const char *f, size_t n, const char *set) {
     return false;
 }
 
+enum Op { UNQUOTE, UNQUOTE_EMBEDS, CLEAN, CLEAN_EMBEDS };
+
+// The four functions that return a new string in their own buffer: invalid quoting gives the
+// message and null, an unquoted field an unchanged copy, a quoted one its value (unquoting)
+// or, when cleaning, its inner bytes unless one of them needs the quotes. The embeds forms
+// write line breaks as markers in quoted fields.
+const char *transform(char *buf, const char *field, char verbose, Op op) {
+    size_t n = strlen(field);
+    Out out(buf);
+    switch (quoting(field, n)) {
+    case INVALID:
+        invalid_quoting(field, verbose);
+        return nullptr;
+    case UNQUOTED:
+        return copy_into(out, field, n);
+    case QUOTED:
+        break;
+    }
+    switch (op) {
+    case UNQUOTE:
+        return unquote_into(out, field, n, false);
+    case UNQUOTE_EMBEDS:
+        return unquote_into(out, field, n, true);
+    case CLEAN:
+        if (n <= 2) return out.done();
+        if (inner_has(field, n, ",\"\r\n")) return copy_into(out, field, n);
+        return copy_into(out, field + 1, n - 2);
+    case CLEAN_EMBEDS:
+        if (n <= 2) return out.done();
+        // Line breaks are made visible, so only commas and quotes need the quotes kept.
+        if (inner_has(field, n, ",\"")) return copy_embeds_into(out, field, n);
+        return copy_embeds_into(out, field + 1, n - 2);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 const char *csv_field_quote(const char *field) {
@@ -112,18 +148,7 @@ const char *csv_field_quote(const char *field) {
 }
 
 const char *csv_field_unquote(const char *field, char verbose) {
-    size_t n = strlen(field);
-    Out out(unquote_buf);
-    switch (quoting(field, n)) {
-    case INVALID:
-        invalid_quoting(field, verbose);
-        return nullptr;
-    case UNQUOTED:
-        return copy_into(out, field, n);
-    case QUOTED:
-        break;
-    }
-    return unquote_into(out, field, n, false);
+    return transform(unquote_buf, field, verbose, UNQUOTE);
 }
 
 int csv_field_unquote_inplace(char *field, char verbose) {
@@ -144,35 +169,11 @@ int csv_field_unquote_inplace(char *field, char verbose) {
 }
 
 const char *csv_field_unquote_and_replace_embeds(const char *field, char verbose) {
-    size_t n = strlen(field);
-    Out out(unquote_embeds_buf);
-    switch (quoting(field, n)) {
-    case INVALID:
-        invalid_quoting(field, verbose);
-        return nullptr;
-    case UNQUOTED:
-        return copy_into(out, field, n);
-    case QUOTED:
-        break;
-    }
-    return unquote_into(out, field, n, true);
+    return transform(unquote_embeds_buf, field, verbose, UNQUOTE_EMBEDS);
 }
 
 const char *csv_field_clean(const char *field, char verbose) {
-    size_t n = strlen(field);
-    Out out(clean_buf);
-    switch (quoting(field, n)) {
-    case INVALID:
-        invalid_quoting(field, verbose);
-        return nullptr;
-    case UNQUOTED:
-        return copy_into(out, field, n);
-    case QUOTED:
-        break;
-    }
-    if (n <= 2) return out.done();
-    if (inner_has(field, n, ",\"\r\n")) return copy_into(out, field, n);
-    return copy_into(out, field + 1, n - 2);
+    return transform(clean_buf, field, verbose, CLEAN);
 }
 
 int csv_field_clean_inplace(char *field, char verbose) {
@@ -197,18 +198,5 @@ int csv_field_clean_inplace(char *field, char verbose) {
 }
 
 const char *csv_field_clean_and_replace_embeds(const char *field, char verbose) {
-    size_t n = strlen(field);
-    Out out(clean_embeds_buf);
-    switch (quoting(field, n)) {
-    case INVALID:
-        invalid_quoting(field, verbose);
-        return nullptr;
-    case UNQUOTED:
-        return copy_into(out, field, n);
-    case QUOTED:
-        break;
-    }
-    if (n <= 2) return out.done();
-    if (inner_has(field, n, ",\"")) return copy_embeds_into(out, field, n);
-    return copy_embeds_into(out, field + 1, n - 2);
+    return transform(clean_embeds_buf, field, verbose, CLEAN_EMBEDS);
 }

@@ -135,26 +135,16 @@ int base_read_record(FILE *fp, const char sep, int recnum, char verbose, char *b
     } while (0)
 #define GETC() (c = getc_unlocked(fp))
 
-    // Record start.
+    // Record start: as a field start, except that the end of the stream is no record.
     if (GETC() == EOF) {
         if (ferror(fp)) goto read_error;
         return R_EOF;
     }
-    if (c == sep) {
-        NEXT_FIELD();
-        goto field_start;
-    }
-    if (c == '\r') goto after_cr;
-    if (c == '"') {
-        STORE(c);
-        goto in_quoted;
-    }
-    if (c == '\n') goto end_record;
-    STORE(c);
-    goto in_unquoted;
+    goto first_byte;
 
 field_start:
     if (GETC() == EOF) goto unterminated;
+first_byte:
     if (c == sep) {
         NEXT_FIELD();
         goto field_start;

@@ -11,6 +11,7 @@
 #include "fieldmatch.h"
 #include "headerpass.h"
 #include "libcsv.h"
+#include "matchout.h"
 
 static char opt_usepatternfile;       // -f
 static const char *opt_patternfile;   // -f
@@ -123,9 +124,9 @@ static int field_matches(const char *field, size_t len) {
     return r == REG_NOMATCH ? 0 : -1;
 }
 
-static void print_matched_record(int recnum, const char *text, size_t len) {
-    if (opt_linenums) printf("%d:", recnum);
-    out_record(text, len);
+// A selected record, with its number under -n.
+static void write_selected(int recnum, const char *text, size_t len) {
+    print_matched_record(opt_linenums ? recnum : 0, text, len);
     errcheck_stdout_exit();
 }
 
@@ -138,7 +139,7 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
         const char *text = header_pass(fp, name, &fieldnum, false, &error);
         if (!text) return 1;
         if (!opt_headeromit && !opt_quiet)
-            print_matched_record(1, text, (size_t)csv_record_parse_length());
+            write_selected(1, text, (size_t)csv_record_parse_length());
         recnum = 1;
     }
 
@@ -176,7 +177,7 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
         int m = field_matches(field, len);
         if (m < 0 || m == (int)opt_invert) continue;
         ++selected;
-        if (!opt_quiet) print_matched_record(recnum, text, (size_t)csv_record_parse_length());
+        if (!opt_quiet) write_selected(recnum, text, (size_t)csv_record_parse_length());
         if (selected == opt_matchesnum) break;
     }
     if (error) return 1;
