@@ -27,3 +27,18 @@ void blank_record_pass(void) {
     out_terminator();
     errcheck_stdout_exit();
 }
+
+const char *read_field_record(FILE *fp, const char *name, int *recnum, int *numfields,
+                              char ***fields, size_t *textlen, char *error) {
+    for (;;) {
+        const char *text =
+            csv_record_read_and_parse(fp, name, ++*recnum, 1, numfields, fields, error);
+        if (!text) return nullptr;
+        if (*numfields == 0 && !opt_blankrecisfield) {
+            blank_record_pass();
+            continue;
+        }
+        *textlen = (size_t)csv_record_parse_length();
+        return text;
+    }
+}

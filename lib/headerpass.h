@@ -16,3 +16,10 @@ const char *header_pass(FILE *fp, const char *name, int *fieldnum, bool write, c
 
 // A blank record: with -b the terminator alone, checked; otherwise nothing.
 void blank_record_pass(void);
+
+// The next record to work on, parsed: blank records are passed through with blank_record_pass
+// and skipped, unless -1 makes them one empty field. *recnum is the number of the last record
+// read (blank ones included) and goes up by one before every read. *textlen is the record's
+// byte count. Null at the end of the input or on an error (*error tells which).
+const char *read_field_record(FILE *fp, const char *name, int *recnum, int *numfields,
+                              char ***fields, size_t *textlen, char *error);

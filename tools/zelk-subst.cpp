@@ -54,13 +54,13 @@ static const cli_program program = {"zelk-subst", "bFhimoQtx1", "b1hoQt", pairs,
 // Copies the stream with the replacement made; false when reading ended on an error.
 static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const char *pattern,
                                fixed_matcher matcher, const regex_t *re) {
-    int recnum = 1;
+    int recnum = 0; // the last record read
     int numfields;
     char **fields;
     char error;
     if (!opt_headerproc) {
         if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return false;
-        recnum = 2;
+        recnum = 1;
     }
 
     size_t patlen = strlen(pattern);
@@ -68,15 +68,11 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
     const char *args[10];
     size_t argl[10];
     regmatch_t pm[10];
-    for (;; recnum++) {
+    for (;;) {
+        size_t textlen;
         const char *text =
-            csv_record_read_and_parse(fp, name, recnum, 1, &numfields, &fields, &error);
+            read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error);
         if (!text) return !error;
-        size_t textlen = (size_t)csv_record_parse_length();
-        if (numfields == 0 && !opt_blankrecisfield) {
-            blank_record_pass();
-            continue;
-        }
         if ((numfields == 0 ? 1 : numfields) < fieldnum)
             fatalf(0, "ERROR: record #%d does not contain FIELD #%d", recnum, fieldnum);
 

@@ -100,25 +100,21 @@ static void out_field_value(const char *s, size_t n, bool quote) {
 
 static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const char *format_old,
                                 const char *format_new) {
-    int recnum = 1;
+    int recnum = 0; // the last record read
     int numfields;
     char **fields;
     char error;
     if (!opt_headerproc) {
         if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return false;
-        recnum = 2;
+        recnum = 1;
     }
 
     char value[MAX_FIELD_LENGTH];
-    for (;; recnum++) {
+    for (;;) {
+        size_t textlen;
         const char *text =
-            csv_record_read_and_parse(fp, name, recnum, 1, &numfields, &fields, &error);
+            read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error);
         if (!text) return !error;
-        size_t textlen = (size_t)csv_record_parse_length();
-        if (numfields == 0 && !opt_blankrecisfield) {
-            blank_record_pass();
-            continue;
-        }
         if ((numfields == 0 ? 1 : numfields) < fieldnum) {
             out_record(text, textlen);
             errcheck_stdout_exit();
