@@ -5,7 +5,7 @@
 
 #include "cli.h"
 #include "libcsv.h"
-#include "twofiles.h"
+#include "inputs.h"
 
 static char opt_exactfields2 = 1; // cleared by -a
 static char opt_mismatch1more;    // -m

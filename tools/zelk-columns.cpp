@@ -5,7 +5,7 @@
 #include <error.h>
 
 #include "cli.h"
-#include "fieldlist.h"
+#include "field_list.h"
 #include "libcsv.h"
 
 static char opt_allowextra;        // -a

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "cli.h"
-#include "each_csvfile.h"
+#include "inputs.h"
 #include "libcsv.h"
 
 static char opt_headersall;  // -h

@@ -4,7 +4,7 @@
 #include <error.h>
 
 #include "cli.h"
-#include "heldcopy.h"
+#include "field_match.h"
 #include "libcsv.h"
 
 static char opt_leavefirst; // -f

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "cli.h"
-#include "dsvconv.h"
+#include "dsv_convert.h"
 
 static void print_usage(void) {
     fputs("Program to convert DSV file with non-comma delimiter char, to valid CSV file.\n\n"

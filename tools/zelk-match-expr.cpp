@@ -3,8 +3,8 @@
 #include <cstring>
 #include <error.h>
 
-#include "awkexchange.h"
-#include "awkselect.h"
+#include "awk_exchange.h"
+#include "awk_select.h"
 #include "cli.h"
 #include "libcsv.h"
 #include "libsubproc.h"

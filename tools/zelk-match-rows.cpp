@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "awkexchange.h"
-#include "awkselect.h"
+#include "awk_exchange.h"
+#include "awk_select.h"
 #include "cli.h"
 #include "libcsv.h"
 #include "libsubproc.h"

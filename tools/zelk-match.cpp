@@ -8,10 +8,9 @@
 #include <regex.h>
 
 #include "cli.h"
-#include "fieldmatch.h"
-#include "headerpass.h"
+#include "field_match.h"
+#include "field_loop.h"
 #include "libcsv.h"
-#include "matchout.h"
 
 static char opt_usepatternfile;       // -f
 static const char *opt_patternfile;   // -f

@@ -8,9 +8,9 @@
 #include <error.h>
 
 #include "cli.h"
-#include "heldcopy.h"
+#include "field_match.h"
 #include "libcsv.h"
-#include "twofiles.h"
+#include "inputs.h"
 
 static char opt_allowmissing;    // -a
 static char opt_orderedkeys;     // -o

@@ -6,7 +6,7 @@
 
 #include "cli.h"
 #include "libcsv.h"
-#include "stdin_handoff.h"
+#include "inputs.h"
 
 static char opt_cleanfield;   // -c
 static char opt_fielderror;   // -e

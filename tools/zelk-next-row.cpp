@@ -4,7 +4,7 @@
 
 #include "cli.h"
 #include "libcsv.h"
-#include "stdin_handoff.h"
+#include "inputs.h"
 
 static char opt_verbose; // -v
 

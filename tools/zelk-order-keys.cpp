@@ -11,7 +11,7 @@
 #include "cli.h"
 #include "libcsv.h"
 #include "libsubproc.h"
-#include "sortframe.h"
+#include "sort_frame.h"
 
 static const char *opt_dateformat = "%m/%d/%Y %T"; // -D
 static char opt_emptyfielderror;                   // -e

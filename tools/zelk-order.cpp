@@ -10,7 +10,7 @@
 #include "cli.h"
 #include "libcsv.h"
 #include "libsubproc.h"
-#include "sortframe.h"
+#include "sort_frame.h"
 
 static char opt_datesort;                          // -d, -D
 static const char *opt_dateformat = "%m/%d/%Y %T"; // -D

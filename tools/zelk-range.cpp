@@ -5,8 +5,8 @@
 #include <regex.h>
 
 #include "cli.h"
-#include "fieldmatch.h"
-#include "headerpass.h"
+#include "field_match.h"
+#include "field_loop.h"
 #include "libcsv.h"
 
 static char opt_lowerval;    // -m

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli.h"
-#include "each_csvfile.h"
+#include "inputs.h"
 #include "libcsv.h"
 
 static char opt_countheaders = 1; // cleared by -h

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <error.h>
 
-#include "awkexchange.h"
+#include "awk_exchange.h"
 #include "cli.h"
 #include "libcsv.h"
 #include "libsubproc.h"

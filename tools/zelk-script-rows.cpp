@@ -9,11 +9,10 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "awkexchange.h"
+#include "awk_exchange.h"
 #include "cli.h"
-#include "fdwrite.h"
-#include "libcsv.h"
 #include "libsubproc.h"
+#include "libcsv.h"
 
 static char opt_appendfields;          // -a
 static const char *opt_appendstr = ""; // -a

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "cli.h"
-#include "fieldedit.h"
+#include "field_loop.h"
 #include "libcsv.h"
 #include "replacement.h"
 

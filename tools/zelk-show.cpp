@@ -5,7 +5,7 @@
 #include <error.h>
 
 #include "cli.h"
-#include "each_csvfile.h"
+#include "inputs.h"
 #include "libcsv.h"
 #include "record_range.h"
 

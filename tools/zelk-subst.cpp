@@ -4,9 +4,8 @@
 #include <regex.h>
 
 #include "cli.h"
-#include "fieldedit.h"
-#include "fieldmatch.h"
-#include "headerpass.h"
+#include "field_loop.h"
+#include "field_match.h"
 #include "libcsv.h"
 #include "replacement.h"
 

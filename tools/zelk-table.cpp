@@ -7,7 +7,7 @@
 #include <error.h>
 
 #include "cli.h"
-#include "fieldlist.h"
+#include "field_list.h"
 #include "libcsv.h"
 
 static char opt_uniformfields = 1;          // cleared by -a

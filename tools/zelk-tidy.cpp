@@ -5,9 +5,9 @@
 #include <error.h>
 
 #include "cli.h"
-#include "fieldbuf.h"
+#include "field_buffer.h"
 #include "libcsv.h"
-#include "wsclass.h"
+#include "field_match.h"
 
 static char opt_blankrecsremove;  // -b
 static char opt_blankrecspad;     // -B

@@ -7,8 +7,7 @@
 #include <ctime>
 
 #include "cli.h"
-#include "fieldedit.h"
-#include "headerpass.h"
+#include "field_loop.h"
 #include "libcsv.h"
 
 static char opt_secsceiling;     // -c

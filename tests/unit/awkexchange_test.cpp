@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "awkexchange.h"
+#include "awk_exchange.h"
 
 TEST(AwkExchange, RecognisesAnAwkThatAcceptsDashE) {
     EXPECT_TRUE(awk_accepts_option_e(AWK_COMMAND));

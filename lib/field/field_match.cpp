@@ -1,8 +1,9 @@
-#include "fieldmatch.h"
+#include "field_match.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <regex.h>
 
 #include "libcsv.h"
 
@@ -67,4 +68,65 @@ int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t n
     pm[0].rm_so = 0;
     pm[0].rm_eo = (regoff_t)flen;
     return regexec(re, field, nmatch, pm, REG_STARTEND);
+}
+
+namespace {
+
+int copy_bounded(char *dst, int cap, const char *text, int len) {
+    if (len < 0) len = 0;
+    if (len > cap - 1) len = cap - 1;
+    memcpy(dst, text, (size_t)len);
+    dst[len] = '\0';
+    return len;
+}
+
+} // namespace
+
+void held_key_set(held_key *k, const char *text, int len) {
+    k->len = copy_bounded(k->text, MAX_FIELD_LENGTH, text, len);
+}
+
+void held_record_set(held_record *r, const char *text, int len) {
+    r->len = copy_bounded(r->text, MAX_RECORD_LENGTH, text, len);
+}
+
+bool held_key_equals(const held_key *k, const char *text, int len) {
+    return k->len == len && memcmp(k->text, text, (size_t)len) == 0;
+}
+
+namespace {
+
+regex_t re_wsonly;
+regex_t re_ltws;
+bool compiled;
+
+inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+bool match(const regex_t *re, const char *field, int len) {
+    regmatch_t m[1];
+    m[0].rm_so = 0;
+    m[0].rm_eo = len;
+    return regexec(re, field, 1, m, REG_STARTEND) == 0;
+}
+
+} // namespace
+
+void ws_classes_compile(void) {
+    if (compiled) return;
+    if (regcomp(&re_wsonly, "^[ \t]+$", REG_EXTENDED | REG_NOSUB) != 0 ||
+        regcomp(&re_ltws, "^([ \t]+[^ \t].*)|(.*[^ \t]+[ \t]+)$", REG_EXTENDED | REG_NOSUB) != 0)
+        fatalf(0, "ERROR: failed compiling blank regex");
+    compiled = true;
+}
+
+// Either expression can match only a field that begins or ends with a blank, so the others
+// (nearly every field, and every quoted one) are answered without running the matcher.
+bool ws_only(const char *field, int len) {
+    if (len == 0 || !is_blank(field[0])) return false;
+    return match(&re_wsonly, field, len);
+}
+
+bool ws_leading_trailing(const char *field, int len) {
+    if (len == 0 || (!is_blank(field[0]) && !is_blank(field[len - 1]))) return false;
+    return match(&re_ltws, field, len);
 }

@@ -1,4 +1,4 @@
-#include "awkexchange.h"
+#include "awk_exchange.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,11 +1,11 @@
-#include "dsvconv.h"
+#include "dsv_convert.h"
 
 #include <cerrno>
 #include <cstring>
 #include <error.h>
 
 #include "cli.h"
-#include "fieldbuf.h"
+#include "field_buffer.h"
 #include "libcsv.h"
 
 char dsv_delimiter_arg(const char *arg) {

@@ -1,4 +1,4 @@
-#include "fieldlist.h"
+#include "field_list.h"
 
 #include <cstring>
 #include <error.h>

@@ -1,5 +1,5 @@
 // Sort frames: feeding records to /usr/bin/sort and turning its output back into CSV.
-#include "sortframe.h"
+#include "sort_frame.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -10,9 +10,8 @@
 #include <unistd.h>
 
 #include "cli.h"
-#include "fdwrite.h"
-#include "libcsv.h"
 #include "libsubproc.h"
+#include "libcsv.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <error.h>
@@ -173,4 +174,13 @@ void cli_exit(int status) {
     if (fflush(stdout) != 0) out_errno = errno;
     errcheck_stdout_exit();
     exit(status);
+}
+
+void print_matched_record(int recnum, const char *text, size_t n) {
+    if (recnum > 0) {
+        char prefix[16];
+        int len = snprintf(prefix, sizeof prefix, "%d:", recnum);
+        out_bytes(prefix, (size_t)len);
+    }
+    out_record(text, n);
 }

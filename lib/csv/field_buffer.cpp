@@ -1,4 +1,4 @@
-#include "fieldbuf.h"
+#include "field_buffer.h"
 
 #include <cstring>
 

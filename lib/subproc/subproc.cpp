@@ -4,7 +4,6 @@
 // children of this module are waited for (their statuses cannot be lost to an automatic
 // reaping or taken by another wait), and so that a process id is only ever signalled while it
 // is still unreaped, when it cannot have been reused by an unrelated process.
-#include "libsubproc.h"
 
 #include <atomic>
 #include <cerrno>
@@ -17,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "libsubproc.h"
 #include "cli.h"
 #include "libcsv.h"
 
@@ -249,4 +249,17 @@ void errcheck_stdout_runfunc(void) {
     set_fatal_exit(error_cleanup_and_exit);
     errcheck_stdout_exit(); // reports the output error and ends through the clean-up
     error_cleanup_and_exit();
+}
+
+bool write_fd_all(int fd, const char *p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= (size_t)w;
+    }
+    return true;
 }

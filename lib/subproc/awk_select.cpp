@@ -1,11 +1,10 @@
-#include "awkselect.h"
+#include "awk_select.h"
 
 #include <cstdio>
 
-#include "awkexchange.h"
+#include "awk_exchange.h"
 #include "cli.h"
 #include "libsubproc.h"
-#include "matchout.h"
 
 int opt_matchesnum = -1;
 char opt_linenums;

@@ -44,6 +44,8 @@
 // mask, and the handler may run in it); join it before collect_children().
 #pragma once
 
+#include <cstddef>
+
 // Installs sigchld_handler for SIGCHLD (empty mask, no SA_RESTART) and makes the fatal path
 // end through error_cleanup_and_exit. Returns 0; failure of sigaction is fatal with
 // "ERROR: failed registering handler for SIGCHLD".
@@ -84,3 +86,8 @@ int collect_children(void);
 // "Error: failed writing output to standard output" with the system error, then the clean-up,
 // when standard output has an error.
 void errcheck_stdout_runfunc(void);
+
+// Writing to a file descriptor directly, past the stdio buffers.
+// Writes all n bytes to fd, resuming after short writes and interrupted calls. False on
+// failure, with errno set.
+bool write_fd_all(int fd, const char *p, size_t n);

@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "fieldedit.h"
+#include "field_loop.h"
 
 #define REPLACEMENT_MAX_PIECES 8192
 

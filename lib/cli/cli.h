@@ -93,3 +93,8 @@ void out_record(const char *text, size_t n);
 void errcheck_stdout_exit(void);
 // Flush standard output, check it, and exit with status (1 if the output failed).
 [[noreturn]] void cli_exit(int status);
+
+// Writing a selected record, for the programs that select records.
+// The record text of n bytes (NUL bytes included) and the output terminator, prefixed with
+// "NUM:" when recnum is above 0.
+void print_matched_record(int recnum, const char *text, size_t n);

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <regex.h>
 
+#include "libcsv.h"
+
 // A fixed-string test: true when the field (flen bytes) matches the pattern (plen bytes).
 typedef bool (*fixed_matcher)(const char *field, size_t flen, const char *pat, size_t plen);
 
@@ -29,3 +31,32 @@ int field_regex_compile(regex_t *re, const char *pattern, int cflags, bool exact
 // nmatch is 0; offsets in pmatch are relative to field. Returns regexec's result.
 int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t nmatch,
                      regmatch_t *pmatch);
+
+// Copies of a key or a record that must outlive the library buffer they were read into (the
+// next read reuses it). The length is kept with the bytes, so a NUL byte inside stays data: two
+// keys are equal only when all their bytes are.
+struct held_key {
+    char text[MAX_FIELD_LENGTH]; // at most MAX_FIELD_LENGTH - 1 bytes, then a NUL
+    int len;
+};
+
+struct held_record {
+    char text[MAX_RECORD_LENGTH]; // at most MAX_RECORD_LENGTH - 1 bytes, then a NUL
+    int len;
+};
+
+// Copies len bytes of text (cut to the buffer's limit) and a NUL.
+void held_key_set(held_key *k, const char *text, int len);
+void held_record_set(held_record *r, const char *text, int len);
+// Whether the held key is byte for byte the len bytes of text.
+bool held_key_equals(const held_key *k, const char *text, int len);
+
+// The two whitespace classes of unquoted fields, shared by the cleaner and the validator:
+// whitespace only ("^[ \t]+$") and leading or trailing whitespace
+// ("^([ \t]+[^ \t].*)|(.*[^ \t]+[ \t]+)$"), both POSIX extended expressions.
+// Compiles both expressions; a failure is fatal: "ERROR: failed compiling blank regex".
+void ws_classes_compile(void);
+
+// Whether field[0..len) matches each expression. NUL bytes inside the field are data.
+bool ws_only(const char *field, int len);
+bool ws_leading_trailing(const char *field, int len);

@@ -1,0 +1,80 @@
+#include "inputs.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <error.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "libcsv.h"
+
+bool each_csvfile(int npaths, char *const *paths,
+                  bool (*process)(FILE *fp, const char *name, int index)) {
+    if (npaths == 0) return process(stdin, STDIN_NAME, 1);
+    bool ok = true;
+    int index = 0;
+    for (int i = 0; i < npaths; i++) {
+        FILE *fp = open_csvfile(paths[i]);
+        if (!fp) {
+            ok = false;
+            continue;
+        }
+        if (!process(fp, paths[i], ++index)) ok = false;
+        fclose(fp);
+    }
+    return ok;
+}
+
+FILE *open_numbered_csvfile(const char *path, int n, const char **name) {
+    if (!path) {
+        *name = STDIN_NAME;
+        return stdin;
+    }
+    *name = path;
+    FILE *fp = fopen(path, "r");
+    if (!fp) fatalf(errno, "ERROR: failed opening CSVFILE%d '%s'", n, path);
+    setvbuf(fp, nullptr, _IOFBF, 1 << 16);
+    return fp;
+}
+
+void warn_numbered_csvfile_empty(int n, const char *name) {
+    error(0, 0, "Warning: CSVFILE%d '%s' is empty", n, name);
+}
+
+void error_numbered_field_count(int n, const char *what, int recnum, int numfields,
+                                int headerfields) {
+    error(0, 0, "ERROR: CSVFILE%d %srecord #%d: incorrect number of fields (%d vs %d in header)", n,
+          what, recnum, numfields, headerfields);
+}
+
+namespace {
+
+bool seekable;
+bool handed_back;
+
+void handoff_and_exit(void) {
+    stdin_handoff_end();
+    exit(1);
+}
+
+} // namespace
+
+void stdin_handoff_begin(void) {
+    seekable = lseek(STDIN_FILENO, 0, SEEK_CUR) >= 0;
+    // Without a buffer the stream reads one byte per read(2), so the reader, which never
+    // looks past a record's terminator, leaves the pipe just after the record.
+    if (!seekable) setvbuf(stdin, nullptr, _IONBF, 0);
+    set_fatal_exit(handoff_and_exit);
+}
+
+void stdin_handoff_end(void) {
+    if (handed_back || !seekable) return;
+    handed_back = true;
+    // The stream's position is the end of what the reader consumed; the descriptor is
+    // further on by whatever the buffer read ahead.
+    off_t pos = ftello(stdin);
+    fflush(stdin); // empties the buffer (and, in glibc, already moves the descriptor back)
+    if (pos >= 0 && lseek(STDIN_FILENO, 0, SEEK_CUR) != pos) lseek(STDIN_FILENO, pos, SEEK_SET);
+}
