@@ -79,14 +79,11 @@ TEST(FromDelim, RecordLoop) {
                "zelk-from-delim: Warning: record #2 has more fields than header (1 vs 0)\n");
 }
 
-TEST(FromDelim, Corpora) {
-    EXPECT_RUN(from({";", corpus("csvkit-examples/examples/sniff_limit.csv")}), 0,
-               "a,b,c\n1,2,3\n", "");
-    EXPECT_RUN(from({"\\t", corpus("csvkit-examples/examples/dummy.tsv")}), 0,
-               "a,b,c\n1,2,3\n", "");
+TEST(FromDelim, Files) {
+    EXPECT_RUN(from({";", test_data("csv/semicolon.csv")}), 0, "x,y,z\n1,2,3\n", "");
+    EXPECT_RUN(from({"\\t", test_data("csv/tab.tsv")}), 0, "x,y,z\n1,2,3\n", "");
     // Three blank lines before the header: dropped, or kept with -b.
-    EXPECT_RUN(from({"-b", ",", corpus("csvkit-examples/examples/test_skip_lines.csv")}), 0,
-               "\n\n\na,b,c\n1,2,3\n",
+    EXPECT_RUN(from({"-b", ",", test_data("csv/blank_lead.csv")}), 0, "\n\n\nx,y,z\n1,2,3\n",
                "zelk-from-delim: Warning: record #4 has more fields than header (3 vs 0)\n"
                "zelk-from-delim: Warning: record #5 has more fields than header (3 vs 0)\n");
 }

@@ -126,4 +126,6 @@ std::string read_file(const std::string &path) {
     return ss.str();
 }
 
-std::string corpus(const std::string &rel) { return std::string(ZELK_CORPORA_DIR) + "/" + rel; }
+std::string test_data(const std::string &rel) {
+    return std::string(ZELK_SOURCE_DIR) + "/tests/data/" + rel;
+}

@@ -47,8 +47,8 @@ class TempDir {
 };
 
 std::string read_file(const std::string &path);
-// A file of the shared corpora, e.g. corpus("csv-spectrum/csvs/simple.csv").
-std::string corpus(const std::string &rel);
+// An input file of the repository's tests/data, e.g. test_data("csv/ragged.csv").
+std::string test_data(const std::string &rel);
 
 // Compares all three results at once, showing every mismatch.
 #define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                            \

@@ -102,7 +102,7 @@ TEST(Lint, SyntaxErrorStopsWithoutReport) {
                "Style: record #2, field #1: empty and unquoted.\n",
                "zelk-lint: ERROR: record #3, field #1: unescaped double quote char in quoted "
                "field\nzelk-lint: file:  'standard input'\n");
-    std::string mac = corpus("csvkit-examples/examples/mac_newlines.csv");
+    std::string mac = test_data("csv/cr_only.csv");
     EXPECT_RUN(lint({mac}, ""), 1, "",
                "zelk-lint: ERROR: record #1: carriage return not in quoted field\n"
                "zelk-lint: file:  '" + mac + "'\n");
@@ -116,7 +116,7 @@ TEST(Lint, NulBytesAreData) {
 }
 
 TEST(Lint, FilesAndErrors) {
-    std::string bad = corpus("csvkit-examples/examples/bad.csv");
+    std::string bad = test_data("csv/ragged.csv");
     EXPECT_RUN(lint({bad}, ""), 0, report(bad, {4, 3, 1, 1, 0, 0, 0, 0, 0, 2, 2, 2, 0, 0}), "");
     EXPECT_RUN(lint({"/nonexistent/x.csv"}, ""), 1, "",
                "zelk-lint: ERROR: failed opening CSVFILE '/nonexistent/x.csv': No such file or "

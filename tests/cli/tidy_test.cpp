@@ -149,8 +149,7 @@ TEST(Tidy, BlankRecords) {
                "h1,h2,h3\n\"\",\"\",\"\"\nv1,v2,v3\n\"\",\"\",\"\"\n", "");
     // A blank header pads to one empty field.
     EXPECT_RUN(tidy({"-Be"}, "\n\n"), 0, "\"\"\n\"\"\n", "");
-    EXPECT_RUN(tidy({"-b", corpus("csvkit-examples/examples/test_skip_lines.csv")}), 0,
-               "a,b,c\n1,2,3\n", "");
+    EXPECT_RUN(tidy({"-b", test_data("csv/blank_lead.csv")}), 0, "x,y,z\n1,2,3\n", "");
 }
 
 TEST(Tidy, CleaningReport) {

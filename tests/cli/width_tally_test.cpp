@@ -69,9 +69,9 @@ TEST(WidthTally, EmptyInputAndErrors) {
                "left on device\n");
 }
 
-TEST(WidthTally, Corpora) {
-    EXPECT_RUN(tally({"-m", corpus("csvkit-examples/examples/bad.csv")}), 0, "2:4\n3:2\n", "");
-    EXPECT_RUN(tally({corpus("csvkit-examples/examples/test_skip_lines.csv")}), 0,
+TEST(WidthTally, Files) {
+    EXPECT_RUN(tally({"-m", test_data("csv/ragged.csv")}), 0, "2:4\n3:2\n", "");
+    EXPECT_RUN(tally({test_data("csv/blank_lead.csv")}), 0,
                "1:0\n2:0\n3:0\n4:3\n5:3\n", "");
 }
 
