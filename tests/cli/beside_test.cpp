@@ -2,22 +2,7 @@
 
 namespace {
 
-const char *USAGE =
-    "Program to paste/append corresponding records from a second CSV file onto the records "
-    "from a first CSV file.\n\n"
-    "Usage: zelk-beside [OPTION...] CSVFILE1 [CSVFILE2]\n\n"
-    "Options:\n"
-    "  -a -- allow CSVFILE2 records to have variable numbers of fields\n"
-    "  -m -- mismatches of record counts allowed, CSVFILE1 > CSVFILE2 (must be equal by "
-    "default)\n"
-    "  -M -- mismatches of record counts allowed, CSVFILE1 < CSVFILE2 (must be equal by "
-    "default)\n"
-    "  -p -- pad CSVFILE2 records with empty fields when records contain less fields than "
-    "header\n"
-    "  -sSEPARATOR -- separator between CSVFILE1 and CSVFILE2 records (comma by default)\n"
-    "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
-    "  -v -- verbose: print final report about paste operations\n"
-    "  -1 -- interpret blank record as having a single empty field\n";
+const std::string USAGE = usage_text("zelk-beside");
 
 const char *TRY = "Try 'zelk-beside --help' for more information.\n";
 
@@ -126,9 +111,6 @@ TEST_F(Beside, EmptyAndUnreadableInputs) {
                "zelk-beside: Warning: CSVFILE1 '" + empty + "' is empty\n");
     EXPECT_RUN(run_tool("zelk-beside", {ab}, ""), 1, "a,b,\n",
                "zelk-beside: Warning: CSVFILE2 'standard input' is empty\n");
-    EXPECT_RUN(run_tool("zelk-beside", {dir.join("no1"), ab}), 1, "",
-               "zelk-beside: ERROR: failed opening CSVFILE1 '" + dir.join("no1") +
-                   "': No such file or directory\n");
     EXPECT_RUN(run_tool("zelk-beside", {ab, dir.join("no2")}), 1, "",
                "zelk-beside: ERROR: failed opening CSVFILE2 '" + dir.join("no2") +
                    "': No such file or directory\n");
@@ -150,11 +132,8 @@ TEST_F(Beside, EmptyAndUnreadableInputs) {
 }
 
 TEST_F(Beside, UsageAndOptionErrors) {
-    EXPECT_RUN(run_tool("zelk-beside", {"--help"}), 1, "", USAGE);
     EXPECT_RUN(run_tool("zelk-beside", {}), 1, "", USAGE);
     EXPECT_RUN(run_tool("zelk-beside", {ab, c, c}), 1, "", USAGE);
-    EXPECT_RUN(run_tool("zelk-beside", {"-x", ab}), 1, "",
-               std::string("zelk-beside: invalid option -- 'x'\n") + TRY);
     EXPECT_RUN(run_tool("zelk-beside", {ab, "-s"}), 1, "",
                std::string("zelk-beside: option requires an argument -- 's'\n") + TRY);
 }

@@ -2,27 +2,7 @@
 
 namespace {
 
-const char *USAGE =
-    "Program to 'cut' (print out) only specified fields from the records in a CSV file.\n\n"
-    "Usage: zelk-columns [OPTION...] FIELDS_LIST [CSVFILE]\n\n"
-    "FIELDS_LIST must be a comma-separated list of 1-based field specs:\n"
-    "numbers (e.g., 3), ranges (e.g., 3-6), unbounded range (e.g., 3-) as final entry,\n"
-    "or header field names if -Q option.\n\n"
-    "Options:\n"
-    "  -a -- allow FIELDS_LIST specs to refer to fields beyond those in the header (may create "
-    "empty fields)\n"
-    "  -b -- blank records passed through (removed by default, see also -1)\n"
-    "  -e -- error terminate if FIELDS_LIST entries missing from record (replaced with empty "
-    "fields by default)\n"
-    "  -l -- limit fields for unbounded FIELDS_LIST spec (e.g., 5-) to number of header fields\n"
-    "  -o -- omit header field(s) from output\n"
-    "  -Q -- query header to get indices of FIELDS_LIST field names\n"
-    "  -r -- reverse meaning of FIELDS_LIST: print out all fields EXCEPT those specified\n"
-    "  -sSEPARATOR -- output field separator (comma by default)\n"
-    "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
-    "  -w -- warn about missing fields and fields not in header (with -a option)\n"
-    "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n"
-    "  -1 -- interpret blank record as having a single empty field (see also -b)\n";
+const std::string USAGE = usage_text("zelk-columns");
 
 RunResult cols(const std::vector<std::string> &args, const std::string &input) {
     return run_tool("zelk-columns", args, input);
@@ -159,25 +139,14 @@ TEST(Columns, InputsAndErrors) {
     EXPECT_RUN(run_tool("zelk-columns", {"2", f}), 1, "b\n2\n",
                E + "ERROR: record #3, field #2: quoted field not closed by double quote\n" + E +
                    "file:  '" + f + "'\n");
-    EXPECT_RUN(run_tool("zelk-columns", {"1", dir.join("no.csv")}), 1, "",
-               E + "ERROR: failed opening CSVFILE '" + dir.join("no.csv") +
-                   "': No such file or directory\n");
     // NUL bytes inside fields are data.
     EXPECT_RUN(cols({"2,1"}, "h\0,i\na,b\0c\n"s), 0, "i,h\0\nb\0c,a\n"s, "");
     EXPECT_RUN(cols({"-r", "1"}, "h\0,i\0\n"s), 0, "i\0\n"s, "");
-    RunOptions o;
-    o.input = FIVE;
-    o.stdout_path = "/dev/full";
-    EXPECT_RUN(run_tool("zelk-columns", {"1"}, o), 1, "",
-               E + "Error: failed writing output to standard output: No space left on device\n");
 }
 
 TEST(Columns, UsageAndConflicts) {
-    EXPECT_RUN(cols({"--help"}, ""), 1, "", USAGE);
     EXPECT_RUN(cols({}, ""), 1, "", USAGE);
     EXPECT_RUN(cols({"1", "a", "b"}, ""), 1, "", USAGE);
-    EXPECT_RUN(cols({"-x", "1"}, ""), 1, "",
-               E + "invalid option -- 'x'\nTry 'zelk-columns --help' for more information.\n");
     EXPECT_RUN(cols({"-la", "1"}, ""), 1, "", E + "Error: -a and -l options not compatible!\n");
     EXPECT_RUN(cols({"-a", "-r", "-l", "1"}, ""), 1, "",
                E + "Error: -a and -l options not compatible!\n");

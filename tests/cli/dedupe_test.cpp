@@ -2,21 +2,7 @@
 
 namespace {
 
-const char *USAGE =
-    "Program to remove records with duplicate keys in a CSV file.\n\n"
-    "Usage: zelk-dedupe [OPTION...] KEY_FIELD [CSVFILE]\n\n"
-    "KEY_FIELD is the 1-based field index for record keys to remove duplicates of,\n"
-    "or header field name if -Q option.\n\n"
-    "Options:\n"
-    "  -f -- first record of sequence should be left when there are key duplicates\n"
-    "        (default is to leave last record of sequence with duplicate keys)\n"
-    "  -h -- process header (passed through by default)\n"
-    "  -Q -- query header to get indices of FIELDS_LIST field names\n"
-    "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n\n"
-    "Note: Duplicate key records must be sequential (grouped), so sorting\n"
-    "on KEY_FIELD may be required before running this program (use stable sort).\n";
-
-const char *TRY = "Try 'zelk-dedupe --help' for more information.\n";
+const std::string USAGE = usage_text("zelk-dedupe");
 
 struct Dedupe : ::testing::Test {
     TempDir dir;
@@ -88,22 +74,11 @@ TEST_F(Dedupe, InputAndOutputErrors) {
                "zelk-dedupe: ERROR: record #4, field #1: double-quote in unquoted field\n"
                "zelk-dedupe: file:  '" +
                    bad + "'\n");
-    EXPECT_RUN(run_tool("zelk-dedupe", {"1", dir.join("none.csv")}), 1, "",
-               "zelk-dedupe: ERROR: failed opening CSVFILE '" + dir.join("none.csv") +
-                   "': No such file or directory\n");
-    RunOptions o;
-    o.stdout_path = "/dev/full";
-    EXPECT_RUN(run_tool("zelk-dedupe", {"2", runs}, o), 1, "",
-               "zelk-dedupe: Error: failed writing output to standard output: No space left on "
-               "device\n");
 }
 
 TEST_F(Dedupe, UsageAndOptionErrors) {
-    EXPECT_RUN(run_tool("zelk-dedupe", {"--help"}), 1, "", USAGE);
     EXPECT_RUN(run_tool("zelk-dedupe", {}), 1, "", USAGE);
     EXPECT_RUN(run_tool("zelk-dedupe", {"1", runs, runs}), 1, "", USAGE);
-    EXPECT_RUN(run_tool("zelk-dedupe", {"-x", "1"}), 1, "",
-               std::string("zelk-dedupe: invalid option -- 'x'\n") + TRY);
     for (auto args : {std::vector<std::string>{"-h", "-Q", "k"}, {"-Qh", "k"}})
         EXPECT_RUN(run_tool("zelk-dedupe", args), 1, "",
                    "zelk-dedupe: Error: -h and -Q options not compatible!\n");

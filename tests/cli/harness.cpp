@@ -129,3 +129,12 @@ std::string read_file(const std::string &path) {
 std::string test_data(const std::string &rel) {
     return std::string(ZELK_SOURCE_DIR) + "/tests/data/" + rel;
 }
+
+std::string usage_text(const std::string &tool) {
+    std::string path = test_data("usage/" + tool + ".txt");
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("no usage golden file " + path);
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}

@@ -49,6 +49,8 @@ class TempDir {
 std::string read_file(const std::string &path);
 // An input file of the repository's tests/data, e.g. test_data("csv/ragged.csv").
 std::string test_data(const std::string &rel);
+// A program's usage text, as "--help" prints it: the golden file tests/data/usage/TOOL.txt.
+std::string usage_text(const std::string &tool);
 
 // Compares all three results at once, showing every mismatch.
 #define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                            \

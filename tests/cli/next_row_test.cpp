@@ -2,17 +2,7 @@
 
 namespace {
 
-const char *USAGE =
-    "Program to 'get' (print to stdout) the next CSV record from a CSV file stream passed to it "
-    "via stdin.\n"
-    "Intended to be called in scripts/pipelines, replacing AWK, etc. functions.\n"
-    "Advances stdin offset to end of next CSV record, so can be used in loop.\n"
-    "Exit status of EXIT_FAILURE on EOF/error, so compatible with use in while loop.\n\n"
-    "Usage: zelk-next-row [OPTION...]\n\n"
-    "Options:\n"
-    "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
-    "  -v -- verbose: print any CSV syntax error messages (suppressed by default) \n"
-    "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n";
+const std::string USAGE = usage_text("zelk-next-row");
 
 // Records with line breaks inside quoted fields (LF and CR LF), a blank line and a CR LF
 // terminator, so that a reader that stopped at a line end instead of a record end would show.
@@ -77,7 +67,6 @@ TEST(NextRow, LeavesTheRestForTheNextReader) {
 }
 
 TEST(NextRow, UsageAndOptionErrors) {
-    EXPECT_RUN(run_tool("zelk-next-row", {"--help"}), 1, "", USAGE);
     EXPECT_RUN(run_tool("zelk-next-row", {"file.csv"}, "a\n"), 1, "", USAGE);
     EXPECT_RUN(run_tool("zelk-next-row", {"-t", "-z"}), 1, "",
                "zelk-next-row: Error: -t and -z options not compatible!\n");
@@ -86,11 +75,6 @@ TEST(NextRow, UsageAndOptionErrors) {
     EXPECT_RUN(run_tool("zelk-next-row", {"-b"}), 1, "",
                "zelk-next-row: invalid option -- 'b'\n"
                "Try 'zelk-next-row --help' for more information.\n");
-    RunOptions o = input("a\n", false);
-    o.stdout_path = "/dev/full";
-    EXPECT_RUN(run_tool("zelk-next-row", {}, o), 1, "",
-               "zelk-next-row: Error: failed writing output to standard output: No space left on "
-               "device\n");
 }
 
 } // namespace

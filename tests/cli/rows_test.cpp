@@ -2,19 +2,7 @@
 
 namespace {
 
-const char *USAGE =
-    "Program to print out a range of records in a list of CSV files.\n\n"
-    "Usage: zelk-rows [OPTION...] FIRST_RECORD [CSVFILE...]\n\n"
-    "FIRST_RECORD is 1-based index of first record to print, header being record 1.\n"
-    "FIRST_RECORD may be \"L\" to print the last record in the file.\n\n"
-    "Options:\n"
-    "  -b -- blank records passed through (removed by default)\n"
-    "  -h -- print header even if FIRST_RECORD is not 1 (i.e., add header to output)\n"
-    "  -nNUM -- number of records to print (rest of file by default)\n"
-    "           (does not count header if -h option)\n"
-    "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
-    "  -v -- verbose: prefix records with linenums, and filenames if multiple CSVFILEs\n"
-    "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n";
+const std::string USAGE = usage_text("zelk-rows");
 
 struct Rows : ::testing::Test {
     TempDir dir;
@@ -107,7 +95,6 @@ TEST_F(Rows, NulBytesAreCopied) {
 }
 
 TEST_F(Rows, UsageAndArgumentErrors) {
-    EXPECT_RUN(run_tool("zelk-rows", {"--help"}), 1, "", USAGE);
     EXPECT_RUN(run_tool("zelk-rows", {}), 1, "", USAGE);
     EXPECT_RUN(run_tool("zelk-rows", {"-n2", "L", five}), 1, "",
                "zelk-rows: Error: FIRST_RECORD of 'L' not compatible with -nNUM > 1!\n");
@@ -123,11 +110,6 @@ TEST_F(Rows, UsageAndArgumentErrors) {
                "zelk-rows: Error: -t and -z options not compatible!\n");
     EXPECT_RUN(run_tool("zelk-rows", {"-o", "2"}), 1, "",
                "zelk-rows: invalid option -- 'o'\nTry 'zelk-rows --help' for more information.\n");
-    RunOptions o;
-    o.stdout_path = "/dev/full";
-    EXPECT_RUN(run_tool("zelk-rows", {"1", five}, o), 1, "",
-               "zelk-rows: Error: failed writing output to standard output: No space left on "
-               "device\n");
 }
 
 } // namespace
