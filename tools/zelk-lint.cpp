@@ -94,7 +94,7 @@ static void examine_field(const char *f, int len, int recnum, int fieldnum) {
     }
     if (field_is_wrapped(f, len)) {
         stat_numquotedfields++;
-        if (!field_has(f + 1, len - 2, '"') && !field_has(f, len, ',') && crs == 0 && lfs == 0) {
+        if (quotes_removable(f + 1, len - 2, ',', false)) {
             stat_numcleanablequotedfields++;
             if (opt_verbose)
                 outf("Style: record #%d, field #%d: quoted but cleanable.\n", recnum, fieldnum);

@@ -160,9 +160,7 @@ static const char *field_proc_clean(const char *field, int len, char *, int *out
     if (len == 0) return empty_field(outlen);
     if (!field_is_wrapped(field, len)) return unchanged(field, len, outlen);
     if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
-    if (field_has(field + 1, len - 2, '"') || field_has(field, len, ',') ||
-        field_has(field, len, '\n') || field_has(field, len, '\r'))
-        return unchanged(field, len, outlen);
+    if (!quotes_removable(field + 1, len - 2, ',', false)) return unchanged(field, len, outlen);
     stat_numfieldscleaned++;
     return unchanged(field + 1, len - 2, outlen);
 }
@@ -172,7 +170,7 @@ static const char *field_proc_clean_and_replace_embeds(const char *field, int le
     if (len == 0) return empty_field(outlen);
     if (!field_is_wrapped(field, len)) return field_proc_replace_embeds(field, len, buf, outlen);
     if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
-    if (field_has(field + 1, len - 2, '"') || field_has(field, len, ','))
+    if (!quotes_removable(field + 1, len - 2, ',', true))
         return field_proc_replace_embeds(field, len, buf, outlen);
     stat_numfieldscleaned++;
     return field_proc_replace_embeds(field + 1, len - 2, buf, outlen);

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "cli.h"
+#include "field_buffer.h"
 #include "field_loop.h"
 #include "libcsv.h"
 
@@ -85,16 +86,17 @@ static size_t format_datetime(const struct tm *tm, const char *format_new, int r
 // Writes s as one field, quoted when it was quoted or when it holds a separator, a double quote
 // or a line break (so that it never splits the record).
 static void out_field_value(const char *s, size_t n, bool quote) {
-    if (!quote && strpbrk(s, ",\"\r\n") == nullptr) {
+    if (!quote && quotes_removable(s, (int)n, ',', false)) {
         out_bytes(s, n);
         return;
     }
-    out_char('"');
-    for (const char *p = s; *p; p++) {
-        if (*p == '"') out_char('"');
-        out_char(*p);
-    }
-    out_char('"');
+    // Room for every byte doubled: the new value is written whole, however many quotes it has.
+    static char quoted[2 * MAX_FIELD_LENGTH + 2];
+    field_buffer fb{quoted, 0, (int)sizeof quoted - 1};
+    fb.put_quoted(s, (int)n);
+    int len;
+    fb.finish(&len);
+    out_bytes(quoted, (size_t)len);
 }
 
 static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const char *format_old,

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <error.h>
 
+#include "field_buffer.h"
+
 namespace {
 
 char quote_buf[MAX_FIELD_LENGTH];
@@ -24,75 +26,42 @@ Quoting quoting(const char *f, size_t n) {
     return UNQUOTED;
 }
 
-[[noreturn]] void field_too_long() {
-    fatalf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
-}
-
 void invalid_quoting(const char *f, char verbose) {
     if (verbose) error(0, 0, "ERROR: invalid field quoting:\n  %s", f);
 }
 
-// Writes bytes into a field buffer, refusing to pass its end.
-struct Out {
-    char *buf;
-    size_t n = 0;
-    size_t cap; // bytes that may be written before the NUL
-    explicit Out(char *b, size_t c = MAX_FIELD_LENGTH - 1) : buf(b), cap(c) {}
-    void put(char c) {
-        if (n == cap) field_too_long();
-        buf[n++] = c;
-    }
-    void put(const char *s, size_t len) {
-        if (len > cap - n) field_too_long();
-        memcpy(buf + n, s, len);
-        n += len;
-    }
-    const char *done() {
-        buf[n] = '\0';
-        return buf;
-    }
-};
-
 // The value of a quoted field of length n: its inner bytes with each doubled quote written
 // once. With embeds, LF and CR become their markers.
-const char *unquote_into(Out &out, const char *f, size_t n, bool embeds) {
-    if (n <= 2) return out.done();
+const char *unquote_into(field_buffer &out, const char *f, size_t n, bool embeds) {
+    if (n <= 2) return out.finish();
     const char *end = f + n - 1;
     for (const char *p = f + 1; p < end; p++) {
         char c = *p;
         if (c == '"' && p + 1 < end && p[1] == '"') p++;
         if (embeds && c == '\n')
-            out.put("<LF>", 4);
+            out.put_bytes(EMBED_LF_TEXT, 4);
         else if (embeds && c == '\r')
-            out.put("<CR>", 4);
+            out.put_bytes(EMBED_CR_TEXT, 4);
         else
             out.put(c);
     }
-    return out.done();
+    return out.finish();
 }
 
-const char *copy_into(Out &out, const char *f, size_t n) {
-    out.put(f, n);
-    return out.done();
+const char *copy_into(field_buffer &out, const char *f, size_t n) {
+    out.put_bytes(f, (int)n);
+    return out.finish();
 }
 
 // Copy with line breaks made visible.
-const char *copy_embeds_into(Out &out, const char *f, size_t n) {
-    for (size_t i = 0; i < n; i++) {
-        if (f[i] == '\n')
-            out.put("<LF>", 4);
-        else if (f[i] == '\r')
-            out.put("<CR>", 4);
-        else
-            out.put(f[i]);
-    }
-    return out.done();
+const char *copy_embeds_into(field_buffer &out, const char *f, size_t n) {
+    out.put_embeds(f, (int)n);
+    return out.finish();
 }
 
-bool inner_has(const char *f, size_t n, const char *set) {
-    for (size_t i = 1; i + 1 < n; i++)
-        if (strchr(set, f[i]) && f[i] != '\0') return true;
-    return false;
+// Whether a quoted field of n > 2 bytes keeps its quotes when cleaned.
+bool keeps_quotes(const char *f, size_t n, bool embeds_visible) {
+    return !quotes_removable(f + 1, (int)n - 2, ',', embeds_visible);
 }
 
 enum Op { UNQUOTE, UNQUOTE_EMBEDS, CLEAN, CLEAN_EMBEDS };
@@ -103,7 +72,7 @@ enum Op { UNQUOTE, UNQUOTE_EMBEDS, CLEAN, CLEAN_EMBEDS };
 // write line breaks as markers in quoted fields.
 const char *transform(char *buf, const char *field, char verbose, Op op) {
     size_t n = strlen(field);
-    Out out(buf);
+    field_buffer out{buf, 0};
     switch (quoting(field, n)) {
     case INVALID:
         invalid_quoting(field, verbose);
@@ -119,13 +88,13 @@ const char *transform(char *buf, const char *field, char verbose, Op op) {
     case UNQUOTE_EMBEDS:
         return unquote_into(out, field, n, true);
     case CLEAN:
-        if (n <= 2) return out.done();
-        if (inner_has(field, n, ",\"\r\n")) return copy_into(out, field, n);
+        if (n <= 2) return out.finish();
+        if (keeps_quotes(field, n, false)) return copy_into(out, field, n);
         return copy_into(out, field + 1, n - 2);
     case CLEAN_EMBEDS:
-        if (n <= 2) return out.done();
+        if (n <= 2) return out.finish();
         // Line breaks are made visible, so only commas and quotes need the quotes kept.
-        if (inner_has(field, n, ",\"")) return copy_embeds_into(out, field, n);
+        if (keeps_quotes(field, n, true)) return copy_embeds_into(out, field, n);
         return copy_embeds_into(out, field + 1, n - 2);
     }
     return nullptr;
@@ -136,15 +105,10 @@ const char *transform(char *buf, const char *field, char verbose, Op op) {
 const char *csv_field_quote(const char *field) {
     size_t n = strlen(field);
     // The quoted result may take at most MAX_FIELD_LENGTH - 2 bytes, quotes included.
-    Out out(quote_buf, MAX_FIELD_LENGTH - 2);
+    field_buffer out{quote_buf, 0, MAX_FIELD_LENGTH - 2};
     if (quoting(field, n) == QUOTED) return copy_into(out, field, n);
-    out.put('"');
-    for (const char *p = field; *p; p++) {
-        if (*p == '"') out.put('"');
-        out.put(*p);
-    }
-    out.put('"');
-    return out.done();
+    out.put_quoted(field, (int)n);
+    return out.finish();
 }
 
 const char *csv_field_unquote(const char *field, char verbose) {
@@ -163,7 +127,7 @@ int csv_field_unquote_inplace(char *field, char verbose) {
         break;
     }
     // The value is never longer than the field, so it can be written over it.
-    Out out(field, n);
+    field_buffer out{field, 0, (int)n};
     unquote_into(out, field, n, false);
     return 1;
 }
@@ -191,7 +155,7 @@ int csv_field_clean_inplace(char *field, char verbose) {
         field[0] = '\0';
         return 1;
     }
-    if (inner_has(field, n, ",\"\r\n")) return 0;
+    if (keeps_quotes(field, n, false)) return 0;
     memmove(field, field + 1, n - 2);
     field[n - 2] = '\0';
     return 1;

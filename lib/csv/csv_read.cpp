@@ -9,6 +9,40 @@
 #include <cstring>
 #include <error.h>
 
+#include "csv_syntax.h"
+#include "field_buffer.h"
+
+// ---- The grammar's messages, shared with the string parser ---------------------------------
+
+void syntax_double_quote_in_unquoted(int recnum, int fieldnum) {
+    error(0, 0, "ERROR: record #%d, field #%d: double-quote in unquoted field", recnum, fieldnum);
+}
+void syntax_max_fields(int recnum) {
+    error(0, 0, "ERROR: record #%d: number of fields exceeded MAX_FIELDS (%d)", recnum, MAX_FIELDS);
+}
+void syntax_quoted_field_not_closed(int recnum, int fieldnum) {
+    error(0, 0, "ERROR: record #%d, field #%d: quoted field not closed by double quote", recnum,
+          fieldnum);
+}
+void syntax_unembedded_cr(int recnum) {
+    error(0, 0, "ERROR: record #%d: carriage return not in quoted field", recnum);
+}
+void syntax_unescaped_double_quote(int recnum, int fieldnum) {
+    error(0, 0, "ERROR: record #%d, field #%d: unescaped double quote char in quoted field",
+          recnum, fieldnum);
+}
+void syntax_max_record_length(int recnum) {
+    error(0, 0, "ERROR: record #%d: record length exceeded MAX_RECORD_LENGTH (%d)", recnum,
+          MAX_RECORD_LENGTH);
+}
+
+const char *copy_field_bounded(char *buf, const char *start, size_t len) {
+    if (len > MAX_FIELD_LENGTH - 1) field_length_exceeded();
+    memcpy(buf, start, len);
+    buf[len] = '\0';
+    return buf;
+}
+
 namespace {
 
 enum Mode { RAW, PARSE, SKIP };
@@ -29,29 +63,6 @@ char getfield_buf[MAX_FIELD_LENGTH];
 int getfield_len;
 
 int read_errno; // errno of the last failed byte read
-
-// The syntax reporters; called only when the verbose flag is set.
-void error_double_quote_in_unquoted(int recnum, int fieldnum) {
-    error(0, 0, "ERROR: record #%d, field #%d: double-quote in unquoted field", recnum, fieldnum);
-}
-void error_max_fields(int recnum) {
-    error(0, 0, "ERROR: record #%d: number of fields exceeded MAX_FIELDS (%d)", recnum, MAX_FIELDS);
-}
-void error_quoted_field_not_closed(int recnum, int fieldnum) {
-    error(0, 0, "ERROR: record #%d, field #%d: quoted field not closed by double quote", recnum,
-          fieldnum);
-}
-void error_unembedded_cr(int recnum) {
-    error(0, 0, "ERROR: record #%d: carriage return not in quoted field", recnum);
-}
-void error_unescaped_double_quote(int recnum, int fieldnum) {
-    error(0, 0, "ERROR: record #%d, field #%d: unescaped double quote char in quoted field",
-          recnum, fieldnum);
-}
-void error_max_record_length(int recnum) {
-    error(0, 0, "ERROR: record #%d: record length exceeded MAX_RECORD_LENGTH (%d)", recnum,
-          MAX_RECORD_LENGTH);
-}
 
 // The record machine. Reads one record from fp, one byte at a time through the stream's own
 // buffer, and never pushes a byte back. RAW and PARSE store the record text in buf (at most
@@ -168,7 +179,7 @@ in_unquoted:
         }
         if (c == '\r') goto after_cr;
         if (c == '"') {
-            if (verbose) error_double_quote_in_unquoted(recnum, nseps + 1);
+            if (verbose) syntax_double_quote_in_unquoted(recnum, nseps + 1);
             return R_SYNTAX;
         }
         if (c == '\n') goto end_record;
@@ -180,7 +191,7 @@ in_quoted:
         if (!take_run<M>(fp, scan_quoted(fp), buf, pos)) goto too_long;
         if (GETC() == EOF) {
             if (ferror(fp)) goto read_error;
-            if (verbose) error_quoted_field_not_closed(recnum, nseps + 1);
+            if (verbose) syntax_quoted_field_not_closed(recnum, nseps + 1);
             return R_SYNTAX;
         }
         STORE(c);
@@ -198,14 +209,14 @@ in_quoted:
         goto in_quoted;
     }
     if (c == '\n') goto end_record;
-    if (verbose) error_unescaped_double_quote(recnum, nseps + 1);
+    if (verbose) syntax_unescaped_double_quote(recnum, nseps + 1);
     return R_SYNTAX;
 
 after_cr:
     // A CR outside quotes: only CR LF, or a CR that is the last byte of the file.
     if (GETC() == '\n') goto end_record;
     if (c == EOF) goto unterminated;
-    if (verbose) error_unembedded_cr(recnum);
+    if (verbose) syntax_unembedded_cr(recnum);
     return R_SYNTAX;
 
 end_record:
@@ -230,11 +241,11 @@ unterminated:
     return R_RECORD;
 
 too_long:
-    if (verbose) error_max_record_length(recnum);
+    if (verbose) syntax_max_record_length(recnum);
     return R_SYNTAX;
 
 too_many:
-    if (verbose) error_max_fields(recnum);
+    if (verbose) syntax_max_fields(recnum);
     return R_SYNTAX;
 
 read_error:
@@ -260,24 +271,11 @@ void report_failure(FILE *fp, const char *name, int recnum) {
 // The parse family's common part: run the machine into the given buffers and sort out the
 // result. Returns R_RECORD, R_EOF, or R_SYNTAX for any failure (already reported).
 int read_parsed(char sep, FILE *fp, const char *name, int recnum, char verbose, char *buf,
-                char **table, int *len, int *count, const char *caller) {
+                char **table, int *len, int *count) {
     int r = base_read_record<PARSE>(fp, sep, recnum, verbose, buf, table, len, count);
-    switch (r) {
-    case R_RECORD:
-    case R_EOF:
-        return r;
-    case R_SYNTAX:
-    case R_READERR:
-        report_failure(fp, name, recnum);
-        return R_SYNTAX;
-    default:
-        error(0, 0, "ERROR: LOGIC ERROR in %s()", caller);
-        return R_EOF;
-    }
-}
-
-void split_in_place(char **table, int count) {
-    for (int i = 1; i < count; i++) table[i][-1] = '\0';
+    if (r == R_RECORD || r == R_EOF) return r;
+    report_failure(fp, name, recnum);
+    return R_SYNTAX;
 }
 
 } // namespace
@@ -329,7 +327,7 @@ char *csv_record_read_and_parse(FILE *fp, const char *name, int recnum, char ver
     *fields = nullptr;
     int count;
     int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
-                        &count, "csv_record_read_and_parse");
+                        &count);
     if (r != R_RECORD) {
         *errflag = (r == R_SYNTAX);
         return nullptr;
@@ -344,7 +342,7 @@ int csv_record_read_and_split(FILE *fp, const char *name, int recnum, char verbo
     *errflag = 0;
     int count;
     int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
-                        &count, "csv_record_read_and_split");
+                        &count);
     if (r != R_RECORD) {
         *errflag = (r == R_SYNTAX);
         return -1;
@@ -360,7 +358,7 @@ char *csv_record_read_and_get_field(FILE *fp, const char *name, int recnum, char
     *numfields = -1;
     int count;
     int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
-                        &count, "csv_record_read_and_get_field");
+                        &count);
     if (r != R_RECORD) {
         *errflag = (r == R_SYNTAX);
         return nullptr;
@@ -371,12 +369,9 @@ char *csv_record_read_and_get_field(FILE *fp, const char *name, int recnum, char
         return parse_buf;
     }
     int len = csv_parsed_field_length(parse_table, count, fieldnum, parse_buf + parse_len);
-    if (len > MAX_FIELD_LENGTH - 1)
-        fatalf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
-    memcpy(getfield_buf, parse_table[fieldnum - 1], len);
-    getfield_buf[len] = '\0';
-    getfield_len = len;
+    copy_field_bounded(getfield_buf, parse_table[fieldnum - 1], (size_t)len);
     *field = getfield_buf;
+    getfield_len = len;
     return parse_buf;
 }
 
@@ -397,8 +392,7 @@ char *dsv_record_read_and_parse(char sep, FILE *fp, const char *name, int recnum
     *numfields = -1;
     *fields = nullptr;
     int count;
-    int r = read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, &count,
-                        "dsv_record_read_and_parse");
+    int r = read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, &count);
     if (r != R_RECORD) {
         *errflag = (r == R_SYNTAX);
         return nullptr;
@@ -412,8 +406,7 @@ int dsv_record_read_and_split(char sep, FILE *fp, const char *name, int recnum, 
                               char ***fields, char *errflag) {
     *errflag = 0;
     int count;
-    int r = read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, &count,
-                        "dsv_record_read_and_split");
+    int r = read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, &count);
     if (r != R_RECORD) {
         *errflag = (r == R_SYNTAX);
         return -1;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <error.h>
 
+#include "csv_syntax.h"
+
 namespace {
 
 char *string_table[MAX_FIELDS];
@@ -21,20 +23,14 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
     for (;;) {
         // Start of field n + 1.
         if (n == MAX_FIELDS) {
-            if (verbose)
-                error(0, 0, "ERROR: record #%d: number of fields exceeded MAX_FIELDS (%d)", recnum,
-                      MAX_FIELDS);
+            if (verbose) syntax_max_fields(recnum);
             return -1;
         }
         string_table[n++] = p;
         if (*p == '"') {
             for (++p;; ++p) {
                 if (*p == '\0') {
-                    if (verbose)
-                        error(0, 0,
-                              "ERROR: record #%d, field #%d: quoted field not closed by double "
-                              "quote",
-                              recnum, n);
+                    if (verbose) syntax_quoted_field_not_closed(recnum, n);
                     return -1;
                 }
                 if (*p == '"') {
@@ -47,19 +43,13 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
                 }
             }
             if (*p != ',' && *p != '\0' && *p != '\n' && *p != '\r') {
-                if (verbose)
-                    error(0, 0,
-                          "ERROR: record #%d, field #%d: unescaped double quote char in quoted "
-                          "field",
-                          recnum, n);
+                if (verbose) syntax_unescaped_double_quote(recnum, n);
                 return -1;
             }
         } else {
             while (*p != ',' && *p != '\0' && *p != '\n' && *p != '\r' && *p != '"') ++p;
             if (*p == '"') {
-                if (verbose)
-                    error(0, 0, "ERROR: record #%d, field #%d: double-quote in unquoted field",
-                          recnum, n);
+                if (verbose) syntax_double_quote_in_unquoted(recnum, n);
                 return -1;
             }
         }
@@ -82,7 +72,7 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
             after = p + 1;
             crlast = true;
         } else {
-            if (verbose) error(0, 0, "ERROR: record #%d: carriage return not in quoted field", recnum);
+            if (verbose) syntax_unembedded_cr(recnum);
             return -1;
         }
         if (crlast) {
@@ -100,54 +90,37 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
     return 1;
 }
 
-// Copy a field of at most MAX_FIELD_LENGTH - 1 bytes into buf; longer is fatal.
-const char *copy_field(char *buf, const char *start, size_t len) {
-    if (len > MAX_FIELD_LENGTH - 1)
-        fatalf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
-    memcpy(buf, start, len);
-    buf[len] = '\0';
-    return buf;
-}
-
 size_t field_len(int fieldnum, int numfields, char **fields) {
     if (fieldnum < numfields) return (size_t)(fields[fieldnum] - fields[fieldnum - 1] - 1);
     return strlen(fields[fieldnum - 1]);
 }
 
 int string_parse(char *record, int recnum, char verbose, char ***fields, char *errflag,
-                 char blankisfield, bool split, const char *caller) {
+                 char blankisfield, bool split) {
     *errflag = 0;
     int count = 0;
     char **table = nullptr;
-    switch (base_parse_csv_record(record, recnum, verbose, &count, &table)) {
-    case 0:
-        return blankisfield ? 1 : 0;
-    case 1:
-        if (split)
-            for (int i = 1; i < count; i++) table[i][-1] = '\0';
-        *fields = table;
-        return count;
-    case -1:
+    int r = base_parse_csv_record(record, recnum, verbose, &count, &table);
+    if (r < 0) {
         *errflag = 1;
         return -1;
-    default:
-        error(0, 0, "ERROR: LOGIC ERROR in %s()", caller);
-        return -1;
     }
+    if (r == 0) return blankisfield ? 1 : 0;
+    if (split) split_in_place(table, count);
+    *fields = table;
+    return count;
 }
 
 } // namespace
 
 int csv_record_string_parse(char *record, int recnum, char verbose, char ***fields, char *errflag,
                             char blankisfield) {
-    return string_parse(record, recnum, verbose, fields, errflag, blankisfield, false,
-                        "csv_record_string_parse");
+    return string_parse(record, recnum, verbose, fields, errflag, blankisfield, false);
 }
 
 int csv_record_string_split(char *record, int recnum, char verbose, char ***fields, char *errflag,
                             char blankisfield) {
-    return string_parse(record, recnum, verbose, fields, errflag, blankisfield, true,
-                        "csv_record_string_split");
+    return string_parse(record, recnum, verbose, fields, errflag, blankisfield, true);
 }
 
 const char *csv_record_string_get_field(char *record, int recnum, char verbose, int fieldnum,
@@ -155,27 +128,24 @@ const char *csv_record_string_get_field(char *record, int recnum, char verbose, 
     *errflag = 0;
     int count = 0;
     char **table = nullptr;
-    switch (base_parse_csv_record(record, recnum, verbose, &count, &table)) {
-    case 0:
+    int r = base_parse_csv_record(record, recnum, verbose, &count, &table);
+    if (r < 0) {
+        *errflag = 1;
+        return nullptr;
+    }
+    if (r == 0) {
         if (fieldnum == 1 && blankisfield) {
             string_field_buf[0] = '\0';
             return string_field_buf;
         }
         return nullptr;
-    case 1:
-        if (fieldnum < 1 || count < fieldnum) {
-            error(0, 0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, count);
-            return nullptr;
-        }
-        return copy_field(string_field_buf, table[fieldnum - 1],
-                          field_len(fieldnum, count, table));
-    case -1:
-        *errflag = 1;
-        return nullptr;
-    default:
-        error(0, 0, "ERROR: LOGIC ERROR in csv_record_string_get_field()");
+    }
+    if (fieldnum < 1 || count < fieldnum) {
+        error(0, 0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, count);
         return nullptr;
     }
+    return copy_field_bounded(string_field_buf, table[fieldnum - 1],
+                              field_len(fieldnum, count, table));
 }
 
 const char *csv_record_parse_get_field(int fieldnum, int numfields, char **fields,
@@ -188,5 +158,6 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
         error(0, 0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, numfields);
         return nullptr;
     }
-    return copy_field(parse_field_buf, fields[fieldnum - 1], field_len(fieldnum, numfields, fields));
+    return copy_field_bounded(parse_field_buf, fields[fieldnum - 1],
+                              field_len(fieldnum, numfields, fields));
 }

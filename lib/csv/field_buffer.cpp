@@ -9,7 +9,7 @@ void field_length_exceeded(void) {
 }
 
 void field_buffer::put_bytes(const char *s, int n) {
-    if (n > MAX_FIELD_LENGTH - 1 - len) field_length_exceeded();
+    if (n > cap - len) field_length_exceeded();
     memcpy(buf + len, s, (size_t)n);
     len += n;
 }

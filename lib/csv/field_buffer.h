@@ -1,6 +1,7 @@
 // Writing a rewritten field into a field buffer of MAX_FIELD_LENGTH bytes, bounded: the text
 // may take at most MAX_FIELD_LENGTH - 1 bytes (a NUL follows it); one byte more is fatal with
-// "ERROR: field length exceeded MAX_FIELD_LENGTH (8192)". Quoting doubles quotes and making
+// "ERROR: field length exceeded MAX_FIELD_LENGTH (8192)". The one writer of the library and
+// the programs: quoting, unquoting, cleaning and the converters all write through it. Quoting doubles quotes and making
 // line breaks visible turns one byte into four, so the result of a rewrite can outgrow its
 // input; every writer below checks each byte it stores.
 //
@@ -18,11 +19,12 @@
 #define EMBED_LF_TEXT "<LF>"
 
 struct field_buffer {
-    char *buf; // MAX_FIELD_LENGTH bytes
-    int len;   // bytes written so far
+    char *buf;                     // cap + 1 bytes
+    int len;                       // bytes written so far
+    int cap = MAX_FIELD_LENGTH - 1; // bytes that may be written before the NUL
 
     void put(char c) {
-        if (len >= MAX_FIELD_LENGTH - 1) field_length_exceeded();
+        if (len >= cap) field_length_exceeded();
         buf[len++] = c;
     }
     void put_bytes(const char *s, int n);
@@ -33,9 +35,9 @@ struct field_buffer {
     // visible), and a closing double quote.
     void put_quoted(const char *s, int n, bool embeds = false);
     // NUL-terminates the text (there is always room) and returns the buffer.
-    const char *finish(int *outlen) {
+    const char *finish(int *outlen = nullptr) {
         buf[len] = '\0';
-        *outlen = len;
+        if (outlen) *outlen = len;
         return buf;
     }
 };
@@ -48,4 +50,12 @@ inline bool field_has(const char *s, int n, char c) {
 // First and last bytes both double quotes (a wrapped/quoted field).
 inline bool field_is_wrapped(const char *s, int n) {
     return n >= 2 && s[0] == '"' && s[n - 1] == '"';
+}
+
+// Whether a quoted field can lose its quotes: its inner bytes inner[0..n) hold no double
+// quote and no separator sep, nor a CR or LF unless line breaks are written as visible text
+// (embeds_visible). The rule of cleaning, unquoting for another separator and the validator.
+inline bool quotes_removable(const char *inner, int n, char sep, bool embeds_visible) {
+    return !field_has(inner, n, '"') && !field_has(inner, n, sep) &&
+           (embeds_visible || (!field_has(inner, n, '\n') && !field_has(inner, n, '\r')));
 }

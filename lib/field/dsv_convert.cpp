@@ -36,10 +36,7 @@ bool has_embeds(const char *s, int n) { return field_has(s, n, '\n') || field_ha
 
 // A wrapped field can lose its quotes when nothing between them needs quoting in the output.
 bool unwrappable(const char *field, int len, char sep, bool embeds_allowed) {
-    const char *in = field + 1;
-    int n = len - 2;
-    return !field_has(in, n, '"') && !field_has(in, n, sep) &&
-           (embeds_allowed || !has_embeds(in, n));
+    return quotes_removable(field + 1, len - 2, sep, embeds_allowed);
 }
 
 // An unwrapped field that holds the separator or a double quote is quoted; others are

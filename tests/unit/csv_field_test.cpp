@@ -1,6 +1,7 @@
 // Quoting, unquoting and cleaning single fields.
 #include <cstring>
 
+#include "field_buffer.h"
 #include "unit.h"
 
 namespace {
@@ -121,6 +122,26 @@ TEST(FieldClean, Embeds) {
     StderrCapture cap;
     EXPECT_EQ(csv_field_clean_and_replace_embeds("\"x", 1), nullptr);
     EXPECT_EQ(cap.take(), "t: ERROR: invalid field quoting:\n  \"x\n");
+}
+
+TEST(QuotesRemovable, OneRuleForEveryCleaner) {
+    struct Case {
+        std::string inner;
+        char sep;
+        bool embeds_visible;
+        bool removable;
+    } cases[] = {
+        {"plain", ',', false, true},     {"", ',', false, true},
+        {"a,b", ',', false, false},      {"a,b", ';', false, true},
+        {"a;b", ';', false, false},      {"say \"\"hi\"\"", ',', false, false},
+        {"two\nlines", ',', false, false}, {"two\nlines", ',', true, true},
+        {"cr\rhere", ',', false, false}, {"cr\rhere", ',', true, true},
+        {"nul\0,after"s, ',', false, false}, {"nul\0byte"s, ',', false, true},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(quotes_removable(c.inner.data(), (int)c.inner.size(), c.sep, c.embeds_visible),
+                  c.removable)
+            << c.inner << " sep " << c.sep;
 }
 
 } // namespace
