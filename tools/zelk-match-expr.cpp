@@ -90,9 +90,8 @@ static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt
             len = (size_t)csv_record_get_field_length();
             if (opt_unquotefield) {
                 if (memchr(field, '\0', len)) {
-                    error(0, 0, "ERROR: record #%d: FIELD holds a NUL byte and cannot be unquoted",
-                          recnum);
-                    error_cleanup_and_exit();
+                    fatalf(0, "ERROR: record #%d: FIELD holds a NUL byte and cannot be unquoted",
+                           recnum);
                 }
                 csv_field_unquote_inplace(field, 0);
                 len = strlen(field);

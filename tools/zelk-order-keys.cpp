@@ -207,7 +207,7 @@ int main(int argc, char **argv) {
 
     int to_sort[2], from_sort[2];
     start_sort_child(sort_argv, to_sort, from_sort);
-    if (!create_sort_input_from_csv_file(fp, name, to_sort[1])) error_cleanup_and_exit();
-    if (!reformat_sort_output(from_sort[0])) error_cleanup_and_exit();
+    if (!create_sort_input_from_csv_file(fp, name, to_sort[1])) fatal_exit();
+    if (!reformat_sort_output(from_sort[0])) fatal_exit();
     cli_exit(collect_children() ? 0 : 1);
 }

@@ -77,7 +77,7 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
         const char *record =
             csv_record_read_and_get_field(fp, name, recnum, 1, sortfield, &key, &numfields, &error);
         if (!record) {
-            if (error) error_cleanup_and_exit();
+            if (error) fatal_exit();
             return;
         }
         if (numfields == 0) {
@@ -151,7 +151,7 @@ int main(int argc, char **argv) {
         char **fields;
         char error;
         const char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
-        if (!header) error_cleanup_and_exit();
+        if (!header) fatal_exit();
         if (opt_queryfieldname) sortfield = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
         if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_parse_length());
         recnum = 2;
@@ -160,9 +160,8 @@ int main(int argc, char **argv) {
     FILE *pipe = open_sort_pipe(to_sort[1]);
     create_sort_input(fp, name, recnum, sortfield, pipe);
     if (!close_sort_pipe(pipe)) {
-        error(0, errno, "ERROR: failed reformatting sort output");
-        error_cleanup_and_exit();
+        fatalf(errno, "ERROR: failed reformatting sort output");
     }
-    if (!reformat_sort_output(from_sort[0])) error_cleanup_and_exit();
+    if (!reformat_sort_output(from_sort[0])) fatal_exit();
     cli_exit(collect_children() ? 0 : 1);
 }

@@ -82,16 +82,14 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
             }
         }
         if (numfields < fieldnum) {
-            error(0, 0, "ERROR: record #%d: FIELD #%d does not exist (%d fields)", recnum, fieldnum,
-                  numfields);
-            error_cleanup_and_exit();
+            fatalf(0, "ERROR: record #%d: FIELD #%d does not exist (%d fields)", recnum, fieldnum,
+                   numfields);
         }
         char *field = fields[fieldnum - 1];
         int len = csv_parsed_field_length(fields, numfields, fieldnum, end);
         if (len > MAX_FIELD_LENGTH - 1) {
-            error(0, 0, "ERROR: field length (%d) exceeds the maximum allowed (%d)", len,
-                  MAX_FIELD_LENGTH);
-            error_cleanup_and_exit();
+            fatalf(0, "ERROR: field length (%d) exceeds the maximum allowed (%d)", len,
+                   MAX_FIELD_LENGTH);
         }
         awk_refuse_framing_bytes(field, (size_t)len, recnum);
         int rlen;
@@ -139,7 +137,7 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
     awk_start(AWK_ONE_RESULT, "$0");
-    if (!process_csv_file(fp, name, fieldnum)) error_cleanup_and_exit();
+    if (!process_csv_file(fp, name, fieldnum)) fatal_exit();
     awk_close_input();
     cli_exit(collect_children() ? 0 : 1);
 }

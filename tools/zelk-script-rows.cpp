@@ -74,8 +74,7 @@ static void *read_awk_output_and_reformat_records(void *arg) {
             ok = write_fd_all(STDOUT_FILENO, out, (size_t)(o - out));
         }
         if (!ok) {
-            error(0, errno, "ERROR: failed reformatting records with terminator");
-            error_cleanup_and_exit();
+            fatalf(errno, "ERROR: failed reformatting records with terminator");
         }
     }
 }
@@ -111,8 +110,7 @@ int main(int argc, char **argv) {
     pthread_t thread;
     int rc = pthread_create(&thread, nullptr, read_awk_output_and_reformat_records, &awk_from_fd);
     if (rc != 0) {
-        error(0, rc, "ERROR: failed to create thread");
-        error_cleanup_and_exit();
+        fatalf(rc, "ERROR: failed to create thread");
     }
 
     int numfields;
@@ -120,7 +118,7 @@ int main(int argc, char **argv) {
     int recnum = 0;
     if (!opt_headerproc) {
         const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
-        if (!header) error_cleanup_and_exit();
+        if (!header) fatal_exit();
         if (!opt_headeromit) {
             // Written and flushed before any record goes to awk, so before the thread writes.
             out_bytes(header, (size_t)csv_record_read_length());
@@ -150,11 +148,10 @@ int main(int argc, char **argv) {
                 error_flag = 0;
                 break;
             }
-            error(0, errno, "ERROR: failed writing record to AWK");
-            error_cleanup_and_exit();
+            fatalf(errno, "ERROR: failed writing record to AWK");
         }
     }
-    if (error_flag) error_cleanup_and_exit();
+    if (error_flag) fatal_exit();
     awk_close_input();
     pthread_join(thread, nullptr);
     cli_exit(collect_children() ? 0 : 1);

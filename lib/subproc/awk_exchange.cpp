@@ -61,11 +61,10 @@ char *format_text(const char *fmt, ...) {
 [[noreturn]] void awk_failed_to_start(void) {
     close(awk_to_fd);
     if (!awk_accepts_option_e(AWK_COMMAND)) {
-        error(0, 0,
-              "ERROR: %s is not an awk that accepts -e; install GNU awk (Debian package gawk) "
-              "as %s",
-              AWK_COMMAND, AWK_COMMAND);
-        error_cleanup_and_exit();
+        fatalf(0,
+               "ERROR: %s is not an awk that accepts -e; install GNU awk (Debian package gawk) "
+               "as %s",
+               AWK_COMMAND, AWK_COMMAND);
     }
     if (!collect_children()) exit(1);
     fatalf(0, "ERROR: AWK ended before reading any record");
@@ -177,11 +176,10 @@ void awk_start(awk_mode mode, const char *expr) {
 void awk_refuse_framing_bytes(const char *p, size_t n, int recnum) {
     for (size_t i = 0; i < n; i++) {
         if (p[i] == AWK_RECORD_END || p[i] == AWK_FIELD_SEP) {
-            error(0, 0,
-                  "ERROR: record #%d holds the byte 0x%02X, which cannot be passed to AWK "
-                  "(it delimits records and fields there)",
-                  recnum, (unsigned)(unsigned char)p[i]);
-            error_cleanup_and_exit();
+            fatalf(0,
+                   "ERROR: record #%d holds the byte 0x%02X, which cannot be passed to AWK "
+                   "(it delimits records and fields there)",
+                   recnum, (unsigned)(unsigned char)p[i]);
         }
     }
 }
@@ -198,8 +196,7 @@ const char *awk_exchange(const char *p, size_t n, int recnum, const char *write_
     static const char tail[] = {AWK_RECORD_END, AWK_FIELD_SEP, AWK_RECORD_END};
     struct iovec iov[2] = {{const_cast<char *>(p), n}, {const_cast<char *>(tail), sizeof tail}};
     if (!write_all(iov)) {
-        error(0, errno, "%s", write_message);
-        error_cleanup_and_exit();
+        fatalf(errno, "%s", write_message);
     }
 
     // The result: complete when the last byte received is the terminator.
@@ -209,31 +206,26 @@ const char *awk_exchange(const char *p, size_t n, int recnum, const char *write_
         ssize_t r = read(awk_from_fd, awkoutput + got, limit - got);
         if (r < 0) {
             if (errno == EINTR) continue;
-            error(0, errno, "ERROR: failed reading new field value from AWK");
-            error_cleanup_and_exit();
+            fatalf(errno, "ERROR: failed reading new field value from AWK");
         }
         if (r == 0) {
-            error(0, 0, "%s", eof_message);
-            error_cleanup_and_exit();
+            fatalf(0, "%s", eof_message);
         }
         got += (size_t)r;
         if (awkoutput[got - 1] == AWK_RECORD_END) break;
         if (got == limit) {
-            error(0, 0, "ERROR: processed field from AWK exceeds max field size");
-            error_cleanup_and_exit();
+            fatalf(0, "ERROR: processed field from AWK exceeds max field size");
         }
     }
     awkoutput[got - 1] = '\0';
     if (awkoutput[0] == '!' && got == 2) {
-        error(0, 0,
-              "ERROR: AWK gave no result for record #%d: the code must not skip the final "
-              "print (no next, no getline)",
-              recnum);
-        error_cleanup_and_exit();
+        fatalf(0,
+               "ERROR: AWK gave no result for record #%d: the code must not skip the final "
+               "print (no next, no getline)",
+               recnum);
     }
     if (awkoutput[0] != '=') {
-        error(0, 0, "%s", eof_message);
-        error_cleanup_and_exit();
+        fatalf(0, "%s", eof_message);
     }
     *result_len = (int)got - 2;
     return awkoutput + 1;

@@ -24,7 +24,7 @@ bool awk_select_option(int c, const char *arg) {
 
 void awk_select_header(const char *text, size_t len, char error_flag) {
     if (!text) {
-        if (error_flag) error_cleanup_and_exit();
+        if (error_flag) fatal_exit();
         awk_close_input();
         collect_children();
         cli_exit(1);
@@ -47,7 +47,7 @@ bool awk_select_record(const char *result, int result_len, int recnum, const cha
 }
 
 void awk_select_exit(int selected, char error_flag) {
-    if (error_flag) error_cleanup_and_exit();
+    if (error_flag) fatal_exit();
     awk_close_input();
     int children_ok = collect_children();
     cli_exit(selected > 0 && children_ok ? 0 : 1);

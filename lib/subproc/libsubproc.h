@@ -25,9 +25,9 @@
 //
 // Fatal errors: from the first register_sigchld_handler() or started child on, the fatal path
 // of libcsv and the front end (fatalf, fatal_exit, errcheck_stdout_exit, cli_exit's output
-// check) ends through error_cleanup_and_exit(), so a program may keep using fatalf for its
-// own fatal messages. Otherwise print the message with error(0, errnum, ...) and call
-// error_cleanup_and_exit() yourself.
+// check) ends through error_cleanup_and_exit(), so a fatal error after a child has started is
+// written the same way as any other: fatalf(errnum, ...) with its message, or fatal_exit()
+// after a message already given (such as a reader's syntax error).
 //
 // A failing child (any nonzero exit status, or death by a signal) ends the program with
 // status 1 from the SIGCHLD handler, after the group has been sent SIGTERM and every child has

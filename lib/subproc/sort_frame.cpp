@@ -29,8 +29,7 @@ void start_sort_child(char *const argv[], int to_sort[2], int from_sort[2]) {
 FILE *open_sort_pipe(int fd) {
     FILE *fp = fdopen(fd, "w");
     if (!fp) {
-        error(0, errno, "ERROR: failed opening sort pipe for main process");
-        error_cleanup_and_exit();
+        fatalf(errno, "ERROR: failed opening sort pipe for main process");
     }
     setvbuf(fp, nullptr, _IOFBF, PIPE_BUFFER);
     return fp;
@@ -68,8 +67,7 @@ void sortframe_put_record(FILE *pipe, const char *record, size_t len, bool cr) {
 
 void sortframe_check_pipe(FILE *pipe) {
     if (ferror(pipe)) {
-        error(0, errno, "Error: failed writing output to '%s'", "pipe to sort");
-        error_cleanup_and_exit();
+        fatalf(errno, "Error: failed writing output to '%s'", "pipe to sort");
     }
 }
 
@@ -85,8 +83,7 @@ const char *datetime_to_utimestr(const char *key, const char *format, int recnum
     struct tm tm;
     memset(&tm, 0, sizeof tm);
     if (!strptime(key, format, &tm)) {
-        error(0, 0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
-        error_cleanup_and_exit();
+        fatalf(0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
     }
     tm.tm_isdst = -1;
     // mktime sets tm_yday only on success, which tells a failure from the valid result -1
@@ -97,8 +94,7 @@ const char *datetime_to_utimestr(const char *key, const char *format, int recnum
     if (t == (time_t)-1 && tm.tm_yday == -1) {
         error(0, errno, "ERROR: record #%d: failed to convert date-time '%s' to utime", recnum,
               key);
-        error(0, 0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
-        error_cleanup_and_exit();
+        fatalf(0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
     }
     snprintf(utimestr, sizeof utimestr, "%ld", (long)t);
     return utimestr;

@@ -148,8 +148,7 @@ int run_command_in_subprocess_wpipes(const char *command, char *const argv[], in
         pid = fork();
     }
     if (pid < 0) {
-        error(0, errno, "Error: failed creating subprocess for command '%s'", command);
-        error_cleanup_and_exit();
+        fatalf(errno, "Error: failed creating subprocess for command '%s'", command);
     }
 
     if (pid == 0) {
@@ -248,7 +247,7 @@ void errcheck_stdout_runfunc(void) {
     if (!ferror(stdout)) return;
     set_fatal_exit(error_cleanup_and_exit);
     errcheck_stdout_exit(); // reports the output error and ends through the clean-up
-    error_cleanup_and_exit();
+    fatal_exit();
 }
 
 bool write_fd_all(int fd, const char *p, size_t n) {
