@@ -30,9 +30,7 @@ static struct {
     char *isdate;
 } keydefs;
 
-static char **sort_argv;
-static int sort_argv_max;
-static int sort_argv_index;
+static arg_vector sort_args;
 
 static regex_t keydef_regex;
 
@@ -71,11 +69,6 @@ static void *alloc_or_exit(size_t n) {
     return p;
 }
 
-static void sort_argv_add_entry(char *entry) {
-    if (sort_argv_index >= sort_argv_max - 1) fatalf(0, "ERROR: max size of sort argv exceeded");
-    sort_argv[sort_argv_index++] = entry;
-}
-
 // One -k option: its field number, its kind, and the sort entry that compares it.
 static void add_keydef(const char *k) {
     if (regexec(&keydef_regex, k, 0, nullptr, 0) != 0) fatalf(0, "Invalid KEYDEF syntax: '%s'!", k);
@@ -106,7 +99,7 @@ static void add_keydef(const char *k) {
     }
     char *entry = (char *)alloc_or_exit(28);
     snprintf(entry, 28, "-k%d,%d%s", p, p, opts);
-    sort_argv_add_entry(entry);
+    arg_vector_add(&sort_args, entry);
 }
 
 // Streams the input into sort, one frame per record; false when the run must fail.
@@ -175,14 +168,14 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    sort_argv_max = argc + 5;
-    sort_argv = (char **)alloc_or_exit(sizeof(char *) * (size_t)sort_argv_max);
+    arg_vector_init(&sort_args, argc + 5, "ERROR: failed allocating dynamic memory",
+                    "ERROR: max size of sort argv exceeded");
     keydefs.fields = (int *)alloc_or_exit(sizeof(int) * (size_t)argc);
     keydefs.isdate = (char *)alloc_or_exit((size_t)argc);
-    sort_argv_add_entry((char *)"sort");
-    sort_argv_add_entry((char *)"--field-separator=\x01");
-    sort_argv_add_entry((char *)"--zero-terminated");
-    sort_argv_add_entry((char *)"--stable");
+    arg_vector_add(&sort_args, "sort");
+    arg_vector_add(&sort_args, "--field-separator=\x01");
+    arg_vector_add(&sort_args, "--zero-terminated");
+    arg_vector_add(&sort_args, "--stable");
     if (regcomp(&keydef_regex, "^[0-9]+[dn]?[r]?$", REG_EXTENDED | REG_NOSUB) != 0)
         fatalf(0, "ERROR compiling KEYDEF regex");
 
@@ -206,7 +199,7 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 1 ? argv[optind] : nullptr, &name);
 
     int to_sort[2], from_sort[2];
-    start_sort_child(sort_argv, to_sort, from_sort);
+    start_sort_child(sort_args.argv, to_sort, from_sort);
     if (!create_sort_input_from_csv_file(fp, name, to_sort[1])) fatal_exit();
     if (!reformat_sort_output(from_sort[0])) fatal_exit();
     cli_exit(collect_children() ? 0 : 1);

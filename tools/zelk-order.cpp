@@ -21,10 +21,9 @@ static char opt_reversesort;                       // -r
 static char opt_unquotekey;                        // -u
 static const char *opt_tzone = "UTC";              // -z
 
-// Each appended option is added once, however often it is repeated.
-static char *sort_argv[8] = {(char *)"sort", (char *)"--field-separator=\x02",
-                             (char *)"--zero-terminated", (char *)"--stable", (char *)"--key=1,1"};
-static int sort_argv_cnt = 5;
+// sort's arguments: five fixed ones, then each appended option once, however often it is
+// repeated.
+static arg_vector sort_args;
 
 static void print_usage(void) {
     fputs("Program to sort a CSV file, based on values in a single field.\n\n"
@@ -65,7 +64,7 @@ static const cli_program program = {"zelk-order", "dD:ehnoQrtuz:1", "oQt1", pair
 static void sort_argv_add_once(char *seen, const char *entry) {
     if (*seen) return;
     *seen = 1;
-    sort_argv[sort_argv_cnt++] = (char *)entry;
+    arg_vector_add(&sort_args, entry);
 }
 
 // Streams the records after the header into sort, one frame each.
@@ -107,6 +106,11 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
+    arg_vector_init(&sort_args, 8, "ERROR: failed allocating dynamic memory",
+                    "ERROR: max size of sort argv exceeded");
+    static const char *const fixed[] = {"sort", "--field-separator=\x02", "--zero-terminated",
+                                        "--stable", "--key=1,1"};
+    for (const char *a : fixed) arg_vector_add(&sort_args, a);
     char numeric_added = 0, reverse_added = 0;
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
@@ -143,7 +147,7 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
     int to_sort[2], from_sort[2];
-    start_sort_child(sort_argv, to_sort, from_sort);
+    start_sort_child(sort_args.argv, to_sort, from_sort);
 
     int recnum = 1;
     if (!opt_headersort) {

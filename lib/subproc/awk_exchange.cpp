@@ -17,17 +17,14 @@
 #include "libcsv.h"
 #include "libsubproc.h"
 
-char **awk_argv;
-int awk_argv_max;
-int awk_argv_index;
 int awk_to_fd = -1;
 int awk_from_fd = -1;
 
 namespace {
 
 const char *alloc_msg;
-const char *limit_fmt;
-int head_index = -1; // index of the head text's place in awk_argv
+arg_vector awk_args;
+int head_index = -1; // index of the head text's place in awk_args
 
 // One result: a status byte ('=' a result, '!' none), at most AWK_RESULT_MAX - 1 bytes of
 // result, the terminator; and room for the NUL that replaces it.
@@ -95,11 +92,7 @@ bool write_all(struct iovec iov[2]) {
 
 void awk_argv_init(int max, const char *alloc_message, const char *limit_format) {
     alloc_msg = alloc_message;
-    limit_fmt = limit_format;
-    awk_argv_max = max;
-    awk_argv_index = 0;
-    awk_argv = (char **)calloc((size_t)max, sizeof(char *));
-    if (!awk_argv) fatalf(errno, "%s", alloc_msg);
+    arg_vector_init(&awk_args, max, alloc_message, limit_format);
 }
 
 void awk_argv_begin(int max, const char *alloc_message, const char *limit_format,
@@ -112,14 +105,12 @@ void awk_argv_begin(int max, const char *alloc_message, const char *limit_format
 }
 
 void awk_argv_add_entry(const char *entry) {
-    if (awk_argv_index >= awk_argv_max - 1)
-        fatalf(0, limit_fmt, awk_argv_index + 1, awk_argv_max - 1);
-    awk_argv[awk_argv_index++] = const_cast<char *>(entry);
+    arg_vector_add(&awk_args, entry);
 }
 
 void awk_argv_reserve_head(void) {
     awk_argv_add_entry("-e");
-    head_index = awk_argv_index;
+    head_index = awk_args.count;
     awk_argv_add_entry("");
 }
 
@@ -153,13 +144,13 @@ void awk_start(awk_mode mode, const char *expr) {
             format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd, fd);
         tail = format_text("{print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd, fd);
     }
-    awk_argv[head_index] = head;
+    awk_args.argv[head_index] = head;
     awk_argv_add_entry("-e");
     awk_argv_add_entry(tail);
 
     register_sigchld_handler();
     block_sigchld_signals(0);
-    run_command_in_subprocess_wpipes(AWK_COMMAND, awk_argv, to_awk, from_awk, 0);
+    run_command_in_subprocess_wpipes(AWK_COMMAND, awk_args.argv, to_awk, from_awk, 0);
     close(to_awk[0]);
     close(from_awk[1]);
     awk_to_fd = to_awk[1];

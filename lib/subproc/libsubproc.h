@@ -79,6 +79,19 @@ void sigchld_handler(int sig);
 // and exits with status 1. Prints nothing. With no child running it simply exits 1.
 [[noreturn]] void error_cleanup_and_exit(void);
 
+// The argument vector of a child (awk, sort): at most max - 1 entries and the final null.
+// Entries are stored, not copied.
+struct arg_vector {
+    char **argv;
+    int max;
+    int count;
+    const char *limit_format; // the fatal message when full, given count + 1 and max - 1
+};
+// Allocates the vector, zeroed; failure is fatal with alloc_message and the system error.
+void arg_vector_init(arg_vector *v, int max, const char *alloc_message, const char *limit_format);
+// Stores entry at the next index; fatal with limit_format when only the final null is left.
+void arg_vector_add(arg_vector *v, const char *entry);
+
 // Stops the handler, then waits for every started child not yet reaped. Returns 1 when every
 // child exited with status 0, else 0. A child that ends while this runs still counts.
 int collect_children(void);

@@ -250,6 +250,19 @@ void errcheck_stdout_runfunc(void) {
     fatal_exit();
 }
 
+void arg_vector_init(arg_vector *v, int max, const char *alloc_message, const char *limit_format) {
+    v->max = max;
+    v->count = 0;
+    v->limit_format = limit_format;
+    v->argv = (char **)calloc((size_t)max, sizeof(char *));
+    if (!v->argv) fatalf(errno, "%s", alloc_message);
+}
+
+void arg_vector_add(arg_vector *v, const char *entry) {
+    if (v->count >= v->max - 1) fatalf(0, v->limit_format, v->count + 1, v->max - 1);
+    v->argv[v->count++] = const_cast<char *>(entry);
+}
+
 bool write_fd_all(int fd, const char *p, size_t n) {
     while (n > 0) {
         ssize_t w = write(fd, p, n);
