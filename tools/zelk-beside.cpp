@@ -51,36 +51,27 @@ static int data_field_count(int numfields) {
     return numfields == 0 && opt_blankrecisfield ? 1 : numfields;
 }
 
-// Ends the output record that holds only its first part, so that the output stops with a
-// complete line.
-static void end_partial_record(void) {
-    out_str(opt_recterminator);
-}
-
 static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const char *name2) {
     int numfields;
     char err1, err2;
+    size_t len;
 
     numrecords1 = 1;
-    const char *text = csv_record_read(fp1, name1, numrecords1, 1, &numfields, &err1);
-    if (!text) {
-        if (!err1) warn_numbered_csvfile_empty(1, name1);
-        return false;
-    }
+    const char *text = read_numbered_header(fp1, name1, 1, &numfields, nullptr, &len);
+    if (!text) return false;
     const int headerfields1 = numfields;
-    out_bytes(text, (size_t)csv_record_read_length());
+    out_bytes(text, len);
     out_str(opt_recseparator);
 
     numrecords2 = 1;
-    text = csv_record_read(fp2, name2, numrecords2, 1, &numfields, &err2);
+    text = read_numbered_header(fp2, name2, 2, &numfields, nullptr, &len);
     if (!text) {
         end_partial_record();
-        if (!err2) warn_numbered_csvfile_empty(2, name2);
         return false;
     }
     const int headerfields2 = numfields;
     int pasted2 = 1; // CSVFILE2 records read and pasted, the header included
-    out_bytes(text, (size_t)csv_record_read_length());
+    out_bytes(text, len);
     out_str(opt_recterminator);
     errcheck_stdout_exit();
 

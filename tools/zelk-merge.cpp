@@ -57,7 +57,7 @@ static held_key keycopy;
 // Stops the run at once after the CSVFILE1 part of an output record was written: the record
 // is ended first so that the output stops with a complete line.
 [[noreturn]] static void fail_after_partial_record(void) {
-    out_str(opt_recterminator);
+    end_partial_record();
     cli_exit(1);
 }
 
@@ -197,30 +197,26 @@ static bool join_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const char
     char **fields;
     char err;
 
+    size_t len;
+
     stat_numrecords1 = 1;
-    char *text = csv_record_read_and_parse(fp1, name1, 1, 1, &numfields, &fields, &err);
-    if (!text) {
-        if (!err) warn_numbered_csvfile_empty(1, name1);
-        return false;
-    }
+    const char *text = read_numbered_header(fp1, name1, 1, &numfields, &fields, &len);
+    if (!text) return false;
     if (opt_queryfieldnames) keyfield1 = fieldname2fieldnum(opt_keynamestr1, numfields, fields);
     if (!key_field_exists(1, keyfield1, numfields)) return false;
     const int headerfields1 = numfields;
-    out_bytes(text, (size_t)csv_record_parse_length());
+    out_bytes(text, len);
 
-    text = csv_record_read_and_parse(fp2, name2, 1, 1, &numfields, &fields, &err);
-    if (!text) {
-        if (!err) warn_numbered_csvfile_empty(2, name2);
-        return false;
-    }
+    text = read_numbered_header(fp2, name2, 2, &numfields, &fields, &len);
+    if (!text) return false;
     if (opt_queryfieldnames) keyfield2 = fieldname2fieldnum(opt_keynamestr2, numfields, fields);
     if (!key_field_exists(2, keyfield2, numfields)) {
-        out_str(opt_recterminator);
+        end_partial_record();
         return false;
     }
     const int headerfields2 = numfields;
     out_str(opt_recseparator);
-    out_bytes(text, (size_t)csv_record_parse_length());
+    out_bytes(text, len);
     out_str(opt_recterminator);
     errcheck_stdout_exit();
 

@@ -43,6 +43,23 @@ void warn_numbered_csvfile_empty(int n, const char *name) {
     error(0, 0, "Warning: CSVFILE%d '%s' is empty", n, name);
 }
 
+const char *read_numbered_header(FILE *fp, const char *name, int n, int *numfields,
+                                 char ***fields, size_t *len) {
+    char err;
+    const char *text;
+    if (fields) {
+        text = csv_record_read_and_parse(fp, name, 1, 1, numfields, fields, &err);
+        if (text) *len = (size_t)csv_record_parse_length();
+    } else {
+        text = csv_record_read(fp, name, 1, 1, numfields, &err);
+        if (text) *len = (size_t)csv_record_read_length();
+    }
+    if (!text && !err) warn_numbered_csvfile_empty(n, name);
+    return text;
+}
+
+void end_partial_record(void) { out_str(opt_recterminator); }
+
 void error_numbered_field_count(int n, const char *what, int recnum, int numfields,
                                 int headerfields) {
     error(0, 0, "ERROR: CSVFILE%d %srecord #%d: incorrect number of fields (%d vs %d in header)", n,

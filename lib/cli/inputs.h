@@ -16,6 +16,14 @@ bool each_csvfile(int npaths, char *const *paths,
 FILE *open_numbered_csvfile(const char *path, int n, const char **name);
 // "Warning: CSVFILE<n> '%s' is empty".
 void warn_numbered_csvfile_empty(int n, const char *name);
+// Reads record 1 of CSVFILE<n> as its header: parsed into *fields when fields is given (the
+// parse limits apply), else as raw text. *len gets its byte count. Null on a read or syntax
+// error (reported) or an empty file (warn_numbered_csvfile_empty).
+const char *read_numbered_header(FILE *fp, const char *name, int n, int *numfields,
+                                 char ***fields, size_t *len);
+// Ends an output record of which only the first file's part was written, so that the output
+// stops with a complete line.
+void end_partial_record(void);
 // "ERROR: CSVFILE<n> <what>record #%d: incorrect number of fields (%d vs %d in header)", where
 // what is "" or a word and a blank (such as "matching ").
 void error_numbered_field_count(int n, const char *what, int recnum, int numfields,
