@@ -5,6 +5,7 @@
 
 #include "awk_exchange.h"
 #include "cli.h"
+#include "field_loop.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 
@@ -50,9 +51,8 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     char error_flag;
     int recnum = 0;
     if (!opt_headerproc) {
-        char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error_flag);
+        const char *header = header_pass(fp, name, &fieldnum, false, &error_flag);
         if (!header) return false;
-        if (opt_queryfieldname) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
         if (!opt_headeromit) {
             out_record(header, (size_t)csv_record_parse_length());
             fflush(stdout);
@@ -62,48 +62,28 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     }
 
     for (;;) {
-        char *text =
-            csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields, &error_flag);
+        size_t textlen;
+        const char *text =
+            read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error_flag);
         if (!text) return !error_flag;
-        char *end = text + csv_record_parse_length();
-        if (numfields == 0) {
-            if (opt_blankrecisfield) {
-                // One empty field: its start is the record's end.
-                static char *blank_field[1];
-                blank_field[0] = end;
-                fields = blank_field;
-                numfields = 1;
-            } else {
-                if (opt_blankrecspass) {
-                    out_str(opt_recterminator);
-                    errcheck_stdout_runfunc();
-                }
-                continue;
-            }
-        }
-        if (numfields < fieldnum) {
+        int present = numfields == 0 ? 1 : numfields; // -1: a blank record is one empty field
+        if (present < fieldnum)
             fatalf(0, "ERROR: record #%d: FIELD #%d does not exist (%d fields)", recnum, fieldnum,
-                   numfields);
-        }
-        char *field = fields[fieldnum - 1];
-        int len = csv_parsed_field_length(fields, numfields, fieldnum, end);
-        if (len > MAX_FIELD_LENGTH - 1) {
-            fatalf(0, "ERROR: field length (%d) exceeds the maximum allowed (%d)", len,
+                   present);
+        field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
+        if (f.len > MAX_FIELD_LENGTH - 1)
+            fatalf(0, "ERROR: field length (%d) exceeds the maximum allowed (%d)", (int)f.len,
                    MAX_FIELD_LENGTH);
-        }
-        awk_refuse_framing_bytes(field, (size_t)len, recnum);
+        const char *field = text + f.start;
+        awk_refuse_framing_bytes(field, f.len, recnum);
         int rlen;
         const char *result =
-            awk_exchange(field, (size_t)len, recnum, "ERROR: failed writing field to AWK",
+            awk_exchange(field, f.len, recnum, "ERROR: failed writing field to AWK",
                          "ERROR: invalid processed field from AWK\n", &rlen);
-        // Fields before FIELD with their commas, the new value, the fields after it.
-        out_bytes(text, (size_t)(field - text));
+        out_before_field(f);
         out_bytes(result, (size_t)rlen);
-        if (fieldnum < numfields) {
-            out_char(',');
-            out_bytes(fields[fieldnum], (size_t)(end - fields[fieldnum]));
-        }
-        out_str(opt_recterminator);
+        out_after_field(f);
+        out_terminator();
         errcheck_stdout_runfunc();
     }
 }
