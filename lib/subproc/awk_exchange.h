@@ -34,8 +34,8 @@
 #define AWK_FIELD_SEP '\x19'  // separates the fields of whole records sent to awk
 #define AWK_RESULT_MAX 8191   // bytes of one result, with its terminator
 
-// The vector is built with libsubproc's arg_vector. Allocates the argument vector of max entries, zeroed. Allocation failure is fatal with
-// alloc_message and the system error; limit_format ("...(%d vs %d)") is the message of
+// awk's argument vector, a libsubproc arg_vector of max entries. Allocation failure is fatal
+// with alloc_message and the system error; limit_format ("...(%d vs %d)") is the message of
 // awk_argv_add_entry when the vector is full. The same alloc_message serves for the program
 // texts built by awk_start.
 void awk_argv_init(int max, const char *alloc_message, const char *limit_format);
