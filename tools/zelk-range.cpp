@@ -120,7 +120,7 @@ int main(int argc, char **argv) {
 
     FILE *fp = stdin;
     const char *name = STDIN_NAME;
-    if (nops == 2) {
+    if (nops == 2 && !is_stdin_operand(argv[optind + 1])) {
         name = argv[optind + 1];
         fp = fopen(name, "r");
         if (!fp) fatalf(errno, "Error: failed opening CSVFILE '%s'", name);

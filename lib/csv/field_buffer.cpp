@@ -4,10 +4,6 @@
 
 #include "libcsv.h"
 
-void field_length_exceeded(void) {
-    fatalf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
-}
-
 void field_buffer::put_bytes(const char *s, int n) {
     if (n > cap - len) field_length_exceeded();
     memcpy(buf + len, s, (size_t)n);

@@ -44,7 +44,8 @@ TEST(Setcell, MissingRecordOrField) {
 TEST(Setcell, OverlongValuesAreRefused) {
     std::string big(8192, 'x');
     EXPECT_RUN(setcell({"2", "2", "&"}, "h\na," + big + ",c\n"), 1, "h\n",
-               "zelk-setcell: ERROR: field length (8192) exceeds the maximum allowed (8192)\n");
+               "zelk-setcell: ERROR: record #2, field #2: field length exceeded MAX_FIELD_LENGTH "
+               "(8192)\nzelk-setcell: file:  'standard input'\n");
     EXPECT_RUN(setcell({"2", "2", "<&>"}, "h\na," + big.substr(1) + "\n"), 0,
                "h\na,<" + big.substr(1) + ">\n", "");
     EXPECT_RUN(setcell({"1", "1", std::string(4096, '%')}, "a\n"), 1, "",

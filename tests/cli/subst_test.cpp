@@ -84,7 +84,8 @@ TEST(Subst, BlankShortAndLongRecords) {
 TEST(Subst, FieldLengthAndErrors) {
     std::string big(8192, 'x');
     EXPECT_RUN(subst({"2", "a", "b"}, "h\nq," + big + "\n"), 1, "h\n",
-               "zelk-subst: ERROR: field length (8192) exceeds the maximum allowed (8192)\n");
+               "zelk-subst: ERROR: record #2, field #2: field length exceeded MAX_FIELD_LENGTH "
+               "(8192)\nzelk-subst: file:  'standard input'\n");
     EXPECT_RUN(subst({"2", "x$", "b"}, "h\nq," + big.substr(1) + "\n"), 0, "h\nq,b\n", "");
     EXPECT_RUN(subst({"1", "(", "b"}, "h\n"), 1, "",
                "zelk-subst: ERROR: failed compiling PATTERN regex '('\n\n");
