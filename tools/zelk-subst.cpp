@@ -97,7 +97,7 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
             out_record(text, textlen);
             errcheck_stdout_exit();
         } else {
-            replacement_write_record(f, &format, args, argl);
+            replacement_write_record(f, &format, args, argl, field, recnum, fieldnum);
         }
     }
 }

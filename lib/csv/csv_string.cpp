@@ -165,3 +165,30 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
     return copy_field_bounded(parse_field_buf, fields[fieldnum - 1],
                               field_len(fieldnum, numfields, fields));
 }
+
+bool csv_fields_valid(const char *s, size_t n) {
+    size_t i = 0;
+    for (;;) {
+        if (i < n && s[i] == '"') {
+            // A quoted field: up to a quote that is not doubled.
+            for (i++;; i++) {
+                if (i >= n) return false;
+                if (s[i] != '"') continue;
+                if (i + 1 < n && s[i + 1] == '"') {
+                    i++;
+                    continue;
+                }
+                i++;
+                break;
+            }
+        } else {
+            while (i < n && s[i] != ',') {
+                if (s[i] == '"' || s[i] == '\r' || s[i] == '\n') return false;
+                i++;
+            }
+        }
+        if (i == n) return true;
+        if (s[i] != ',') return false;
+        i++;
+    }
+}

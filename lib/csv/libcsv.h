@@ -53,6 +53,11 @@ const char *csv_record_string_get_field(char *record, int recnum, char verbose, 
 const char *csv_record_parse_get_field(int fieldnum, int numfields, char **fields,
                                        char blankisfield);
 
+// Whether s[0..n) is one or more fields as the stream readers accept them, without a record
+// terminator: unquoted fields free of double quotes, CR and LF, quoted fields closed and
+// followed by a comma or the end.
+bool csv_fields_valid(const char *s, size_t n);
+
 // ---- Field quoting, unquoting and cleaning -------------------------------------------------
 
 const char *csv_field_quote(const char *field);

@@ -106,3 +106,24 @@ TEST(Subst, NulByteInRecordIsKept) {
 }
 
 } // namespace
+
+namespace {
+
+// As in zelk-setcell: a reference to the whole quoted old value gives a quoted new value; a
+// reference to part of it that breaks the quoting is refused.
+TEST(Subst, NewValuesStayValidCsv) {
+    const char *in = "id,name\n1,\"Smith, John\"\n";
+    for (auto args : {std::vector<std::string>{"2", ".*", "Dr. &"},
+                      {"-F", "2", "\"Smith, John\"", "Dr. &"},
+                      {"-m", "2", ".*", "&0/&0"}}) {
+        std::string expect = args[0] == "-m" ? "\"Smith, John/Smith, John\"" : "\"Dr. Smith, John\"";
+        EXPECT_RUN(run_tool("zelk-subst", args, in), 0, "id,name\n1," + expect + "\n", "");
+    }
+    EXPECT_RUN(run_tool("zelk-subst", {"2", "Smith", "\"&"}, in), 1, "id,name\n",
+               "zelk-subst: ERROR: record #2: new value of FIELD #2 would not be valid CSV: "
+               "'\"Smith'\n");
+    EXPECT_RUN(run_tool("zelk-subst", {"2", "Smith", "Dr. &"}, in), 0, "id,name\n1,Dr. Smith\n",
+               "");
+}
+
+} // namespace
