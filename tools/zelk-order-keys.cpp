@@ -110,7 +110,10 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
     int recnum = 1;
     if (!opt_headersort) {
         const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error);
-        if (!header) return false;
+        if (!header) {
+            if (!error) error_empty_input(name);
+            return false;
+        }
         if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_read_length());
         recnum = 2;
     }

@@ -155,7 +155,10 @@ int main(int argc, char **argv) {
         char **fields;
         char error;
         const char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
-        if (!header) fatal_exit();
+        if (!header) {
+            if (!error) error_empty_input(name);
+            fatal_exit();
+        }
         if (opt_queryfieldname) sortfield = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
         if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_parse_length());
         recnum = 2;

@@ -52,7 +52,10 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     int recnum = 0;
     if (!opt_headerproc) {
         const char *header = header_pass(fp, name, &fieldnum, false, &error_flag);
-        if (!header) return false;
+        if (!header) {
+            if (!error_flag) error_empty_input(name);
+            return false;
+        }
         if (!opt_headeromit) {
             out_record(header, (size_t)csv_record_parse_length());
             fflush(stdout);

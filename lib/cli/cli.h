@@ -73,6 +73,8 @@ int fieldname2fieldnum(const char *name, int numfields, char **fields);
 
 // Whether a file operand names standard input ("-").
 bool is_stdin_operand(const char *path);
+// "ERROR: CSVFILE '%s' is empty", for programs that fail on an input without a header.
+void error_empty_input(const char *name);
 // Opens a CSVFILE operand for reading; on failure prints
 // "ERROR: failed opening CSVFILE '%s'" with the system error and returns null.
 FILE *open_csvfile(const char *path);
