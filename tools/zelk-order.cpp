@@ -30,7 +30,7 @@ static void print_usage(void) {
           "Usage: zelk-order [OPTIONS] SORT_FIELD [CSVFILE]\n\n"
           "SORT_FIELD is the 1-based field index to sort on, or header field name if -Q "
           "option.\n\n"
-          "NOTE: -l option must be used if CSVFILE contains embedded LFs (\\n's)!\n\n"
+          "NOTE: a record with embedded LFs (\\n's) in quoted fields sorts as one record.\n\n"
           "Options:\n"
           "  -d -- SORT_FIELD is a date-time, use -D if need to supply date-time FORMAT string\n"
           "  -DFORMAT -- SORT_FIELD is a date-time, use FORMAT as the date-time format string\n"
