@@ -113,3 +113,46 @@ TEST(DelimiterOperand, NumericEscapesAndRefusedBytes) {
 }
 
 } // namespace
+
+namespace {
+
+// An empty input makes these programs fail, and each says why; the selecting programs keep the
+// grep convention of a silent status 1 for "nothing selected".
+TEST(EmptyInput, FailureComesWithAMessage) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"zelk-columns", "1"},
+        {"zelk-order", "1"},
+        {"zelk-order-keys", "-k1"},
+        {"zelk-table"},
+        {"zelk-subst", "1", "a", "b"},
+        {"zelk-timestamp", "1", "%Y", "%Y"},
+        {"zelk-script-column", "-e", "{}", "1"},
+        {"zelk-script-rows", "-e", "{print}"},
+    };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(run[0]);
+        std::vector<std::string> args(run.begin() + 1, run.end());
+        EXPECT_RUN(run_tool(run[0], args, ""), 1, "",
+                   run[0] + ": ERROR: CSVFILE 'standard input' is empty\n");
+    }
+    EXPECT_RUN(run_tool("zelk-match", {"1", "x"}, ""), 1, "", "");
+    EXPECT_RUN(run_tool("zelk-match-rows", {"1"}, ""), 1, "", "");
+}
+
+// Usage texts promise only what exists.
+TEST(UsageTexts, PromiseOnlyWhatExists) {
+    for (const char *tool : {"zelk-order", "zelk-order-keys"}) {
+        std::string usage = run_tool(tool, {"--help"}).err;
+        EXPECT_EQ(usage.find("-l option"), std::string::npos) << tool;
+    }
+    for (const char *tool : {"zelk-match", "zelk-match-expr", "zelk-match-rows"}) {
+        std::string usage = run_tool(tool, {"--help"}).err;
+        EXPECT_NE(usage.find("  -n -- prefix each output record with its 1-based record number\n"),
+                  std::string::npos)
+            << tool;
+    }
+    EXPECT_RUN(run_tool("zelk-table", {"-n", "x"}, ""), 1, "",
+               "zelk-table: Invalid value for -nNUMRECS: x (does not represent an integer)\n");
+}
+
+} // namespace
