@@ -89,7 +89,8 @@ TEST(Subst, FieldLengthAndErrors) {
     EXPECT_RUN(subst({"2", "x$", "b"}, "h\nq," + big.substr(1) + "\n"), 0, "h\nq,b\n", "");
     EXPECT_RUN(subst({"1", "(", "b"}, "h\n"), 1, "",
                "zelk-subst: ERROR: failed compiling PATTERN regex '('\n\n");
-    EXPECT_RUN(subst({"1", "a", "b"}, ""), 1, "", "");
+    EXPECT_RUN(subst({"1", "a", "b"}, ""), 1, "", 
+               "zelk-subst: ERROR: CSVFILE 'standard input' is empty\n");
     EXPECT_RUN(subst({"1", "a", "b"}, "h\n\"x\n"), 1, "h\n",
                "zelk-subst: ERROR: record #2, field #1: quoted field not closed by double quote\n"
                "zelk-subst: file:  'standard input'\n");

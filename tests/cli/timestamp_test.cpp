@@ -70,7 +70,8 @@ TEST(Timestamp, Errors) {
     EXPECT_RUN(ts({"1", MDY, "%F"}, "h\n" + std::string(8192, '1') + "\n"), 1, "h\n",
                "zelk-timestamp: ERROR: record #2, field #1: field length exceeded MAX_FIELD_LENGTH "
                "(8192)\nzelk-timestamp: file:  'standard input'\n");
-    EXPECT_RUN(ts({"1", MDY, "%F"}, ""), 1, "", "");
+    EXPECT_RUN(ts({"1", MDY, "%F"}, ""), 1, "", 
+               "zelk-timestamp: ERROR: CSVFILE 'standard input' is empty\n");
     EXPECT_RUN(ts({"-Q", "w", MDY, "%F"}, "h\n"), 1, "",
                "zelk-timestamp: ERROR: FIELD name 'w' not found in header\n");
     EXPECT_RUN(ts({"-b", "-1", "1", MDY, "%F"}, ""), 1, "",
