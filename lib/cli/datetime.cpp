@@ -8,11 +8,12 @@ bool datetime_parse(const char *value, const char *format, struct tm *tm) {
     const int MARK = INT_MIN;
     struct tm got;
     memset(&got, 0, sizeof got);
-    int *const given[] = {&got.tm_sec, &got.tm_min, &got.tm_hour,
+    int *const given[] = {&got.tm_sec,  &got.tm_min, &got.tm_hour,
                           &got.tm_mday, &got.tm_mon, &got.tm_year};
-    int *const into[] = {&tm->tm_sec, &tm->tm_min, &tm->tm_hour,
+    int *const into[] = {&tm->tm_sec,  &tm->tm_min, &tm->tm_hour,
                          &tm->tm_mday, &tm->tm_mon, &tm->tm_year};
-    for (int *m : given) *m = MARK;
+    for (int *m : given)
+        *m = MARK;
     got.tm_wday = got.tm_yday = MARK;
     if (!strptime(value, format, &got)) return false;
     for (int i = 0; i < 6; i++)
@@ -23,7 +24,7 @@ bool datetime_parse(const char *value, const char *format, struct tm *tm) {
     struct tm norm = *tm;
     norm.tm_isdst = 0;
     if (timegm(&norm) == (time_t)-1 && norm.tm_year != 69) return false;
-    const int *const normal[] = {&norm.tm_sec, &norm.tm_min, &norm.tm_hour,
+    const int *const normal[] = {&norm.tm_sec,  &norm.tm_min, &norm.tm_hour,
                                  &norm.tm_mday, &norm.tm_mon, &norm.tm_year};
     for (int i = 0; i < 6; i++)
         if (*given[i] != MARK && *normal[i] != *given[i]) return false;

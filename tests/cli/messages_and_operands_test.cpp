@@ -92,8 +92,14 @@ TEST(DashOperand, IsStandardInput) {
 // Delimiters given as numeric escapes; delimiters that could not come back as the same
 // fields are refused.
 TEST(DelimiterOperand, NumericEscapesAndRefusedBytes) {
-    EXPECT_RUN(run_tool("zelk-from-delim", {"\\x1f"}, "a\x1f" "b\n"), 0, "a,b\n", "");
-    EXPECT_RUN(run_tool("zelk-from-delim", {"\\037"}, "a\x1f" "b\n"), 0, "a,b\n", "");
+    EXPECT_RUN(run_tool("zelk-from-delim", {"\\x1f"},
+                        "a\x1f"
+                        "b\n"),
+               0, "a,b\n", "");
+    EXPECT_RUN(run_tool("zelk-from-delim", {"\\037"},
+                        "a\x1f"
+                        "b\n"),
+               0, "a,b\n", "");
     EXPECT_RUN(run_tool("zelk-to-delim", {"\\x7C"}, "a,b\n"), 0, "a|b\n", "");
     EXPECT_RUN(run_tool("zelk-to-delim", {"\\11"}, "a,b\n"), 0, "a\tb\n", "");
     for (const char *bad : {"\\400", "\\xZ"})
