@@ -67,6 +67,7 @@ static const char *field_text(char **fields, int numfields, int i, const char *e
     if (!opt_unquotefields) return text;
     if (memchr(text, '\0', (size_t)*len))
         fatalf(0, "ERROR: record #%d, field #%d: a NUL byte cannot be unquoted", recnum, i);
+    csv_where_field(i);
     const char *value = csv_field_unquote_and_replace_embeds(text, 0);
     if (!value) return text; // not reached: the reader accepts only well-quoted fields
     *len = (int)strlen(value);
