@@ -1,11 +1,11 @@
 #include "datetime.h"
 
-#include <climits>
 #include <cstring>
 
 bool datetime_parse(const char *value, const char *format, struct tm *tm) {
     // Members still at the mark after strptime are the ones the format did not give.
-    const int MARK = INT_MIN;
+    // (Far outside any member's range, yet safe for strptime's own day-of-week arithmetic.)
+    const int MARK = -999999;
     struct tm got;
     memset(&got, 0, sizeof got);
     int *const given[] = {&got.tm_sec,  &got.tm_min, &got.tm_hour,

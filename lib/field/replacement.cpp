@@ -106,6 +106,7 @@ void replacement_write_record(const field_span &f, const replacement *r, const c
             refs_are_whole_field(r, args, argl, copy, f.len) &&
             memchr(copy, '\0', f.len) == nullptr) {
             const char *plain = csv_field_unquote(copy, 0);
+            if (!plain) plain = ""; // not reached: the reader accepts only well-quoted fields
             const char *pargs[10];
             size_t pargl[10];
             for (int k = 0; k < 10; k++) {
