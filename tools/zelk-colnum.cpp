@@ -10,7 +10,7 @@
 static char opt_addnewline; // -n
 
 static void print_usage(void) {
-    fputs("Usage:zelk-colnum [OPTIONS...] FIELD_NAMES_LIST CSVFILE\n\n"
+    fputs("Usage:zelk-colnum [OPTIONS...] FIELD_NAMES_LIST [CSVFILE]\n\n"
           "OPTIONS:\n"
           " -n -- output linefeed (\\n) after output list (just list by default)\n",
           stderr);
@@ -23,9 +23,10 @@ int main(int argc, char **argv) {
     int c;
     while ((c = cli_next_option(argc, argv)) != -1)
         if (c == 'n') opt_addnewline = 1;
-    if (argc - optind != 2) cli_usage_exit();
+    int nops = argc - optind;
+    if (nops < 1 || nops > 2) cli_usage_exit();
     char *names = argv[optind];
-    const char *path = argv[optind + 1];
+    const char *path = nops == 2 ? argv[optind + 1] : nullptr;
 
     const char *name;
     FILE *fp = open_input_or_exit(path, &name);

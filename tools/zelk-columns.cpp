@@ -136,7 +136,10 @@ static void set_omitted_fields(void) {
 static int cut_csv_stream(FILE *fp, const char *name, char *liststr) {
     char error_flag;
     numheaderfields = csv_record_read_and_split(fp, name, 1, 1, &rec_fields, &error_flag);
-    if (numheaderfields < 0) return 1; // no record at all, or an error the reader reported
+    if (numheaderfields < 0) { // no record at all, or an error the reader reported
+        if (!error_flag) error_empty_input(name);
+        return 1;
+    }
     rec_numfields = numheaderfields;
     rec_end = numheaderfields > 0 ? rec_fields[0] + csv_record_parse_length() : nullptr;
 

@@ -2,6 +2,7 @@
 // layout habits of its fields.
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <error.h>
 
 #include "cli.h"
@@ -16,6 +17,7 @@ static int stat_numheaderfields;
 static int stat_numshortfieldcntwarns;
 static int stat_numextrafieldcntwarns;
 static int stat_numemptyrecords;
+static int stat_numnulrecords;
 static int stat_numfieldswcrs;
 static int stat_numembeddedcrs;
 static int stat_numfieldswlfs;
@@ -102,6 +104,28 @@ static void examine_field(const char *f, int len, int recnum, int fieldnum) {
     }
 }
 
+// A byte order mark of UTF-16 or UTF-32 at the start of the input, seen in the stream's
+// buffer without consuming anything: such a file is not CSV to these programs.
+static void warn_wide_bom(FILE *fp, const char *name) {
+    int c = getc_unlocked(fp);
+    if (c == EOF) return;
+    ungetc(c, fp);
+    const unsigned char *p = (const unsigned char *)fp->_IO_read_ptr;
+    size_t n = (size_t)(fp->_IO_read_end - fp->_IO_read_ptr);
+    const char *kind = nullptr;
+    if (n >= 4 && memcmp(p, "\xff\xfe\0\0", 4) == 0)
+        kind = "UTF-32LE";
+    else if (n >= 4 && memcmp(p, "\0\0\xfe\xff", 4) == 0)
+        kind = "UTF-32BE";
+    else if (n >= 2 && memcmp(p, "\xff\xfe", 2) == 0)
+        kind = "UTF-16LE";
+    else if (n >= 2 && memcmp(p, "\xfe\xff", 2) == 0)
+        kind = "UTF-16BE";
+    if (kind)
+        error(0, 0, "Warning: CSVFILE '%s' begins with a %s byte order mark: it is not CSV text "
+                    "(convert it to UTF-8 first)", name, kind);
+}
+
 // Reads every record and counts its issues; false when the reader reported an error.
 static bool lint_csv_stream(FILE *fp, const char *name) {
     char **fields;
@@ -111,6 +135,11 @@ static bool lint_csv_stream(FILE *fp, const char *name) {
         if (nf < 0) return err == 0;
         stat_numrecordsread++;
         if (recnum == 1) stat_numheaderfields = nf;
+        // The split record holds a NUL for each separator; any other NUL is data.
+        if (nf > 0 && count_byte(fields[0], csv_record_parse_length(), '\0') > nf - 1) {
+            stat_numnulrecords++;
+            if (opt_verbose) outf("Syntax: record #%d: NUL byte(s) in record.\n", recnum);
+        }
         if (nf == 0) {
             stat_numemptyrecords++;
             if (opt_verbose) outf("Syntax: record #%d: blank/empty record.\n", recnum);
@@ -148,6 +177,7 @@ static void print_report(const char *name) {
     outf("                                short:         %d\n", stat_numshortfieldcntwarns);
     outf("                                extra:         %d\n", stat_numextrafieldcntwarns);
     outf("  Blank records:                               %d\n", stat_numemptyrecords);
+    outf("  Records with NUL bytes:                      %d\n", stat_numnulrecords);
     outf("Style:\n");
     outf("  Fields with embedded carriage-returns:       %d\n", stat_numfieldswcrs);
     outf("  Embedded carriage-returns:                   %d\n", stat_numembeddedcrs);
@@ -169,6 +199,7 @@ int main(int argc, char **argv) {
     const char *name;
     FILE *fp = open_input_or_exit(optind < argc ? argv[optind] : nullptr, &name);
     ws_classes_compile();
+    warn_wide_bom(fp, name);
     if (!lint_csv_stream(fp, name)) cli_exit(1);
     if (stat_numrecordsread == 0) error(0, 0, "Warning: CSVFILE '%s' is empty", name);
     if (opt_verbose) out_char('\n');

@@ -24,7 +24,7 @@ static void print_usage(void) {
           "  -h -- process header record (passed through by default)\n"
           "  -lLIB_FILE -- load AWK functions/library file LIB_FILE\n"
           "  -mNUM -- stop after NUM matches\n"
-          "  -n -- prefix each line of output with the 1-based line number\n"
+          "  -n -- prefix each output record with its 1-based record number\n"
           "  -o -- omit header record (not grep'd, not passed through)\n"
           "  -q -- quiet: suppress all output, look at exit status\n"
           "  -Q -- query header to get index of FIELD name\n"

@@ -30,7 +30,7 @@ static void print_usage(void) {
           "  -u -- unquote quoted FIELD (remove surrounding \"'s and unescape embedded \"'s);\n"
           "        -u takes precedence over -c if both supplied;\n"
           "        Note: can return an invalid CSV field\n"
-          "  -v -- verbose: print any CSV syntax error messages (suppressed by default) \n"
+          "  -v -- verbose: warn about a final record without terminator (errors always shown)\n"
           "  -w -- print warning if FIELD does not exist in a record\n",
           stderr);
 }

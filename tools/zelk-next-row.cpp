@@ -17,7 +17,7 @@ static void print_usage(void) {
           "Usage: zelk-next-row [OPTION...]\n\n"
           "Options:\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
-          "  -v -- verbose: print any CSV syntax error messages (suppressed by default) \n"
+          "  -v -- verbose: warn about a final record without terminator (errors always shown)\n"
           "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n",
           stderr);
 }

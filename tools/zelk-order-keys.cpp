@@ -43,7 +43,7 @@ static void print_usage(void) {
           "the key;\n"
           "  KEYDEF can be completed with 'r' to indicate reverse sort;\n"
           "  Examples: -k1, -k2r, -k3n, -k4nr, -k5d, -k5dr.\n\n"
-          "NOTE: -l option must be used if CSVFILE contains embedded LFs (\\n's)!\n\n"
+          "NOTE: a record with embedded LFs (\\n's) in quoted fields sorts as one record.\n\n"
           "Options:\n"
           "  -DFORMAT -- use FORMAT as the date-time format string for any date-time sort "
           "keys\n"
@@ -110,7 +110,10 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
     int recnum = 1;
     if (!opt_headersort) {
         const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error);
-        if (!header) return false;
+        if (!header) {
+            if (!error) error_empty_input(name);
+            return false;
+        }
         if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_read_length());
         recnum = 2;
     }

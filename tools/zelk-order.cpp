@@ -30,7 +30,7 @@ static void print_usage(void) {
           "Usage: zelk-order [OPTIONS] SORT_FIELD [CSVFILE]\n\n"
           "SORT_FIELD is the 1-based field index to sort on, or header field name if -Q "
           "option.\n\n"
-          "NOTE: -l option must be used if CSVFILE contains embedded LFs (\\n's)!\n\n"
+          "NOTE: a record with embedded LFs (\\n's) in quoted fields sorts as one record.\n\n"
           "Options:\n"
           "  -d -- SORT_FIELD is a date-time, use -D if need to supply date-time FORMAT string\n"
           "  -DFORMAT -- SORT_FIELD is a date-time, use FORMAT as the date-time format string\n"
@@ -155,7 +155,10 @@ int main(int argc, char **argv) {
         char **fields;
         char error;
         const char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
-        if (!header) fatal_exit();
+        if (!header) {
+            if (!error) error_empty_input(name);
+            fatal_exit();
+        }
         if (opt_queryfieldname) sortfield = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
         if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_parse_length());
         recnum = 2;

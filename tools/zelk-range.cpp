@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <regex.h>
 
 #include "cli.h"
@@ -17,8 +18,8 @@ static char opt_passignored; // -p
 static char opt_invert;      // -v
 static char opt_warnignored; // -w
 
-// A field that begins with digits, or that ends with a point and digits, counts as a number;
-// strtod takes its longest numeric prefix.
+// A field that begins with digits (after an optional sign), or that ends with a point and
+// digits, counts as a number; its value is that of its longest decimal prefix.
 static regex_t number_re;
 static regex_t blank_re;
 
@@ -44,6 +45,49 @@ static void print_usage(void) {
 
 static const cli_pair pairs[] = {{'p', 'w'}, {0, 0}};
 static const cli_program program = {"zelk-range", "m:x:bhopQtvw", "bhoQt", pairs, print_usage};
+
+// The length of the decimal number at the start of s: an optional sign, digits with at most
+// one point (at least one digit), and an optional exponent. 0 when there is none.
+static size_t decimal_prefix(const char *s) {
+    size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    size_t digits = strspn(s + i, "0123456789");
+    i += digits;
+    if (s[i] == '.') {
+        size_t frac = strspn(s + i + 1, "0123456789");
+        digits += frac;
+        i += 1 + frac;
+    }
+    if (digits == 0) return 0;
+    if (s[i] == 'e' || s[i] == 'E') {
+        size_t j = i + 1;
+        if (s[j] == '-' || s[j] == '+') j++;
+        size_t exp = strspn(s + j, "0123456789");
+        if (exp > 0) i = j + exp;
+    }
+    return i;
+}
+
+// The value of the decimal prefix of a field (0 without one): hexadecimal, "inf" or "nan"
+// are not read into it.
+static double field_value(const char *field) {
+    char buf[MAX_FIELD_LENGTH];
+    size_t n = decimal_prefix(field);
+    memcpy(buf, field, n);
+    buf[n] = '\0';
+    return n ? strtod(buf, nullptr) : 0.0;
+}
+
+// A bound: a whole decimal number, or "Invalid value for NAME: TEXT (reason)".
+static double bound_arg(const char *arg, const char *name) {
+    size_t n = decimal_prefix(arg);
+    if (n == 0 || arg[n] != '\0')
+        fatalf(0, "Invalid value for %s: %s (not a decimal number)", name, arg);
+    errno = 0;
+    double v = strtod(arg, nullptr);
+    if (errno == ERANGE && (v > 1 || v < -1))
+        fatalf(0, "Invalid value for %s: %s (invalid/out-of-range)", name, arg);
+    return v;
+}
 
 static bool out_of_range(double v) {
     return (opt_lowerval && v < opt_lowermin) || (opt_upperval && v > opt_uppermax);
@@ -82,7 +126,7 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
         }
         size_t len = (size_t)csv_record_get_field_length();
         if (field_regex_exec(&number_re, field, len, 0, nullptr) == 0) {
-            if (out_of_range(strtod(field, nullptr)) == (bool)opt_invert) write_record(text);
+            if (out_of_range(field_value(field)) == (bool)opt_invert) write_record(text);
         } else if (field_regex_exec(&blank_re, field, len, 0, nullptr) == 0) {
             if (opt_passignored)
                 write_record(text);
@@ -102,11 +146,11 @@ int main(int argc, char **argv) {
         switch (c) {
         case 'm':
             opt_lowerval = 1;
-            opt_lowermin = strtod(optarg, nullptr);
+            opt_lowermin = bound_arg(optarg, "-mMIN_VALUE");
             break;
         case 'x':
             opt_upperval = 1;
-            opt_uppermax = strtod(optarg, nullptr);
+            opt_uppermax = bound_arg(optarg, "-xMAX_VALUE");
             break;
         case 'p': opt_passignored = 1; break;
         case 'v': opt_invert = 1; break;
@@ -120,12 +164,13 @@ int main(int argc, char **argv) {
 
     FILE *fp = stdin;
     const char *name = STDIN_NAME;
-    if (nops == 2) {
+    if (nops == 2 && !is_stdin_operand(argv[optind + 1])) {
         name = argv[optind + 1];
         fp = fopen(name, "r");
         if (!fp) fatalf(errno, "Error: failed opening CSVFILE '%s'", name);
     }
-    if (regcomp(&number_re, "^([0-9]+(\\.[0-9]*)?)|(\\.[0-9]+)$", REG_EXTENDED | REG_NOSUB) != 0)
+    if (regcomp(&number_re, "^([-+]?[0-9]+(\\.[0-9]*)?)|(\\.[0-9]+)$", REG_EXTENDED | REG_NOSUB) !=
+        0)
         fatalf(0, "ERROR: failed compiling number regex");
     if (regcomp(&blank_re, "^[ \t]*$", REG_EXTENDED | REG_NOSUB) != 0)
         fatalf(0, "ERROR: failed compiling blank regex");

@@ -25,7 +25,7 @@ static void print_usage(void) {
           "  -nNUM -- number of records to print (rest of file by default)\n"
           "           (does not count header if -h option)\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
-          "  -v -- verbose: prefix records with linenums, and filenames if multiple CSVFILEs\n"
+          "  -v -- verbose: prefix records with record numbers, and filenames if multiple CSVFILEs\n"
           "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n",
           stderr);
 }

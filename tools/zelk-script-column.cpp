@@ -52,7 +52,10 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     int recnum = 0;
     if (!opt_headerproc) {
         const char *header = header_pass(fp, name, &fieldnum, false, &error_flag);
-        if (!header) return false;
+        if (!header) {
+            if (!error_flag) error_empty_input(name);
+            return false;
+        }
         if (!opt_headeromit) {
             out_record(header, (size_t)csv_record_parse_length());
             fflush(stdout);
@@ -71,9 +74,7 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
             fatalf(0, "ERROR: record #%d: FIELD #%d does not exist (%d fields)", recnum, fieldnum,
                    present);
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
-        if (f.len > MAX_FIELD_LENGTH - 1)
-            fatalf(0, "ERROR: field length (%d) exceeds the maximum allowed (%d)", (int)f.len,
-                   MAX_FIELD_LENGTH);
+        if (f.len > MAX_FIELD_LENGTH - 1) field_length_exceeded();
         const char *field = text + f.start;
         awk_refuse_framing_bytes(field, f.len, recnum);
         int rlen;

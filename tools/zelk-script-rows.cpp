@@ -118,7 +118,10 @@ int main(int argc, char **argv) {
     int recnum = 0;
     if (!opt_headerproc) {
         const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
-        if (!header) fatal_exit();
+        if (!header) {
+            if (!error_flag) error_empty_input(name);
+            fatal_exit();
+        }
         if (!opt_headeromit) {
             // Written and flushed before any record goes to awk, so before the thread writes.
             out_bytes(header, (size_t)csv_record_read_length());

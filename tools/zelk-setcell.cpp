@@ -54,7 +54,7 @@ static void replace_csv_record(FILE *fp, const char *name, int recnum, int field
     field_span_copy(f, old);
     const char *args[1] = {old};
     size_t argl[1] = {f.len};
-    replacement_write_record(f, &format, args, argl);
+    replacement_write_record(f, &format, args, argl, old, recnum, fieldnum);
 }
 
 int main(int argc, char **argv) {

@@ -58,7 +58,10 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
     char **fields;
     char error;
     if (!opt_headerproc) {
-        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return false;
+        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) {
+            if (!error) error_empty_input(name);
+            return false;
+        }
         recnum = 1;
     }
 
@@ -97,7 +100,7 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
             out_record(text, textlen);
             errcheck_stdout_exit();
         } else {
-            replacement_write_record(f, &format, args, argl);
+            replacement_write_record(f, &format, args, argl, field, recnum, fieldnum);
         }
     }
 }

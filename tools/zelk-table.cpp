@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <clocale>
+#include <cwchar>
 #include <error.h>
+#include <langinfo.h>
 
 #include "cli.h"
 #include "field_list.h"
@@ -64,10 +67,43 @@ static const char *field_text(char **fields, int numfields, int i, const char *e
     if (!opt_unquotefields) return text;
     if (memchr(text, '\0', (size_t)*len))
         fatalf(0, "ERROR: record #%d, field #%d: a NUL byte cannot be unquoted", recnum, i);
+    csv_where_field(i);
     const char *value = csv_field_unquote_and_replace_embeds(text, 0);
     if (!value) return text; // not reached: the reader accepts only well-quoted fields
     *len = (int)strlen(value);
     return value;
+}
+
+// Whether text is measured in characters of the locale's UTF-8 rather than in bytes.
+static bool utf8_widths;
+
+// The columns that s[0..n) takes on a terminal: in a UTF-8 locale each character counts its
+// display width (wide characters two, combining marks none), and a byte that does not begin
+// a valid character counts one; otherwise every byte counts one.
+static int display_width(const char *s, int n) {
+    if (!utf8_widths) return n;
+    int width = 0;
+    mbstate_t st;
+    memset(&st, 0, sizeof st);
+    for (int i = 0; i < n;) {
+        if ((unsigned char)s[i] < 0x80) {
+            width++;
+            i++;
+            continue;
+        }
+        wchar_t wc;
+        size_t k = mbrtowc(&wc, s + i, (size_t)(n - i), &st);
+        if (k == (size_t)-1 || k == (size_t)-2 || k == 0) {
+            memset(&st, 0, sizeof st);
+            width++;
+            i++;
+            continue;
+        }
+        int w = wcwidth(wc);
+        width += w < 0 ? 1 : w;
+        i += (int)k;
+    }
+    return width;
 }
 
 static void write_spaces(int n) {
@@ -90,7 +126,8 @@ static void print_split_record_fields(char **fields, int numfields, const char *
         if (i > 0) out_str(opt_fieldseparator);
         int width = (opt_usefixedwidths || i >= fmt_numfieldwidths) ? opt_fixedwidth
                                                                     : fmt_fieldwidthsarr[i];
-        int pad = width > len ? width - len : 0;
+        int shown = display_width(text, len);
+        int pad = width > shown ? width - shown : 0;
         int before = opt_justification == 2 ? pad : opt_justification == 1 ? pad / 2 : 0;
         write_spaces(before);
         out_bytes(text, (size_t)len);
@@ -112,20 +149,49 @@ static void check_field_count(int numfields, int recnum) {
                fmt_numheaderfields);
 }
 
+// The measured records, kept until they are printed: their bytes back to back (each with
+// its NUL), so that the store holds what was read and no more.
+struct measured_store {
+    char *bytes = nullptr;
+    size_t used = 0, cap = 0;
+    size_t *start = nullptr; // offset of each record
+    int *len = nullptr;
+    int *recnum = nullptr;
+    int count = 0, slots = 0;
+
+    void add(const char *text, int n, int num) {
+        if (count == slots) {
+            slots = slots ? 2 * slots : 16;
+            start = (size_t *)grow(start, (size_t)slots * sizeof *start);
+            len = (int *)grow(len, (size_t)slots * sizeof *len);
+            recnum = (int *)grow(recnum, (size_t)slots * sizeof *recnum);
+        }
+        if (used + (size_t)n + 1 > cap) {
+            while (used + (size_t)n + 1 > cap) cap = cap ? 2 * cap : 1 << 16;
+            bytes = (char *)grow(bytes, cap);
+        }
+        memcpy(bytes + used, text, (size_t)n + 1);
+        start[count] = used;
+        len[count] = n;
+        recnum[count++] = num;
+        used += (size_t)n + 1;
+    }
+    static void *grow(void *p, size_t n) {
+        void *q = realloc(p, n);
+        if (!q) fatalf(errno, "ERROR: failed allocating dynamic memory");
+        return q;
+    }
+};
+
 // Reads and stores the first records and raises the column widths to fit them, then prints
 // them. Returns the number of records read (stored or skipped), or -1 when there was nothing
 // to measure or the reader failed.
 static int measure_and_print(FILE *fp, const char *name) {
-    char **store = (char **)malloc((size_t)opt_numassessrecs * sizeof(char *));
-    char *space = (char *)malloc((size_t)opt_numassessrecs * MAX_RECORD_LENGTH);
-    if (!store || !space) fatalf(errno, "ERROR: failed allocating dynamic memory");
+    static measured_store store;
     static char scratch[MAX_RECORD_LENGTH];
-    static int store_recnum[10]; // NUMRECS is at most 10
-    static int store_len[10];
 
-    int stored = 0;
     int recnum = 0;
-    while (stored < opt_numassessrecs) {
+    while (store.count < opt_numassessrecs) {
         int numfields;
         char error_flag;
         const char *text = csv_record_read(fp, name, ++recnum, 1, &numfields, &error_flag);
@@ -140,33 +206,36 @@ static int measure_and_print(FILE *fp, const char *name) {
         if (memchr(text, '\0', (size_t)len))
             fatalf(0, "ERROR: record #%d: a NUL byte cannot be measured for field widths",
                    recnum);
-        store[stored] = space + (size_t)stored * MAX_RECORD_LENGTH;
-        memcpy(store[stored], text, (size_t)len + 1);
-        store_len[stored] = len;
-        store_recnum[stored++] = recnum;
+        store.add(text, len, recnum);
 
         check_field_count(numfields, recnum);
         if (numfields > fmt_numfieldwidths) fmt_numfieldwidths = numfields;
 
+        char error_flag2;
         memcpy(scratch, text, (size_t)len + 1);
         char **fields;
-        int n = csv_record_string_split(scratch, recnum, 1, &fields, &error_flag, 0);
+        int n = csv_record_string_split(scratch, recnum, 1, &fields, &error_flag2, 0);
         if (n < 0) return -1;
         const char *end = scratch + len;
         for (int i = 0; i < n; i++) {
-            int w;
-            field_text(fields, n, i + 1, end, recnum, &w);
+            int bytes;
+            const char *t = field_text(fields, n, i + 1, end, recnum, &bytes);
+            int w = display_width(t, bytes);
             if (w < opt_minfieldwidth) w = opt_minfieldwidth;
             if (w > fmt_fieldwidthsarr[i]) fmt_fieldwidthsarr[i] = w;
         }
     }
-    if (stored == 0) return -1;
+    if (store.count == 0) {
+        error_empty_input(name);
+        return -1;
+    }
 
-    for (int k = 0; k < stored; k++) {
+    for (int k = 0; k < store.count; k++) {
         char **fields;
         char error_flag;
-        int n = csv_record_string_split(store[k], store_recnum[k], 1, &fields, &error_flag, 0);
-        print_split_record_fields(fields, n, store[k] + store_len[k], store_recnum[k]);
+        char *text = store.bytes + store.start[k];
+        int n = csv_record_string_split(text, store.recnum[k], 1, &fields, &error_flag, 0);
+        print_split_record_fields(fields, n, text + store.len[k], store.recnum[k]);
     }
     return recnum;
 }
@@ -218,7 +287,7 @@ int main(int argc, char **argv) {
             if (opt_usefixedwidths || opt_widthslist)
                 fatalf(0, "Error: -n option not compatible with -f and -w options!");
             opt_determinewidths = 1;
-            opt_numassessrecs = intstrconv(optarg, "-xNUMRECS", 1, 10);
+            opt_numassessrecs = intstrconv(optarg, "-nNUMRECS", 1);
             break;
         case 's': opt_fieldseparator = optarg; break;
         case 'u': opt_unquotefields = 1; break;
@@ -237,6 +306,7 @@ int main(int argc, char **argv) {
     }
     int operands = argc - optind;
     if (operands > 1) cli_usage_exit();
+    if (setlocale(LC_CTYPE, "") && strcmp(nl_langinfo(CODESET), "UTF-8") == 0) utf8_widths = true;
 
     const char *name;
     FILE *fp = open_input_or_exit(operands == 1 ? argv[optind] : nullptr, &name);

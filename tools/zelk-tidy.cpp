@@ -243,6 +243,7 @@ static void write_fields(char **fields, int numfields, int n) {
     const char *end = fields[0] + csv_record_parse_length();
     for (int i = 0; i < n; i++) {
         if (i > 0) out_bytes(opt_separatorstr, separator_len);
+        csv_where_field(i + 1);
         write_field(fields[i], csv_parsed_field_length(fields, numfields, i + 1, end));
     }
 }

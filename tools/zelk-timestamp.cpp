@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "cli.h"
+#include "datetime.h"
 #include "field_buffer.h"
 #include "field_loop.h"
 #include "libcsv.h"
@@ -50,13 +51,14 @@ static const cli_pair pairs[] = {{'c', 'r'}, {0, 0}};
 static const cli_program program = {"zelk-timestamp", "bcehoQrt1", "b1hoQt", pairs, print_usage};
 
 // Parses value with format into tm, starting from 1970-01-01 00:00:00 (a Thursday), so that
-// members the format does not set keep that date. Text after the parsed part is ignored.
+// members the format does not set keep that date. Text after the parsed part is ignored; a
+// date-time that is not on the calendar fails.
 static bool parse_datetime(const char *value, const char *format, struct tm *tm) {
     memset(tm, 0, sizeof *tm);
     tm->tm_mday = 1;
     tm->tm_year = 70;
     tm->tm_wday = 4;
-    return strptime(value, format, tm) != nullptr;
+    return datetime_parse(value, format, tm);
 }
 
 // Removes nonzero seconds: up to the next minute with -c, or with -r from 30 seconds on;
@@ -106,7 +108,10 @@ static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const 
     char **fields;
     char error;
     if (!opt_headerproc) {
-        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return false;
+        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) {
+            if (!error) error_empty_input(name);
+            return false;
+        }
         recnum = 1;
     }
 

@@ -122,6 +122,10 @@ int fieldname2fieldnum(const char *name, int numfields, char **fields) {
     fatalf(0, "ERROR: FIELD name '%s' not found in header", name);
 }
 
+void error_empty_input(const char *name) { error(0, 0, "ERROR: CSVFILE '%s' is empty", name); }
+
+bool is_stdin_operand(const char *path) { return path[0] == '-' && path[1] == '\0'; }
+
 FILE *open_csvfile(const char *path) {
     FILE *fp = fopen(path, "r");
     if (!fp) {
@@ -133,7 +137,7 @@ FILE *open_csvfile(const char *path) {
 }
 
 FILE *open_input_or_exit(const char *path, const char **name) {
-    if (!path) {
+    if (!path || is_stdin_operand(path)) {
         *name = STDIN_NAME;
         return stdin;
     }

@@ -71,10 +71,14 @@ int intstrconv(const char *str, const char *name, int min = 1, int max = INT_MAX
 // "ERROR: FIELD name '%s' not found in header".
 int fieldname2fieldnum(const char *name, int numfields, char **fields);
 
+// Whether a file operand names standard input ("-").
+bool is_stdin_operand(const char *path);
+// "ERROR: CSVFILE '%s' is empty", for programs that fail on an input without a header.
+void error_empty_input(const char *name);
 // Opens a CSVFILE operand for reading; on failure prints
 // "ERROR: failed opening CSVFILE '%s'" with the system error and returns null.
 FILE *open_csvfile(const char *path);
-// open_csvfile, or standard input for a null path; failure is fatal. *name gets the name
+// open_csvfile, or standard input for a null path or "-"; failure is fatal. *name gets the name
 // to use in messages.
 FILE *open_input_or_exit(const char *path, const char **name);
 

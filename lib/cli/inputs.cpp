@@ -16,6 +16,10 @@ bool each_csvfile(int npaths, char *const *paths,
     bool ok = true;
     int index = 0;
     for (int i = 0; i < npaths; i++) {
+        if (is_stdin_operand(paths[i])) {
+            if (!process(stdin, STDIN_NAME, ++index)) ok = false;
+            continue;
+        }
         FILE *fp = open_csvfile(paths[i]);
         if (!fp) {
             ok = false;
@@ -28,7 +32,7 @@ bool each_csvfile(int npaths, char *const *paths,
 }
 
 FILE *open_numbered_csvfile(const char *path, int n, const char **name) {
-    if (!path) {
+    if (!path || is_stdin_operand(path)) {
         *name = STDIN_NAME;
         return stdin;
     }

@@ -4,14 +4,14 @@
 #include <cstdio>
 
 // Runs process on each path in order, opened for reading and closed afterwards, or on
-// standard input ("standard input") when there are none. A path that cannot be opened gets
+// standard input ("standard input") when there are none or for a path "-". A path that cannot be opened gets
 // "ERROR: failed opening CSVFILE '%s'" and the next one is read. index counts the inputs
 // opened so far, from 1. True when every input was opened and process returned true for it.
 bool each_csvfile(int npaths, char *const *paths,
                   bool (*process)(FILE *fp, const char *name, int index));
 
 // For programs that read two CSV files, CSVFILE1 and CSVFILE2, and name them so in messages.
-// Opens CSVFILE<n> for reading, or gives standard input for a null path; *name gets the name
+// Opens CSVFILE<n> for reading, or gives standard input for a null path or "-"; *name gets the name
 // for messages. Failure is fatal: "ERROR: failed opening CSVFILE<n> '%s'" with the system error.
 FILE *open_numbered_csvfile(const char *path, int n, const char **name);
 // "Warning: CSVFILE<n> '%s' is empty".

@@ -48,6 +48,8 @@ const char *copy_field_bounded(char *buf, const char *start, size_t len) {
     return buf;
 }
 
+static void where_set(const char *name, int recnum);
+
 namespace {
 
 enum Mode { RAW, PARSE, SKIP };
@@ -118,8 +120,10 @@ template <Mode M> inline bool take_run(FILE *fp, const char *end, char *buf, int
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-label" // SKIP and RAW never reach some labels
 template <Mode M>
-int base_read_record(FILE *fp, const char sep, int recnum, char verbose, char *buf,
+int base_read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose,
+                     char *buf,
                      char **table, int *len_out, int *count_out) {
+    where_set(name, recnum);
     int pos = 0;      // bytes stored
     int nseps = 0;    // separators outside quoted fields
     int nentered = 0; // PARSE: field starts entered in the table
@@ -184,7 +188,7 @@ in_unquoted:
         }
         if (c == '\r') goto after_cr;
         if (c == '"') {
-            if (verbose) syntax_double_quote_in_unquoted(recnum, nseps + 1);
+            syntax_double_quote_in_unquoted(recnum, nseps + 1);
             return R_SYNTAX;
         }
         if (c == '\n') goto end_record;
@@ -196,7 +200,7 @@ in_quoted:
         if (!take_run<M>(fp, scan_quoted(fp), buf, pos)) goto too_long;
         if (GETC() == EOF) {
             if (ferror(fp)) goto read_error;
-            if (verbose) syntax_quoted_field_not_closed(recnum, nseps + 1);
+            syntax_quoted_field_not_closed(recnum, nseps + 1);
             return R_SYNTAX;
         }
         STORE(c);
@@ -214,14 +218,14 @@ in_quoted:
         goto in_quoted;
     }
     if (c == '\n') goto end_record;
-    if (verbose) syntax_unescaped_double_quote(recnum, nseps + 1);
+    syntax_unescaped_double_quote(recnum, nseps + 1);
     return R_SYNTAX;
 
 after_cr:
     // A CR outside quotes: only CR LF, or a CR that is the last byte of the file.
     if (GETC() == '\n') goto end_record;
     if (c == EOF) goto unterminated;
-    if (verbose) syntax_unembedded_cr(recnum);
+    syntax_unembedded_cr(recnum);
     return R_SYNTAX;
 
 end_record:
@@ -238,7 +242,7 @@ end_record:
 unterminated:
     // The end of the stream came after at least one byte of the record.
     if (ferror(fp)) goto read_error;
-    if (verbose) error(0, 0, "Warning: final record not terminated");
+    if (verbose) error(0, 0, "Warning: final record not terminated: file '%s'", name);
     FIELD_END();
     if constexpr (M != SKIP) buf[pos] = '\0';
     *len_out = pos;
@@ -246,11 +250,11 @@ unterminated:
     return R_RECORD;
 
 too_long:
-    if (verbose) syntax_max_record_length(recnum);
+    syntax_max_record_length(recnum);
     return R_SYNTAX;
 
 too_many:
-    if (verbose) syntax_max_fields(recnum);
+    syntax_max_fields(recnum);
     return R_SYNTAX;
 
 read_error:
@@ -277,13 +281,49 @@ void report_failure(FILE *fp, const char *name, int recnum) {
 // result. Returns R_RECORD, R_EOF, or R_SYNTAX for any failure (already reported).
 int read_parsed(char sep, FILE *fp, const char *name, int recnum, char verbose, char *buf,
                 char **table, int *len, int *count) {
-    int r = base_read_record<PARSE>(fp, sep, recnum, verbose, buf, table, len, count);
+    int r = base_read_record<PARSE>(fp, sep, name, recnum, verbose, buf, table, len, count);
     if (r == R_RECORD || r == R_EOF) return r;
     report_failure(fp, name, recnum);
     return R_SYNTAX;
 }
 
 } // namespace
+
+// ---- Where the reading stands, for the field-length message ------------------------------
+
+namespace {
+
+const char *where_name; // the input of the record last read, or null
+int where_recnum;       // its number; 0 before any record
+int where_fieldnum;     // the field being worked on, or 0 when unknown
+
+} // namespace
+
+static void where_set(const char *name, int recnum) {
+    where_name = name;
+    where_recnum = recnum;
+    where_fieldnum = 0;
+}
+
+void csv_where_record(int recnum) {
+    where_recnum = recnum;
+    where_fieldnum = 0;
+}
+
+void csv_where_field(int fieldnum) { where_fieldnum = fieldnum; }
+
+void field_length_exceeded(void) {
+    if (where_recnum > 0 && where_fieldnum > 0)
+        error(0, 0, "ERROR: record #%d, field #%d: field length exceeded MAX_FIELD_LENGTH (%d)",
+              where_recnum, where_fieldnum, MAX_FIELD_LENGTH);
+    else if (where_recnum > 0)
+        error(0, 0, "ERROR: record #%d: field length exceeded MAX_FIELD_LENGTH (%d)", where_recnum,
+              MAX_FIELD_LENGTH);
+    else
+        error(0, 0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
+    if (where_name) error(0, 0, "file:  '%s'", where_name);
+    fatal_exit();
+}
 
 // ---- Fatal errors ---------------------------------------------------------------------------
 
@@ -313,7 +353,7 @@ const char *csv_record_read(FILE *fp, const char *name, int recnum, char verbose
     *numfields = -1;
     *errflag = 0;
     int len, count;
-    int r = base_read_record<RAW>(fp, ',', recnum, verbose, raw_buf, nullptr, &len, &count);
+    int r = base_read_record<RAW>(fp, ',', name, recnum, verbose, raw_buf, nullptr, &len, &count);
     if (r == R_RECORD) {
         raw_len = len;
         *numfields = count;
@@ -374,6 +414,7 @@ char *csv_record_read_and_get_field(FILE *fp, const char *name, int recnum, char
         return parse_buf;
     }
     int len = csv_parsed_field_length(parse_table, count, fieldnum, parse_buf + parse_len);
+    csv_where_field(fieldnum);
     copy_field_bounded(getfield_buf, parse_table[fieldnum - 1], (size_t)len);
     *field = getfield_buf;
     getfield_len = len;
@@ -383,7 +424,7 @@ char *csv_record_read_and_get_field(FILE *fp, const char *name, int recnum, char
 int csv_record_read_and_skip(FILE *fp, const char *name, int recnum, char verbose, char *errflag) {
     *errflag = 0;
     int len, count;
-    int r = base_read_record<SKIP>(fp, ',', recnum, verbose, nullptr, nullptr, &len, &count);
+    int r = base_read_record<SKIP>(fp, ',', name, recnum, verbose, nullptr, nullptr, &len, &count);
     if (r == R_RECORD) return 1;
     if (r == R_EOF) return 0;
     report_failure(fp, name, recnum);

@@ -100,6 +100,7 @@ int string_parse(char *record, int recnum, char verbose, char ***fields, char *e
     *errflag = 0;
     int count = 0;
     char **table = nullptr;
+    csv_where_record(recnum);
     int r = base_parse_csv_record(record, recnum, verbose, &count, &table);
     if (r < 0) {
         *errflag = 1;
@@ -128,6 +129,7 @@ const char *csv_record_string_get_field(char *record, int recnum, char verbose, 
     *errflag = 0;
     int count = 0;
     char **table = nullptr;
+    csv_where_record(recnum);
     int r = base_parse_csv_record(record, recnum, verbose, &count, &table);
     if (r < 0) {
         *errflag = 1;
@@ -144,6 +146,7 @@ const char *csv_record_string_get_field(char *record, int recnum, char verbose, 
         error(0, 0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, count);
         return nullptr;
     }
+    csv_where_field(fieldnum);
     return copy_field_bounded(string_field_buf, table[fieldnum - 1],
                               field_len(fieldnum, count, table));
 }
@@ -158,6 +161,34 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
         error(0, 0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, numfields);
         return nullptr;
     }
+    csv_where_field(fieldnum);
     return copy_field_bounded(parse_field_buf, fields[fieldnum - 1],
                               field_len(fieldnum, numfields, fields));
+}
+
+bool csv_fields_valid(const char *s, size_t n) {
+    size_t i = 0;
+    for (;;) {
+        if (i < n && s[i] == '"') {
+            // A quoted field: up to a quote that is not doubled.
+            for (i++;; i++) {
+                if (i >= n) return false;
+                if (s[i] != '"') continue;
+                if (i + 1 < n && s[i + 1] == '"') {
+                    i++;
+                    continue;
+                }
+                i++;
+                break;
+            }
+        } else {
+            while (i < n && s[i] != ',') {
+                if (s[i] == '"' || s[i] == '\r' || s[i] == '\n') return false;
+                i++;
+            }
+        }
+        if (i == n) return true;
+        if (s[i] != ',') return false;
+        i++;
+    }
 }

@@ -5,7 +5,8 @@
 
 #include "libcsv.h"
 
-// The syntax and limit reporters; callers print them only when their verbose flag is set.
+// The syntax and limit reporters. The stream readers call them whatever their verbose flag;
+// the string parser only when its verbose flag is set.
 void syntax_double_quote_in_unquoted(int recnum, int fieldnum);
 void syntax_max_fields(int recnum);
 void syntax_quoted_field_not_closed(int recnum, int fieldnum);

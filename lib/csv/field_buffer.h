@@ -12,8 +12,6 @@
 
 #include "libcsv.h"
 
-[[noreturn]] void field_length_exceeded(void);
-
 // The visible text of an embedded line break.
 #define EMBED_CR_TEXT "<CR>"
 #define EMBED_LF_TEXT "<LF>"

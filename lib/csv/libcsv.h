@@ -3,6 +3,10 @@
 // Nothing here allocates. Every text returned lives in a static buffer that belongs to the
 // function (or to a small group sharing it) and stays valid until the next call that uses the
 // same buffer. Flags (verbose, error, blank) are one byte each.
+//
+// The stream readers always describe a syntax, limit or read error (with the record and field
+// numbers, then the input's name); their verbose flag governs only the warning about a final
+// record without a terminator.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +53,11 @@ const char *csv_record_string_get_field(char *record, int recnum, char verbose, 
 const char *csv_record_parse_get_field(int fieldnum, int numfields, char **fields,
                                        char blankisfield);
 
+// Whether s[0..n) is one or more fields as the stream readers accept them, without a record
+// terminator: unquoted fields free of double quotes, CR and LF, quoted fields closed and
+// followed by a comma or the end.
+bool csv_fields_valid(const char *s, size_t n);
+
 // ---- Field quoting, unquoting and cleaning -------------------------------------------------
 
 const char *csv_field_quote(const char *field);
@@ -76,6 +85,17 @@ int csv_record_get_field_length(void);
 // record_end for the last field.
 int csv_parsed_field_length(char *const *fields, int numfields, int fieldnum,
                             const char *record_end);
+
+// ---- Where the work stands -------------------------------------------------------------------
+// Every stream reader notes the input's name and the record number it was given; the string
+// parsers note their record number. A program that rewrites one field at a time names the
+// field with csv_where_field (csv_record_read_and_get_field does so itself), so that the one
+// fatal error of the library, a field that outgrows MAX_FIELD_LENGTH, can say where it arose:
+// "ERROR: record #N, field #F: field length exceeded MAX_FIELD_LENGTH (8192)", then the line
+// "file:  'NAME'".
+void csv_where_record(int recnum);
+void csv_where_field(int fieldnum);
+[[noreturn]] void field_length_exceeded(void);
 
 // ---- Fatal errors ---------------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "dsv_convert.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <error.h>
 
@@ -14,9 +15,21 @@ char dsv_delimiter_arg(const char *arg) {
         if (n != 1) fatalf(0, "ERROR: DSV_DELIMITER_CHAR must be a single char");
         return arg[0];
     }
+    if (n < 2) fatalf(0, "ERROR: DSV_DELIMITER_CHAR must be a single char");
+    // Numeric escapes: \xH or \xHH (hexadecimal), \N to \NNN (octal, up to \377).
+    bool hex = arg[1] == 'x';
+    if (hex || (arg[1] >= '0' && arg[1] <= '7')) {
+        const char *digits = arg + (hex ? 2 : 1);
+        size_t nd = strspn(digits, hex ? "0123456789abcdefABCDEF" : "01234567");
+        if (nd == 0) fatalf(0, "ERROR: DSV_DELIMITER_CHAR is invalid C-style escape-sequence");
+        if (digits[nd] != '\0' || nd > (hex ? 2u : 3u))
+            fatalf(0, "ERROR: DSV_DELIMITER_CHAR must be a single char");
+        long v = strtol(digits, nullptr, hex ? 16 : 8);
+        if (v > 0377) fatalf(0, "ERROR: DSV_DELIMITER_CHAR is invalid C-style escape-sequence");
+        return (char)v;
+    }
     if (n != 2) fatalf(0, "ERROR: DSV_DELIMITER_CHAR must be a single char");
     switch (arg[1]) {
-    case '0': return '\0';
     case '\\': return '\\';
     case 'a': return '\a';
     case 'b': return '\b';
@@ -126,6 +139,7 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
                                                               : csv_record_parse_length());
         for (int i = 0; i < nf; i++) {
             int len = csv_parsed_field_length(fields, nf, i + 1, end);
+            csv_where_field(i + 1);
             int outlen;
             const char *out = proc(fields[i], len, out_sep, fieldbuf, &outlen);
             if (i > 0) out_char(out_sep);
@@ -154,11 +168,21 @@ void dsv_converter_main(int argc, char **argv, dsv_input_kind kind) {
     int nops = argc - optind;
     if (nops < 1 || nops > 2) cli_usage_exit();
     char delim = dsv_delimiter_arg(argv[optind]);
+    // A delimiter that ends records, or (on output) quotes fields, would not come back as the
+    // same fields.
+    if (kind == DSV_INPUT_DSV && (delim == '\n' || delim == '\r'))
+        fatalf(0, "ERROR: DSV_DELIMITER_CHAR cannot be a line feed or a carriage return (they end "
+                  "records)");
+    if (kind == DSV_INPUT_CSV && (delim == '\n' || delim == '\r' || delim == '"'))
+        fatalf(0, "ERROR: DSV_DELIMITER_CHAR cannot be a line feed, a carriage return or a double "
+                  "quote (the output could not be read back)");
     dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
 
     FILE *fp = stdin;
     const char *name = STDIN_NAME;
-    if (nops == 2 && kind == DSV_INPUT_CSV) {
+    if (nops == 2 && is_stdin_operand(argv[optind + 1])) {
+        // standard input
+    } else if (nops == 2 && kind == DSV_INPUT_CSV) {
         fp = open_input_or_exit(argv[optind + 1], &name);
     } else if (nops == 2) {
         name = argv[optind + 1];

@@ -4,8 +4,9 @@
 
 #include <cstdio>
 
-// The delimiter byte named by the operand: one character, or a backslash and one of
-// 0 \ a b e f n r t v. Otherwise fatal: "ERROR: DSV_DELIMITER_CHAR must be a single char" or
+// The delimiter byte named by the operand: one character, a backslash and one of
+// \ a b e f n r t v, or a numeric escape (\xH, \xHH, or one to three octal digits up to \377,
+// \0 being NUL). Otherwise fatal: "ERROR: DSV_DELIMITER_CHAR must be a single char" or
 // "ERROR: DSV_DELIMITER_CHAR is invalid C-style escape-sequence".
 char dsv_delimiter_arg(const char *arg);
 

@@ -48,6 +48,7 @@ const char *read_field_record(FILE *fp, const char *name, int *recnum, int *numf
 field_span field_span_of(const char *text, size_t textlen, char **fields, int numfields,
                          int fieldnum) {
     field_span f{text, textlen, 0, 0};
+    csv_where_field(fieldnum);
     if (numfields == 0) return f;
     f.start = (size_t)(fields[fieldnum - 1] - text);
     f.len = (size_t)csv_parsed_field_length(fields, numfields, fieldnum, text + textlen);
@@ -55,9 +56,7 @@ field_span field_span_of(const char *text, size_t textlen, char **fields, int nu
 }
 
 void field_span_copy(const field_span &f, char *buf) {
-    if (f.len > MAX_FIELD_LENGTH - 1)
-        fatalf(0, "ERROR: field length (%d) exceeds the maximum allowed (%d)", (int)f.len,
-               MAX_FIELD_LENGTH);
+    if (f.len > MAX_FIELD_LENGTH - 1) field_length_exceeded();
     memcpy(buf, f.text + f.start, f.len);
     buf[f.len] = '\0';
 }

@@ -42,7 +42,7 @@ field_span field_span_of(const char *text, size_t textlen, char **fields, int nu
                          int fieldnum);
 
 // Copies the field's raw text into buf (MAX_FIELD_LENGTH bytes) with a NUL after it, or ends
-// the program with "ERROR: field length (%d) exceeds the maximum allowed (%d)".
+// the program with the field-length error (field_length_exceeded).
 void field_span_copy(const field_span &f, char *buf);
 
 // The record text before the field (the earlier fields with their commas).

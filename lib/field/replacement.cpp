@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "field_buffer.h"
 #include "libcsv.h"
 
 namespace {
@@ -68,19 +69,70 @@ void replacement_compile(replacement *r, const char *text, bool numbered, const 
     }
 }
 
-void replacement_write(const replacement *r, const char *const *args, const size_t *argl) {
+namespace {
+
+// The replacement into buf (cap bytes); the length it needs, which may be more than cap.
+size_t compose(const replacement *r, const char *const *args, const size_t *argl, char *buf,
+               size_t cap) {
+    size_t n = 0;
     for (int i = 0; i < r->npieces; i++) {
-        if (r->ref[i] < 0)
-            out_bytes(r->text + r->start[i], (size_t)r->len[i]);
-        else
-            out_bytes(args[r->ref[i]], argl[r->ref[i]]);
+        const char *p = r->ref[i] < 0 ? r->text + r->start[i] : args[r->ref[i]];
+        size_t len = r->ref[i] < 0 ? (size_t)r->len[i] : argl[r->ref[i]];
+        if (n + len <= cap) memcpy(buf + n, p, len);
+        n += len;
     }
+    return n;
 }
 
+// Whether every reference of r stands for the whole field text (start, len).
+bool refs_are_whole_field(const replacement *r, const char *const *args, const size_t *argl,
+                          const char *field, size_t len) {
+    for (int i = 0; i < r->npieces; i++)
+        if (r->ref[i] >= 0 && (args[r->ref[i]] != field || argl[r->ref[i]] != len)) return false;
+    return true;
+}
+
+} // namespace
+
 void replacement_write_record(const field_span &f, const replacement *r, const char *const *args,
-                              const size_t *argl) {
+                              const size_t *argl, const char *copy, int recnum, int fieldnum) {
+    static char value[MAX_RECORD_LENGTH];
+    static char quoted[MAX_FIELD_LENGTH];
+    const size_t rest = f.textlen - f.len; // the record's bytes other than the field
+    size_t n = compose(r, args, argl, value, sizeof value);
+    const char *out = value;
+    if (n > sizeof value || !csv_fields_valid(value, n)) {
+        if (n <= sizeof value && field_is_wrapped(copy, (int)f.len) &&
+            refs_are_whole_field(r, args, argl, copy, f.len) &&
+            memchr(copy, '\0', f.len) == nullptr) {
+            const char *plain = csv_field_unquote(copy, 0);
+            if (!plain) plain = ""; // not reached: the reader accepts only well-quoted fields
+            const char *pargs[10];
+            size_t pargl[10];
+            for (int k = 0; k < 10; k++) {
+                pargs[k] = plain;
+                pargl[k] = strlen(plain);
+            }
+            n = compose(r, pargs, pargl, value, sizeof value);
+            if (n <= sizeof value) {
+                field_buffer fb{quoted, 0};
+                fb.put_quoted(value, (int)n);
+                int qlen;
+                out = fb.finish(&qlen);
+                n = (size_t)qlen;
+            }
+        } else {
+            if (n > sizeof value) n = sizeof value;
+            fatalf(0, "ERROR: record #%d: new value of FIELD #%d would not be valid CSV: '%.*s'",
+                   recnum, fieldnum, (int)strnlen(value, n), value);
+        }
+    }
+    if (rest + n > MAX_RECORD_LENGTH - 1)
+        fatalf(0, "ERROR: record #%d: new value of FIELD #%d would make the record longer than "
+                  "MAX_RECORD_LENGTH (%d)",
+               recnum, fieldnum, MAX_RECORD_LENGTH);
     out_before_field(f);
-    replacement_write(r, args, argl);
+    out_bytes(out, n);
     out_after_field(f);
     out_terminator();
     errcheck_stdout_exit();

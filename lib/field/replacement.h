@@ -29,10 +29,14 @@ struct replacement {
 // and a text whose converted form would not fit the 8191-byte format buffer.
 void replacement_compile(replacement *r, const char *text, bool numbered, const char *name);
 
-// Writes the replacement to standard output; args[k] (argl[k] bytes) is argument k.
-void replacement_write(const replacement *r, const char *const *args, const size_t *argl);
-
+// args[k] (argl[k] bytes) is argument k, pointing into copy, the field's text copied with a NUL
+// after it.
 // Writes the record of f with its field replaced, then the output terminator, and checks the
-// output.
+// output. The record written is always one the readers accept: a new value that is not valid
+// CSV is, when the old value was quoted and every reference in the replacement stands for the
+// whole old value, built from the old value unquoted and written quoted (so 'Dr. &' on
+// "Smith, John" gives "Dr. Smith, John"); otherwise the program stops with
+// "ERROR: record #N: new value of FIELD #F would not be valid CSV: '...'". A record that would
+// pass MAX_RECORD_LENGTH stops it too.
 void replacement_write_record(const field_span &f, const replacement *r, const char *const *args,
-                              const size_t *argl);
+                              const size_t *argl, const char *copy, int recnum, int fieldnum);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "datetime.h"
 #include "libsubproc.h"
 #include "libcsv.h"
 
@@ -82,7 +83,7 @@ const char *datetime_to_utimestr(const char *key, const char *format, int recnum
     static char utimestr[24];
     struct tm tm;
     memset(&tm, 0, sizeof tm);
-    if (!strptime(key, format, &tm)) {
+    if (!datetime_parse(key, format, &tm)) {
         fatalf(0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
     }
     tm.tm_isdst = -1;

@@ -41,7 +41,8 @@ TEST(Columns, ListErrors) {
     EXPECT_RUN(cols({"2-9"}, FIVE), 1, "",
                E + "ERROR: FIELDS_LIST field spec 9 is beyond number of header files (5)\n");
     // An empty input ends before the list is looked at.
-    EXPECT_RUN(cols({"4-2"}, ""), 1, "", "");
+    EXPECT_RUN(cols({"4-2"}, ""), 1, "", 
+               "zelk-columns: ERROR: CSVFILE 'standard input' is empty\n");
 }
 
 TEST(Columns, ListsLongerThanTheFieldTableAreRefused) {

@@ -34,7 +34,7 @@ TEST_F(Concat, Terminators) {
 
 TEST_F(Concat, StandardInputByDefault) {
     EXPECT_RUN(run_tool("zelk-concat", {}, "h\n1\n2"), 0, "h\n1\n2\n",
-               "zelk-concat: Warning: final record not terminated\n");
+               "zelk-concat: Warning: final record not terminated: file 'standard input'\n");
     RunOptions o;
     o.input = "h\n\"open";
     o.input_pipe = true;

@@ -8,6 +8,7 @@ const std::string USAGE = usage_text("zelk-lint");
 struct Counts {
     int records, header, shortf, extra, blank, fcr, cr, flf, lf, quoted, cleanable, empty, ws,
         ltws;
+    int nul = 0;
 };
 
 std::string report(const std::string &name, const Counts &c) {
@@ -23,6 +24,7 @@ std::string report(const std::string &name, const Counts &c) {
              "                                short:         %d\n"
              "                                extra:         %d\n"
              "  Blank records:                               %d\n"
+             "  Records with NUL bytes:                      %d\n"
              "Style:\n"
              "  Fields with embedded carriage-returns:       %d\n"
              "  Embedded carriage-returns:                   %d\n"
@@ -34,7 +36,7 @@ std::string report(const std::string &name, const Counts &c) {
              "  Unquoted whitespace fields:                  %d\n"
              "  Unquoted leading/trailing whitespace fields: %d\n",
              name.c_str(), c.records, c.header, c.shortf + c.extra, c.shortf, c.extra, c.blank,
-             c.fcr, c.cr, c.flf, c.lf, c.quoted, c.cleanable, c.empty, c.ws, c.ltws);
+             c.nul, c.fcr, c.cr, c.flf, c.lf, c.quoted, c.cleanable, c.empty, c.ws, c.ltws);
     return buf;
 }
 
@@ -107,13 +109,47 @@ TEST(Lint, NulBytesAreData) {
     // The NUL does not end the field: " a\0b" has leading whitespace, "a\0b " trailing, and
     // the quoted field holding a NUL and a comma is not cleanable.
     EXPECT_RUN(lint({}, "h1,h2,h3\n a\0b,a\0b ,\"\0,\"\n"s), 0,
-               report("standard input", {2, 3, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2}), "");
+               report("standard input", {2, 3, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 2, 1}), "");
 }
 
 TEST(Lint, FilesAndErrors) {
     std::string bad = test_data("csv/ragged.csv");
     EXPECT_RUN(lint({bad}, ""), 0, report(bad, {4, 3, 1, 1, 0, 0, 0, 0, 0, 2, 2, 2, 0, 0}), "");
     EXPECT_RUN(lint({"a", "b"}, ""), 1, "", USAGE);
+}
+
+} // namespace
+
+namespace {
+
+// Records holding NUL bytes are counted, and a UTF-16 or UTF-32 byte order mark is warned
+// about, so that such files are not called plain valid CSV without a word.
+TEST(Lint, NulBytesAndWideByteOrderMarks) {
+    Counts c{3, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    c.nul = 2;
+    EXPECT_RUN(lint({}, "a,b\n1,x\0y\n\0,2\n"s), 0, report("standard input", c), "");
+    EXPECT_RUN(lint({"-v"}, "a,b\n1,x\0y\n"s), 0,
+               "Syntax: record #2: NUL byte(s) in record.\n\n" +
+                   report("standard input", {2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}),
+               "");
+    struct Bom {
+        std::string bytes, kind;
+    } boms[] = {{"\xff\xfe" "a\0\n\0"s, "UTF-16LE"},
+                {"\xfe\xff\0a\0\n"s, "UTF-16BE"},
+                {"\xff\xfe\0\0a\0\0\0\n\0\0\0"s, "UTF-32LE"},
+                {"\0\0\xfe\xff\0\0\0a\0\0\0\n"s, "UTF-32BE"}};
+    for (const Bom &b : boms) {
+        SCOPED_TRACE(b.kind);
+        RunResult r = lint({}, b.bytes);
+        EXPECT_EQ(r.err.rfind("zelk-lint: Warning: CSVFILE 'standard input' begins with a " +
+                                  b.kind + " byte order mark: it is not CSV text (convert it to "
+                                           "UTF-8 first)\n",
+                              0),
+                  0u)
+            << r.err;
+    }
+    // A UTF-8 byte order mark is no warning.
+    EXPECT_EQ(lint({}, "\xef\xbb\xbf" "a\n").err, "");
 }
 
 } // namespace

@@ -161,7 +161,7 @@ TEST_F(Merge, CsvErrorsInCsvfileTwoEndTheRun) {
     std::string u1 = dir.file("u1.csv", "id\n3\n2\n1\n");
     std::string u2 = dir.file("u2.csv", "id\n1\n2\n3");
     EXPECT_RUN(merge({"1", u1, "1", u2}), 0, "id,id\n3,3\n2,2\n1,1\n",
-               "zelk-merge: Warning: final record not terminated\n");
+               "zelk-merge: Warning: final record not terminated: file '" + u2 + "'\n");
 }
 
 TEST_F(Merge, EmptyAndUnreadableInputs) {

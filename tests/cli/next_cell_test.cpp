@@ -34,13 +34,16 @@ TEST(NextCell, MissingField) {
 
 TEST(NextCell, EndOfInputAndErrorsFail) {
     EXPECT_RUN(run_tool("zelk-next-cell", {"1"}, ""), 1, "", "");
+    // The syntax error is described with or without -v.
     EXPECT_RUN(run_tool("zelk-next-cell", {"1"}, "a,\"b\"c\n"), 1, "",
-               "zelk-next-cell: file:  'standard input'\n");
+               "zelk-next-cell: ERROR: record #1, field #2: unescaped double quote char in "
+               "quoted field\nzelk-next-cell: file:  'standard input'\n");
     EXPECT_RUN(run_tool("zelk-next-cell", {"-v", "1"}, "a,\"b\"c\n"), 1, "",
                "zelk-next-cell: ERROR: record #1, field #2: unescaped double quote char in "
                "quoted field\nzelk-next-cell: file:  'standard input'\n");
     EXPECT_RUN(run_tool("zelk-next-cell", {"1"}, std::string(8192, 'x') + "\n"), 1, "",
-               "zelk-next-cell: ERROR: field length exceeded MAX_FIELD_LENGTH (8192)\n");
+               "zelk-next-cell: ERROR: record #1, field #1: field length exceeded "
+               "MAX_FIELD_LENGTH (8192)\nzelk-next-cell: file:  'standard input'\n");
 }
 
 TEST(NextCell, ShellLoopSeesEveryRecordOnce) {

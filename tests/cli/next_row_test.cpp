@@ -26,13 +26,15 @@ TEST(NextRow, CopiesOneRecord) {
 
 TEST(NextRow, EndOfInputAndErrorsFail) {
     EXPECT_RUN(run_tool("zelk-next-row", {}, ""), 1, "", "");
+    // The syntax error is described with or without -v.
     EXPECT_RUN(run_tool("zelk-next-row", {}, "a\"b\n"), 1, "",
+               "zelk-next-row: ERROR: record #0, field #1: double-quote in unquoted field\n"
                "zelk-next-row: file:  'standard input'\n");
     EXPECT_RUN(run_tool("zelk-next-row", {"-v"}, "a\"b\n"), 1, "",
                "zelk-next-row: ERROR: record #0, field #1: double-quote in unquoted field\n"
                "zelk-next-row: file:  'standard input'\n");
     EXPECT_RUN(run_tool("zelk-next-row", {"-v"}, "last"), 0, "last\n",
-               "zelk-next-row: Warning: final record not terminated\n");
+               "zelk-next-row: Warning: final record not terminated: file 'standard input'\n");
     EXPECT_RUN(run_tool("zelk-next-row", {"-v"}, std::string(65536, 'x') + "\n"), 1, "",
                "zelk-next-row: ERROR: record #0: record length exceeded MAX_RECORD_LENGTH "
                "(65536)\nzelk-next-row: file:  'standard input'\n");
@@ -62,7 +64,9 @@ TEST(NextRow, LeavesTheRestForTheNextReader) {
         // After a syntax error the input is left just past the faulty byte.
         EXPECT_RUN(run_shell("zelk-next-row >/dev/null; zelk-next-row; echo \"status $?\"; cat",
                              input("ok\nx\"yz\nw\n", pipe)),
-                   0, "status 1\nyz\nw\n", "zelk-next-row: file:  'standard input'\n");
+                   0, "status 1\nyz\nw\n",
+                   "zelk-next-row: ERROR: record #0, field #1: double-quote in unquoted field\n"
+                   "zelk-next-row: file:  'standard input'\n");
     }
 }
 

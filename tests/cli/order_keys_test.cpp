@@ -46,7 +46,8 @@ TEST_F(OrderKeys, RecordsAndOutput) {
     std::string q = "v\n\"b\"\na\n";
     EXPECT_RUN(keys({"-k1"}, q), 0, "v\n\"b\"\na\n", "");
     EXPECT_RUN(keys({"-u", "-k1"}, q), 0, "v\na\n\"b\"\n", "");
-    EXPECT_RUN(keys({"-k1"}, ""), 1, "", "");
+    EXPECT_RUN(keys({"-k1"}, ""), 1, "", 
+               "zelk-order-keys: ERROR: CSVFILE 'standard input' is empty\n");
     EXPECT_RUN(keys({"-h", "-k1"}, ""), 0, "", "");
 }
 

@@ -58,7 +58,8 @@ TEST_F(Order, BlankRecordsAndEmptyKeys) {
 }
 
 TEST_F(Order, EmptyAndBadInput) {
-    EXPECT_RUN(order({"1"}, ""), 1, "", "");
+    EXPECT_RUN(order({"1"}, ""), 1, "", 
+               "zelk-order: ERROR: CSVFILE 'standard input' is empty\n");
     EXPECT_RUN(order({"-h", "1"}, ""), 0, "", "");
     // A syntax error stops the run: no sorted record is written.
     EXPECT_RUN(order({"1"}, "h\nb\na\"x\n"), 1, "h\n",

@@ -14,8 +14,8 @@ TEST(Range, InclusiveBoundsAndInversion) {
     EXPECT_RUN(range({"-m10", "1"}, IN), 0, "v\n10\n15\n", "");
     EXPECT_RUN(range({"-v", "1"}, IN), 0, "v\n", "");
     EXPECT_RUN(range({"-x", "10", "1"}, "v\n10\n10.0000001\n9.99\n"), 0, "v\n10\n9.99\n", "");
-    // A repeated bound replaces the earlier one; a bound that is not a number is 0.
-    EXPECT_RUN(range({"-x1", "-x", "12", "-m", "abc", "1"}, IN), 0, "v\n5\n10\n", "");
+    // A repeated bound replaces the earlier one.
+    EXPECT_RUN(range({"-x1", "-x", "12", "-m", "0", "1"}, IN), 0, "v\n5\n10\n", "");
     EXPECT_RUN(range({"-h", "-o", "-t", "-m6", "1"}, "7\n5\n"), 1, "",
                "zelk-range: Error: -h and -o options not compatible!\n");
     EXPECT_RUN(range({"-h", "-t", "-m6", "1"}, "7\n5\n"), 0, "7\r\n", "");
@@ -27,11 +27,39 @@ TEST(Range, NumberExpression) {
     EXPECT_RUN(range({"-h", "-m", "11", "-x", "12", "1"}, "12abc\n"), 0, "12abc\n", "");
     EXPECT_RUN(range({"-h", "-x", "0", "1"}, "x.5\n.5\n"), 0, "x.5\n", "");
     EXPECT_RUN(range({"-h", "-m", "999", "1"}, "1e3\n1e2\n"), 0, "1e3\n", "");
-    for (const char *bad : {"-3", "\"12\"", "abc", " 5"}) {
+    for (const char *bad : {"\"12\"", "abc", " 5", "--3", "+"}) {
         EXPECT_RUN(range({"-h", "1"}, std::string("7\n") + bad + "\n8\n"), 1, "7\n",
                    std::string("zelk-range: ERROR: record #2 has non-numeric data in FIELD: '") +
                        bad + "'\n");
     }
+}
+
+// A bound must be a whole decimal number: a typo is refused rather than read as another
+// number.
+TEST(Range, BoundsAreWholeDecimalNumbers) {
+    for (const char *bad : {"abc", "5x", "0x10", "", "1e", "inf", "nan", "1.2.3", "--1"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_RUN(range({"-x", bad, "1"}, IN), 1, "",
+                   std::string("zelk-range: Invalid value for -xMAX_VALUE: ") + bad +
+                       " (not a decimal number)\n");
+    }
+    EXPECT_RUN(range({"-m5x", "1"}, IN), 1, "",
+               "zelk-range: Invalid value for -mMIN_VALUE: 5x (not a decimal number)\n");
+    EXPECT_RUN(range({"-m", "1e999", "1"}, IN), 1, "",
+               "zelk-range: Invalid value for -mMIN_VALUE: 1e999 (invalid/out-of-range)\n");
+    // Signs, a point at either end, exponents.
+    EXPECT_RUN(range({"-m", "-1e1", "-x+.5e1", "1"}, "v\n-11\n-10\n5\n5.5\n"), 0,
+               "v\n-10\n5\n", "");
+    EXPECT_RUN(range({"-m", "5.", "-x", "10", "1"}, IN), 0, "v\n5\n10\n", "");
+}
+
+// Signed data fields are numbers like the bounds; the value is that of the decimal prefix only.
+TEST(Range, SignedAndPrefixedFields) {
+    EXPECT_RUN(range({"-x", "0", "1"}, "v\n-3\n+2\n-.5\n-x.5\n0\n"), 0, "v\n-3\n-.5\n-x.5\n0\n",
+               "");
+    EXPECT_RUN(range({"-m", "-2", "-x", "-1", "1"}, "v\n-3\n-1.5\n1.5\n"), 0, "v\n-1.5\n", "");
+    // 0x10 is 0 (a decimal prefix 0), not 16; 2e3x is 2000.
+    EXPECT_RUN(range({"-m", "1", "1"}, "v\n0x10\n2e3x\n"), 0, "v\n2e3x\n", "");
 }
 
 TEST(Range, BlankAndMissingFields) {

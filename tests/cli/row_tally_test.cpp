@@ -22,7 +22,7 @@ TEST_F(RowTally, CountsRecordsNotLines) {
 
 TEST_F(RowTally, UnterminatedLastRecordCounts) {
     EXPECT_RUN(run_tool("zelk-row-tally", {"-v"}, "h\n1\n2"), 0, "3\n",
-               "zelk-row-tally: Warning: final record not terminated\n");
+               "zelk-row-tally: Warning: final record not terminated: file 'standard input'\n");
 }
 
 TEST_F(RowTally, EmptyFileWithHeaderOptionCountsZero) {

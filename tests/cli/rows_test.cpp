@@ -16,7 +16,7 @@ TEST_F(Rows, RangeAndCount) {
     // The range runs to the end of the file: every record asked for is printed, status 0.
     EXPECT_RUN(run_tool("zelk-rows", {"4", five}), 0, "3\n4\n", "");
     EXPECT_RUN(run_tool("zelk-rows", {"1"}, "a\nb"), 0, "a\nb\n",
-               "zelk-rows: Warning: final record not terminated\n");
+               "zelk-rows: Warning: final record not terminated: file 'standard input'\n");
     EXPECT_RUN(run_tool("zelk-rows", {"-t", "-n2", "1", five}), 0, "h\r\n1\r\n", "");
     EXPECT_RUN(run_tool("zelk-rows", {"-z", "3", five}), 0, "\"2\nx\"\0003\0004\0"s, "");
 }

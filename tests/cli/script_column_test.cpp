@@ -42,7 +42,8 @@ TEST(ScriptColumn, BlankAndShortRecords) {
                "zelk-script-column: ERROR: record #3: FIELD #2 does not exist (1 fields)\n");
     EXPECT_RUN(run_tool(SC, {"-e{}", "3"}, "h\na,b,c\nd,e\nf,g,h\n"), 1, "h\na,b,c\n",
                "zelk-script-column: ERROR: record #3: FIELD #3 does not exist (2 fields)\n");
-    EXPECT_RUN(run_tool(SC, {"-e{}", "1"}, ""), 1, "", "");
+    EXPECT_RUN(run_tool(SC, {"-e{}", "1"}, ""), 1, "", 
+               "zelk-script-column: ERROR: CSVFILE 'standard input' is empty\n");
 }
 
 TEST(ScriptColumn, CodeThatSkipsThePrintIsAnError) {

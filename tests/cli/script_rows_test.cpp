@@ -52,7 +52,8 @@ TEST(ScriptRows, OptionChecks) {
                "zelk-script-rows: Error: -a and -h options not compatible!\n");
     EXPECT_RUN(run_tool(SR, {"-h", "-o", "-e{}"}, "h\n"), 1, "",
                "zelk-script-rows: Error: -h and -o options not compatible!\n");
-    EXPECT_RUN(run_tool(SR, {"-e{}"}, ""), 1, "", "");
+    EXPECT_RUN(run_tool(SR, {"-e{}"}, ""), 1, "", 
+               "zelk-script-rows: ERROR: CSVFILE 'standard input' is empty\n");
     EXPECT_RUN(run_tool(SR, {"-h", "-e{}"}, ""), 0, "", "");
 }
 

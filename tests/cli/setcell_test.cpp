@@ -19,7 +19,8 @@ TEST(Setcell, ReplacesOneCell) {
 
 TEST(Setcell, FirstLastAndOnlyField) {
     const char *in = "h\n\"p,q\",\"r\"\"s\",t\nu\n";
-    EXPECT_RUN(setcell({"2", "1", "<&>"}, in), 0, "h\n<\"p,q\">,\"r\"\"s\",t\nu\n", "");
+    // A quoted old value inserted with & is quoted as a whole, so the record stays valid.
+    EXPECT_RUN(setcell({"2", "1", "<&>"}, in), 0, "h\n\"<p,q>\",\"r\"\"s\",t\nu\n", "");
     EXPECT_RUN(setcell({"2", "3", "<&>"}, in), 0, "h\n\"p,q\",\"r\"\"s\",<t>\nu\n", "");
     EXPECT_RUN(setcell({"-t", "3", "1", "<&>"}, in), 0, "h\r\n\"p,q\",\"r\"\"s\",t\r\n<u>\r\n", "");
     // Embedded line breaks do not shift record numbers; NUL bytes are kept.
@@ -44,7 +45,8 @@ TEST(Setcell, MissingRecordOrField) {
 TEST(Setcell, OverlongValuesAreRefused) {
     std::string big(8192, 'x');
     EXPECT_RUN(setcell({"2", "2", "&"}, "h\na," + big + ",c\n"), 1, "h\n",
-               "zelk-setcell: ERROR: field length (8192) exceeds the maximum allowed (8192)\n");
+               "zelk-setcell: ERROR: record #2, field #2: field length exceeded MAX_FIELD_LENGTH "
+               "(8192)\nzelk-setcell: file:  'standard input'\n");
     EXPECT_RUN(setcell({"2", "2", "<&>"}, "h\na," + big.substr(1) + "\n"), 0,
                "h\na,<" + big.substr(1) + ">\n", "");
     EXPECT_RUN(setcell({"1", "1", std::string(4096, '%')}, "a\n"), 1, "",
@@ -60,6 +62,31 @@ TEST(Setcell, Operands) {
                "zelk-setcell: invalid option -- 'b'\n"
                "Try 'zelk-setcell --help' for more information.\n");
     EXPECT_EQ(setcell({"1", "1"}, IN).err.rfind("Program to edit (replace)", 0), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// No record written may be one the readers refuse. A quoted old value inserted whole by a
+// reference is unquoted, and the new value quoted; any other invalid new value is refused with
+// the record's number.
+TEST(Setcell, NewValuesStayValidCsv) {
+    const char *in = "id,name\n1,\"Smith, John\"\n2,\"a\"\"b\"\n3,plain\n";
+    EXPECT_RUN(setcell({"2", "2", "Dr. &"}, in), 0,
+               "id,name\n1,\"Dr. Smith, John\"\n2,\"a\"\"b\"\n3,plain\n", "");
+    EXPECT_RUN(setcell({"3", "2", "x &"}, in), 0,
+               "id,name\n1,\"Smith, John\"\n2,\"x a\"\"b\"\n3,plain\n", "");
+    // Valid results are written as given, commas included.
+    EXPECT_RUN(setcell({"4", "2", "&,\"q\""}, in), 0,
+               "id,name\n1,\"Smith, John\"\n2,\"a\"\"b\"\n3,plain,\"q\"\n", "");
+    for (const char *bad : {"a\"b", "a\nb", "\"open", "\"x\"y"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_RUN(setcell({"4", "2", bad}, in), 1, "id,name\n1,\"Smith, John\"\n2,\"a\"\"b\"\n",
+                   std::string("zelk-setcell: ERROR: record #4: new value of FIELD #2 would not "
+                               "be valid CSV: '") +
+                       bad + "'\n");
+    }
 }
 
 } // namespace

@@ -84,11 +84,13 @@ TEST(Subst, BlankShortAndLongRecords) {
 TEST(Subst, FieldLengthAndErrors) {
     std::string big(8192, 'x');
     EXPECT_RUN(subst({"2", "a", "b"}, "h\nq," + big + "\n"), 1, "h\n",
-               "zelk-subst: ERROR: field length (8192) exceeds the maximum allowed (8192)\n");
+               "zelk-subst: ERROR: record #2, field #2: field length exceeded MAX_FIELD_LENGTH "
+               "(8192)\nzelk-subst: file:  'standard input'\n");
     EXPECT_RUN(subst({"2", "x$", "b"}, "h\nq," + big.substr(1) + "\n"), 0, "h\nq,b\n", "");
     EXPECT_RUN(subst({"1", "(", "b"}, "h\n"), 1, "",
                "zelk-subst: ERROR: failed compiling PATTERN regex '('\n\n");
-    EXPECT_RUN(subst({"1", "a", "b"}, ""), 1, "", "");
+    EXPECT_RUN(subst({"1", "a", "b"}, ""), 1, "", 
+               "zelk-subst: ERROR: CSVFILE 'standard input' is empty\n");
     EXPECT_RUN(subst({"1", "a", "b"}, "h\n\"x\n"), 1, "h\n",
                "zelk-subst: ERROR: record #2, field #1: quoted field not closed by double quote\n"
                "zelk-subst: file:  'standard input'\n");
@@ -102,6 +104,27 @@ TEST(Subst, FieldLengthAndErrors) {
 TEST(Subst, NulByteInRecordIsKept) {
     EXPECT_RUN(subst({"-h", "2", "b", "<&>"}, "a\0z,b\0b,c\0\n"s), 0, "a\0z,<b>,c\0\n"s, "");
     EXPECT_RUN(subst({"-h", "-F", "2", "b", "<&>"}, "a,b\0b\n"s), 0, "a,<b\0b>\n"s, "");
+}
+
+} // namespace
+
+namespace {
+
+// As in zelk-setcell: a reference to the whole quoted old value gives a quoted new value; a
+// reference to part of it that breaks the quoting is refused.
+TEST(Subst, NewValuesStayValidCsv) {
+    const char *in = "id,name\n1,\"Smith, John\"\n";
+    for (auto args : {std::vector<std::string>{"2", ".*", "Dr. &"},
+                      {"-F", "2", "\"Smith, John\"", "Dr. &"},
+                      {"-m", "2", ".*", "&0/&0"}}) {
+        std::string expect = args[0] == "-m" ? "\"Smith, John/Smith, John\"" : "\"Dr. Smith, John\"";
+        EXPECT_RUN(run_tool("zelk-subst", args, in), 0, "id,name\n1," + expect + "\n", "");
+    }
+    EXPECT_RUN(run_tool("zelk-subst", {"2", "Smith", "\"&"}, in), 1, "id,name\n",
+               "zelk-subst: ERROR: record #2: new value of FIELD #2 would not be valid CSV: "
+               "'\"Smith'\n");
+    EXPECT_RUN(run_tool("zelk-subst", {"2", "Smith", "Dr. &"}, in), 0, "id,name\n1,Dr. Smith\n",
+               "");
 }
 
 } // namespace

@@ -56,7 +56,7 @@ TEST(Table, FixedWidth) {
 }
 
 TEST(Table, OptionConflictsAndValues) {
-    EXPECT_RUN(table({"-n11"}, ""), 1, "", E + "Invalid value for -xNUMRECS: 11 (must be <= 10)\n");
+    EXPECT_RUN(table({"-n0"}, ""), 1, "", E + "Invalid value for -nNUMRECS: 0 (must be >= 1)\n");
     EXPECT_RUN(table({"-f0"}, ""), 1, "", E + "Invalid value for -fWIDTH: 0 (must be >= 1)\n");
     EXPECT_RUN(table({"-m2x"}, ""), 1, "", E + "Invalid value for -mWIDTH: 2x (includes non-digits)\n");
     EXPECT_RUN(table({"-xy"}, ""), 1, "",
@@ -79,8 +79,9 @@ TEST(Table, OptionConflictsAndValues) {
 }
 
 TEST(Table, EmptyAndBlankInput) {
-    EXPECT_RUN(table({}, ""), 1, "", "");
-    EXPECT_RUN(table({}, "\n\n"), 1, "", "");
+    // Nothing to measure: status 1, and a message that says so.
+    EXPECT_RUN(table({}, ""), 1, "", E + "ERROR: CSVFILE 'standard input' is empty\n");
+    EXPECT_RUN(table({}, "\n\n"), 1, "", E + "ERROR: CSVFILE 'standard input' is empty\n");
     EXPECT_RUN(table({"-f3"}, ""), 0, "", "");
     EXPECT_RUN(table({"-w3"}, "\n"), 0, "", "");
     std::string in = "\nab,c\n\nx,yz\n";
@@ -120,6 +121,34 @@ TEST(Table, InputAndOutputErrors) {
 
 TEST(Table, Usage) {
     EXPECT_RUN(table({"a", "b"}, ""), 1, "", USAGE);
+}
+
+} // namespace
+
+namespace {
+
+// Widths are display widths in a UTF-8 locale (two columns for a wide character, none for a
+// combining mark) and bytes otherwise; -n measures as many records as asked.
+TEST(Table, DisplayWidthsAndManyMeasuredRecords) {
+    TempDir dir;
+    std::string f = dir.file("u.csv", "city,n\nZ\xc3\xbcrich,1\n\xe6\x9d\xb1\xe4\xba\xac,22\n"
+                                      "e\xcc\x81t\xc3\xa9,3\n\xff\xfe,4\n");
+    EXPECT_RUN(run_shell("LC_ALL=C.UTF-8 zelk-table -s'|' '" + f + "'"), 0,
+               "city  |n \nZ\xc3\xbcrich|1 \n\xe6\x9d\xb1\xe4\xba\xac  |22\n"
+               "e\xcc\x81t\xc3\xa9   |3 \n\xff\xfe    |4 \n",
+               "");
+    EXPECT_RUN(run_shell("LC_ALL=C zelk-table -r '" + f + "'"), 0,
+               "   city  n\nZ\xc3\xbcrich  1\n \xe6\x9d\xb1\xe4\xba\xac 22\n"
+               " e\xcc\x81t\xc3\xa9  3\n     \xff\xfe  4\n",
+               "");
+    // The widest value at record 15 sets the width with -n20.
+    std::string in = "v\n";
+    for (int i = 0; i < 13; i++) in += "a\n";
+    in += "abcdef\nb\n";
+    std::string wide = "v     \n", narrow = "v\n";
+    for (int i = 0; i < 13; i++) wide += "a     \n", narrow += "a\n";
+    EXPECT_RUN(table({"-n20"}, in), 0, wide + "abcdef\nb     \n", "");
+    EXPECT_RUN(table({"-n3"}, in), 0, narrow + "abcdef\nb\n", "");
 }
 
 } // namespace

@@ -68,8 +68,10 @@ TEST(Timestamp, Errors) {
     EXPECT_RUN(ts({"-e", "2", MDY, "%F"}, "h\nx,\"\"\n"), 1, "h\n",
                "zelk-timestamp: ERROR: FIELD #2 is empty in record #2\n");
     EXPECT_RUN(ts({"1", MDY, "%F"}, "h\n" + std::string(8192, '1') + "\n"), 1, "h\n",
-               "zelk-timestamp: ERROR: field length (8192) exceeds the maximum allowed (8192)\n");
-    EXPECT_RUN(ts({"1", MDY, "%F"}, ""), 1, "", "");
+               "zelk-timestamp: ERROR: record #2, field #1: field length exceeded MAX_FIELD_LENGTH "
+               "(8192)\nzelk-timestamp: file:  'standard input'\n");
+    EXPECT_RUN(ts({"1", MDY, "%F"}, ""), 1, "", 
+               "zelk-timestamp: ERROR: CSVFILE 'standard input' is empty\n");
     EXPECT_RUN(ts({"-Q", "w", MDY, "%F"}, "h\n"), 1, "",
                "zelk-timestamp: ERROR: FIELD name 'w' not found in header\n");
     EXPECT_RUN(ts({"-b", "-1", "1", MDY, "%F"}, ""), 1, "",
@@ -86,6 +88,35 @@ TEST(Timestamp, BlankRecords) {
     EXPECT_RUN(ts({"-1", "1", MDY, "%Y"}, in), 0, "h\n\n2021\n", "");
     EXPECT_RUN(ts({"-1", "-e", "1", MDY, "%Y"}, in), 1, "h\n",
                "zelk-timestamp: ERROR: FIELD #1 is empty in record #2\n");
+}
+
+} // namespace
+
+namespace {
+
+// A date-time that is not on the calendar is invalid: it was once moved to another day (and to
+// a different one depending on the seconds), in the reformatting and in the date-time sort keys.
+TEST(Timestamp, DatesOffTheCalendarAreInvalid) {
+    for (const char *bad : {"02/31/2021 10:00:00", "02/31/2021 10:00:01", "02/29/2021 00:00:00",
+                            "04/31/2020 12:00:00", "00/10/2020 12:00:00"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_RUN(ts({"-h", "1", MDY, "%F"}, std::string(bad) + "\n"), 1, "",
+                   std::string("zelk-timestamp: ERROR: failed to reformat date-time '") + bad +
+                       "' in record #1\n");
+        EXPECT_RUN(run_tool("zelk-order", {"-d", "1"}, std::string("d\n") + bad + "\n"), 1,
+                   "d\n",
+                   std::string("zelk-order: ERROR: record #2: SORT_FIELD was an invalid "
+                               "date-time: '") + bad + "'\n");
+    }
+    EXPECT_EQ(run_tool("zelk-order-keys", {"-k1d"}, "d\n02/30/2020 01:02:03\n").status, 1);
+    // Leap days, month ends, and weekdays that follow the date.
+    EXPECT_RUN(ts({"-h", "1", MDY, "%F %a"}, "02/29/2020 10:00:00\n12/31/2021 23:59:59\n"), 0,
+               "2020-02-29 Sat\n2021-12-31 Fri\n", "");
+    EXPECT_RUN(ts({"-h", "-c", "1", MDY, "%F %T"}, "12/31/2021 23:59:01\n"), 0,
+               "2022-01-01 00:00:00\n", "");
+    // Members the format does not give are not checked against a date they never had.
+    EXPECT_RUN(run_tool("zelk-order", {"-d", "-D", "%H:%M", "1"}, "t\n23:59\n00:01\n"), 0,
+               "t\n00:01\n23:59\n", "");
 }
 
 } // namespace

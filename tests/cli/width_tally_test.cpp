@@ -38,14 +38,16 @@ TEST(WidthTally, EmptyInputAndErrors) {
     EXPECT_RUN(tally({}, ""), 1, "", "zelk-width-tally: Warning: CSVFILE is empty\n");
     // A blank line alone is a record of 0 fields, not an empty input.
     EXPECT_RUN(tally({}, "\n"), 0, "1:0\n", "");
-    // Without -v the reader names the file only; with -v it describes the error too.
     std::string bad = "a,b\n1,2\n1,\"2\"x\n3,4\n";
-    EXPECT_RUN(tally({}, bad), 1, "1:2\n2:2\n", "zelk-width-tally: file:  'standard input'\n");
+    // The reader's message comes whatever -v says.
+    EXPECT_RUN(tally({}, bad), 1, "1:2\n2:2\n",
+               "zelk-width-tally: ERROR: record #3, field #2: unescaped double quote char in "
+               "quoted field\nzelk-width-tally: file:  'standard input'\n");
     EXPECT_RUN(tally({"-v"}, bad), 1, "1:2\n2:2\n",
                "zelk-width-tally: ERROR: record #3, field #2: unescaped double quote char in "
                "quoted field\nzelk-width-tally: file:  'standard input'\n");
     EXPECT_RUN(tally({"-v"}, "a\nb"), 0, "1:1\n2:1\n",
-               "zelk-width-tally: Warning: final record not terminated\n");
+               "zelk-width-tally: Warning: final record not terminated: file 'standard input'\n");
 }
 
 TEST(WidthTally, Files) {

@@ -106,7 +106,7 @@ TEST(DataFiles, AwkwardShapes) {
         {"quoted_breaks.csv", {2, 2}, 0, ""},
         // UTF-16 is bytes: each comma is followed (little-endian) or preceded (big-endian) by
         // a NUL, so the NUL after the last LF is one more, unterminated record.
-        {"utf16le.csv", {3, 3, 1}, 0, "t: Warning: final record not terminated\n"},
+        {"utf16le.csv", {3, 3, 1}, 0, "t: Warning: final record not terminated: file 'f'\n"},
         {"utf16be.csv", {3, 3}, 0, ""},
         {"cr_only.csv", {}, 1,
          "t: ERROR: record #1: carriage return not in quoted field\nt: file:  'f'\n"},

@@ -153,7 +153,7 @@ TEST(StringGetFieldDeathTest, FieldLengthLimit) {
     std::string over = "a," + std::string(8192, 'z');
     EXPECT_EXIT(csv_record_string_get_field(over.data(), 1, 1, 2, &error, 0),
                 ::testing::ExitedWithCode(1),
-                "ERROR: field length exceeded MAX_FIELD_LENGTH \\(8192\\)");
+                "ERROR: record #1, field #2: field length exceeded MAX_FIELD_LENGTH \\(8192\\)");
     EXPECT_EXIT(
         {
             std::string s = std::string(8192, 'z') + ",b";

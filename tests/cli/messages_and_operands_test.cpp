@@ -1,0 +1,164 @@
+// Messages that say where a failure arose, file operands, and delimiter operands: cases
+// that cut across programs.
+#include "harness.h"
+
+namespace {
+
+// A field that outgrows the field buffer is named by record, field and input, in every
+// program that copies or rewrites fields.
+TEST(FieldLengthMessage, NamesRecordFieldAndFile) {
+    TempDir dir;
+    const std::string big(8192, 'x');
+    const std::string f = dir.file("big.csv", "a,b\n1,2\n3," + big + "\n");
+    const std::string lf = dir.file("lf.csv", "a,b\n1,\"" + std::string(2048, '\n') + "\"\n");
+    struct Case {
+        std::string tool;
+        std::vector<std::string> args;
+        std::string where;
+    } cases[] = {
+        {"zelk-setcell", {"3", "2", "v", f}, "record #3, field #2"},
+        {"zelk-subst", {"2", "x", "y", f}, "record #3, field #2"},
+        {"zelk-order", {"2", f}, "record #3, field #2"},
+        {"zelk-dedupe", {"2", f}, "record #3, field #2"},
+        {"zelk-timestamp", {"2", "%Y", "%Y", f}, "record #3, field #2"},
+        {"zelk-match", {"2", "x", f}, "record #3, field #2"},
+        {"zelk-tidy", {"-r", lf}, "record #2, field #2"},
+        {"zelk-to-delim", {"-r", ";", lf}, "record #2, field #2"},
+        {"zelk-next-cell", {"2"}, "record #1, field #2"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tool);
+        RunOptions o;
+        if (c.tool == "zelk-next-cell") o.input = "3," + big + "\n";
+        RunResult r = run_tool(c.tool, c.args, o);
+        std::string file = c.tool == "zelk-next-cell" ? "standard input" : c.args.back();
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.tool + ": ERROR: " + c.where +
+                             ": field length exceeded MAX_FIELD_LENGTH (8192)\n" + c.tool +
+                             ": file:  '" + file + "'\n"),
+                  std::string::npos)
+            << r.err;
+    }
+}
+
+// The warning about a last record without its terminator names the input, so that with
+// several inputs each warning says which one.
+TEST(UnterminatedWarning, NamesTheFile) {
+    TempDir dir;
+    std::string a = dir.file("a.csv", "h\n1");
+    std::string b = dir.file("b.csv", "h\n2");
+    EXPECT_RUN(run_tool("zelk-concat", {a, b}), 0, "h\n1\n2\n",
+               "zelk-concat: Warning: final record not terminated: file '" + a +
+                   "'\nzelk-concat: Warning: final record not terminated: file '" + b + "'\n");
+    EXPECT_RUN(run_tool("zelk-row-tally", {"-v", a}), 0, "2\n",
+               "zelk-row-tally: Warning: final record not terminated: file '" + a + "'\n");
+}
+
+// "-" as a file operand is standard input, wherever a program takes file operands.
+TEST(DashOperand, IsStandardInput) {
+    TempDir dir;
+    std::string a = dir.file("a.csv", "id,v\n1,x\n");
+    const std::string in = "id,v\n2,y\n";
+    struct Case {
+        std::string tool;
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {"zelk-concat", {a, "-"}, "id,v\n1,x\n2,y\n"},
+        {"zelk-row-tally", {"-v", "-"}, "2\n"},
+        {"zelk-range", {"1", "-"}, in},
+        {"zelk-match", {"2", "y", "-"}, in},
+        {"zelk-columns", {"2", "-"}, "v\ny\n"},
+        {"zelk-tidy", {"-"}, in},
+        {"zelk-lint", {"-"}, ""},
+        {"zelk-from-delim", {";", "-"}, "\"id,v\"\n\"2,y\"\n"},
+        {"zelk-to-delim", {";", "-"}, "id;v\n2;y\n"},
+        {"zelk-merge", {"-a", "1", "-", "1", a}, "id,v,id,v\n2,y,,\n"},
+        {"zelk-beside", {a, "-"}, "id,v,id,v\n1,x,2,y\n"},
+        {"zelk-colnum", {"v", "-"}, "2"},
+        {"zelk-colnum", {"v"}, "2"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tool + " " + c.args.front());
+        RunResult r = run_tool(c.tool, c.args, in);
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (c.tool != "zelk-lint") {
+            EXPECT_EQ(r.out, c.out);
+        }
+        EXPECT_EQ(r.err.find("'-'"), std::string::npos) << r.err;
+    }
+}
+
+// Delimiters given as numeric escapes; delimiters that could not come back as the same
+// fields are refused.
+TEST(DelimiterOperand, NumericEscapesAndRefusedBytes) {
+    EXPECT_RUN(run_tool("zelk-from-delim", {"\\x1f"},
+                        "a\x1f"
+                        "b\n"),
+               0, "a,b\n", "");
+    EXPECT_RUN(run_tool("zelk-from-delim", {"\\037"},
+                        "a\x1f"
+                        "b\n"),
+               0, "a,b\n", "");
+    EXPECT_RUN(run_tool("zelk-to-delim", {"\\x7C"}, "a,b\n"), 0, "a|b\n", "");
+    EXPECT_RUN(run_tool("zelk-to-delim", {"\\11"}, "a,b\n"), 0, "a\tb\n", "");
+    for (const char *bad : {"\\400", "\\xZ"})
+        EXPECT_RUN(run_tool("zelk-from-delim", {bad}, "a\n"), 1, "",
+                   "zelk-from-delim: ERROR: DSV_DELIMITER_CHAR is invalid C-style "
+                   "escape-sequence\n");
+    EXPECT_RUN(run_tool("zelk-from-delim", {"\\x123"}, "a\n"), 1, "",
+               "zelk-from-delim: ERROR: DSV_DELIMITER_CHAR must be a single char\n");
+    for (const char *bad : {"\\n", "\\r", "\\x0a", "\\015"})
+        EXPECT_RUN(run_tool("zelk-from-delim", {bad}, "a\nb\n"), 1, "",
+                   "zelk-from-delim: ERROR: DSV_DELIMITER_CHAR cannot be a line feed or a "
+                   "carriage return (they end records)\n");
+    for (const char *bad : {"\"", "\\n", "\\r", "\\x22"})
+        EXPECT_RUN(run_tool("zelk-to-delim", {bad}, "a,b\n"), 1, "",
+                   "zelk-to-delim: ERROR: DSV_DELIMITER_CHAR cannot be a line feed, a carriage "
+                   "return or a double quote (the output could not be read back)\n");
+}
+
+} // namespace
+
+namespace {
+
+// An empty input makes these programs fail, and each says why; the selecting programs keep the
+// grep convention of a silent status 1 for "nothing selected".
+TEST(EmptyInput, FailureComesWithAMessage) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"zelk-columns", "1"},
+        {"zelk-order", "1"},
+        {"zelk-order-keys", "-k1"},
+        {"zelk-table"},
+        {"zelk-subst", "1", "a", "b"},
+        {"zelk-timestamp", "1", "%Y", "%Y"},
+        {"zelk-script-column", "-e", "{}", "1"},
+        {"zelk-script-rows", "-e", "{print}"},
+    };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(run[0]);
+        std::vector<std::string> args(run.begin() + 1, run.end());
+        EXPECT_RUN(run_tool(run[0], args, ""), 1, "",
+                   run[0] + ": ERROR: CSVFILE 'standard input' is empty\n");
+    }
+    EXPECT_RUN(run_tool("zelk-match", {"1", "x"}, ""), 1, "", "");
+    EXPECT_RUN(run_tool("zelk-match-rows", {"1"}, ""), 1, "", "");
+}
+
+// Usage texts promise only what exists.
+TEST(UsageTexts, PromiseOnlyWhatExists) {
+    for (const char *tool : {"zelk-order", "zelk-order-keys"}) {
+        std::string usage = run_tool(tool, {"--help"}).err;
+        EXPECT_EQ(usage.find("-l option"), std::string::npos) << tool;
+    }
+    for (const char *tool : {"zelk-match", "zelk-match-expr", "zelk-match-rows"}) {
+        std::string usage = run_tool(tool, {"--help"}).err;
+        EXPECT_NE(usage.find("  -n -- prefix each output record with its 1-based record number\n"),
+                  std::string::npos)
+            << tool;
+    }
+    EXPECT_RUN(run_tool("zelk-table", {"-n", "x"}, ""), 1, "",
+               "zelk-table: Invalid value for -nNUMRECS: x (does not represent an integer)\n");
+}
+
+} // namespace
