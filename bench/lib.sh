@@ -48,3 +48,45 @@ compare() {
     bench "$lb" "${b[@]}"; local tb=$BENCH_LAST
     printf '  %-48s %8.2f\n' "ratio ($la / $lb)" "$(echo "$ta / $tb" | bc -l)"
 }
+
+# bench_cpu LABEL COMMAND...: like bench, but also the CPU time (user + system, the command
+# and its children) and the peak memory of the run with the best wall time. Needs GNU time.
+# The times are left in BENCH_LAST and BENCH_CPU (seconds).
+bench_cpu() {
+    local label=$1; shift
+    local best="" cpu="" rss="" w u s m
+    local tf; tf=$(mktemp)
+    for _ in $(seq "${BENCH_RUNS:-3}"); do
+        /usr/bin/time -f '%e %U %S %M' -o "$tf" "$@" > /dev/null 2>&1 || true
+        read -r w u s m < <(tail -1 "$tf")
+        if [ -z "$best" ] || [ "$(echo "$w < $best" | bc -l)" = 1 ]; then
+            best=$w; cpu=$(echo "$u + $s" | bc -l); rss=$m
+        fi
+    done
+    rm -f "$tf"
+    BENCH_LAST=$best BENCH_CPU=$cpu
+    printf '  %-44s %7.2f s wall %7.2f s cpu %7d KiB\n' "$label" "$best" "$cpu" "$rss"
+}
+
+# compare_cpu LABEL CMD... --- LABEL CMD... [--- LABEL CMD...]: bench_cpu for each, then the
+# ratios of the first to each other, in wall and CPU time.
+compare_cpu() {
+    local labels=() cmds=() cur=() i
+    while [ $# -gt 0 ]; do
+        labels+=("$1"); shift
+        cur=()
+        while [ $# -gt 0 ] && [ "$1" != "---" ]; do cur+=("$1"); shift; done
+        [ $# -gt 0 ] && shift
+        cmds+=("$(printf '%q ' "${cur[@]}")")
+    done
+    local walls=() cpus=()
+    for i in "${!labels[@]}"; do
+        eval "bench_cpu \"\${labels[$i]}\" ${cmds[$i]}"
+        walls+=("$BENCH_LAST"); cpus+=("$BENCH_CPU")
+    done
+    for i in "${!labels[@]}"; do
+        [ "$i" = 0 ] && continue
+        printf '  %-44s %7.2f wall %7.2f cpu\n' "ratio to ${labels[$i]}" \
+            "$(echo "${walls[0]} / ${walls[$i]}" | bc -l)" "$(echo "${cpus[0]} / ${cpus[$i]}" | bc -l)"
+    done
+}

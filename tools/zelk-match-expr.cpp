@@ -63,7 +63,6 @@ static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt
         recnum = 1;
     }
 
-    int selected = 0;
     for (;;) {
         char *field;
         char *text = csv_record_read_and_get_field(fp, name, ++recnum, 1, fieldnum, &field,
@@ -76,10 +75,7 @@ static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt
                 len = 0;
             } else {
                 // Quiet means no output at all, blank lines included.
-                if (opt_blankrecspass && !opt_quiet) {
-                    out_str(opt_recterminator);
-                    errcheck_stdout_runfunc();
-                }
+                if (opt_blankrecspass && !opt_quiet) awk_submit_blank(recnum);
                 continue;
             }
         } else if (!field) {
@@ -90,6 +86,7 @@ static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt
             len = (size_t)csv_record_get_field_length();
             if (opt_unquotefield) {
                 if (memchr(field, '\0', len)) {
+                    awk_drain();
                     fatalf(0, "ERROR: record #%d: FIELD holds a NUL byte and cannot be unquoted",
                            recnum);
                 }
@@ -98,15 +95,9 @@ static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt
             }
         }
         awk_refuse_framing_bytes(field, len, recnum);
-        int rlen;
-        const char *result =
-            awk_exchange(field, len, recnum, "ERROR: failed writing field value to AWK",
-                         "ERROR: invalid processed field from AWK", &rlen);
-        if (awk_select_record(result, rlen, recnum, text, (size_t)csv_record_parse_length(),
-                              &selected))
-            break;
+        awk_submit(recnum, text, (size_t)csv_record_parse_length(), field, len);
     }
-    awk_select_exit(selected, error_flag);
+    awk_select_exit(error_flag);
 }
 
 int main(int argc, char **argv) {
@@ -134,6 +125,7 @@ int main(int argc, char **argv) {
     const char *name;
     FILE *fp = open_input_or_exit(nops == 3 ? argv[optind + 2] : nullptr, &name);
 
-    awk_start(AWK_ONE_RESULT, condition);
+    fp = awk_start(AWK_ONE_RESULT, condition, fp);
+    awk_select_begin("ERROR: failed writing field value to AWK");
     grep_csv_stream(fp, name, fieldnum);
 }

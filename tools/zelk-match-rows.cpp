@@ -11,9 +11,6 @@
 static char opt_blankrecsproc; // -b
 static char opt_headergrep;    // -h
 
-// The record as read, kept for output while the text sent to awk is changed in place.
-static char record_copy[MAX_RECORD_LENGTH];
-
 static void print_usage(void) {
     fputs("Program to 'grep' records in a CSV file, to select/remove records that\n"
           "meet some condition.  Conditions are represented by an AWK Expression.\n"
@@ -53,22 +50,15 @@ static const cli_program program = {"zelk-match-rows", "bhl:m:noqtv", "ot", pair
         recnum = 1;
     }
 
-    int selected = 0;
     for (;;) {
         char **fields;
         char *text =
             csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields, &error_flag);
         if (!text) break;
         if (numfields == 0 && !opt_blankrecsproc) continue;
-        size_t len = (size_t)csv_record_parse_length();
-        memcpy(record_copy, text, len + 1);
-        awk_prepare_record(text, len, fields, numfields, recnum);
-        int rlen;
-        const char *result = awk_exchange(text, len, recnum, "ERROR: failed writing record to AWK",
-                                          "ERROR: invalid processed field from AWK", &rlen);
-        if (awk_select_record(result, rlen, recnum, record_copy, len, &selected)) break;
+        awk_submit_record(recnum, text, (size_t)csv_record_parse_length(), fields, numfields);
     }
-    awk_select_exit(selected, error_flag);
+    awk_select_exit(error_flag);
 }
 
 int main(int argc, char **argv) {
@@ -90,6 +80,7 @@ int main(int argc, char **argv) {
     const char *name;
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
-    awk_start(AWK_ONE_RESULT, condition);
+    fp = awk_start(AWK_ONE_RESULT, condition, fp);
+    awk_select_begin("ERROR: failed writing record to AWK");
     grep_csv_stream(fp, name);
 }

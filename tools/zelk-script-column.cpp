@@ -43,6 +43,19 @@ static void print_usage(void) {
 static const cli_program program = {"zelk-script-column", "be:f:hl:oQt1", "b1hoQt", nullptr,
                                     print_usage};
 
+// Writes a record with its FIELD replaced by the result (a blank record passed through: the
+// terminator alone).
+static void write_result(const awk_record &rec, const char *result, int len) {
+    if (result) {
+        out_bytes(rec.text, rec.cut_at);
+        out_bytes(result, (size_t)len);
+        size_t after = rec.cut_at + rec.cut_len;
+        out_bytes(rec.text + after, rec.len - after);
+    }
+    out_terminator();
+    errcheck_stdout_runfunc();
+}
+
 // Rewrites FIELD of every record of fp; false when the header could not be read or a CSV or
 // read error ended the input. Every other failure ends the process.
 static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
@@ -65,27 +78,30 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     }
 
     for (;;) {
-        size_t textlen;
+        // Not read_field_record: a blank record passed through must take its turn behind the
+        // records still waiting for their results.
         const char *text =
-            read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error_flag);
+            csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields, &error_flag);
         if (!text) return !error_flag;
+        size_t textlen = (size_t)csv_record_parse_length();
+        if (numfields == 0 && !opt_blankrecisfield) {
+            if (opt_blankrecspass) awk_submit_blank(recnum);
+            continue;
+        }
         int present = numfields == 0 ? 1 : numfields; // -1: a blank record is one empty field
-        if (present < fieldnum)
+        if (present < fieldnum) {
+            awk_drain();
             fatalf(0, "ERROR: record #%d: FIELD #%d does not exist (%d fields)", recnum, fieldnum,
                    present);
+        }
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
-        if (f.len > MAX_FIELD_LENGTH - 1) field_length_exceeded();
+        if (f.len > MAX_FIELD_LENGTH - 1) {
+            awk_drain();
+            field_length_exceeded();
+        }
         const char *field = text + f.start;
         awk_refuse_framing_bytes(field, f.len, recnum);
-        int rlen;
-        const char *result =
-            awk_exchange(field, f.len, recnum, "ERROR: failed writing field to AWK",
-                         "ERROR: invalid processed field from AWK\n", &rlen);
-        out_before_field(f);
-        out_bytes(result, (size_t)rlen);
-        out_after_field(f);
-        out_terminator();
-        errcheck_stdout_runfunc();
+        awk_submit(recnum, text, textlen, field, f.len, f.start, f.len);
     }
 }
 
@@ -117,8 +133,13 @@ int main(int argc, char **argv) {
     const char *name;
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
-    awk_start(AWK_ONE_RESULT, "$0");
-    if (!process_csv_file(fp, name, fieldnum)) fatal_exit();
-    awk_close_input();
+    fp = awk_start(AWK_ONE_RESULT, "$0", fp);
+    awk_set_handler(write_result, "ERROR: failed writing field to AWK",
+                    "ERROR: invalid processed field from AWK\n");
+    if (!process_csv_file(fp, name, fieldnum)) {
+        awk_drain();
+        fatal_exit();
+    }
+    awk_finish();
     cli_exit(collect_children() ? 0 : 1);
 }

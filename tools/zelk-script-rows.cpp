@@ -72,6 +72,7 @@ static void *read_awk_output_and_reformat_records(void *arg) {
                 }
             }
             ok = write_fd_all(STDOUT_FILENO, out, (size_t)(o - out));
+            if (!ok) exit_if_output_broken(errno);
         }
         if (!ok) {
             fatalf(errno, "ERROR: failed reformatting records with terminator");
@@ -106,7 +107,7 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 1 ? argv[optind] : nullptr, &name);
     const char *terminator = opt_terminatecrlf ? "\r\n" : "\n";
 
-    awk_start(AWK_STREAM, nullptr);
+    fp = awk_start(AWK_STREAM, nullptr, fp);
     pthread_t thread;
     int rc = pthread_create(&thread, nullptr, read_awk_output_and_reformat_records, &awk_from_fd);
     if (rc != 0) {
@@ -143,8 +144,7 @@ int main(int argc, char **argv) {
         if (!text) break;
         if (numfields == 0 && !opt_blankrecsproc) continue;
         size_t len = (size_t)csv_record_parse_length();
-        awk_prepare_record(text, len, fields, numfields, recnum);
-        if (!awk_send_record(text, len)) {
+        if (!awk_send_record(text, len, fields, numfields, recnum)) {
             // The code ended awk with exit before its input ended: the rest is not wanted,
             // and awk's exit status decides, however far the input had got by then.
             if (errno == EPIPE) {
@@ -155,7 +155,9 @@ int main(int argc, char **argv) {
         }
     }
     if (error_flag) fatal_exit();
-    awk_close_input();
+    if (!awk_close_input() && errno != EPIPE) {
+        fatalf(errno, "ERROR: failed writing record to AWK");
+    }
     pthread_join(thread, nullptr);
     cli_exit(collect_children() ? 0 : 1);
 }

@@ -25,6 +25,7 @@ namespace {
 const cli_program *program;
 bool seen[256];
 int out_errno; // errno of the last failed write to standard output
+void (*broken_output_fn)(void);
 
 // The common pairs, refused when both letters have their common meaning.
 const cli_pair common_pairs[] = {{'b', '1'}, {'h', 'o'}, {'h', 'Q'}, {'t', 'z'}, {0, 0}};
@@ -65,7 +66,9 @@ void cli_begin(const cli_program *prog, int argc, char **argv) {
     program = prog;
     if (argc > 1 && strcmp(argv[1], "--help") == 0) cli_usage_exit();
     // A large output buffer, unless a person is watching.
-    if (!isatty(STDOUT_FILENO)) setvbuf(stdout, nullptr, _IOFBF, 1 << 17);
+    // (glibc ignores the size unless it is given the buffer as well.)
+    static char out_buffer[1 << 17];
+    if (!isatty(STDOUT_FILENO)) setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
 }
 
 int cli_next_option(int argc, char **argv) {
@@ -169,9 +172,13 @@ void out_record(const char *text, size_t n) {
     out_terminator();
 }
 
+void set_broken_output_exit(void (*fn)(void)) { broken_output_fn = fn; }
+
 void errcheck_stdout_exit(void) {
-    if (ferror(stdout))
-        fatalf(out_errno ? out_errno : errno, "Error: failed writing output to standard output");
+    if (!ferror(stdout)) return;
+    int err = out_errno ? out_errno : errno;
+    if (err == EPIPE && broken_output_fn) broken_output_fn();
+    fatalf(err, "Error: failed writing output to standard output");
 }
 
 void cli_exit(int status) {

@@ -95,6 +95,10 @@ void out_record(const char *text, size_t n);
 // "Error: failed writing output to standard output" and a fatal exit when standard output
 // has an error.
 void errcheck_stdout_exit(void);
+// What ends the program, quietly, when standard output is broken (EPIPE: its reader has gone).
+// A program that ignores SIGPIPE to run children sets it; without it the error is reported as
+// any other.
+void set_broken_output_exit(void (*fn)(void));
 // Flush standard output, check it, and exit with status (1 if the output failed).
 [[noreturn]] void cli_exit(int status);
 

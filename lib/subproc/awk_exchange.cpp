@@ -9,7 +9,8 @@
 #include <error.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/uio.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,12 +27,16 @@ const char *alloc_msg;
 arg_vector awk_args;
 int head_index = -1; // index of the head text's place in awk_args
 
-// One result: a status byte ('=' a result, '!' none), at most AWK_RESULT_MAX - 1 bytes of
-// result, the terminator; and room for the NUL that replaces it.
-char awkoutput[1 + AWK_RESULT_MAX + 1];
-
 // The announcement that awk has parsed its program and is ready for records.
 const char READY = AWK_FIELD_SEP;
+// The flush request: no value sent can be this record (see the header).
+const char FLUSH_REQUEST[] = {AWK_FIELD_SEP, '"', AWK_RECORD_END};
+// In a result frame, 0x18 and 0x1A travel as 0x1A followed by one of these.
+const char ESCAPE = '\x1a';
+const char ESCAPED_END = '\x01';
+const char ESCAPED_ESCAPE = '\x02';
+
+awk_mode mode;
 
 char *alloc_or_die(size_t n) {
     char *p = (char *)calloc(n, 1);
@@ -67,25 +72,371 @@ char *format_text(const char *fmt, ...) {
     fatalf(0, "ERROR: AWK ended before reading any record");
 }
 
-// Writes both pieces whole, resuming after short writes; false on failure (errno set).
-bool write_all(struct iovec iov[2]) {
-    int i = 0;
-    while (i < 2) {
-        ssize_t w = writev(awk_to_fd, iov + i, 2 - i);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
+// ---- Sending --------------------------------------------------------------------------------
+
+// Bytes for awk, written in large pieces. Room for a batch and one whole record more.
+constexpr size_t SEND_CHUNK = 1 << 16;
+constexpr size_t SEND_CAP = 2 * SEND_CHUNK + MAX_RECORD_LENGTH + sizeof FLUSH_REQUEST;
+char sbuf[SEND_CAP];
+size_t spos, slen; // bytes [spos, slen) are still to be written
+bool stream_buffered; // AWK_STREAM: sends are buffered (not each record at once)
+bool stream_unflushed; // AWK_STREAM: records sent since the last flush request
+bool awk_gone;        // a write found awk's input closed (EPIPE): nothing more is sent
+size_t next_kick = SEND_CHUNK; // unsent bytes at which value_sent next tries to write
+
+const char *write_msg = "ERROR: failed writing record to AWK";
+const char *eof_msg = "ERROR: invalid processed field from AWK";
+awk_result_fn handler;
+
+// Appends the record text with its terminator to the send buffer (which has room), turning
+// the comma before each field from the second on into 0x19.
+void put_record(const char *text, size_t len, char *const *fields, int numfields) {
+    char *d = sbuf + slen;
+    memcpy(d, text, len);
+    d[len] = AWK_RECORD_END;
+    for (int i = 1; i < numfields; i++)
+        d[fields[i] - 1 - text] = AWK_FIELD_SEP;
+    slen += len + 1;
+}
+
+// Blocking write of the whole send buffer (AWK_STREAM); false with errno on failure.
+bool stream_push(void) {
+    bool ok = write_fd_all(awk_to_fd, sbuf + spos, slen - spos);
+    spos = slen = 0;
+    return ok;
+}
+
+// ---- The queue of records waiting for their results (AWK_ONE_RESULT) ------------------------
+
+constexpr size_t QUEUE_BYTES = 1 << 20;
+constexpr int QUEUE_ENTRIES = 1 << 14;
+// A flush request after this many bytes or values, so that results flow back while more
+// values are sent.
+constexpr size_t BATCH_BYTES = QUEUE_BYTES / 4;
+constexpr int BATCH_ENTRIES = QUEUE_ENTRIES / 4;
+
+struct entry {
+    int recnum;
+    bool blank; // no value sent
+    size_t off; // text in qbuf
+    size_t len;
+    size_t cut_at;
+    size_t cut_len;
+    long seq; // values sent before and with this one
+};
+char qbuf[QUEUE_BYTES];
+entry qent[QUEUE_ENTRIES];
+int qhead, qcount; // entries [qhead, qhead + qcount) modulo QUEUE_ENTRIES
+size_t qwrite;     // where the next text goes in qbuf
+
+long values_sent;     // values (not flush requests) sent so far
+long flushed_through; // values_sent when the last flush request was sent
+size_t batch_bytes;   // bytes sent since the last flush request
+int last_recnum;      // the last record queued
+
+bool qwrapped; // the texts run from the head's to the end of qbuf, then from its start
+
+// The space for len more bytes of text, or null while the queue is full.
+char *queue_room(size_t len) {
+    if (qcount == QUEUE_ENTRIES) return nullptr;
+    if (qcount == 0) {
+        qwrite = 0;
+        qwrapped = false;
+    }
+    size_t rpos = qcount ? qent[qhead].off : 0;
+    if (qwrapped) return qwrite + len <= rpos ? qbuf + qwrite : nullptr;
+    if (QUEUE_BYTES - qwrite >= len) return qbuf + qwrite;
+    if (len > rpos) return nullptr;
+    qwrite = 0;
+    qwrapped = true;
+    return qbuf;
+}
+
+// Takes the head off the queue.
+void queue_pop(void) {
+    size_t old = qent[qhead].off;
+    qhead = (qhead + 1) % QUEUE_ENTRIES;
+    qcount--;
+    if (qcount > 0 && qent[qhead].off < old) qwrapped = false;
+}
+
+// ---- Receiving ------------------------------------------------------------------------------
+
+// One result being received: at most AWK_RESULT_MAX - 1 bytes and a NUL.
+char awkoutput[AWK_RESULT_MAX];
+size_t rlen;
+enum { FRAME_START, FRAME_STATUS, FRAME_VALUE, FRAME_ESCAPE, FRAME_NONE } rstate = FRAME_START;
+bool from_eof;
+bool discarding; // after awk_abandon: awk's output is dropped
+
+// The record a stray byte or a missing result belongs to: the one whose result is due.
+int due_recnum(void) {
+    if (qcount > 0) return qent[qhead].recnum;
+    return last_recnum > 0 ? last_recnum : 1;
+}
+
+[[noreturn]] void printed_by_code(void) {
+    fatalf(0,
+          "ERROR: AWK code printed to standard output at record #%d (the code must leave its "
+          "result in the value, not print it)",
+          due_recnum());
+}
+
+void pop_blanks(void) {
+    while (qcount > 0 && qent[qhead].blank) {
+        awk_record rec = {qent[qhead].recnum, "", 0, 0, 0};
+        queue_pop();
+        handler(rec, nullptr, 0);
+    }
+}
+
+void deliver(void) {
+    if (qcount == 0) fatalf(0, "%s", eof_msg); // a result that no value asked for
+    const entry &e = qent[qhead];
+    awk_record rec = {e.recnum, qbuf + e.off, e.len, e.cut_at, e.cut_len};
+    awkoutput[rlen] = '\0';
+    queue_pop();
+    handler(rec, awkoutput, (int)rlen);
+    pop_blanks();
+}
+
+void take_value_bytes(const char *p, size_t n) {
+    if (rlen + n > AWK_RESULT_MAX - 1) fatalf(0, "ERROR: processed field from AWK exceeds max field size");
+    memcpy(awkoutput + rlen, p, n);
+    rlen += n;
+}
+
+// Parses n bytes of awk's output, handing over every result completed.
+void parse(const char *p, size_t n) {
+    const char *end = p + n;
+    while (p < end) {
+        switch (rstate) {
+        case FRAME_START:
+            if (*p++ != AWK_FIELD_SEP) printed_by_code();
+            rstate = FRAME_STATUS;
+            break;
+        case FRAME_STATUS:
+            if (*p == '=') {
+                rstate = FRAME_VALUE;
+                rlen = 0;
+            } else if (*p == '!') {
+                rstate = FRAME_NONE;
+            } else {
+                printed_by_code();
+            }
+            p++;
+            break;
+        case FRAME_NONE:
+            if (*p != AWK_RECORD_END) printed_by_code();
+            fatalf(0,
+                  "ERROR: AWK gave no result for record #%d: the code must not skip the final "
+                  "print (no next, no getline)",
+                  due_recnum());
+        case FRAME_ESCAPE:
+            if (*p != ESCAPED_END && *p != ESCAPED_ESCAPE) printed_by_code();
+            take_value_bytes(*p == ESCAPED_END ? "\x18" : "\x1a", 1);
+            p++;
+            rstate = FRAME_VALUE;
+            break;
+        case FRAME_VALUE: {
+            const char *stop = (const char *)memchr(p, AWK_RECORD_END, (size_t)(end - p));
+            const char *q = stop ? stop : end;
+            const char *esc = (const char *)memchr(p, ESCAPE, (size_t)(q - p));
+            if (esc) {
+                take_value_bytes(p, (size_t)(esc - p));
+                p = esc + 1;
+                rstate = FRAME_ESCAPE;
+                break;
+            }
+            take_value_bytes(p, (size_t)(q - p));
+            p = q;
+            if (stop) {
+                p++;
+                rstate = FRAME_START;
+                deliver();
+            }
+            break;
         }
-        while (i < 2 && (size_t)w >= iov[i].iov_len) {
-            w -= (ssize_t)iov[i].iov_len;
-            i++;
-        }
-        if (i < 2) {
-            iov[i].iov_base = (char *)iov[i].iov_base + w;
-            iov[i].iov_len -= (size_t)w;
         }
     }
+}
+
+// ---- Moving data both ways without blocking either side ------------------------------------
+
+// One write of what is waiting to be sent, if the pipe takes it. True on progress.
+bool try_write(void) {
+    if (spos == slen) return false;
+    ssize_t w = write(awk_to_fd, sbuf + spos, slen - spos);
+    if (w < 0) {
+        if (errno == EAGAIN || errno == EINTR) return false;
+        if (errno != EPIPE) {
+            fatalf(errno, "%s", write_msg);
+        }
+        // awk has stopped reading (exit in the code): what it did answer still comes back,
+        // then its end of output says which record went without a result.
+        awk_gone = true;
+        spos = slen = 0;
+        return true;
+    }
+    spos += (size_t)w;
+    if (spos == slen) spos = slen = 0;
     return true;
+}
+
+// One read of awk's output, if there is some. True on progress.
+bool try_read(void) {
+    static char rbuf[1 << 16];
+    if (from_eof) return false;
+    ssize_t r = read(awk_from_fd, rbuf, sizeof rbuf);
+    if (r < 0) {
+        if (errno == EAGAIN || errno == EINTR) return false;
+        fatalf(errno, "ERROR: failed reading new field value from AWK");
+    }
+    if (r == 0) {
+        from_eof = true;
+        if (!discarding && (qcount > 0 || rstate != FRAME_START)) fatalf(0, "%s", eof_msg);
+        return true;
+    }
+    if (!discarding) parse(rbuf, (size_t)r);
+    return true;
+}
+
+// Writes and reads until done() holds, waiting in poll when neither side can move.
+template <class Done> void pump(Done done) {
+    while (!done()) {
+        bool moved = try_write();
+        moved = try_read() || moved;
+        if (moved) continue;
+        if (from_eof) fatalf(0, "%s", eof_msg);
+        struct pollfd fds[2] = {{awk_from_fd, POLLIN, 0}, {awk_to_fd, POLLOUT, 0}};
+        int n = (spos < slen && awk_to_fd >= 0) ? 2 : 1;
+        if (poll(fds, (nfds_t)n, -1) < 0 && errno != EINTR) {
+            fatalf(errno, "ERROR: failed reading new field value from AWK");
+        }
+    }
+}
+
+void send_flush_request(void) {
+    memcpy(sbuf + slen, FLUSH_REQUEST, sizeof FLUSH_REQUEST);
+    slen += sizeof FLUSH_REQUEST;
+    flushed_through = values_sent;
+    batch_bytes = 0;
+}
+
+// Room for n more bytes in the send buffer, writing out what is waiting as far as needed.
+void send_room(size_t n) {
+    if (SEND_CAP - slen >= n) return;
+    pump([n] { return SEND_CAP - (slen - spos) >= n; });
+    memmove(sbuf, sbuf + spos, slen - spos);
+    slen -= spos;
+    spos = 0;
+}
+
+// After a value has been put in the send buffer.
+void value_sent(size_t n) {
+    values_sent++;
+    batch_bytes += n;
+    if (batch_bytes >= BATCH_BYTES || values_sent - flushed_through >= BATCH_ENTRIES)
+        send_flush_request();
+    // A write, and a look for results, each time another chunk is waiting; a pipe that is
+    // full is not tried again for every value.
+    if (slen - spos >= next_kick) {
+        try_write();
+        try_read();
+        next_kick = slen - spos + SEND_CHUNK / 4;
+        if (next_kick < SEND_CHUNK) next_kick = SEND_CHUNK;
+    }
+}
+
+// Waits for room in the queue for a text of len bytes, asking awk for its results if the
+// record at the head has been sent since the last flush request.
+char *wait_queue_room(size_t len) {
+    char *room = queue_room(len);
+    if (room) return room;
+    if (qent[qhead].seq > flushed_through) {
+        send_room(sizeof FLUSH_REQUEST);
+        send_flush_request();
+    }
+    pump([len, &room] { return (room = queue_room(len)) != nullptr; });
+    return room;
+}
+
+entry &queue_push(int recnum, const char *text, size_t len, bool blank) {
+    char *room = wait_queue_room(len);
+    memcpy(room, text, len);
+    int i = (qhead + qcount) % QUEUE_ENTRIES;
+    qcount++;
+    entry &e = qent[i];
+    e = entry{recnum, blank, (size_t)(room - qbuf), len, 0, 0, values_sent + (blank ? 0 : 1)};
+    qwrite = e.off + len;
+    last_recnum = recnum;
+    return e;
+}
+
+// Every result due handed over and standard output flushed: the program is about to wait.
+// Streaming, awk is asked to flush what it has written.
+void hand_over_all(void) {
+    if (awk_to_fd < 0) return;
+    if (mode == AWK_STREAM) {
+        if (!stream_unflushed) return;
+        if (SEND_CAP - slen < sizeof FLUSH_REQUEST && !stream_push()) return; // gone: see later
+        memcpy(sbuf + slen, FLUSH_REQUEST, sizeof FLUSH_REQUEST);
+        slen += sizeof FLUSH_REQUEST;
+        stream_unflushed = false;
+        if (!stream_push() && errno != EPIPE) {
+            fatalf(errno, "%s", write_msg);
+        }
+        return;
+    }
+    if (values_sent > flushed_through) {
+        send_room(sizeof FLUSH_REQUEST);
+        send_flush_request();
+    }
+    pump([] { return qcount == 0 && spos == slen; });
+    fflush(stdout);
+    errcheck_stdout_runfunc();
+}
+
+// Whether the code given with -e and -f may read input itself: it names getline, or includes
+// another file. A file that cannot be read counts as one that may (awk will refuse it).
+bool code_may_read_ahead(void) {
+    static const char *const words[] = {"getline", "@include"};
+    for (int i = head_index + 1; i + 1 < awk_args.count; i += 2) {
+        const char *arg = awk_args.argv[i + 1];
+        if (strcmp(awk_args.argv[i], "-e") == 0) {
+            for (const char *w : words)
+                if (strstr(arg, w)) return true;
+            continue;
+        }
+        FILE *f = fopen(arg, "r");
+        if (!f) return true;
+        // Each piece starts with the end of the one before, so no word is cut in two.
+        static char piece[8 + (1 << 16)];
+        size_t have = 0, n;
+        bool found = false;
+        while (!found && (n = fread(piece + have, 1, sizeof piece - have, f)) > 0) {
+            size_t total = have + n;
+            for (const char *w : words)
+                if (memmem(piece, total, w, strlen(w))) found = true;
+            have = total < 8 ? total : 8;
+            memmove(piece, piece + total - have, have);
+        }
+        fclose(f);
+        if (found) return true;
+    }
+    return false;
+}
+
+// The input stream from a pipe or a terminal: a read that would wait first hands over every
+// result due, so that a slow or interactive input gets each answer before more input arrives.
+ssize_t watched_read(void *cookie, char *buf, size_t size) {
+    int fd = (int)(intptr_t)cookie;
+    for (;;) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, 0) == 0) hand_over_all();
+        ssize_t n = read(fd, buf, size);
+        if (n >= 0 || errno != EINTR) return n;
+    }
 }
 
 } // namespace
@@ -114,35 +465,52 @@ void awk_argv_reserve_head(void) {
     awk_argv_add_entry("");
 }
 
-void awk_start(awk_mode mode, const char *expr) {
+FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
+    mode = m;
+    struct stat st;
+    bool regular = fstat(fileno(input), &st) == 0 && S_ISREG(st.st_mode);
+    bool watch = mode == AWK_ONE_RESULT && !regular; // input read through watched_read
     int to_awk[2], from_awk[2];
-    // awk writes to from_awk[1] by its number, so that end is inherited; the read end is
-    // kept out of awk, so that awk cannot hold its own output pipe open.
-    if (pipe2(to_awk, O_CLOEXEC) != 0 || pipe(from_awk) != 0 ||
+    // One result per value: awk's standard output is the result pipe, so that whatever the
+    // code prints lands among the results, in order, and is recognised. Streaming: awk
+    // writes to the pipe's write end by its number, so that end is inherited.
+    bool dup_stdout = mode == AWK_ONE_RESULT;
+    if (pipe2(to_awk, O_CLOEXEC) != 0 || (dup_stdout ? pipe2(from_awk, O_CLOEXEC) : pipe(from_awk)) != 0 ||
         fcntl(from_awk[0], F_SETFD, FD_CLOEXEC) != 0)
         fatalf(errno, "ERROR: failed creating pipes");
-    signal(SIGPIPE, SIG_IGN);
+    ignore_sigpipe();
 
     int fd = from_awk[1];
     char *head;
     char *tail;
     if (mode == AWK_ONE_RESULT) {
-        // The sync rule also takes itself out of NR and FNR, so that the code sees them count
-        // values. A value whose NR is not one more than the syncs seen had its sync record
-        // read by getline in the code: that is reported like a skipped print.
-        head = format_text("BEGIN{__zelk_out=\"/dev/fd/%d\";printf \"\\031\" > __zelk_out;"
-                           "fflush(__zelk_out)}"
-                           "$0==\"\\031\"{if(!__zelk_done){printf \"!\\030\" > __zelk_out;"
-                           "fflush(__zelk_out)};__zelk_done=0;__zelk_n++;NR--;FNR--;next}",
-                           fd);
-        tail = format_text("{if(NR==__zelk_n+1){printf \"=\" > __zelk_out;"
-                           "print (%s) > __zelk_out}else printf \"!\\030\" > __zelk_out;"
-                           "fflush(__zelk_out);__zelk_done=1}",
+        // The flush request also takes itself out of NR and FNR, so that the code sees them
+        // count values. It is recognised by a pattern: comparing $0 with a string would make
+        // awk try every record as a number first.
+        head = format_text("BEGIN{printf \"\\031\";fflush(\"/dev/stdout\")}"
+                           "/^\\031\"$/{NR--;FNR--;if(NR!=__zelk_n)printf \"\\031!\\030\";"
+                           "fflush(\"/dev/stdout\");next}");
+        // The value is computed first: an expression that reads ahead with getline moves NR.
+        tail = format_text("{__zelk_r=(%s);if(NR==__zelk_n+1){__zelk_n=NR;"
+                           "if(__zelk_r~/[\\030\\032]/){gsub(/\\032/,\"\\032\\002\",__zelk_r);"
+                           "gsub(/\\030/,\"\\032\\001\",__zelk_r)}"
+                           "printf \"\\031=\";print __zelk_r}"
+                           "else{printf \"\\031!\\030\";fflush(\"/dev/stdout\");__zelk_n=NR}}",
                            expr);
     } else {
-        head =
-            format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd, fd);
-        tail = format_text("{print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd, fd);
+        // From a pipe or a terminal, awk is asked to flush before the program waits for more
+        // input; but code that may read input itself could read that request, so it has
+        // awk flush every record instead.
+        bool flush_each = !regular && code_may_read_ahead();
+        watch = !regular && !flush_each;
+        stream_buffered = !flush_each;
+        head = watch ? format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}"
+                                   "/^\\031\"$/{NR--;FNR--;fflush(\"/dev/fd/%d\");next}",
+                                   fd, fd, fd)
+                     : format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd,
+                                   fd);
+        tail = flush_each ? format_text("{print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd, fd)
+                          : format_text("{print > \"/dev/fd/%d\"}", fd);
     }
     awk_args.argv[head_index] = head;
     awk_argv_add_entry("-e");
@@ -150,7 +518,7 @@ void awk_start(awk_mode mode, const char *expr) {
 
     register_sigchld_handler();
     block_sigchld_signals(0);
-    run_command_in_subprocess_wpipes(AWK_COMMAND, awk_args.argv, to_awk, from_awk, 0);
+    run_command_in_subprocess_wpipes(AWK_COMMAND, awk_args.argv, to_awk, from_awk, dup_stdout);
     close(to_awk[0]);
     close(from_awk[1]);
     awk_to_fd = to_awk[1];
@@ -162,69 +530,109 @@ void awk_start(awk_mode mode, const char *expr) {
     }
     if (n != 1 || c != READY) awk_failed_to_start();
     block_sigchld_signals(1);
+
+    // Read in large pieces (glibc ignores a size given without a buffer).
+    static char inbuf[1 << 16];
+    if (regular) setvbuf(input, inbuf, _IOFBF, sizeof inbuf);
+    if (mode == AWK_ONE_RESULT) {
+        // Neither side may block the other: the program's ends never wait, except in poll.
+        fcntl(awk_to_fd, F_SETFL, fcntl(awk_to_fd, F_GETFL) | O_NONBLOCK);
+        fcntl(awk_from_fd, F_SETFL, fcntl(awk_from_fd, F_GETFL) | O_NONBLOCK);
+    }
+    if (!watch) return input;
+    cookie_io_functions_t io = {watched_read, nullptr, nullptr, nullptr};
+    FILE *watched = fopencookie((void *)(intptr_t)fileno(input), "r", io);
+    if (!watched) fatalf(errno, "%s", alloc_msg);
+    setvbuf(watched, inbuf, _IOFBF, sizeof inbuf);
+    return watched;
 }
 
 void awk_refuse_framing_bytes(const char *p, size_t n, int recnum) {
     for (size_t i = 0; i < n; i++) {
         if (p[i] == AWK_RECORD_END || p[i] == AWK_FIELD_SEP) {
+            awk_drain();
             fatalf(0,
-                   "ERROR: record #%d holds the byte 0x%02X, which cannot be passed to AWK "
-                   "(it delimits records and fields there)",
-                   recnum, (unsigned)(unsigned char)p[i]);
+                  "ERROR: record #%d holds the byte 0x%02X, which cannot be passed to AWK "
+                  "(it delimits records and fields there)",
+                  recnum, (unsigned)(unsigned char)p[i]);
         }
     }
 }
 
-bool awk_send_record(const char *p, size_t n) {
-    static const char end = AWK_RECORD_END;
-    struct iovec iov[2] = {{const_cast<char *>(p), n}, {const_cast<char *>(&end), 1}};
-    return write_all(iov);
+void awk_set_handler(awk_result_fn fn, const char *write_message, const char *eof_message) {
+    handler = fn;
+    write_msg = write_message;
+    eof_msg = eof_message;
 }
 
-const char *awk_exchange(const char *p, size_t n, int recnum, const char *write_message,
-                         const char *eof_message, int *result_len) {
-    // The value, its terminator and the sync record (0x19 alone), in one write.
-    static const char tail[] = {AWK_RECORD_END, AWK_FIELD_SEP, AWK_RECORD_END};
-    struct iovec iov[2] = {{const_cast<char *>(p), n}, {const_cast<char *>(tail), sizeof tail}};
-    if (!write_all(iov)) {
-        fatalf(errno, "%s", write_message);
+void awk_submit(int recnum, const char *text, size_t len, const char *value, size_t n,
+                size_t cut_at, size_t cut_len) {
+    entry &e = queue_push(recnum, text, len, false);
+    e.cut_at = cut_at;
+    e.cut_len = cut_len;
+    send_room(n + 1 + sizeof FLUSH_REQUEST);
+    if (!awk_gone) {
+        memcpy(sbuf + slen, value, n);
+        sbuf[slen + n] = AWK_RECORD_END;
+        slen += n + 1;
     }
-
-    // The result: complete when the last byte received is the terminator.
-    const size_t limit = 1 + AWK_RESULT_MAX;
-    size_t got = 0;
-    for (;;) {
-        ssize_t r = read(awk_from_fd, awkoutput + got, limit - got);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            fatalf(errno, "ERROR: failed reading new field value from AWK");
-        }
-        if (r == 0) {
-            fatalf(0, "%s", eof_message);
-        }
-        got += (size_t)r;
-        if (awkoutput[got - 1] == AWK_RECORD_END) break;
-        if (got == limit) {
-            fatalf(0, "ERROR: processed field from AWK exceeds max field size");
-        }
-    }
-    awkoutput[got - 1] = '\0';
-    if (awkoutput[0] == '!' && got == 2) {
-        fatalf(0,
-               "ERROR: AWK gave no result for record #%d: the code must not skip the final "
-               "print (no next, no getline)",
-               recnum);
-    }
-    if (awkoutput[0] != '=') {
-        fatalf(0, "%s", eof_message);
-    }
-    *result_len = (int)got - 2;
-    return awkoutput + 1;
+    value_sent(n + 1);
 }
 
-void awk_close_input(void) {
-    if (awk_to_fd >= 0) close(awk_to_fd);
+void awk_submit_record(int recnum, const char *text, size_t len, char *const *fields,
+                       int numfields) {
+    awk_refuse_framing_bytes(text, len, recnum);
+    queue_push(recnum, text, len, false);
+    send_room(len + 1 + sizeof FLUSH_REQUEST);
+    if (!awk_gone) put_record(text, len, fields, numfields);
+    value_sent(len + 1);
+}
+
+void awk_submit_blank(int recnum) {
+    queue_push(recnum, "", 0, true);
+    pop_blanks(); // written at once when nothing is waiting before it
+}
+
+void awk_drain(void) {
+    if (handler) hand_over_all();
+}
+
+void awk_finish(void) {
+    hand_over_all();
+    close(awk_to_fd);
     awk_to_fd = -1;
+    // Only what an END rule printed can come now.
+    pump([] { return from_eof; });
+}
+
+void awk_abandon(void) {
+    discarding = true;
+    spos = slen = 0;
+    close(awk_to_fd);
+    awk_to_fd = -1;
+    pump([] { return from_eof; });
+}
+
+bool awk_send_record(char *text, size_t len, char **fields, int numfields, int recnum) {
+    awk_refuse_framing_bytes(text, len, recnum);
+    stream_unflushed = true;
+    if (!stream_buffered) {
+        for (int i = 1; i < numfields; i++)
+            fields[i][-1] = AWK_FIELD_SEP;
+        text[len] = AWK_RECORD_END;
+        return write_fd_all(awk_to_fd, text, len + 1);
+    }
+    if (SEND_CAP - slen < len + 1 && !stream_push()) return false;
+    put_record(text, len, fields, numfields);
+    return slen < SEND_CHUNK || stream_push();
+}
+
+bool awk_close_input(void) {
+    if (awk_to_fd < 0) return true;
+    bool ok = slen == spos || stream_push();
+    close(awk_to_fd);
+    awk_to_fd = -1;
+    return ok;
 }
 
 bool awk_accepts_option_e(const char *path) {
@@ -281,8 +689,3 @@ void awk_require_code(void) {
     if (!opt_usecode && !opt_usefile) fatalf(0, "Error: Must supply AWK code via -e or -f option!");
 }
 
-void awk_prepare_record(char *text, size_t len, char **fields, int numfields, int recnum) {
-    awk_refuse_framing_bytes(text, len, recnum);
-    for (int i = 1; i < numfields; i++)
-        fields[i][-1] = AWK_FIELD_SEP;
-}

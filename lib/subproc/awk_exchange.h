@@ -1,8 +1,9 @@
 // The exchange with /usr/bin/awk shared by the AWK programs.
 //
 // awk reads records from a pipe, split at the byte 0x18 (its RS; whole records also have
-// their fields separated by 0x19, its FS), and writes its results to the inherited write end
-// of a second pipe, named "/dev/fd/N" in the program text, each ended by 0x18 (its ORS).
+// their fields separated by 0x19, its FS), and writes its results, each ended by 0x18 (its
+// ORS), to a second pipe: its own standard output when it gives one result per value, the
+// inherited write end named "/dev/fd/N" in the program text when it streams.
 //
 // The argument vector is "awk", the program's -v assignments, "-e" and the exchange's head
 // text (reserved by awk_argv_reserve_head, filled in by awk_start), the program's -f/-e pairs
@@ -14,20 +15,30 @@
 // that refuses -e) is recognised before any record is read, and a /usr/bin/awk that is not
 // GNU awk is named as such.
 //
-// One result per value (the selection programs and the field rewriter): after each value the
-// exchange sends a sync record (0x19 alone). The tail rule writes "=" and the result; the
-// head's sync rule writes "!" when no result was written for the value before it (user code
-// that ran next, or a library rule that did), and the tail rule writes "!" instead of a result
-// when the code read the sync record itself with getline. So code that skips the final print
-// or reads ahead ends the run with a clear error instead of leaving both sides waiting for
-// each other or misaligning results. The sync rule keeps itself out of NR and FNR, so the code
-// sees them count values as usual.
+// One result per value (the selection programs and the field rewriter), pipelined: values go
+// to awk in a stream, each followed by nothing but its terminator, while the records they
+// belong to wait in a queue bounded in bytes; the results come back in order on awk's own
+// standard output and are paired with the records at the head of the queue. awk buffers its
+// results and flushes them when asked: the exchange sends a flush request (the record 0x19 '"',
+// which no value can be: a value holds no 0x19, and a record's text never has a field that is
+// a lone double quote) after every batch, whenever it must wait for results, before it waits
+// for more input of its own, and at the end. Every result goes back as a frame: 0x19, '=',
+// the value (0x18 written as 0x1A 0x01, 0x1A as 0x1A 0x02), 0x18. The tail rule counts the
+// values it answers; when NR is not the next one (user code that ran next, or read ahead with
+// getline) it sends the frame 0x19 '!' 0x18 instead, and so does the flush request's rule
+// when the last value before it got no result. Any byte outside a frame was printed by the
+// code itself, and is reported for the record whose result was due. The flush request keeps
+// itself out of NR and FNR, so the code sees them count values as usual.
 //
-// Streaming (the record rewriter): no sync records; the tail rule prints $0 for every record
-// the code lets through, and awk's output is copied by the caller as it comes.
+// Streaming (the record rewriter): the tail rule prints $0 for every record the code lets
+// through, and awk's output is copied by the caller as it comes. Both sides buffer; from a
+// pipe or a terminal, awk is sent the flush request before the program waits for more input.
+// Code that names getline (or @include) could read that request itself, so for such code awk
+// flushes after every record instead.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #define AWK_COMMAND "/usr/bin/awk"
 #define AWK_RECORD_END '\x18' // ends every record sent to awk and every result back
@@ -48,7 +59,7 @@ void awk_argv_add_entry(const char *entry);
 void awk_argv_reserve_head(void);
 
 enum awk_mode {
-    AWK_ONE_RESULT, // one result back for every value sent (awk_exchange)
+    AWK_ONE_RESULT, // one result back for every value sent (awk_submit and the handler)
     AWK_STREAM,     // records in, whatever the code prints out (read by the caller)
 };
 
@@ -56,30 +67,66 @@ enum awk_mode {
 extern int awk_to_fd;
 extern int awk_from_fd;
 
-// Starts awk: the pipes (the from-awk write end without close-on-exec, so that awk keeps it
-// under its number), SIGPIPE ignored, the head and tail texts ("-e" and the tail appended),
+// Starts awk: the pipes, SIGPIPE ignored, the head and tail texts ("-e" and the tail appended),
 // the child started, its pipe ends closed, and awk's announcement awaited. expr is the
 // expression whose printed value is the result (AWK_ONE_RESULT; "$0" for the value as the
-// code leaves it); ignored in AWK_STREAM. If awk does not start, the run ends with status 1
-// (awk has printed its own diagnostic).
-void awk_start(awk_mode mode, const char *expr);
+// code leaves it); ignored in AWK_STREAM. input is the program's input: the stream to read
+// from afterwards is returned (in AWK_ONE_RESULT, one that hands over every result due before
+// it waits for more input). If awk does not start, the run ends with status 1 (awk has printed
+// its own diagnostic).
+FILE *awk_start(awk_mode mode, const char *expr, FILE *input);
 
 // Refuses n bytes about to be sent that hold 0x18 or 0x19: they would split or join records
-// or fields inside awk and misalign every later result. Fatal, naming record recnum.
+// or fields inside awk and misalign every later result. Fatal, naming record recnum, after
+// the results due for earlier records have been written.
 void awk_refuse_framing_bytes(const char *p, size_t n, int recnum);
 
-// AWK_ONE_RESULT: sends the n bytes at p as one record and returns awk's result for it
-// (NUL-terminated; *result_len bytes, NUL bytes included). write_message is the message for
-// a failed write, eof_message the one for awk ending before its result. Every failure is
-// fatal through the child clean-up.
-const char *awk_exchange(const char *p, size_t n, int recnum, const char *write_message,
-                         const char *eof_message, int *result_len);
+// ---- AWK_ONE_RESULT ----------------------------------------------------------------------
 
-// Writes the n bytes at p, then AWK_RECORD_END, to awk, whole; false on failure (errno set).
-bool awk_send_record(const char *p, size_t n);
+// A record waiting for its result: its text as read (len bytes), and the span of it that the
+// result replaces (zelk-script-column; cut_len 0 elsewhere).
+struct awk_record {
+    int recnum;
+    const char *text;
+    size_t len;
+    size_t cut_at;
+    size_t cut_len;
+};
+// Called in input order with each record and its result (NUL-terminated, len bytes, NUL bytes
+// included), or with a null result for a record queued by awk_submit_blank.
+typedef void (*awk_result_fn)(const awk_record &rec, const char *result, int len);
 
-// Closes the to-awk pipe: awk sees the end of its input, finishes and ends.
-void awk_close_input(void);
+// The handler, the message for a failed write to awk and the one for awk ending before a
+// result. Every failure of the exchange is fatal through the child clean-up.
+void awk_set_handler(awk_result_fn fn, const char *write_message, const char *eof_message);
+// Queues the record (text, len bytes, copied) and sends value (n bytes) as its one value.
+void awk_submit(int recnum, const char *text, size_t len, const char *value, size_t n,
+                size_t cut_at = 0, size_t cut_len = 0);
+// Queues a parsed record and sends it whole, the comma before each field from the second on
+// becoming 0x19 on the way (the text itself is not changed). Refused if it holds 0x18 or 0x19.
+void awk_submit_record(int recnum, const char *text, size_t len, char *const *fields,
+                       int numfields);
+// Queues a record that is not sent: the handler gets it, with a null result, in its turn.
+void awk_submit_blank(int recnum);
+// Hands over every result due (before a fatal error of the program, so that the records before
+// it are written as they would have been).
+void awk_drain(void);
+// The end of the input: every result due handed over, awk's input closed, and its output read
+// to the end (a print from an END rule is reported).
+void awk_finish(void);
+// Stops early (the -m limit): nothing more is sent or handed over; awk's input is closed and
+// its output read to the end and dropped, so that it ends by itself.
+void awk_abandon(void);
+
+// ---- AWK_STREAM --------------------------------------------------------------------------
+
+// A parsed record sent whole, fields separated by 0x19 (the text is changed in place: the
+// comma before each field from the second on). Refused if it holds 0x18 or 0x19. False when
+// awk has gone (errno EPIPE) or the write failed (errno set).
+bool awk_send_record(char *text, size_t len, char **fields, int numfields, int recnum);
+// Sends what is still buffered, then closes the to-awk pipe: awk sees the end of its input.
+// False, with errno, when the last write failed.
+bool awk_close_input(void);
 
 // Whether the awk at path runs a program given with -e (run with no input or output).
 bool awk_accepts_option_e(const char *path);
@@ -100,8 +147,3 @@ extern char opt_usefile; // -f given
 bool awk_code_option(int c, const char *arg);
 // After the options: "Error: Must supply AWK code via -e or -f option!" unless -e or -f.
 void awk_require_code(void);
-
-// A parsed record (text of len bytes, numfields fields) made ready to be sent whole: refused if
-// it holds a framing byte, else the comma before each field from the second on becomes 0x19
-// (commas inside quoted fields stay).
-void awk_prepare_record(char *text, size_t len, char **fields, int numfields, int recnum);

@@ -11,6 +11,31 @@ char opt_linenums;
 char opt_quiet;
 char opt_invert;
 
+namespace {
+
+int selected;
+
+void select_result(const awk_record &rec, const char *result, int len) {
+    if (!result) { // a blank record passed through
+        out_str(opt_recterminator);
+        errcheck_stdout_runfunc();
+        return;
+    }
+    if (awk_result_is_true(result, len) != !opt_invert) return;
+    ++selected;
+    if (!opt_quiet) {
+        print_matched_record(opt_linenums ? rec.recnum : 0, rec.text, rec.len);
+        errcheck_stdout_runfunc();
+    }
+    if (selected == opt_matchesnum) {
+        awk_abandon();
+        int children_ok = collect_children();
+        cli_exit(children_ok ? 0 : 1);
+    }
+}
+
+} // namespace
+
 bool awk_select_option(int c, const char *arg) {
     switch (c) {
     case 'l': awk_add_library(arg); return true;
@@ -22,10 +47,14 @@ bool awk_select_option(int c, const char *arg) {
     return false;
 }
 
+void awk_select_begin(const char *write_message) {
+    awk_set_handler(select_result, write_message, "ERROR: invalid processed field from AWK");
+}
+
 void awk_select_header(const char *text, size_t len, char error_flag) {
     if (!text) {
         if (error_flag) fatal_exit();
-        awk_close_input();
+        awk_finish();
         collect_children();
         cli_exit(1);
     }
@@ -35,20 +64,12 @@ void awk_select_header(const char *text, size_t len, char error_flag) {
     errcheck_stdout_runfunc();
 }
 
-bool awk_select_record(const char *result, int result_len, int recnum, const char *text, size_t len,
-                       int *selected) {
-    if (awk_result_is_true(result, result_len) != !opt_invert) return false;
-    ++*selected;
-    if (!opt_quiet) {
-        print_matched_record(opt_linenums ? recnum : 0, text, len);
-        errcheck_stdout_runfunc();
+void awk_select_exit(char error_flag) {
+    if (error_flag) {
+        awk_drain();
+        fatal_exit();
     }
-    return *selected == opt_matchesnum;
-}
-
-void awk_select_exit(int selected, char error_flag) {
-    if (error_flag) fatal_exit();
-    awk_close_input();
+    awk_finish();
     int children_ok = collect_children();
     cli_exit(selected > 0 && children_ok ? 0 : 1);
 }

@@ -12,15 +12,16 @@ extern char opt_invert;    // -v: select the records whose condition is false
 // Handles -l, -m, -n, -q and -v; false for any other letter.
 bool awk_select_option(int c, const char *arg);
 
+// After awk_start: the results of the records submitted to the exchange are decided on as they
+// come back: a selected record is written (a record queued blank, as its terminator alone),
+// and at the -m limit the run ends. write_message is the message of a failed write to awk.
+void awk_select_begin(const char *write_message);
+
 // The header (record 1) as read, or null with the reader's error flag: null ends the run
 // (status 1). Otherwise it is written, unless -o or -q, and flushed at once.
 void awk_select_header(const char *text, size_t len, char error_flag);
 
-// Decides on the result for record recnum (text of len bytes) and writes the record when it is
-// selected, counting it in *selected. True when the -m limit has been reached.
-bool awk_select_record(const char *result, int result_len, int recnum, const char *text, size_t len,
-                       int *selected);
-
-// The end of the input (error_flag from the reader): awk's input closed, its status collected,
-// and exit with status 0 only when some record was selected and awk succeeded.
-[[noreturn]] void awk_select_exit(int selected, char error_flag);
+// The end of the input (error_flag from the reader): the results still due decided on, awk's
+// input closed, its status collected, and exit with status 0 only when some record was
+// selected and awk succeeded.
+[[noreturn]] void awk_select_exit(char error_flag);

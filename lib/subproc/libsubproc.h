@@ -8,7 +8,7 @@
 //      standard output is to be the pipe (dup_stdout 1), or plain pipe(from_child) when the
 //      command writes to "/dev/fd/N" with N = from_child[1] (dup_stdout 0). Failure:
 //      fatalf(errno, "ERROR: failed creating pipes").
-//   2. signal(SIGPIPE, SIG_IGN);
+//   2. ignore_sigpipe();
 //   3. register_sigchld_handler();
 //   4. block_sigchld_signals(0);
 //   5. run_command_in_subprocess_wpipes(command, argv, to_child, from_child, dup_stdout);
@@ -99,6 +99,17 @@ int collect_children(void);
 // "Error: failed writing output to standard output" with the system error, then the clean-up,
 // when standard output has an error.
 void errcheck_stdout_runfunc(void);
+
+// SIGPIPE ignored (step 2), so that writing to a child that has gone fails with EPIPE. Unless
+// SIGPIPE was ignored already when the program started, a broken standard output then ends
+// the program as it ends the others: quietly, by SIGPIPE, after the children have been
+// terminated (broken_output_exit, also called by the output check).
+void ignore_sigpipe(void);
+// Terminates and reaps the children without a word, then dies of SIGPIPE.
+[[noreturn]] void broken_output_exit(void);
+// After a failed write to standard output: broken_output_exit when err is EPIPE and SIGPIPE
+// was not ignored by the program's caller; otherwise returns, for the error to be reported.
+void exit_if_output_broken(int err);
 
 // Writing to a file descriptor directly, past the stdio buffers.
 // Writes all n bytes to fd, resuming after short writes and interrupted calls. False on

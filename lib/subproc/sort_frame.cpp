@@ -134,7 +134,10 @@ bool reformat_sort_output(int fd) {
                 }
             }
         }
-        if (o > 0 && !write_fd_all(STDOUT_FILENO, out, o)) break;
+        if (o > 0 && !write_fd_all(STDOUT_FILENO, out, o)) {
+            exit_if_output_broken(errno);
+            break;
+        }
     }
     error(0, errno, "ERROR: failed reformatting sort output");
     return false;

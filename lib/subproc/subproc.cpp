@@ -194,7 +194,7 @@ void start_command_with_pipes(const char *command, char *const argv[], int to_ch
     int r = dup_stdout ? pipe2(from_child, O_CLOEXEC) : pipe(from_child);
     if (r != 0) fatalf(errno, "ERROR: failed creating pipes");
     if (!dup_stdout) fcntl(from_child[0], F_SETFD, FD_CLOEXEC);
-    signal(SIGPIPE, SIG_IGN);
+    ignore_sigpipe();
     register_sigchld_handler();
     block_sigchld_signals(0);
     run_command_in_subprocess_wpipes(command, argv, to_child, from_child, dup_stdout);
@@ -241,6 +241,33 @@ int collect_children(void) {
     }
     pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
     return ok;
+}
+
+namespace {
+int sigpipe_state; // 0: not yet ignored; 1: ignored here; 2: ignored by the caller already
+} // namespace
+
+void ignore_sigpipe(void) {
+    if (sigpipe_state != 0) return;
+    sigpipe_state = signal(SIGPIPE, SIG_IGN) == SIG_IGN ? 2 : 1;
+    if (sigpipe_state == 1) set_broken_output_exit(broken_output_exit);
+}
+
+void broken_output_exit(void) {
+    sigchld_mask(SIG_BLOCK, nullptr);
+    set_sigchld_default();
+    terminate_and_reap_children();
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(SIGPIPE);
+    _exit(1);
+}
+
+void exit_if_output_broken(int err) {
+    if (err == EPIPE && sigpipe_state == 1) broken_output_exit();
 }
 
 void errcheck_stdout_runfunc(void) {
