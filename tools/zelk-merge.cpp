@@ -85,12 +85,15 @@ static held_key keycopy;
 // Whether the CSVFILE1 part of an output record has been written without its terminator.
 static bool record_open;
 
-// Stops the run at once. An output record whose CSVFILE1 part was written is ended first, so
-// that the output stops with a complete line.
-[[noreturn]] static void fail_after_partial_record(void) {
+// Stops the run at once, with the message if there is one. An output record whose CSVFILE1
+// part was written is ended first, so that the output stops with a complete line.
+[[noreturn]] static void fail_after_partial_record(const char *message = nullptr) {
     if (record_open) out_str(opt_recterminator);
+    if (message) error(0, 0, "%s", message);
     cli_exit(1);
 }
+
+static const char *const FAILED_REWINDING = "ERROR: failed 'rewinding' CSVFILE2";
 
 // A CSVFILE2 record as read or as held. key is null when the record has no field KEY_FIELD2
 // (a blank or short record): such a record matches no key.
@@ -216,17 +219,29 @@ static int spool_seek(void *cookie, off64_t *off, int whence) {
     return seek_within(&s->pos, off, whence, s->copied);
 }
 
-// Reading at any offset of a file with pread, so that the forward stream keeps its place.
+// Reading at any offset of a file with pread, so that the forward stream keeps its place. The
+// stream drops its buffer at every seek, so the last block read is kept here as well: records
+// read in ascending order mostly come from it without a system call.
 struct reader_at {
     int fd;
     off_t pos;
+    off_t block_at;
+    size_t block_len;
+    char block[4096];
 };
 
 static ssize_t reader_at_read(void *cookie, char *buf, size_t n) {
     reader_at *r = static_cast<reader_at *>(cookie);
-    ssize_t got = pread_retry(r->fd, buf, n, r->pos);
-    if (got > 0) r->pos += got;
-    return got;
+    if (r->pos < r->block_at || r->pos >= r->block_at + (off_t)r->block_len) {
+        ssize_t got = pread_retry(r->fd, r->block, sizeof r->block, r->pos);
+        if (got <= 0) return got;
+        r->block_at = r->pos;
+        r->block_len = (size_t)got;
+    }
+    size_t k = std::min(n, r->block_len - (size_t)(r->pos - r->block_at));
+    memcpy(buf, r->block + (r->pos - r->block_at), k);
+    r->pos += (off_t)k;
+    return (ssize_t)k;
 }
 
 static int reader_at_seek(void *cookie, off64_t *off, int whence) {
@@ -290,11 +305,8 @@ static void csvfile2_rewind(csvfile2 *f) {
     char err;
     clearerr(f->fp);
     if (fseeko(f->fp, f->base, SEEK_SET) != 0 ||
-        !csv_record_read(f->fp, f->name, 1, 0, &numfields, &err)) {
-        if (record_open) out_str(opt_recterminator);
-        error(0, 0, "ERROR: failed 'rewinding' CSVFILE2");
-        cli_exit(1);
-    }
+        !csv_record_read(f->fp, f->name, 1, 0, &numfields, &err))
+        fail_after_partial_record(FAILED_REWINDING);
 }
 
 // ---- Circular scan (default) ----------------------------------------------------------------
@@ -399,11 +411,8 @@ uint64_t hash(const char *p, int n) {
 // Reads record recnum into rec through the reader at offsets; the record has been read before.
 void read_at(csvfile2 *f, int keyfield, int recnum, record2 *rec) {
     if (fseeko(f->at, offsets[(size_t)recnum], SEEK_SET) != 0 ||
-        !read_record2(f->at, f->name, recnum, 0, keyfield, rec)) {
-        if (record_open) out_str(opt_recterminator);
-        error(0, 0, "ERROR: failed 'rewinding' CSVFILE2");
-        cli_exit(1);
-    }
+        !read_record2(f->at, f->name, recnum, 0, keyfield, rec))
+        fail_after_partial_record(FAILED_REWINDING);
 }
 
 // Indexes records 2 to lastrec2. Each key held by a second record is reported once.
@@ -425,11 +434,8 @@ void build(csvfile2 *f, int keyfield) {
     for (size_t r = 2; r <= n; r++) {
         offsets[r] = ftello(f->fp);
         record2 rec;
-        if (!read_record2(f->fp, f->name, (int)r, 0, keyfield, &rec)) {
-            if (record_open) out_str(opt_recterminator);
-            error(0, 0, "ERROR: failed 'rewinding' CSVFILE2");
-            cli_exit(1);
-        }
+        if (!read_record2(f->fp, f->name, (int)r, 0, keyfield, &rec))
+            fail_after_partial_record(FAILED_REWINDING);
         if (!rec.key) continue;
         const uint64_t h = hash(rec.key, rec.keylen);
         const uint32_t check = (uint32_t)(h >> 32);
@@ -511,9 +517,7 @@ static bool indexed_scan(csvfile2 *f, int keyfield, record2 *rec) {
         try {
             keyindex::build(f, keyfield);
         } catch (const std::bad_alloc &) {
-            if (record_open) out_str(opt_recterminator);
-            error(0, 0, "ERROR: not enough memory to index CSVFILE2 '%s'", f->name);
-            cli_exit(1);
+            fail_after_partial_record("ERROR: not enough memory to index CSVFILE2");
         }
         currentrec = start;
     }

@@ -1,9 +1,13 @@
-# zelk-merge joins in constant memory: when both files list their keys in the same order each
-# match costs one CSVFILE2 read; in another order a match may cost a whole pass over CSVFILE2,
-# so the shuffled case is kept small (MERGE_SHUFFLED_ROWS). awk's hash join holds all of
-# CSVFILE2 in memory and is the reference.
+# zelk-merge against two hash joins that hold CSVFILE2 in memory: Miller's (mlr join -u) and
+# gawk's (an array of CSVFILE2's records). The files hold the same keys; in the shuffled case
+# CSVFILE2's records are in a fixed scrambled order, so zelk-merge indexes CSVFILE2 after its
+# first look behind the scan position; in the same-order case it reads CSVFILE2 forward once and
+# holds nothing. Sizes: MERGE_ROWS and MERGE_BIG_ROWS (MERGE_BIG_ROWS=0 leaves the big one out).
+# Peak memory is the maximum resident set size of one more run under /usr/bin/time.
 MERGE_ROWS=${MERGE_ROWS:-200000}
-MERGE_SHUFFLED_ROWS=${MERGE_SHUFFLED_ROWS:-5000}
+MERGE_BIG_ROWS=${MERGE_BIG_ROWS:-2000000}
+command -v mlr >/dev/null || apt-get install -y -qq miller >/dev/null
+[ -x /usr/bin/time ] || apt-get install -y -qq time >/dev/null
 
 # merge_inputs ROWS: $OUT/merge-ROWS-{1,2,2shuf}.csv: a generated file, a second file of its
 # keys and names, and that second file with its records in a fixed scrambled order.
@@ -18,16 +22,36 @@ merge_inputs() {
     } > "$base-2shuf.csv"
 }
 
+# bench_peak LABEL COMMAND...: the best wall time of $BENCH_RUNS runs, as bench measures it, and
+# the largest peak memory (maximum resident set size) of those runs.
+bench_peak() {
+    local label=$1; shift
+    local best="" peak=0 t kb
+    for _ in $(seq "${BENCH_RUNS:-3}"); do
+        read -r t kb < <(/usr/bin/time -f '%e %M' "$@" 2>&1 >/dev/null | tail -n 1)
+        if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+        [ "$kb" -gt "$peak" ] && peak=$kb
+    done
+    BENCH_LAST=$best
+    printf '  %-48s %8.2f s %8.1f MB\n' "$label" "$best" "$(echo "$peak / 1024" | bc -l)"
+}
+
 awk_join='NR == FNR { a[$1] = $0; next } { print $0 "," a[$1] }'
 
-merge_inputs "$MERGE_ROWS"
-b="$OUT/merge-$MERGE_ROWS"
-compare "zelk-merge $MERGE_ROWS same order" zelk-merge 1 "$b-1.csv" 1 "$b-2.csv" \
-    --- "awk hash join" /usr/bin/awk -F, "$awk_join" "$b-2.csv" "$b-1.csv"
-compare "zelk-merge -o $MERGE_ROWS same order" zelk-merge -o 1 "$b-1.csv" 1 "$b-2.csv" \
-    --- "awk hash join" /usr/bin/awk -F, "$awk_join" "$b-2.csv" "$b-1.csv"
-
-merge_inputs "$MERGE_SHUFFLED_ROWS"
-s="$OUT/merge-$MERGE_SHUFFLED_ROWS"
-compare "zelk-merge $MERGE_SHUFFLED_ROWS shuffled" zelk-merge 1 "$s-1.csv" 1 "$s-2shuf.csv" \
-    --- "awk hash join" /usr/bin/awk -F, "$awk_join" "$s-2shuf.csv" "$s-1.csv"
+for n in $MERGE_ROWS $MERGE_BIG_ROWS; do
+    [ "$n" -gt 0 ] || continue
+    merge_inputs "$n"
+    b="$OUT/merge-$n"
+    bench_peak "zelk-merge $n same order" zelk-merge 1 "$b-1.csv" 1 "$b-2.csv"
+    bench_peak "zelk-merge -o $n same order" zelk-merge -o 1 "$b-1.csv" 1 "$b-2.csv"
+    bench_peak "zelk-merge $n shuffled" zelk-merge 1 "$b-1.csv" 1 "$b-2shuf.csv"
+    t_zelk=$BENCH_LAST
+    bench_peak "zelk-merge $n shuffled, CSVFILE2 on a pipe" \
+        sh -c 'cat "$2" | zelk-merge 1 "$1" 1' sh "$b-1.csv" "$b-2shuf.csv"
+    bench_peak "mlr join -u $n shuffled" mlr --csv join -u -j id -f "$b-2shuf.csv" "$b-1.csv"
+    t_mlr=$BENCH_LAST
+    bench_peak "gawk hash join $n shuffled" /usr/bin/awk -F, "$awk_join" "$b-2shuf.csv" "$b-1.csv"
+    t_awk=$BENCH_LAST
+    printf '  %-48s %8.2f\n' "ratio (zelk-merge / mlr join -u), shuffled" "$(echo "$t_zelk / $t_mlr" | bc -l)"
+    printf '  %-48s %8.2f\n' "ratio (zelk-merge / gawk), shuffled" "$(echo "$t_zelk / $t_awk" | bc -l)"
+done

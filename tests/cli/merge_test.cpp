@@ -210,6 +210,25 @@ TEST_F(Merge, CsvErrorsInCsvfileTwoEndTheRun) {
                "zelk-merge: Warning: final record not terminated\n");
 }
 
+TEST_F(Merge, CsvErrorPastEveryMatch) {
+    // A CSV error in CSVFILE2 is met when a scan reads that far, as the reference scan meets
+    // it: never by a join whose matches all lie before it, always by a key that has to be
+    // looked for behind the scan position (CSVFILE2 is read to its end first).
+    std::string bad = dir.file("bad.csv", "id,b\n1,p\n2,q\n3,r\n4,\"s\n");
+    std::string ahead = dir.file("ahead.csv", "id\n1\n3\n");
+    std::string back = dir.file("back.csv", "id\n3\n1\n");
+    const std::string msg =
+        "zelk-merge: ERROR: record #5, field #2: quoted field not closed by double quote\n"
+        "zelk-merge: file:  '" +
+        bad + "'\n";
+    for (const char *exe : {"", ZELK_MERGE_REFERENCE}) {
+        RunOptions o;
+        o.executable = exe;
+        EXPECT_RUN(merge({"1", ahead, "1", bad}, o), 0, "id,id,b\n1,1,p\n3,3,r\n", "");
+        EXPECT_RUN(merge({"-a", "1", back, "1", bad}, o), 1, "id,id,b\n3,3,r\n1\n", msg);
+    }
+}
+
 TEST_F(Merge, EmptyAndUnreadableInputs) {
     std::string empty = dir.file("empty.csv", "");
     EXPECT_RUN(merge({"1", f1, "1", empty}), 1, "id,a",
