@@ -15,13 +15,13 @@
 #include <cstring>
 #include <error.h>
 #include <fcntl.h>
-#include <new>
-#include <string>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if ZELK_MERGE_REFERENCE_SCAN
+#include <string>
 #include <unordered_map>
-#include <vector>
+#endif
 
 #include "cli.h"
 #include "field_match.h"
@@ -257,9 +257,13 @@ static int open_unlinked_tmpfile(const char *name, const char **dir_out) {
     int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0 && errno != ENOENT && errno != EACCES && errno != ENOTDIR) {
         // A file system without O_TMPFILE: a named file, unlinked at once.
-        std::string path = std::string(dir) + "/zelk-merge.XXXXXX";
-        fd = mkostemp(path.data(), O_CLOEXEC);
-        if (fd >= 0) unlink(path.c_str());
+        char path[PATH_MAX];
+        if (snprintf(path, sizeof path, "%s/zelk-merge.XXXXXX", dir) >= (int)sizeof path) {
+            errno = ENAMETOOLONG;
+        } else {
+            fd = mkostemp(path, O_CLOEXEC);
+            if (fd >= 0) unlink(path);
+        }
     }
     if (fd < 0)
         fatalf(errno, "ERROR: failed creating a temporary copy of CSVFILE2 '%s' in '%s'", name,
@@ -337,6 +341,8 @@ static void warn_same_key(int first, int later, const char *key) {
     error(0, 0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later, key);
 }
 
+#if ZELK_MERGE_REFERENCE_SCAN
+
 // The reference for the index's duplicate-key warnings: when the scan looks behind its
 // position for the first time, each key held by more than one CSVFILE2 record is reported
 // once, in the order of the records, naming its first two records.
@@ -369,6 +375,7 @@ static bool circular_scan(csvfile2 *f, int keyfield, record2 *rec) {
     currentrec = 1;
     return scan_forward(f, keyfield, start, rec);
 }
+#endif
 
 // ---- The index (default mode) ---------------------------------------------------------------
 
@@ -390,10 +397,27 @@ constexpr uint32_t SHARED = 0x80000000u;
 
 bool built;
 uint64_t seed;
-std::vector<off_t> offsets;      // by record number
-std::vector<slot> table;         // a power of two in size, at most three quarters full
-std::vector<uint32_t> shared;    // the records of the keys held by several, key after key
-std::vector<uint32_t> shared_at; // where each such key's records begin in shared, and the end
+off_t *offsets;      // by record number
+slot *table;         // a power of two in size, at most three quarters full
+size_t mask;         // the table's size less one
+uint32_t *shared;    // the records of the keys held by several, key after key
+uint32_t *shared_at; // where each such key's records begin in shared, and the end
+
+// p resized to n elements; running out of memory ends the run.
+template <class T> T *resize(T *p, size_t n) {
+    p = static_cast<T *>(realloc(p, n ? n * sizeof(T) : 1));
+    if (!p) fail_after_partial_record("ERROR: not enough memory to index CSVFILE2");
+    return p;
+}
+
+template <class T> struct growing {
+    T *p = nullptr;
+    size_t n = 0, cap = 0;
+    void push(T v) {
+        if (n == cap) p = resize(p, cap = cap ? cap * 2 : 64);
+        p[n++] = v;
+    }
+};
 
 uint64_t hash(const char *p, int n) {
     uint64_t h = seed ^ 0xcbf29ce484222325u;
@@ -421,13 +445,18 @@ void build(csvfile2 *f, int keyfield) {
     size_t cap = 16;
     while (cap / 4 * 3 < n)
         cap <<= 1;
-    const size_t mask = cap - 1;
+    mask = cap - 1;
     if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != (ssize_t)sizeof seed)
         seed = (uint64_t)getpid() * 0x9e3779b97f4a7c15u;
-    offsets.assign(n + 1, 0);
-    table.assign(cap, slot{0, 0});
-    std::vector<uint32_t> first_of;                  // each shared key's first record
-    std::vector<std::pair<uint32_t, uint32_t>> more; // (shared key, record) of the later ones
+    offsets = resize(offsets, n + 1);
+    table = resize(table, cap);
+    memset(table, 0, cap * sizeof *table);
+    struct later {
+        uint32_t key; // a shared key's entry
+        uint32_t rec;
+    };
+    growing<uint32_t> first_of; // each shared key's first record
+    growing<later> more;        // the later records of the shared keys
     static held_key key;
 
     csvfile2_rewind(f);
@@ -450,16 +479,16 @@ void build(csvfile2 *f, int keyfield) {
                 copied = true;
             }
             const uint32_t ref = table[i].ref;
-            const uint32_t earlier = ref & SHARED ? first_of[ref & ~SHARED] : ref;
+            const uint32_t earlier = ref & SHARED ? first_of.p[ref & ~SHARED] : ref;
             record2 other;
             read_at(f, keyfield, (int)earlier, &other);
             if (!held_key_equals(&key, other.key, other.keylen)) continue;
             if (!(ref & SHARED)) {
                 warn_same_key((int)earlier, (int)r, key.text);
-                table[i].ref = SHARED | (uint32_t)first_of.size();
-                first_of.push_back(earlier);
+                table[i].ref = SHARED | (uint32_t)first_of.n;
+                first_of.push(earlier);
             }
-            more.emplace_back(table[i].ref & ~SHARED, (uint32_t)r);
+            more.push(later{table[i].ref & ~SHARED, (uint32_t)r});
             break;
         }
         if (!table[i].ref) table[i] = slot{check, (uint32_t)r};
@@ -467,17 +496,24 @@ void build(csvfile2 *f, int keyfield) {
 
     // The shared keys' records, key after key, each key's in ascending order: the first
     // record, then the later ones in the order they were met.
-    shared_at.assign(first_of.size() + 1, 0);
-    for (auto &m : more)
-        shared_at[m.first + 1]++;
-    for (size_t k = 0; k < first_of.size(); k++)
+    const size_t nshared = first_of.n;
+    shared_at = resize(shared_at, nshared + 1);
+    memset(shared_at, 0, (nshared + 1) * sizeof *shared_at);
+    for (size_t j = 0; j < more.n; j++)
+        shared_at[more.p[j].key + 1]++;
+    for (size_t k = 0; k < nshared; k++)
         shared_at[k + 1] += shared_at[k] + 1;
-    shared.assign(more.size() + first_of.size(), 0);
-    std::vector<uint32_t> fill(shared_at.begin(), shared_at.end() - 1);
-    for (size_t k = 0; k < first_of.size(); k++)
-        shared[fill[k]++] = first_of[k];
-    for (auto &m : more)
-        shared[fill[m.first]++] = m.second;
+    shared = resize(shared, more.n + nshared);
+    uint32_t *fill = resize<uint32_t>(nullptr, nshared); // the next place in each key's list
+    for (size_t k = 0; k < nshared; k++) {
+        fill[k] = shared_at[k];
+        shared[fill[k]++] = first_of.p[k];
+    }
+    for (size_t j = 0; j < more.n; j++)
+        shared[fill[more.p[j].key]++] = more.p[j].rec;
+    free(fill);
+    free(first_of.p);
+    free(more.p);
     built = true;
 }
 
@@ -486,7 +522,7 @@ void build(csvfile2 *f, int keyfield) {
 uint32_t first_reached(slot s, int from) {
     if (!(s.ref & SHARED)) return s.ref;
     const uint32_t k = s.ref & ~SHARED;
-    const uint32_t *b = shared.data() + shared_at[k], *e = shared.data() + shared_at[k + 1];
+    const uint32_t *b = shared + shared_at[k], *e = shared + shared_at[k + 1];
     const uint32_t *p = std::upper_bound(b, e, (uint32_t)from);
     return p == e ? *b : *p;
 }
@@ -494,7 +530,6 @@ uint32_t first_reached(slot s, int from) {
 bool lookup(csvfile2 *f, int keyfield, record2 *rec) {
     const uint64_t h = hash(keycopy.text, keycopy.len);
     const uint32_t check = (uint32_t)(h >> 32);
-    const size_t mask = table.size() - 1;
     for (size_t i = h & mask; table[i].ref; i = (i + 1) & mask) {
         if (table[i].check != check) continue;
         const uint32_t r = first_reached(table[i], currentrec);
@@ -509,19 +544,20 @@ bool lookup(csvfile2 *f, int keyfield, record2 *rec) {
 
 } // namespace keyindex
 
-static bool indexed_scan(csvfile2 *f, int keyfield, record2 *rec) {
+// The default mode's search for keycopy.
+static bool default_scan(csvfile2 *f, int keyfield, record2 *rec) {
+#if ZELK_MERGE_REFERENCE_SCAN
+    return circular_scan(f, keyfield, rec);
+#else
     if (!keyindex::built) {
         const int start = currentrec;
         if (scan_forward(f, keyfield, 0, rec)) return true;
         if (start == 1) return false;
-        try {
-            keyindex::build(f, keyfield);
-        } catch (const std::bad_alloc &) {
-            fail_after_partial_record("ERROR: not enough memory to index CSVFILE2");
-        }
+        keyindex::build(f, keyfield);
         currentrec = start;
     }
     return keyindex::lookup(f, keyfield, rec);
+#endif
 }
 
 // ---- Forward pass (-o) ----------------------------------------------------------------------
@@ -648,9 +684,8 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
         held_key_set(&keycopy, key, prepare_key(key));
 
         record2 rec;
-        bool matched = opt_orderedkeys             ? forward_pass(fp2, name2, keyfield2, &rec)
-                       : ZELK_MERGE_REFERENCE_SCAN ? circular_scan(f2, keyfield2, &rec)
-                                                   : indexed_scan(f2, keyfield2, &rec);
+        bool matched = opt_orderedkeys ? forward_pass(fp2, name2, keyfield2, &rec)
+                                       : default_scan(f2, keyfield2, &rec);
         if (matched) {
             if (rec.numfields != headerfields2) {
                 out_str(opt_recterminator);
