@@ -88,7 +88,7 @@ static bool record_open;
 // Stops the run at once, with the message if there is one. An output record whose CSVFILE1
 // part was written is ended first, so that the output stops with a complete line.
 [[noreturn]] static void fail_after_partial_record(const char *message = nullptr) {
-    if (record_open) out_str(opt_recterminator);
+    if (record_open) end_partial_record();
     if (message) error(0, 0, "%s", message);
     cli_exit(1);
 }

@@ -43,14 +43,11 @@ RunResult run_argv(const std::string &path, const std::vector<std::string> &argv
             close(in_pipe[1]);
         }
         if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0) _exit(251);
-        for (const std::string &e : extra_env)
-            putenv(const_cast<char *>(e.c_str()));
-        for (const std::string &e : opts.env)
-            putenv(const_cast<char *>(e.c_str()));
+        for (const std::string &e : extra_env) putenv(const_cast<char *>(e.c_str()));
+        for (const std::string &e : opts.env) putenv(const_cast<char *>(e.c_str()));
         signal(SIGPIPE, SIG_DFL);
         std::vector<char *> av;
-        for (const std::string &a : argv)
-            av.push_back(const_cast<char *>(a.c_str()));
+        for (const std::string &a : argv) av.push_back(const_cast<char *>(a.c_str()));
         av.push_back(nullptr);
         execv(path.c_str(), av.data());
         _exit(252);
@@ -80,9 +77,7 @@ RunResult run_argv(const std::string &path, const std::vector<std::string> &argv
 
 } // namespace
 
-std::string tool_path(const std::string &tool) {
-    return std::string(ZELK_TOOLS_DIR) + "/" + tool;
-}
+std::string tool_path(const std::string &tool) { return std::string(ZELK_TOOLS_DIR) + "/" + tool; }
 
 RunResult run_tool(const std::string &tool, const std::vector<std::string> &args,
                    const RunOptions &opts) {
@@ -132,6 +127,15 @@ std::string read_file(const std::string &path) {
     return ss.str();
 }
 
-std::string corpus(const std::string &rel) {
-    return std::string(ZELK_CORPORA_DIR) + "/" + rel;
+std::string test_data(const std::string &rel) {
+    return std::string(ZELK_SOURCE_DIR) + "/tests/data/" + rel;
+}
+
+std::string usage_text(const std::string &tool) {
+    std::string path = test_data("usage/" + tool + ".txt");
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("no usage golden file " + path);
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
 }

@@ -14,12 +14,12 @@ struct RunResult {
 };
 
 struct RunOptions {
-    std::string input;            // standard input (a regular file unless input_pipe)
-    bool input_pipe = false;      // feed standard input through a pipe instead of a file
-    std::string stdout_path;      // send standard output here instead of capturing it (/dev/full)
-    std::string cwd;              // working directory for the child ("" = inherit)
+    std::string input;        // standard input (a regular file unless input_pipe)
+    bool input_pipe = false;  // feed standard input through a pipe instead of a file
+    std::string stdout_path;  // send standard output here instead of capturing it (/dev/full)
+    std::string cwd;          // working directory for the child ("" = inherit)
     std::vector<std::string> env; // NAME=VALUE settings added to the child's environment
-    std::string executable;       // run this file, under the program's name, instead of the program
+    std::string executable;   // run this file, under the program's name, instead of the program
 };
 
 // Path of a built program, e.g. tool_path("zelk-concat").
@@ -55,12 +55,12 @@ std::string test_data(const std::string &rel);
 std::string usage_text(const std::string &tool);
 
 // Compares all three results at once, showing every mismatch.
-#define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                                \
-    do {                                                                                           \
-        const RunResult &r_ = (r);                                                                 \
-        EXPECT_EQ(r_.out, std::string(exp_out)) << "stdout";                                       \
-        EXPECT_EQ(r_.err, std::string(exp_err)) << "stderr";                                       \
-        EXPECT_EQ(r_.status, (exp_status)) << "exit status";                                       \
+#define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                            \
+    do {                                                                                       \
+        const RunResult &r_ = (r);                                                             \
+        EXPECT_EQ(r_.out, std::string(exp_out)) << "stdout";                                   \
+        EXPECT_EQ(r_.err, std::string(exp_err)) << "stderr";                                   \
+        EXPECT_EQ(r_.status, (exp_status)) << "exit status";                                   \
     } while (0)
 
 // Use std::string for literals that hold NUL bytes: "a\0b"s.
