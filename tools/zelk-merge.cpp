@@ -1,16 +1,44 @@
 // zelk-merge: join a second CSV file to a first on one key field each. For every CSVFILE1
 // record the CSVFILE2 record with the identical key is found and written after it, on the same
-// output record. CSVFILE2 is searched by a circular scan that starts just after the previous
-// match and may rewind the file (the default), or with -o by a single forward pass that works
-// on a pipe. Either way at most one record of each file is held.
+// output record. The default mode gives each key the record that a circular scan of CSVFILE2,
+// starting just after the previous match, would reach first. It reads CSVFILE2 forward while
+// the matches lie ahead; the first key that has to be looked for behind the scan position has
+// the records indexed (a hash of each key and the record's offset), so every later key costs
+// one read of its record. A CSVFILE2 that cannot be rewound is copied to an unlinked temporary
+// file as it is read. With -o a single forward pass holds one record of each file.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <error.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if ZELK_MERGE_REFERENCE_SCAN
+#include <string>
+#include <unordered_map>
+#endif
 
 #include "cli.h"
 #include "field_match.h"
-#include "libcsv.h"
 #include "inputs.h"
+#include "libcsv.h"
+#include "libsubproc.h"
+
+// Built with ZELK_MERGE_REFERENCE_SCAN=1 (the tests do), the default mode looks for every key
+// with the plain circular scan instead of the index: the reference the index is checked against.
+// With ZELK_MERGE_FEW_HASHES=1 (a build for the tests), keys have four hash values in all, so
+// that most index candidates are other keys with the same hash.
+#ifndef ZELK_MERGE_REFERENCE_SCAN
+#define ZELK_MERGE_REFERENCE_SCAN 0
+#endif
+#ifndef ZELK_MERGE_FEW_HASHES
+#define ZELK_MERGE_FEW_HASHES 0
+#endif
 
 static char opt_allowmissing;    // -a
 static char opt_orderedkeys;     // -o
@@ -54,12 +82,18 @@ static const cli_program program = {"zelk-merge", "aoQs:tuv", "t", nullptr, prin
 // The key of the current CSVFILE1 record; every comparison is made against it.
 static held_key keycopy;
 
-// Stops the run at once after the CSVFILE1 part of an output record was written: the record
-// is ended first so that the output stops with a complete line.
-[[noreturn]] static void fail_after_partial_record(void) {
-    end_partial_record();
+// Whether the CSVFILE1 part of an output record has been written without its terminator.
+static bool record_open;
+
+// Stops the run at once, with the message if there is one. An output record whose CSVFILE1
+// part was written is ended first, so that the output stops with a complete line.
+[[noreturn]] static void fail_after_partial_record(const char *message = nullptr) {
+    if (record_open) end_partial_record();
+    if (message) error(0, 0, "%s", message);
     cli_exit(1);
 }
+
+static const char *const FAILED_REWINDING = "ERROR: failed 'rewinding' CSVFILE2";
 
 // A CSVFILE2 record as read or as held. key is null when the record has no field KEY_FIELD2
 // (a blank or short record): such a record matches no key.
@@ -107,18 +141,193 @@ static bool matches_keycopy(const char *key, int keylen) {
     return key && held_key_equals(&keycopy, key, keylen);
 }
 
+// ---- CSVFILE2 in the default mode: a regular file, read forward and at any offset -----------
+
+// fp reads CSVFILE2 forward from its header. fd is a regular file that holds every byte fp
+// has read, from offset base on: CSVFILE2 itself, or the copy of a CSVFILE2 that cannot be
+// rewound (a pipe, a terminal). at reads one record at any offset of fd, through a small
+// buffer of its own, without moving fp.
+struct csvfile2 {
+    FILE *fp;
+    const char *name;
+    int fd;
+    off_t base;
+    FILE *at;
+};
+
+static ssize_t read_retry(int fd, char *buf, size_t n) {
+    ssize_t r;
+    do
+        r = read(fd, buf, n);
+    while (r < 0 && errno == EINTR);
+    return r;
+}
+
+static ssize_t pread_retry(int fd, char *buf, size_t n, off_t off) {
+    ssize_t r;
+    do
+        r = pread(fd, buf, n, off);
+    while (r < 0 && errno == EINTR);
+    return r;
+}
+
+// A stream position within the bytes [0, limit) of a file; limit < 0 means no limit.
+static int seek_within(off_t *pos, off64_t *off, int whence, off_t limit) {
+    off64_t to = whence == SEEK_SET ? *off : whence == SEEK_CUR ? *pos + *off : -1;
+    if (to < 0 || (limit >= 0 && to > limit)) {
+        errno = EINVAL;
+        return -1;
+    }
+    *pos = *off = to;
+    return 0;
+}
+
+// The copy of an input that cannot be rewound: bytes come from `in` the first time they are
+// read and are appended to `fd`; bytes before `copied` are read back from fd.
+struct spool {
+    int in;
+    int fd;
+    off_t copied;
+    off_t pos;
+    const char *name;
+    const char *dir;
+};
+
+static ssize_t spool_read(void *cookie, char *buf, size_t n) {
+    spool *s = static_cast<spool *>(cookie);
+    if (s->pos < s->copied) {
+        ssize_t r = pread_retry(s->fd, buf, std::min(n, (size_t)(s->copied - s->pos)), s->pos);
+        if (r > 0) s->pos += r;
+        return r;
+    }
+    ssize_t r = read_retry(s->in, buf, n);
+    if (r <= 0) return r;
+    if (!write_fd_all(s->fd, buf, (size_t)r)) {
+        int e = errno;
+        error(0, e, "ERROR: failed writing the temporary copy of CSVFILE2 '%s' in '%s'", s->name,
+              s->dir);
+        errno = e;
+        return -1;
+    }
+    s->copied += r;
+    s->pos += r;
+    return r;
+}
+
+static int spool_seek(void *cookie, off64_t *off, int whence) {
+    spool *s = static_cast<spool *>(cookie);
+    return seek_within(&s->pos, off, whence, s->copied);
+}
+
+// Reading at any offset of a file with pread, so that the forward stream keeps its place. The
+// stream drops its buffer at every seek, so the last block read is kept here as well: records
+// read in ascending order mostly come from it without a system call.
+struct reader_at {
+    int fd;
+    off_t pos;
+    off_t block_at;
+    size_t block_len;
+    char block[4096];
+};
+
+static ssize_t reader_at_read(void *cookie, char *buf, size_t n) {
+    reader_at *r = static_cast<reader_at *>(cookie);
+    if (r->pos < r->block_at || r->pos >= r->block_at + (off_t)r->block_len) {
+        ssize_t got = pread_retry(r->fd, r->block, sizeof r->block, r->pos);
+        if (got <= 0) return got;
+        r->block_at = r->pos;
+        r->block_len = (size_t)got;
+    }
+    size_t k = std::min(n, r->block_len - (size_t)(r->pos - r->block_at));
+    memcpy(buf, r->block + (r->pos - r->block_at), k);
+    r->pos += (off_t)k;
+    return (ssize_t)k;
+}
+
+static int reader_at_seek(void *cookie, off64_t *off, int whence) {
+    reader_at *r = static_cast<reader_at *>(cookie);
+    return seek_within(&r->pos, off, whence, -1);
+}
+
+// An unlinked temporary file in $TMPDIR (or the system's default directory).
+static int open_unlinked_tmpfile(const char *name, const char **dir_out) {
+    const char *dir = getenv("TMPDIR");
+    if (!dir || !*dir) dir = P_tmpdir;
+    *dir_out = dir;
+    int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != ENOENT && errno != EACCES && errno != ENOTDIR) {
+        // A file system without O_TMPFILE: a named file, unlinked at once.
+        char path[PATH_MAX];
+        if (snprintf(path, sizeof path, "%s/zelk-merge.XXXXXX", dir) >= (int)sizeof path) {
+            errno = ENAMETOOLONG;
+        } else {
+            fd = mkostemp(path, O_CLOEXEC);
+            if (fd >= 0) unlink(path);
+        }
+    }
+    if (fd < 0)
+        fatalf(errno, "ERROR: failed creating a temporary copy of CSVFILE2 '%s' in '%s'", name,
+               dir);
+    return fd;
+}
+
+static FILE *cookie_stream(void *cookie, cookie_io_functions_t io, size_t bufsize) {
+    FILE *fp = fopencookie(cookie, "r", io);
+    if (!fp) fatalf(errno, "ERROR: failed opening CSVFILE2");
+    setvbuf(fp, nullptr, _IOFBF, bufsize);
+    return fp;
+}
+
+// With -o only fp is set: the forward pass reads CSVFILE2 once, whatever it is.
+static void csvfile2_open(csvfile2 *f, const char *path) {
+    f->fp = open_numbered_csvfile(path, 2, &f->name);
+    if (opt_orderedkeys) return;
+    struct stat st;
+    int fd = fileno(f->fp);
+    off_t base = ftello(f->fp);
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && base >= 0) {
+        f->fd = fd;
+        f->base = base;
+    } else {
+        static spool sp;
+        sp.in = fd;
+        sp.name = f->name;
+        sp.fd = open_unlinked_tmpfile(f->name, &sp.dir);
+        f->fp = cookie_stream(&sp, {spool_read, nullptr, spool_seek, nullptr}, 1 << 16);
+        f->fd = sp.fd;
+        f->base = 0;
+    }
+    static reader_at at;
+    at.fd = f->fd;
+    // Most records are far shorter than a page; a longer one takes more reads.
+    f->at = cookie_stream(&at, {reader_at_read, nullptr, reader_at_seek, nullptr}, 4096);
+}
+
+// Puts fp back at CSVFILE2's first record after the header; a failure is fatal.
+static void csvfile2_rewind(csvfile2 *f) {
+    int numfields;
+    char err;
+    clearerr(f->fp);
+    if (fseeko(f->fp, f->base, SEEK_SET) != 0 ||
+        !csv_record_read(f->fp, f->name, 1, 0, &numfields, &err))
+        fail_after_partial_record(FAILED_REWINDING);
+}
+
 // ---- Circular scan (default) ----------------------------------------------------------------
 
-static int currentrec = 1; // the CSVFILE2 record read last; the file stands just after it
-// Set once CSVFILE2 has been read to its end: every later read is a second reading of a record
-// already checked, so its warnings (an unterminated last record) are not repeated.
+static int currentrec = 1; // the scan position: the record found last (1: the header)
+// Set once CSVFILE2 has been read to its end, when lastrec2 became its last record number:
+// every later read is a second reading of a record already checked, so its warnings (an
+// unterminated last record) are not repeated.
 static bool seen_end2;
+static int lastrec2;
 
 // Reads CSVFILE2 forward for a record whose key is keycopy, up to and including record `last`
 // (0: to the end of the file).
-static bool scan_forward(FILE *fp, const char *name, int keyfield, int last, record2 *rec) {
+static bool scan_forward(csvfile2 *f, int keyfield, int last, record2 *rec) {
     while (last == 0 || currentrec < last) {
-        if (!read_record2(fp, name, currentrec + 1, seen_end2 ? 0 : 1, keyfield, rec)) {
+        if (!read_record2(f->fp, f->name, currentrec + 1, seen_end2 ? 0 : 1, keyfield, rec)) {
+            if (!seen_end2) lastrec2 = currentrec;
             seen_end2 = true;
             return false;
         }
@@ -128,22 +337,227 @@ static bool scan_forward(FILE *fp, const char *name, int keyfield, int last, rec
     return false;
 }
 
-// Visits every CSVFILE2 record once, beginning just after the previous match: when both files
-// list their keys in the same order, each match costs one read.
-static bool circular_scan(FILE *fp, const char *name, int keyfield, record2 *rec) {
-    const int start = currentrec;
-    if (scan_forward(fp, name, keyfield, 0, rec)) return true;
-    if (start == 1) return false;
-    int numfields;
-    char err;
-    clearerr(fp);
-    if (fseeko(fp, 0, SEEK_SET) != 0 || !csv_record_read(fp, name, 1, 0, &numfields, &err)) {
-        out_str(opt_recterminator);
-        error(0, 0, "ERROR: failed 'rewinding' CSVFILE2");
-        cli_exit(1);
+static void warn_same_key(int first, int later, const char *key) {
+    error(0, 0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later, key);
+}
+
+#if ZELK_MERGE_REFERENCE_SCAN
+
+// The reference for the index's duplicate-key warnings: when the scan looks behind its
+// position for the first time, each key held by more than one CSVFILE2 record is reported
+// once, in the order of the records, naming its first two records.
+static void reference_warn_same_keys(csvfile2 *f, int keyfield) {
+    std::unordered_map<std::string, int> first; // key -> its first record, or 0 once reported
+    csvfile2_rewind(f);
+    record2 rec;
+    for (int r = 2; read_record2(f->fp, f->name, r, 0, keyfield, &rec); r++) {
+        if (!rec.key) continue;
+        auto [it, fresh] = first.try_emplace(std::string(rec.key, (size_t)rec.keylen), r);
+        if (fresh || it->second == 0) continue;
+        warn_same_key(it->second, r, it->first.c_str());
+        it->second = 0;
     }
+}
+
+// Visits every CSVFILE2 record once, beginning just after the previous match: when both files
+// list their keys in the same order, each match costs one read. A scan that starts at record 1
+// does not go round.
+static bool circular_scan(csvfile2 *f, int keyfield, record2 *rec) {
+    static bool looked_back;
+    const int start = currentrec;
+    if (scan_forward(f, keyfield, 0, rec)) return true;
+    if (start == 1) return false;
+    if (!looked_back) {
+        looked_back = true;
+        reference_warn_same_keys(f, keyfield);
+    }
+    csvfile2_rewind(f);
     currentrec = 1;
-    return scan_forward(fp, name, keyfield, start, rec);
+    return scan_forward(f, keyfield, start, rec);
+}
+#endif
+
+// ---- The index (default mode) ---------------------------------------------------------------
+
+// Gives each key the record the circular scan would find, without the scan. Until a key has
+// to be looked for behind the scan position, CSVFILE2 is read forward exactly as the scan
+// reads it, and nothing is held. The first such key finds CSVFILE2 read to its end; its
+// records are then read once more and indexed: the offset of every record, and an open
+// addressing table from a 64-bit hash of each key to its records. A candidate is confirmed by
+// reading its record at its offset, which a match needs anyway. A key held by several records
+// has their numbers in ascending order, so the one the scan would reach first from any
+// position is found by a binary search.
+namespace keyindex {
+
+struct slot {
+    uint32_t check; // the high half of the key's hash
+    uint32_t ref;   // 0: empty; the key's record; or SHARED | its entry in the shared lists
+};
+constexpr uint32_t SHARED = 0x80000000u;
+
+bool built;
+uint64_t seed;
+off_t *offsets;      // by record number
+slot *table;         // a power of two in size, at most three quarters full
+size_t mask;         // the table's size less one
+uint32_t *shared;    // the records of the keys held by several, key after key
+uint32_t *shared_at; // where each such key's records begin in shared, and the end
+
+// p resized to n elements; running out of memory ends the run.
+template <class T> T *resize(T *p, size_t n) {
+    p = static_cast<T *>(realloc(p, n ? n * sizeof(T) : 1));
+    if (!p) fail_after_partial_record("ERROR: not enough memory to index CSVFILE2");
+    return p;
+}
+
+template <class T> struct growing {
+    T *p = nullptr;
+    size_t n = 0, cap = 0;
+    void push(T v) {
+        if (n == cap) p = resize(p, cap = cap ? cap * 2 : 64);
+        p[n++] = v;
+    }
+};
+
+uint64_t hash(const char *p, int n) {
+    uint64_t h = seed ^ 0xcbf29ce484222325u;
+    for (int i = 0; i < n; i++)
+        h = (h ^ (unsigned char)p[i]) * 0x100000001b3u;
+    h ^= h >> 33; // the finaliser of MurmurHash3: every input bit reaches the low bits
+    h *= 0xff51afd7ed558ccdu;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53u;
+    h ^= h >> 33;
+    if (ZELK_MERGE_FEW_HASHES) h &= 0x100000001u;
+    return h;
+}
+
+// Reads record recnum into rec through the reader at offsets; the record has been read before.
+void read_at(csvfile2 *f, int keyfield, int recnum, record2 *rec) {
+    if (fseeko(f->at, offsets[(size_t)recnum], SEEK_SET) != 0 ||
+        !read_record2(f->at, f->name, recnum, 0, keyfield, rec))
+        fail_after_partial_record(FAILED_REWINDING);
+}
+
+// Indexes records 2 to lastrec2. Each key held by a second record is reported once.
+void build(csvfile2 *f, int keyfield) {
+    const size_t n = (size_t)lastrec2;
+    size_t cap = 16;
+    while (cap / 4 * 3 < n)
+        cap <<= 1;
+    mask = cap - 1;
+    if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != (ssize_t)sizeof seed)
+        seed = (uint64_t)getpid() * 0x9e3779b97f4a7c15u;
+    offsets = resize(offsets, n + 1);
+    table = resize(table, cap);
+    memset(table, 0, cap * sizeof *table);
+    struct later {
+        uint32_t key; // a shared key's entry
+        uint32_t rec;
+    };
+    growing<uint32_t> first_of; // each shared key's first record
+    growing<later> more;        // the later records of the shared keys
+    static held_key key;
+
+    csvfile2_rewind(f);
+    for (size_t r = 2; r <= n; r++) {
+        offsets[r] = ftello(f->fp);
+        record2 rec;
+        if (!read_record2(f->fp, f->name, (int)r, 0, keyfield, &rec))
+            fail_after_partial_record(FAILED_REWINDING);
+        if (!rec.key) continue;
+        const uint64_t h = hash(rec.key, rec.keylen);
+        const uint32_t check = (uint32_t)(h >> 32);
+        bool copied = false;
+        size_t i = h & mask;
+        for (; table[i].ref; i = (i + 1) & mask) {
+            if (table[i].check != check) continue;
+            // The same hash: the same key only if the earlier record's key is equal. Reading
+            // it overwrites the library's buffers, so this record's key is kept first.
+            if (!copied) {
+                held_key_set(&key, rec.key, rec.keylen);
+                copied = true;
+            }
+            const uint32_t ref = table[i].ref;
+            const uint32_t earlier = ref & SHARED ? first_of.p[ref & ~SHARED] : ref;
+            record2 other;
+            read_at(f, keyfield, (int)earlier, &other);
+            if (!held_key_equals(&key, other.key, other.keylen)) continue;
+            if (!(ref & SHARED)) {
+                warn_same_key((int)earlier, (int)r, key.text);
+                table[i].ref = SHARED | (uint32_t)first_of.n;
+                first_of.push(earlier);
+            }
+            more.push(later{table[i].ref & ~SHARED, (uint32_t)r});
+            break;
+        }
+        if (!table[i].ref) table[i] = slot{check, (uint32_t)r};
+    }
+
+    // The shared keys' records, key after key, each key's in ascending order: the first
+    // record, then the later ones in the order they were met.
+    const size_t nshared = first_of.n;
+    shared_at = resize(shared_at, nshared + 1);
+    memset(shared_at, 0, (nshared + 1) * sizeof *shared_at);
+    for (size_t j = 0; j < more.n; j++)
+        shared_at[more.p[j].key + 1]++;
+    for (size_t k = 0; k < nshared; k++)
+        shared_at[k + 1] += shared_at[k] + 1;
+    shared = resize(shared, more.n + nshared);
+    uint32_t *fill = resize<uint32_t>(nullptr, nshared); // the next place in each key's list
+    for (size_t k = 0; k < nshared; k++) {
+        fill[k] = shared_at[k];
+        shared[fill[k]++] = first_of.p[k];
+    }
+    for (size_t j = 0; j < more.n; j++)
+        shared[fill[more.p[j].key]++] = more.p[j].rec;
+    free(fill);
+    free(first_of.p);
+    free(more.p);
+    built = true;
+}
+
+// The record that a scan for the key of slot s starting after record `from` reaches first: the
+// first one after `from`, else the first of all.
+uint32_t first_reached(slot s, int from) {
+    if (!(s.ref & SHARED)) return s.ref;
+    const uint32_t k = s.ref & ~SHARED;
+    const uint32_t *b = shared + shared_at[k], *e = shared + shared_at[k + 1];
+    const uint32_t *p = std::upper_bound(b, e, (uint32_t)from);
+    return p == e ? *b : *p;
+}
+
+bool lookup(csvfile2 *f, int keyfield, record2 *rec) {
+    const uint64_t h = hash(keycopy.text, keycopy.len);
+    const uint32_t check = (uint32_t)(h >> 32);
+    for (size_t i = h & mask; table[i].ref; i = (i + 1) & mask) {
+        if (table[i].check != check) continue;
+        const uint32_t r = first_reached(table[i], currentrec);
+        read_at(f, keyfield, (int)r, rec);
+        if (matches_keycopy(rec->key, rec->keylen)) {
+            currentrec = (int)r;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace keyindex
+
+// The default mode's search for keycopy.
+static bool default_scan(csvfile2 *f, int keyfield, record2 *rec) {
+#if ZELK_MERGE_REFERENCE_SCAN
+    return circular_scan(f, keyfield, rec);
+#else
+    if (!keyindex::built) {
+        const int start = currentrec;
+        if (scan_forward(f, keyfield, 0, rec)) return true;
+        if (start == 1) return false;
+        keyindex::build(f, keyfield);
+        currentrec = start;
+    }
+    return keyindex::lookup(f, keyfield, rec);
+#endif
 }
 
 // ---- Forward pass (-o) ----------------------------------------------------------------------
@@ -155,18 +569,23 @@ static held_key key2copy;
 static int numfields2; // the pending record's field count
 static bool used_up2;  // CSVFILE2 has ended: nothing matches any more
 
+// Reads the next CSVFILE2 record that has the key field; false at the end of the file. A
+// record without the key field can never match; waiting on it would block every later match,
+// so it is passed over.
+static bool read_keyed_record2(FILE *fp, const char *name, int keyfield, record2 *rec) {
+    do {
+        if (!read_record2(fp, name, currentrec_o + 1, 1, keyfield, rec)) {
+            used_up2 = true;
+            return false;
+        }
+        currentrec_o++;
+    } while (!rec->key);
+    return true;
+}
+
 static bool forward_pass(FILE *fp, const char *name, int keyfield, record2 *rec) {
     if (lastmatched) {
-        if (used_up2) return false;
-        // A record without the key field can never match; waiting on it would block every
-        // later match, so it is passed over.
-        do {
-            if (!read_record2(fp, name, currentrec_o + 1, 1, keyfield, rec)) {
-                used_up2 = true;
-                return false;
-            }
-            currentrec_o++;
-        } while (!rec->key);
+        if (used_up2 || !read_keyed_record2(fp, name, keyfield, rec)) return false;
         if (matches_keycopy(rec->key, rec->keylen)) return true;
         held_record_set(&record2copy, rec->text, rec->textlen);
         held_key_set(&key2copy, rec->key, rec->keylen);
@@ -181,6 +600,24 @@ static bool forward_pass(FILE *fp, const char *name, int keyfield, record2 *rec)
     return true;
 }
 
+// After the last CSVFILE1 record, with -a: a CSVFILE2 record still waiting, or one not read
+// yet, matched no CSVFILE1 key, and may have kept later keys from their matches.
+static bool forward_pass_complete(FILE *fp, const char *name, int keyfield) {
+    const char *key;
+    if (!lastmatched) {
+        key = key2copy.text;
+    } else {
+        record2 rec;
+        if (used_up2 || !read_keyed_record2(fp, name, keyfield, &rec)) return true;
+        key = rec.key;
+    }
+    error(0, 0,
+          "ERROR: CSVFILE2 record #%d (key %s) matched no CSVFILE1 record: with -o, both files "
+          "must list the same keys in the same order",
+          currentrec_o, key);
+    return false;
+}
+
 // ---- The join -------------------------------------------------------------------------------
 
 // Refuses a key field that the header (and so every record checked against it) lacks.
@@ -191,8 +628,10 @@ static bool key_field_exists(int n, int keyfield, int headerfields) {
     return false;
 }
 
-static bool join_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const char *name2,
-                             int keyfield1, int keyfield2) {
+static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int keyfield1,
+                             int keyfield2) {
+    FILE *fp2 = f2->fp;
+    const char *name2 = f2->name;
     int numfields;
     char **fields;
     char err;
@@ -230,18 +669,23 @@ static bool join_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const char
         char *key;
         text = csv_record_read_and_get_field(fp1, name1, stat_numrecords1 + 1, 1, keyfield1, &key,
                                              &numfields, &err);
-        if (!text) return !err;
+        if (!text) {
+            if (err) return false;
+            return !(opt_orderedkeys && opt_allowmissing) ||
+                   forward_pass_complete(fp2, name2, keyfield2);
+        }
         stat_numrecords1++;
         if (numfields != headerfields1) {
             error_numbered_field_count(1, "", stat_numrecords1, numfields, headerfields1);
             return false;
         }
         out_bytes(text, (size_t)csv_record_parse_length());
+        record_open = true;
         held_key_set(&keycopy, key, prepare_key(key));
 
         record2 rec;
         bool matched = opt_orderedkeys ? forward_pass(fp2, name2, keyfield2, &rec)
-                                       : circular_scan(fp2, name2, keyfield2, &rec);
+                                       : default_scan(f2, keyfield2, &rec);
         if (matched) {
             if (rec.numfields != headerfields2) {
                 out_str(opt_recterminator);
@@ -262,6 +706,7 @@ static bool join_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const char
             error(0, 0, "ERROR: CSVFILE2 does not have matching record for key: %s", keycopy.text);
             return false;
         }
+        record_open = false;
         errcheck_stdout_exit();
     }
 }
@@ -292,10 +737,11 @@ int main(int argc, char **argv) {
         keyfield2 = intstrconv(ops[2], "KEY_FIELD2");
     }
 
-    const char *name1, *name2;
+    const char *name1;
     FILE *fp1 = open_numbered_csvfile(ops[1], 1, &name1);
-    FILE *fp2 = open_numbered_csvfile(nops == 4 ? ops[3] : nullptr, 2, &name2);
-    if (!join_csv_streams(fp1, fp2, name1, name2, keyfield1, keyfield2)) cli_exit(1);
+    csvfile2 f2;
+    csvfile2_open(&f2, nops == 4 ? ops[3] : nullptr);
+    if (!join_csv_streams(fp1, name1, &f2, keyfield1, keyfield2)) cli_exit(1);
 
     if (opt_verbose) {
         // The report is for a complete join: the output must have been written in full.

@@ -1,9 +1,15 @@
-# zelk-merge joins in constant memory: when both files list their keys in the same order each
-# match costs one CSVFILE2 read; in another order a match may cost a whole pass over CSVFILE2,
-# so the shuffled case is kept small (MERGE_SHUFFLED_ROWS). awk's hash join holds all of
-# CSVFILE2 in memory and is the reference.
+# zelk-merge against two hash joins that hold CSVFILE2 in memory: Miller's (mlr join -u) and
+# gawk's (an array of CSVFILE2's records). The files hold the same keys; in the shuffled case
+# CSVFILE2's records are in a fixed scrambled order, so zelk-merge indexes CSVFILE2 after its
+# first look behind the scan position; in the same-order case it reads CSVFILE2 forward once and
+# holds nothing. Sizes: MERGE_ROWS and MERGE_BIG_ROWS (MERGE_BIG_ROWS=0 leaves the big one out).
+# MERGE_PEER_ROWS caps the size at which Miller and gawk run too (Miller holds some 3 KB a
+# record).
 MERGE_ROWS=${MERGE_ROWS:-200000}
-MERGE_SHUFFLED_ROWS=${MERGE_SHUFFLED_ROWS:-5000}
+MERGE_BIG_ROWS=${MERGE_BIG_ROWS:-2000000}
+MERGE_PEER_ROWS=${MERGE_PEER_ROWS:-2000000}
+command -v mlr >/dev/null || apt-get install -y -qq miller >/dev/null
+[ -x /usr/bin/time ] || apt-get install -y -qq time >/dev/null
 
 # merge_inputs ROWS: $OUT/merge-ROWS-{1,2,2shuf}.csv: a generated file, a second file of its
 # keys and names, and that second file with its records in a fixed scrambled order.
@@ -18,16 +24,47 @@ merge_inputs() {
     } > "$base-2shuf.csv"
 }
 
+# bench_peak LABEL COMMAND...: the best wall time and the best processor time (user + system)
+# of $BENCH_RUNS runs (default 3), and the largest peak memory (maximum resident set size) among
+# them. On a busy machine the processor time is the steadier measure. The times are left in
+# BENCH_LAST (wall) and BENCH_CPU.
+bench_peak() {
+    local label=$1; shift
+    local best="" cpu="" peak=0 t u s kb
+    for _ in $(seq "${BENCH_RUNS:-3}"); do
+        read -r t u s kb < <(/usr/bin/time -f '%e %U %S %M' "$@" 2>&1 >/dev/null | tail -n 1)
+        u=$(echo "$u + $s" | bc -l)
+        if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
+        if [ -z "$cpu" ] || [ "$(echo "$u < $cpu" | bc -l)" = 1 ]; then cpu=$u; fi
+        [ "$kb" -gt "$peak" ] && peak=$kb
+    done
+    BENCH_LAST=$best
+    BENCH_CPU=$cpu
+    printf '  %-44s %7.2f s wall %7.2f s cpu %8.1f MB\n' "$label" "$best" "$cpu" \
+        "$(echo "$peak / 1024" | bc -l)"
+}
+
+# ratio LABEL A_WALL A_CPU B_WALL B_CPU
+ratio() {
+    printf '  %-44s %7.2f wall   %7.2f cpu\n' "$1" "$(echo "$2 / $4" | bc -l)" \
+        "$(echo "$3 / $5" | bc -l)"
+}
+
 awk_join='NR == FNR { a[$1] = $0; next } { print $0 "," a[$1] }'
 
-merge_inputs "$MERGE_ROWS"
-b="$OUT/merge-$MERGE_ROWS"
-compare "zelk-merge $MERGE_ROWS same order" zelk-merge 1 "$b-1.csv" 1 "$b-2.csv" \
-    --- "awk hash join" /usr/bin/awk -F, "$awk_join" "$b-2.csv" "$b-1.csv"
-compare "zelk-merge -o $MERGE_ROWS same order" zelk-merge -o 1 "$b-1.csv" 1 "$b-2.csv" \
-    --- "awk hash join" /usr/bin/awk -F, "$awk_join" "$b-2.csv" "$b-1.csv"
-
-merge_inputs "$MERGE_SHUFFLED_ROWS"
-s="$OUT/merge-$MERGE_SHUFFLED_ROWS"
-compare "zelk-merge $MERGE_SHUFFLED_ROWS shuffled" zelk-merge 1 "$s-1.csv" 1 "$s-2shuf.csv" \
-    --- "awk hash join" /usr/bin/awk -F, "$awk_join" "$s-2shuf.csv" "$s-1.csv"
+for n in $MERGE_ROWS $MERGE_BIG_ROWS; do
+    [ "$n" -gt 0 ] || continue
+    merge_inputs "$n"
+    b="$OUT/merge-$n"
+    bench_peak "zelk-merge $n same order" zelk-merge 1 "$b-1.csv" 1 "$b-2.csv"
+    bench_peak "zelk-merge -o $n same order" zelk-merge -o 1 "$b-1.csv" 1 "$b-2.csv"
+    bench_peak "zelk-merge $n shuffled" zelk-merge 1 "$b-1.csv" 1 "$b-2shuf.csv"
+    zelk=("$BENCH_LAST" "$BENCH_CPU")
+    bench_peak "zelk-merge $n shuffled, CSVFILE2 on a pipe" \
+        sh -c 'cat "$2" | zelk-merge 1 "$1" 1' sh "$b-1.csv" "$b-2shuf.csv"
+    [ "$n" -le "$MERGE_PEER_ROWS" ] || continue
+    bench_peak "mlr join -u $n shuffled" mlr --csv join -u -j id -f "$b-2shuf.csv" "$b-1.csv"
+    ratio "ratio zelk-merge / mlr join -u, shuffled" "${zelk[@]}" "$BENCH_LAST" "$BENCH_CPU"
+    bench_peak "gawk hash join $n shuffled" /usr/bin/awk -F, "$awk_join" "$b-2shuf.csv" "$b-1.csv"
+    ratio "ratio zelk-merge / gawk, shuffled" "${zelk[@]}" "$BENCH_LAST" "$BENCH_CPU"
+done

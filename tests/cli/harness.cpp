@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -43,6 +44,7 @@ RunResult run_argv(const std::string &path, const std::vector<std::string> &argv
         }
         if (!opts.cwd.empty() && chdir(opts.cwd.c_str()) != 0) _exit(251);
         for (const std::string &e : extra_env) putenv(const_cast<char *>(e.c_str()));
+        for (const std::string &e : opts.env) putenv(const_cast<char *>(e.c_str()));
         signal(SIGPIPE, SIG_DFL);
         std::vector<char *> av;
         for (const std::string &a : argv) av.push_back(const_cast<char *>(a.c_str()));
@@ -81,7 +83,7 @@ RunResult run_tool(const std::string &tool, const std::vector<std::string> &args
                    const RunOptions &opts) {
     std::vector<std::string> argv{tool};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_argv(tool_path(tool), argv, opts);
+    return run_argv(opts.executable.empty() ? tool_path(tool) : opts.executable, argv, opts);
 }
 
 RunResult run_tool(const std::string &tool, const std::vector<std::string> &args,
@@ -107,9 +109,8 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    if (system(cmd.c_str()) != 0) {
-    }
+    std::error_code ec; // a directory that cannot be removed is left behind
+    std::filesystem::remove_all(dir_, ec);
 }
 
 std::string TempDir::file(const std::string &name, const std::string &contents) const {

@@ -18,6 +18,8 @@ struct RunOptions {
     bool input_pipe = false;  // feed standard input through a pipe instead of a file
     std::string stdout_path;  // send standard output here instead of capturing it (/dev/full)
     std::string cwd;          // working directory for the child ("" = inherit)
+    std::vector<std::string> env; // NAME=VALUE settings added to the child's environment
+    std::string executable;   // run this file, under the program's name, instead of the program
 };
 
 // Path of a built program, e.g. tool_path("zelk-concat").
