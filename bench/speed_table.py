@@ -1,0 +1,105 @@
+"""The table of bench/speed: OUT MB TOOLS_DIR CSVREF [JOB_PATTERN].
+
+Each job is run SPEED_RUNS times (default 5), zelk and reference interleaved, output to
+/dev/null; the table shows median wall seconds, the ratio zelk/reference (below 1: zelk is
+faster), zelk's input throughput and the peak resident size of each (GNU time)."""
+import os
+import re
+import statistics
+import sys
+import time
+
+out, mb, tools, ref = sys.argv[1:5]
+ref = os.path.abspath(ref)
+pattern = re.compile(sys.argv[5]) if len(sys.argv) > 5 and sys.argv[5] else None
+runs = int(os.environ.get("SPEED_RUNS", "5"))
+files = {k: f"{out}/speed-{k}-{mb}.csv" for k in ("plain", "quoted", "wide")}
+files["tsv"] = f"{out}/speed-plain-{mb}.tsv"
+PQW, PQ = ("plain", "quoted", "wide"), ("plain", "quoted")
+SORT = "/usr/bin/sort"
+
+# (job, files, zelk argv, reference argv); {f} is the input file.
+JOBS = [
+    ("zelk-row-tally", PQW, ["zelk-row-tally", "{f}"], [ref, "count", "{f}"]),
+    ("zelk-concat", PQW, ["zelk-concat", "{f}"], [ref, "cat", "{f}"]),
+    ("zelk-columns 3,1", PQW, ["zelk-columns", "3,1", "{f}"], [ref, "select", "3,1", "{f}"]),
+    ("zelk-columns 2-", PQW, ["zelk-columns", "2-", "{f}"], [ref, "select", "2-", "{f}"]),
+    ("zelk-match 3 '[5-9]\\.[0-9]*5'", PQ, ["zelk-match", "3", "[5-9]\\.[0-9]*5", "{f}"],
+     [ref, "search", "3", "[5-9]\\.[0-9]*5", "{f}"]),
+    ("zelk-match 5 'dolor 9[0-9]?$'", PQ, ["zelk-match", "5", "dolor 9[0-9]?$", "{f}"],
+     [ref, "search", "5", "dolor 9[0-9]?$", "{f}"]),
+    ("zelk-match -F 5 'dolor 97'", PQ, ["zelk-match", "-F", "5", "dolor 97", "{f}"],
+     [ref, "search", "-F", "5", "dolor 97", "{f}"]),
+    ("zelk-range -m1000 -x5000 3", PQ, ["zelk-range", "-m1000", "-x5000", "3", "{f}"],
+     [ref, "range", "3", "1000", "5000", "{f}"]),
+    ("zelk-subst 5 'ipsum' 'IPSUM'", PQ, ["zelk-subst", "5", "ipsum", "IPSUM", "{f}"],
+     [ref, "subst", "5", "ipsum", "IPSUM", "{f}"]),
+    ("zelk-setcell 1000 3 X", PQW, ["zelk-setcell", "1000", "3", "X", "{f}"],
+     [ref, "setcell", "1000", "3", "X", "{f}"]),
+    ("zelk-dedupe -f 5", PQ, ["zelk-dedupe", "-f", "5", "{f}"], [ref, "dedupe", "5", "{f}"]),
+    ("zelk-beside F F", PQ, ["zelk-beside", "{f}", "{f}"], [ref, "beside", "{f}", "{f}"]),
+    ("zelk-rows 2", PQW, ["zelk-rows", "2", "{f}"], [ref, "rows", "2", "999999999", "{f}"]),
+    ("zelk-width-tally", PQW, ["zelk-width-tally", "{f}"], [ref, "widths", "{f}"]),
+    ("zelk-lint", PQW, ["zelk-lint", "{f}"], [ref, "lint", "{f}"]),
+    ("zelk-tidy -c", PQW, ["zelk-tidy", "-c", "{f}"], [ref, "cat", "{f}"]),
+    ("zelk-to-delim '\\t'", PQW, ["zelk-to-delim", "\\t", "{f}"], [ref, "todelim", "\\t", "{f}"]),
+    ("zelk-from-delim '\\t'", ("tsv",), ["zelk-from-delim", "\\t", "{f}"],
+     [ref, "fromdelim", "\\t", "{f}"]),
+    ("zelk-order -n 3 (vs sort)", ("plain",), ["zelk-order", "-n", "3", "{f}"],
+     [SORT, "-t,", "-k3,3n", "--stable", "{f}"]),
+    ("zelk-order-keys -k3n (vs sort)", ("plain",), ["zelk-order-keys", "-k3n", "{f}"],
+     [SORT, "-t,", "-k3,3n", "--stable", "{f}"]),
+]
+
+
+MAXRSS = f"{out}/speed-maxrss"
+
+
+def run(argv):
+    """Wall seconds, peak resident KiB and exit status of one run. GNU time reports the peak:
+    a child spawned straight from this process would inherit its high-water mark."""
+    argv = ["/usr/bin/time", "-f", "%M", "-o", MAXRSS] + argv
+    t0 = time.perf_counter()
+    pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=[
+        (os.POSIX_SPAWN_OPEN, 1, "/dev/null", os.O_WRONLY, 0),
+        (os.POSIX_SPAWN_OPEN, 2, "/dev/null", os.O_WRONLY, 0)])
+    _, status = os.waitpid(pid, 0)
+    t = time.perf_counter() - t0
+    with open(MAXRSS) as f:
+        rss = int(f.read().split()[-1])
+    return t, rss, os.waitstatus_to_exitcode(status)
+
+
+def fill(argv, f):
+    argv = [a.replace("{f}", f) for a in argv]
+    if not argv[0].startswith("/"):
+        argv[0] = os.path.join(tools, argv[0])
+    return argv
+
+
+print(f"{mb} MB files, median of {runs} interleaved runs, output to /dev/null")
+print(f"| {'job':<34} | {'file':<6} | {'zelk s':>7} | {'ref s':>7} | {'zelk/ref':>8} "
+      f"| {'MB/s':>5} | {'zelk KiB':>8} | {'ref KiB':>8} |")
+print(f"|{'-' * 36}|{'-' * 8}|{'-' * 9}|{'-' * 9}|{'-' * 10}|{'-' * 7}|{'-' * 10}|{'-' * 10}|")
+for job, kinds, zargv, rargv in JOBS:
+    if pattern and not pattern.search(job):
+        continue
+    for kind in kinds:
+        f = files[kind]
+        size = os.path.getsize(f) / 1e6
+        za, ra = fill(zargv, f), fill(rargv, f)
+        zt, rt, zm, rm, bad = [], [], 0, 0, set()
+        for _ in range(runs):
+            for argv, times, who in ((za, zt, "zelk"), (ra, rt, "ref")):
+                t, m, rc = run(argv)
+                times.append(t)
+                if who == "zelk":
+                    zm = max(zm, m)
+                else:
+                    rm = max(rm, m)
+                if rc not in (0, 1) or (rc == 1 and "match" not in job):
+                    bad.add(f"{who} exit {rc}")
+        z, r = statistics.median(zt), statistics.median(rt)
+        note = f"  ({', '.join(sorted(bad))})" if bad else ""
+        print(f"| {job:<34} | {kind:<6} | {z:7.3f} | {r:7.3f} | {z / r:8.2f} | {size / z:5.0f} "
+              f"| {zm:8d} | {rm:8d} |{note}", flush=True)
