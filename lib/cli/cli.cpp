@@ -143,26 +143,12 @@ FILE *open_input_or_exit(const char *path, const char **name) {
     return fp;
 }
 
-void out_bytes(const char *p, size_t n) {
+void out_bytes_slow(const char *p, size_t n) {
     if (fwrite_unlocked(p, 1, n, stdout) != n) out_errno = errno;
 }
 
-void out_str(const char *s) { out_bytes(s, strlen(s)); }
-
-void out_char(char c) {
+void out_char_slow(char c) {
     if (putc_unlocked(c, stdout) == EOF) out_errno = errno;
-}
-
-void out_terminator(void) {
-    if (opt_terminatezero)
-        out_char('\0');
-    else
-        out_str(opt_recterminator);
-}
-
-void out_record(const char *text, size_t n) {
-    out_bytes(text, n);
-    out_terminator();
 }
 
 void errcheck_stdout_exit(void) {
