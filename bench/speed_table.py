@@ -1,8 +1,10 @@
 """The table of bench/speed: OUT MB TOOLS_DIR CSVREF [JOB_PATTERN].
 
 Each job is run SPEED_RUNS times (default 5), zelk and reference interleaved, output to
-/dev/null; the table shows median wall seconds, the ratio zelk/reference (below 1: zelk is
-faster), zelk's input throughput and the peak resident size of each (GNU time)."""
+/dev/null. The table shows medians of wall seconds and of CPU seconds (user + system, children
+included), the ratios zelk/reference (below 1: zelk is faster), zelk's throughput over its CPU
+time and the peak resident size of each (GNU time). On a shared machine the wall times carry
+the waits for a core; the CPU times do not."""
 import os
 import re
 import statistics
@@ -56,18 +58,19 @@ MAXRSS = f"{out}/speed-maxrss"
 
 
 def run(argv):
-    """Wall seconds, peak resident KiB and exit status of one run. GNU time reports the peak:
+    """Wall and CPU seconds, peak resident KiB and exit status of one run. GNU time reports the
+    peak (its own CPU time is a few hundred microseconds):
     a child spawned straight from this process would inherit its high-water mark."""
     argv = ["/usr/bin/time", "-f", "%M", "-o", MAXRSS] + argv
     t0 = time.perf_counter()
     pid = os.posix_spawn(argv[0], argv, os.environ, file_actions=[
         (os.POSIX_SPAWN_OPEN, 1, "/dev/null", os.O_WRONLY, 0),
         (os.POSIX_SPAWN_OPEN, 2, "/dev/null", os.O_WRONLY, 0)])
-    _, status = os.waitpid(pid, 0)
+    _, status, ru = os.wait4(pid, 0)
     t = time.perf_counter() - t0
     with open(MAXRSS) as f:
         rss = int(f.read().split()[-1])
-    return t, rss, os.waitstatus_to_exitcode(status)
+    return t, ru.ru_utime + ru.ru_stime, rss, os.waitstatus_to_exitcode(status)
 
 
 def fill(argv, f):
@@ -77,10 +80,11 @@ def fill(argv, f):
     return argv
 
 
-print(f"{mb} MB files, median of {runs} interleaved runs, output to /dev/null")
-print(f"| {'job':<34} | {'file':<6} | {'zelk s':>7} | {'ref s':>7} | {'zelk/ref':>8} "
-      f"| {'MB/s':>5} | {'zelk KiB':>8} | {'ref KiB':>8} |")
-print(f"|{'-' * 36}|{'-' * 8}|{'-' * 9}|{'-' * 9}|{'-' * 10}|{'-' * 7}|{'-' * 10}|{'-' * 10}|")
+print(f"{mb} MB files, medians of {runs} interleaved runs, output to /dev/null")
+print(f"| {'job':<32} | {'file':<6} | {'zelk s':>6} | {'ref s':>6} | {'wall':>5} "
+      f"| {'zelk cpu':>8} | {'ref cpu':>7} | {'cpu':>5} | {'MB/s':>5} | {'zelk KiB':>8} "
+      f"| {'ref KiB':>7} |")
+print("|" + "|".join("-" * (w + 2) for w in (32, 6, 6, 6, 5, 8, 7, 5, 5, 8, 7)) + "|")
 for job, kinds, zargv, rargv in JOBS:
     if pattern and not pattern.search(job):
         continue
@@ -88,18 +92,19 @@ for job, kinds, zargv, rargv in JOBS:
         f = files[kind]
         size = os.path.getsize(f) / 1e6
         za, ra = fill(zargv, f), fill(rargv, f)
-        zt, rt, zm, rm, bad = [], [], 0, 0, set()
+        res = {"zelk": ([], [], []), "ref": ([], [], [])}
+        bad = set()
         for _ in range(runs):
-            for argv, times, who in ((za, zt, "zelk"), (ra, rt, "ref")):
-                t, m, rc = run(argv)
-                times.append(t)
-                if who == "zelk":
-                    zm = max(zm, m)
-                else:
-                    rm = max(rm, m)
+            for argv, who in ((za, "zelk"), (ra, "ref")):
+                t, cpu, m, rc = run(argv)
+                for lst, v in zip(res[who], (t, cpu, m)):
+                    lst.append(v)
                 if rc not in (0, 1) or (rc == 1 and "match" not in job):
                     bad.add(f"{who} exit {rc}")
-        z, r = statistics.median(zt), statistics.median(rt)
+        zw, zc = statistics.median(res["zelk"][0]), statistics.median(res["zelk"][1])
+        rw, rc_ = statistics.median(res["ref"][0]), statistics.median(res["ref"][1])
+        zm, rm = max(res["zelk"][2]), max(res["ref"][2])
         note = f"  ({', '.join(sorted(bad))})" if bad else ""
-        print(f"| {job:<34} | {kind:<6} | {z:7.3f} | {r:7.3f} | {z / r:8.2f} | {size / z:5.0f} "
-              f"| {zm:8d} | {rm:8d} |{note}", flush=True)
+        print(f"| {job:<32} | {kind:<6} | {zw:6.3f} | {rw:6.3f} | {zw / rw:5.2f} | {zc:8.3f} "
+              f"| {rc_:7.3f} | {zc / rc_:5.2f} | {size / zc:5.0f} | {zm:8d} | {rm:7d} |{note}",
+              flush=True)

@@ -473,8 +473,3 @@ int csv_record_parse_length(void) { return parse_len; }
 int dsv_record_parse_length(void) { return dsv_len; }
 int csv_record_get_field_length(void) { return getfield_len; }
 
-int csv_parsed_field_length(char *const *fields, int numfields, int fieldnum,
-                            const char *record_end) {
-    if (fieldnum < numfields) return (int)(fields[fieldnum] - fields[fieldnum - 1] - 1);
-    return (int)(record_end - fields[fieldnum - 1]);
-}
