@@ -151,6 +151,18 @@ void out_char_slow(char c) {
     if (putc_unlocked(c, stdout) == EOF) out_errno = errno;
 }
 
+void out_int(long v) {
+    char digits[24];
+    char *end = digits + sizeof digits, *p = end;
+    unsigned long u = v < 0 ? 0UL - (unsigned long)v : (unsigned long)v;
+    do {
+        *--p = (char)('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (v < 0) *--p = '-';
+    out_bytes(p, (size_t)(end - p));
+}
+
 void errcheck_stdout_exit(void) {
     if (ferror(stdout))
         fatalf(out_errno ? out_errno : errno, "Error: failed writing output to standard output");
@@ -164,9 +176,8 @@ void cli_exit(int status) {
 
 void print_matched_record(int recnum, const char *text, size_t n) {
     if (recnum > 0) {
-        char prefix[16];
-        int len = snprintf(prefix, sizeof prefix, "%d:", recnum);
-        out_bytes(prefix, (size_t)len);
+        out_int(recnum);
+        out_char(':');
     }
     out_record(text, n);
 }

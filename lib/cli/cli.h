@@ -101,6 +101,8 @@ inline void out_char(char c) {
     else
         out_char_slow(c);
 }
+// A number in decimal, as printf's %d writes it.
+void out_int(long v);
 // The record terminator: a NUL under -z, else opt_recterminator.
 inline void out_terminator(void) {
     if (opt_terminatezero)
