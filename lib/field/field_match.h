@@ -32,6 +32,21 @@ int field_regex_compile(regex_t *re, const char *pattern, int cflags, bool exact
 int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t nmatch,
                      regmatch_t *pmatch);
 
+// A cheap first test for a regular expression: the longest run of bytes that every match must
+// contain, found in the pattern text. Patterns it cannot read safely (alternation, groups with
+// their contents, bracket expressions, repetitions and anchors only break a run; an
+// alternation or a back reference anywhere gives no run at all) get an empty run, which every
+// field passes.
+struct regex_prefilter {
+    char lit[256];
+    size_t len = 0;
+    bool icase = false;
+    // Reads pattern (an extended expression; icase as with REG_ICASE).
+    void init(const char *pattern, bool ignorecase);
+    // False only when the field cannot match the expression.
+    bool may_match(const char *field, size_t flen) const;
+};
+
 // Copies of a key or a record that must outlive the library buffer they were read into (the
 // next read reuses it). The length is kept with the bytes, so a NUL byte inside stays data: two
 // keys are equal only when all their bytes are.
