@@ -72,6 +72,16 @@ bool held_key_equals(const held_key *k, const char *text, int len);
 // Compiles both expressions; a failure is fatal: "ERROR: failed compiling blank regex".
 void ws_classes_compile(void);
 
-// Whether field[0..len) matches each expression. NUL bytes inside the field are data.
-bool ws_only(const char *field, int len);
-bool ws_leading_trailing(const char *field, int len);
+// Whether field[0..len) matches each expression. NUL bytes inside the field are data. Either
+// expression can match only a field that begins or ends with a blank, so the others (nearly
+// every field, and every quoted one) are answered here without running the matcher.
+bool ws_only_match(const char *field, int len);
+bool ws_leading_trailing_match(const char *field, int len);
+inline bool ws_is_blank(char c) { return c == ' ' || c == '\t'; }
+inline bool ws_only(const char *field, int len) {
+    return len > 0 && ws_is_blank(field[0]) && ws_only_match(field, len);
+}
+inline bool ws_leading_trailing(const char *field, int len) {
+    return len > 0 && (ws_is_blank(field[0]) || ws_is_blank(field[len - 1])) &&
+           ws_leading_trailing_match(field, len);
+}
