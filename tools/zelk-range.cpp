@@ -26,6 +26,26 @@ static bool is_number(const char *f, size_t len) {
     return k < len && k > 0 && f[k - 1] == '.';
 }
 
+// The value strtod gives a field that begins with a digit. Digits with an optional point and
+// more digits, at most 19 of them in all, whose value fits a double exactly and with at most
+// 22 digits after the point, are one correctly rounded division by an exact power of ten,
+// which is strtod's own result; anything else (an exponent, a hexadecimal number, more
+// digits) is left to strtod.
+static double leading_number(const char *f, size_t len) {
+    static const double pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    unsigned long long m = 0;
+    size_t i = 0, digits = 0, frac = 0;
+    for (; i < len && is_digit(f[i]); i++, digits++) m = m * 10 + (unsigned)(f[i] - '0');
+    if (i < len && f[i] == '.')
+        for (i++; i < len && is_digit(f[i]); i++, digits++, frac++)
+            m = m * 10 + (unsigned)(f[i] - '0');
+    bool plain_end = i == len || (f[i] != 'e' && f[i] != 'E' && f[i] != 'x' && f[i] != 'X');
+    if (!plain_end || digits > 19 || frac > 22 || m > (1ULL << 53)) return strtod(f, nullptr);
+    return (double)m / pow10[frac];
+}
+
 // Empty, or spaces and tabs only.
 static bool is_blank(const char *f, size_t len) {
     for (size_t i = 0; i < len; i++)
@@ -93,7 +113,8 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
         }
         size_t len = (size_t)csv_record_get_field_length();
         if (is_number(field, len)) {
-            if (out_of_range(strtod(field, nullptr)) == (bool)opt_invert) write_record(text);
+            double v = is_digit(field[0]) ? leading_number(field, len) : strtod(field, nullptr);
+            if (out_of_range(v) == (bool)opt_invert) write_record(text);
         } else if (is_blank(field, len)) {
             if (opt_passignored)
                 write_record(text);

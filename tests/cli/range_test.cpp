@@ -34,6 +34,25 @@ TEST(Range, NumberExpression) {
     }
 }
 
+TEST(Range, ValuesAreReadAsStrtodReadsThem) {
+    // Bounds met exactly, whatever the spelling: more digits than a double holds, an exponent,
+    // a hexadecimal number, a point with no digits after it.
+    struct {
+        const char *lo, *hi, *in, *out;
+    } cases[] = {
+        {"0.3", "0.3", "0.3\n0.30000000000000004\n0.29999999999999998889776975\n0.2999999\n",
+         "0.3\n0.29999999999999998889776975\n"},
+        {"9007199254740992", "9007199254740992", "9007199254740993\n9007199254740994\n",
+         "9007199254740993\n"},
+        {"15", "16", "1.5e1\n0x10\n0X11\n2.\n15.000000000000000000001x\n",
+         "1.5e1\n0x10\n15.000000000000000000001x\n"},
+        {"0.1", "0.1", "0.1\n0.10000000000000001\n0.1000000000000000055511151231257827\n",
+         "0.1\n0.10000000000000001\n0.1000000000000000055511151231257827\n"},
+    };
+    for (const auto &c : cases)
+        EXPECT_RUN(range({"-h", "-m", c.lo, "-x", c.hi, "1"}, c.in), 0, c.out, "");
+}
+
 TEST(Range, BlankAndMissingFields) {
     const char *in = "a,b\n1,\n2, \t\n3\n\n4,5\n";
     EXPECT_RUN(range({"2"}, in), 0, "a,b\n4,5\n", "");
