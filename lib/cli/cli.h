@@ -85,7 +85,8 @@ FILE *open_input_or_exit(const char *path, const char **name);
 void out_bytes_slow(const char *p, size_t n);
 inline void out_bytes(const char *p, size_t n) {
     FILE *f = stdout;
-    if ((size_t)(f->_IO_write_end - f->_IO_write_ptr) >= n) {
+    // An empty write goes the slow way too: before the first write the buffer is not there.
+    if (n != 0 && (size_t)(f->_IO_write_end - f->_IO_write_ptr) >= n) {
         memcpy(f->_IO_write_ptr, p, n);
         f->_IO_write_ptr += n;
         return;
