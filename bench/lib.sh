@@ -90,3 +90,24 @@ compare_cpu() {
             "$(echo "${walls[0]} / ${walls[$i]}" | bc -l)" "$(echo "${cpus[0]} / ${cpus[$i]}" | bc -l)"
     done
 }
+
+# gen_wide ROWS FILE: a deterministic CSV of ROWS records of 100 fields (c1..c100): numbers,
+# words, and every tenth field quoted with a comma inside.
+gen_wide() {
+    local rows=$1 file=$2
+    [ -s "$file" ] && return 0
+    /usr/bin/awk -v n="$rows" 'BEGIN {
+        srand(7);
+        h = "c1"; for (j = 2; j <= 100; j++) h = h ",c" j; print h;
+        for (i = 1; i <= n; i++) {
+            s = i;
+            for (j = 2; j <= 100; j++) {
+                if (j % 10 == 0) v = "\"w" (i + j) % 89 ", x\"";
+                else if (j % 3 == 0) v = "word" (i * j) % 997;
+                else v = int(rand() * 100000) / 10;
+                s = s "," v;
+            }
+            print s;
+        }
+    }' > "$file"
+}

@@ -2,6 +2,7 @@
 // listed ones. Fields are copied exactly as they stand, quotes included.
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <error.h>
 
 #include "cli.h"
@@ -66,7 +67,9 @@ static void write_field(int i) {
     out_bytes(rec_fields[i], (size_t)len);
 }
 
-static void write_separator(void) { out_str(opt_fieldseparator); }
+static size_t fieldseparator_len = 1;
+
+static void write_separator(void) { out_bytes(opt_fieldseparator, fieldseparator_len); }
 
 // The listed fields in list order; missing ones become empty fields (or are fatal with -e).
 // An open-ended range then runs to the end of the record (to the header's width with -l), and
@@ -186,7 +189,10 @@ int main(int argc, char **argv) {
         case 'l': opt_limitunbounded = 1; break;
         case 'Q': opt_queryfieldnames = 1; break;
         case 'r': opt_reversecut = 1; break;
-        case 's': opt_fieldseparator = optarg; break;
+        case 's':
+            opt_fieldseparator = optarg;
+            fieldseparator_len = strlen(optarg);
+            break;
         case 'w': opt_warn = 1; break;
         }
     }

@@ -108,6 +108,8 @@ static void read_patterns(const char *path) {
     fclose(fp);
 }
 
+static regex_prefilter pattern_prefilter;
+
 // Whether the field (len bytes) matches; -1 when the regular expression could not be applied.
 static int field_matches(const char *field, size_t len) {
     if (opt_usepatternfile) {
@@ -118,6 +120,7 @@ static int field_matches(const char *field, size_t len) {
         return 0;
     }
     if (opt_fixedstring) return matcher(field, len, pattern, pattern_len);
+    if (!pattern_prefilter.may_match(field, len)) return 0;
     int r = field_regex_exec(&pattern_re, field, len, 0, nullptr);
     if (r == 0) return 1;
     return r == REG_NOMATCH ? 0 : -1;
@@ -226,6 +229,7 @@ int main(int argc, char **argv) {
     if (!opt_fixedstring) {
         if (field_regex_compile(&pattern_re, pattern, opt_cflags | REG_NOSUB, opt_exactmatch) != 0)
             fatalf(0, "ERROR: failed compiling regex PATTERN '%s'", pattern);
+        pattern_prefilter.init(pattern, opt_ignorecase);
     } else {
         matcher = fixed_matcher_choose(opt_exactmatch, opt_ignorecase);
     }

@@ -6,8 +6,8 @@
 #include <regex.h>
 
 #include "cli.h"
-#include "field_match.h"
 #include "field_loop.h"
+#include "field_match.h"
 #include "libcsv.h"
 
 static char opt_lowerval;    // -m
@@ -168,6 +168,7 @@ int main(int argc, char **argv) {
         name = argv[optind + 1];
         fp = fopen(name, "r");
         if (!fp) fatalf(errno, "Error: failed opening CSVFILE '%s'", name);
+        setvbuf(fp, nullptr, _IOFBF, 1 << 16);
     }
     if (regcomp(&number_re, "^([-+]?[0-9]+(\\.[0-9]*)?)|(\\.[0-9]+)$", REG_EXTENDED | REG_NOSUB) !=
         0)

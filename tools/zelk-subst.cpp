@@ -17,6 +17,8 @@ static char opt_exactmatch;           // -x
 
 // REPLACEMENT, converted once.
 static replacement format;
+// The regular expression's required bytes.
+static regex_prefilter prefilter;
 
 static void print_usage(void) {
     fputs("Program to replace values that match a pattern, in one field in all records of a CSV "
@@ -88,7 +90,8 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
             argl[0] = f.len;
         } else {
             size_t nmatch = opt_multsubstrs ? 10 : 1;
-            matched = field_regex_exec(re, field, f.len, nmatch, pm) == 0;
+            matched = prefilter.may_match(field, f.len) &&
+                      field_regex_exec(re, field, f.len, nmatch, pm) == 0;
             for (size_t k = 0; matched && k < nmatch; k++) {
                 bool took_part = pm[k].rm_so >= 0;
                 args[k] = took_part ? field + pm[k].rm_so : "";
@@ -138,6 +141,8 @@ int main(int argc, char **argv) {
         matcher = fixed_matcher_choose(opt_exactmatch, opt_ignorecase);
     } else if (field_regex_compile(&re, pattern, opt_cflags, opt_exactmatch) != 0) {
         fatalf(0, "ERROR: failed compiling PATTERN regex '%s'\n", pattern);
+    } else {
+        prefilter.init(pattern, opt_ignorecase);
     }
 
     cli_exit(replace_csv_stream(fp, name, fieldnum, pattern, matcher, &re) ? 0 : 1);

@@ -262,7 +262,7 @@ static void process_blank_record(int recnum, int header_fields) {
             out_bytes(opt_emptyfieldstr, emptyfield_len);
         }
     }
-    out_str(opt_recterminator);
+    out_terminator();
     errcheck_stdout_exit();
 }
 
@@ -281,7 +281,7 @@ static void process_record(char **fields, int nf, int recnum, int header_fields)
         }
         stat_numrecordspadded++;
     }
-    out_str(opt_recterminator);
+    out_terminator();
     if (opt_verbose && nf > header_fields)
         error(0, 0,
               opt_recordstrim ? "Warning: record #%d has more fields than header (%d vs %d), "
@@ -315,7 +315,7 @@ static bool tidy_csv_stream(FILE *fp, const char *name) {
             process_blank_record(recnum, header_fields);
         } else if (recnum == 1) {
             write_fields(fields, nf, nf);
-            out_str(opt_recterminator);
+            out_terminator();
             errcheck_stdout_exit();
         } else {
             process_record(fields, nf, recnum, header_fields);

@@ -46,16 +46,13 @@ static const cli_pair pairs[] = {
 static const cli_program program = {"zelk-width-tally", "cf:hmn:v", "", pairs, print_usage};
 
 static void print_count(int recnum, int count, int header_count) {
-    char line[64];
-    int n;
-    if (opt_countsonly)
-        n = snprintf(line, sizeof line, "%d\n", count);
-    else if (opt_verbose)
-        n = snprintf(line, sizeof line, "%d:%d%s\n", recnum, count,
-                     recnum > 1 && count != header_count ? "*" : "");
-    else
-        n = snprintf(line, sizeof line, "%d:%d\n", recnum, count);
-    out_bytes(line, (size_t)n);
+    if (!opt_countsonly) {
+        out_int(recnum);
+        out_char(':');
+    }
+    out_int(count);
+    if (opt_verbose && recnum > 1 && count != header_count) out_char('*');
+    out_char('\n');
     errcheck_stdout_exit();
 }
 

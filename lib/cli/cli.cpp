@@ -150,26 +150,24 @@ FILE *open_input_or_exit(const char *path, const char **name) {
     return fp;
 }
 
-void out_bytes(const char *p, size_t n) {
+void out_bytes_slow(const char *p, size_t n) {
     if (fwrite_unlocked(p, 1, n, stdout) != n) out_errno = errno;
 }
 
-void out_str(const char *s) { out_bytes(s, strlen(s)); }
-
-void out_char(char c) {
+void out_char_slow(char c) {
     if (putc_unlocked(c, stdout) == EOF) out_errno = errno;
 }
 
-void out_terminator(void) {
-    if (opt_terminatezero)
-        out_char('\0');
-    else
-        out_str(opt_recterminator);
-}
-
-void out_record(const char *text, size_t n) {
-    out_bytes(text, n);
-    out_terminator();
+void out_int(long v) {
+    char digits[24];
+    char *end = digits + sizeof digits, *p = end;
+    unsigned long u = v < 0 ? 0UL - (unsigned long)v : (unsigned long)v;
+    do {
+        *--p = (char)('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (v < 0) *--p = '-';
+    out_bytes(p, (size_t)(end - p));
 }
 
 void set_broken_output_exit(void (*fn)(void)) { broken_output_fn = fn; }
@@ -189,9 +187,8 @@ void cli_exit(int status) {
 
 void print_matched_record(int recnum, const char *text, size_t n) {
     if (recnum > 0) {
-        char prefix[16];
-        int len = snprintf(prefix, sizeof prefix, "%d:", recnum);
-        out_bytes(prefix, (size_t)len);
+        out_int(recnum);
+        out_char(':');
     }
     out_record(text, n);
 }

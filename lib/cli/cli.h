@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <getopt.h> // optind, optarg for the programs
 
 #include "libcsv.h"
@@ -83,14 +84,44 @@ FILE *open_csvfile(const char *path);
 FILE *open_input_or_exit(const char *path, const char **name);
 
 // Output through standard output's buffer. The writers remember the error of a failed write
-// for the output check.
-void out_bytes(const char *p, size_t n);
-void out_str(const char *s);
-void out_char(char c);
+// for the output check. While the buffer has room the bytes are copied straight into it, as
+// putc does; a full buffer, or a stream that is not fully buffered (a terminal), takes fwrite.
+void out_bytes_slow(const char *p, size_t n);
+inline void out_bytes(const char *p, size_t n) {
+    FILE *f = stdout;
+    // An empty write goes the slow way too: before the first write the buffer is not there.
+    if (n != 0 && (size_t)(f->_IO_write_end - f->_IO_write_ptr) >= n) {
+        memcpy(f->_IO_write_ptr, p, n);
+        f->_IO_write_ptr += n;
+        return;
+    }
+    out_bytes_slow(p, n);
+}
+inline void out_str(const char *s) { out_bytes(s, strlen(s)); }
+void out_char_slow(char c);
+inline void out_char(char c) {
+    FILE *f = stdout;
+    if (f->_IO_write_ptr < f->_IO_write_end)
+        *f->_IO_write_ptr++ = c;
+    else
+        out_char_slow(c);
+}
+// A number in decimal, as printf's %d writes it.
+void out_int(long v);
 // The record terminator: a NUL under -z, else opt_recterminator.
-void out_terminator(void);
+inline void out_terminator(void) {
+    if (opt_terminatezero)
+        out_char('\0');
+    else if (opt_terminatecr)
+        out_bytes("\r\n", 2);
+    else
+        out_char('\n');
+}
 // A record text of n bytes (NUL bytes included) and its terminator.
-void out_record(const char *text, size_t n);
+inline void out_record(const char *text, size_t n) {
+    out_bytes(text, n);
+    out_terminator();
+}
 
 // "Error: failed writing output to standard output" and a fatal exit when standard output
 // has an error.

@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <error.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "csv_syntax.h"
 #include "field_buffer.h"
@@ -179,8 +182,57 @@ first_byte:
     // fall through
 
 in_unquoted:
+#ifdef __SSE2__
+    // Sixteen bytes at a time while the stream's buffer holds them and the record has room:
+    // each block is stored whole, the separators in it end fields, and the first other special
+    // byte (LF, CR, double quote) is left to the machine below. A special byte right after a
+    // separator starts a field, so it goes to field_start (a double quote opens a quoted field
+    // there, while inside an unquoted field it is an error).
+    {
+        const __m128i vsep = _mm_set1_epi8(sep), vlf = _mm_set1_epi8('\n');
+        const __m128i vcr = _mm_set1_epi8('\r'), vdq = _mm_set1_epi8('"');
+        const char *p = fp->_IO_read_ptr;
+        const char *const e = fp->_IO_read_end;
+        bool fresh = false; // the byte before p was a separator
+        while (e - p >= 16 && (M == SKIP || pos <= MAX_RECORD_LENGTH - 1 - 16)) {
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            if constexpr (M != SKIP) _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + pos), b);
+            unsigned seps = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(b, vsep));
+            unsigned stop = (unsigned)_mm_movemask_epi8(_mm_or_si128(
+                _mm_or_si128(_mm_cmpeq_epi8(b, vlf), _mm_cmpeq_epi8(b, vcr)),
+                _mm_cmpeq_epi8(b, vdq)));
+            if (stop) seps &= (stop & -stop) - 1; // separators before the first stop
+            for (unsigned s = seps; s; s &= s - 1) {
+                int i = __builtin_ctz(s);
+                if constexpr (M == PARSE) {
+                    if (nentered == MAX_FIELDS) {
+                        fp->_IO_read_ptr = const_cast<char *>(p) + i + 1;
+                        goto too_many;
+                    }
+                    table[nentered++] = buf + fstart;
+                    fstart = pos + i + 1;
+                }
+                ++nseps;
+            }
+            if (stop) {
+                int i = __builtin_ctz(stop);
+                fresh = i == 0 ? fresh : ((seps >> (i - 1)) & 1) != 0;
+                fp->_IO_read_ptr = const_cast<char *>(p) + i;
+                if constexpr (M != SKIP) pos += i;
+                if (fresh) goto field_start;
+                goto unquoted_byte;
+            }
+            fresh = (seps >> 15) != 0;
+            p += 16;
+            if constexpr (M != SKIP) pos += 16;
+        }
+        fp->_IO_read_ptr = const_cast<char *>(p);
+        if (fresh) goto field_start;
+    }
+#endif
     for (;;) {
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
+    unquoted_byte:
         if (GETC() == EOF) goto unterminated;
         if (c == sep) {
             NEXT_FIELD();
@@ -467,8 +519,3 @@ int csv_record_parse_length(void) { return parse_len; }
 int dsv_record_parse_length(void) { return dsv_len; }
 int csv_record_get_field_length(void) { return getfield_len; }
 
-int csv_parsed_field_length(char *const *fields, int numfields, int fieldnum,
-                            const char *record_end) {
-    if (fieldnum < numfields) return (int)(fields[fieldnum] - fields[fieldnum - 1] - 1);
-    return (int)(record_end - fields[fieldnum - 1]);
-}

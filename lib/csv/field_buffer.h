@@ -53,7 +53,16 @@ inline bool field_is_wrapped(const char *s, int n) {
 // Whether a quoted field can lose its quotes: its inner bytes inner[0..n) hold no double
 // quote and no separator sep, nor a CR or LF unless line breaks are written as visible text
 // (embeds_visible). The rule of cleaning, unquoting for another separator and the validator.
+// A short field is read once, byte by byte; a long one by a search for each byte.
 inline bool quotes_removable(const char *inner, int n, char sep, bool embeds_visible) {
+    if (n <= 64) {
+        for (int i = 0; i < n; i++) {
+            char c = inner[i];
+            if (c == '"' || c == sep || (!embeds_visible && (c == '\n' || c == '\r')))
+                return false;
+        }
+        return true;
+    }
     return !field_has(inner, n, '"') && !field_has(inner, n, sep) &&
            (embeds_visible || (!field_has(inner, n, '\n') && !field_has(inner, n, '\r')));
 }

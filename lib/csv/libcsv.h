@@ -83,8 +83,11 @@ int csv_record_get_field_length(void);
 // Bytes of field fieldnum (1-based) of a parsed or split record whose text ends at record_end
 // (the terminating NUL): the distance to the next field's start less the separator, or to
 // record_end for the last field.
-int csv_parsed_field_length(char *const *fields, int numfields, int fieldnum,
-                            const char *record_end);
+inline int csv_parsed_field_length(char *const *fields, int numfields, int fieldnum,
+                                   const char *record_end) {
+    if (fieldnum < numfields) return (int)(fields[fieldnum] - fields[fieldnum - 1] - 1);
+    return (int)(record_end - fields[fieldnum - 1]);
+}
 
 // ---- Where the work stands -------------------------------------------------------------------
 // Every stream reader notes the input's name and the record number it was given; the string

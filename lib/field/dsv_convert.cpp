@@ -137,12 +137,21 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
         }
         const char *end = fields[0] + (kind == DSV_INPUT_DSV ? dsv_record_parse_length()
                                                               : csv_record_parse_length());
+        // Without -u and -r, and with no output separator anywhere in the record, every
+        // field is written as it stands: a quoted field keeps its quotes, and an unquoted one
+        // holds no double quote (the reader refuses it) and no separator to protect.
+        bool as_read =
+            proc == field_proc_basic && !field_has(fields[0], (int)(end - fields[0]), out_sep);
         for (int i = 0; i < nf; i++) {
             int len = csv_parsed_field_length(fields, nf, i + 1, end);
             csv_where_field(i + 1);
+            if (i > 0) out_char(out_sep);
+            if (as_read) {
+                out_bytes(fields[i], (size_t)len);
+                continue;
+            }
             int outlen;
             const char *out = proc(fields[i], len, out_sep, fieldbuf, &outlen);
-            if (i > 0) out_char(out_sep);
             out_bytes(out, (size_t)outlen);
         }
         if (nf < header_fields)

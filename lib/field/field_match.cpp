@@ -72,6 +72,96 @@ int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t n
 
 namespace {
 
+bool is_ere_special(char c) { return c != '\0' && strchr(".[]()*+?{}|^$\\", c) != nullptr; }
+
+// The index just after the bracket expression that opens at p[i] ('['), or 0 when it is not
+// closed.
+size_t skip_bracket(const char *p, size_t i) {
+    i++;
+    if (p[i] == '^') i++;
+    if (p[i] == ']') i++;
+    while (p[i] && p[i] != ']') {
+        if (p[i] == '[' && (p[i + 1] == ':' || p[i + 1] == '=' || p[i + 1] == '.')) {
+            char kind = p[i + 1];
+            const char *end = p + i + 2;
+            while (*end && !(end[0] == kind && end[1] == ']')) end++;
+            if (!*end) return 0;
+            i = (size_t)(end - p) + 2;
+            continue;
+        }
+        i++;
+    }
+    return p[i] == ']' ? i + 1 : 0;
+}
+
+} // namespace
+
+void regex_prefilter::init(const char *p, bool ignorecase) {
+    len = 0;
+    icase = ignorecase;
+    if (strchr(p, '|')) return; // an alternation: no byte is required by every branch
+    char run[sizeof lit];
+    size_t runlen = 0;
+    int depth = 0;
+    auto end_run = [&] {
+        if (runlen > len) {
+            memcpy(lit, run, runlen);
+            len = runlen;
+        }
+        runlen = 0;
+    };
+    for (size_t i = 0; p[i];) {
+        char c = p[i];
+        bool literal = false;
+        size_t next = i + 1;
+        if (c == '\\') {
+            if (!is_ere_special(p[i + 1])) { // a back reference or an undefined escape
+                len = 0;
+                return;
+            }
+            c = p[i + 1];
+            literal = true;
+            next = i + 2;
+        } else if (c == '[') {
+            next = skip_bracket(p, i);
+            if (next == 0) {
+                len = 0;
+                return;
+            }
+        } else if (c == '(') {
+            depth++;
+        } else if (c == ')') {
+            depth--;
+        } else if (c == '{') {
+            const char *close = strchr(p + i, '}');
+            if (!close) {
+                len = 0;
+                return;
+            }
+            next = (size_t)(close - p) + 1;
+        } else {
+            literal = !is_ere_special(c);
+        }
+        char q = p[next];
+        bool optional = q == '*' || q == '?' || q == '{';
+        if (literal && depth == 0 && !optional && runlen < sizeof run) {
+            run[runlen++] = c;
+            if (q == '+') end_run(); // repeated: the run cannot go on past it
+        } else {
+            end_run();
+        }
+        i = next;
+    }
+    end_run();
+}
+
+bool regex_prefilter::may_match(const char *field, size_t flen) const {
+    if (len == 0) return true;
+    return icase ? strcasestr_wrapper(field, flen, lit, len) : strstr_wrapper(field, flen, lit, len);
+}
+
+namespace {
+
 int copy_bounded(char *dst, int cap, const char *text, int len) {
     if (len < 0) len = 0;
     if (len > cap - 1) len = cap - 1;
@@ -100,8 +190,6 @@ regex_t re_wsonly;
 regex_t re_ltws;
 bool compiled;
 
-inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
 bool match(const regex_t *re, const char *field, int len) {
     regmatch_t m[1];
     m[0].rm_so = 0;
@@ -119,14 +207,8 @@ void ws_classes_compile(void) {
     compiled = true;
 }
 
-// Either expression can match only a field that begins or ends with a blank, so the others
-// (nearly every field, and every quoted one) are answered without running the matcher.
-bool ws_only(const char *field, int len) {
-    if (len == 0 || !is_blank(field[0])) return false;
-    return match(&re_wsonly, field, len);
-}
+bool ws_only_match(const char *field, int len) { return match(&re_wsonly, field, len); }
 
-bool ws_leading_trailing(const char *field, int len) {
-    if (len == 0 || (!is_blank(field[0]) && !is_blank(field[len - 1]))) return false;
+bool ws_leading_trailing_match(const char *field, int len) {
     return match(&re_ltws, field, len);
 }

@@ -32,6 +32,21 @@ int field_regex_compile(regex_t *re, const char *pattern, int cflags, bool exact
 int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t nmatch,
                      regmatch_t *pmatch);
 
+// A cheap first test for a regular expression: the longest run of bytes that every match must
+// contain, found in the pattern text. Patterns it cannot read safely (alternation, groups with
+// their contents, bracket expressions, repetitions and anchors only break a run; an
+// alternation or a back reference anywhere gives no run at all) get an empty run, which every
+// field passes.
+struct regex_prefilter {
+    char lit[256];
+    size_t len = 0;
+    bool icase = false;
+    // Reads pattern (an extended expression; icase as with REG_ICASE).
+    void init(const char *pattern, bool ignorecase);
+    // False only when the field cannot match the expression.
+    bool may_match(const char *field, size_t flen) const;
+};
+
 // Copies of a key or a record that must outlive the library buffer they were read into (the
 // next read reuses it). The length is kept with the bytes, so a NUL byte inside stays data: two
 // keys are equal only when all their bytes are.
@@ -57,6 +72,16 @@ bool held_key_equals(const held_key *k, const char *text, int len);
 // Compiles both expressions; a failure is fatal: "ERROR: failed compiling blank regex".
 void ws_classes_compile(void);
 
-// Whether field[0..len) matches each expression. NUL bytes inside the field are data.
-bool ws_only(const char *field, int len);
-bool ws_leading_trailing(const char *field, int len);
+// Whether field[0..len) matches each expression. NUL bytes inside the field are data. Either
+// expression can match only a field that begins or ends with a blank, so the others (nearly
+// every field, and every quoted one) are answered here without running the matcher.
+bool ws_only_match(const char *field, int len);
+bool ws_leading_trailing_match(const char *field, int len);
+inline bool ws_is_blank(char c) { return c == ' ' || c == '\t'; }
+inline bool ws_only(const char *field, int len) {
+    return len > 0 && ws_is_blank(field[0]) && ws_only_match(field, len);
+}
+inline bool ws_leading_trailing(const char *field, int len) {
+    return len > 0 && (ws_is_blank(field[0]) || ws_is_blank(field[len - 1])) &&
+           ws_leading_trailing_match(field, len);
+}

@@ -412,4 +412,80 @@ TEST(Dsv, ErrorsAndLimitsAreTheSame) {
     EXPECT_EQ(err, "t: ERROR: record #1: number of fields exceeded MAX_FIELDS (512)\nt: file:  'in'\n");
 }
 
+
+// The readers take runs of ordinary bytes many at a time while the stream's buffer holds
+// enough of them, and byte by byte otherwise. Through a buffer of 8 bytes every record goes
+// the byte-by-byte way; the results (records, field tables, counts, errors and where the
+// stream is left) must not differ. Inputs: random records over the bytes that matter, fields
+// of every length around the block size, and records near the length and field limits.
+struct ReadTrace {
+    std::string out;
+    ReadTrace(const std::string &bytes, int mode, bool small_buffer) {
+        char small[8]; // outlives the stream
+        MemStream in(bytes);
+        if (small_buffer) setvbuf(in, small, _IOFBF, sizeof small);
+        StderrCapture cap;
+        for (int recnum = 1;; recnum++) {
+            char error = 0;
+            int n = -1;
+            char **f = nullptr;
+            const char *t = nullptr;
+            size_t len = 0;
+            if (mode == 0) {
+                t = csv_record_read(in, "in", recnum, 1, &n, &error);
+                len = (size_t)csv_record_read_length();
+            } else if (mode == 1) {
+                t = csv_record_read_and_parse(in, "in", recnum, 1, &n, &f, &error);
+                len = (size_t)csv_record_parse_length();
+            } else if (mode == 2) {
+                n = csv_record_read_and_skip(in, "in", recnum, 1, &error);
+                t = n ? "" : nullptr;
+            } else {
+                t = dsv_record_read_and_parse('\t', in, "in", recnum, 1, &n, &f, &error);
+                len = (size_t)dsv_record_parse_length();
+            }
+            if (!t) {
+                out += "end " + std::to_string(error) + " at " + std::to_string(ftell(in));
+                break;
+            }
+            out += std::to_string(n) + ":" + std::string(t, len) + "|";
+            for (int i = 0; f && i < n; i++) out += std::to_string(f[i] - t) + " ";
+            out += "\n";
+        }
+        out += cap.take();
+    }
+};
+
+TEST(Parse, BlockScanMatchesByteByByte) {
+    std::vector<std::string> inputs;
+    unsigned seed = 12345;
+    auto rnd = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    const char alphabet[] = "aaaaaaaabbbbbbb,,,,,\t\"\"\n\r ";
+    for (int k = 0; k < 300; k++) {
+        std::string s;
+        int n = (int)(rnd() % 400);
+        for (int i = 0; i < n; i++) s += alphabet[rnd() % (sizeof alphabet - 1)];
+        inputs.push_back(s);
+    }
+    for (int w = 0; w < 40; w++) { // fields of width w, plain and quoted, in long records
+        std::string f(w, 'x'), rec = f;
+        for (int i = 0; i < 6; i++) rec += (i % 2 ? ",\"" + f + "\"" : "," + f);
+        inputs.push_back(rec + "\n" + rec + ",\r\n" + rec + "\"\n" + rec);
+    }
+    std::string wide = "a";
+    for (int i = 1; i < 512; i++) wide += ",a";
+    inputs.push_back(wide + "\n" + wide + ",a\n");
+    inputs.push_back(wide + "\n" + wide + ",\"a\"\n");
+    inputs.push_back(wide + ",a,b,c\n");
+    std::string longrec(65519, 'x');
+    for (int d = 0; d < 24; d++) {
+        std::string r = longrec + std::string((size_t)d, ',');
+        inputs.push_back(r + "\n" + r + "y,\n");
+    }
+    for (const auto &in : inputs)
+        for (int mode = 0; mode < 4; mode++)
+            ASSERT_EQ(ReadTrace(in, mode, false).out, ReadTrace(in, mode, true).out)
+                << "mode " << mode << " input:\n" << in;
+}
+
 } // namespace
