@@ -20,38 +20,7 @@
 
 namespace {
 
-struct record {
-    std::vector<std::string> fields; // raw texts
-};
-
-// Every record of the text; false when the text is not valid CSV.
-bool read_all(const char *p, size_t n, std::vector<record> &out) {
-    FILE *fp = fuzz::open_bytes(reinterpret_cast<const uint8_t *>(p), n);
-    char **fields;
-    char err = 0;
-    int count;
-    for (int recnum = 1;; recnum++) {
-        char *text = csv_record_read_and_parse(fp, "fuzz", recnum, 0, &count, &fields, &err);
-        if (!text) break;
-        record r;
-        const char *end = text + csv_record_parse_length();
-        for (int i = 1; i <= count; i++)
-            r.fields.emplace_back(fields[i - 1], (size_t)csv_parsed_field_length(fields, count, i, end));
-        out.push_back(r);
-    }
-    fclose(fp);
-    return err == 0;
-}
-
-std::string value_of(const std::string &raw) {
-    if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"') return raw;
-    std::string v;
-    for (size_t i = 1; i + 1 < raw.size(); i++) {
-        v += raw[i];
-        if (raw[i] == '"' && raw[i + 1] == '"') i++;
-    }
-    return v;
-}
+using record = std::vector<std::string>; // raw field texts
 
 void check_sort_key(const std::string &key, const std::string &format) {
     const char *s = nullptr;
@@ -71,7 +40,7 @@ void check_sort_key(const std::string &key, const std::string &format) {
 void check_timestamp(uint8_t flags, const std::string &fmt_old, const std::string &fmt_new,
                      const char *csv, size_t n) {
     std::vector<record> in;
-    if (!read_all(csv, n, in)) return;
+    if (!fuzz::read_records(std::string(csv, n), in)) return;
     opt_secsceiling = flags & 1;
     opt_secsround = !opt_secsceiling && (flags & 2);
     opt_emptyfielderror = (flags >> 2) & 1;
@@ -95,19 +64,19 @@ void check_timestamp(uint8_t flags, const std::string &fmt_old, const std::strin
     FUZZ_CHECK(ok);
 
     std::vector<record> got;
-    FUZZ_CHECK(read_all(result.data(), result.size(), got));
+    FUZZ_CHECK(fuzz::read_records(result, got));
     // Blank records are dropped (no -b).
     std::vector<record> kept;
     for (const record &r : in)
-        if (!r.fields.empty()) kept.push_back(r);
+        if (!r.empty()) kept.push_back(r);
     FUZZ_CHECK(got.size() == kept.size());
     for (size_t i = 0; i < got.size(); i++) {
         // A record of one field whose new value is empty is an empty line.
-        if (got[i].fields.empty() && kept[i].fields.size() == 1) continue;
-        FUZZ_CHECK(got[i].fields.size() == kept[i].fields.size());
-        if (kept[i].fields.size() < (size_t)fieldnum) continue;
-        std::string old = value_of(kept[i].fields[(size_t)fieldnum - 1]);
-        std::string now = value_of(got[i].fields[(size_t)fieldnum - 1]);
+        if (got[i].empty() && kept[i].size() == 1) continue;
+        FUZZ_CHECK(got[i].size() == kept[i].size());
+        if (kept[i].size() < (size_t)fieldnum) continue;
+        std::string old = fuzz::value_of(kept[i][(size_t)fieldnum - 1]);
+        std::string now = fuzz::value_of(got[i][(size_t)fieldnum - 1]);
         if (old.empty() || old.find('\0') != std::string::npos) continue;
         // The rounded time: a whole minute, less than a minute away.
         if (!(opt_secsceiling || opt_secsround)) continue;

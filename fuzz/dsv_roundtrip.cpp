@@ -15,36 +15,17 @@ namespace {
 
 using values = std::vector<std::string>;
 
-std::string value_of(const std::string &raw) {
-    if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"') return raw;
-    std::string v;
-    for (size_t i = 1; i + 1 < raw.size(); i++) {
-        v += raw[i];
-        if (raw[i] == '"' && raw[i + 1] == '"') i++;
-    }
-    return v;
-}
-
 // The records' values; false when the text is not valid CSV. A record of one empty value
 // and a blank record are the same line, and count as a blank record.
 bool values_of(const std::string &text, std::vector<values> &out) {
-    FILE *fp = fuzz::open_bytes(reinterpret_cast<const uint8_t *>(text.data()), text.size());
-    char **fields;
-    char err = 0;
-    int count;
-    for (int recnum = 1;; recnum++) {
-        char *rec = csv_record_read_and_parse(fp, "fuzz", recnum, 0, &count, &fields, &err);
-        if (!rec) break;
-        values v;
-        const char *end = rec + csv_record_parse_length();
-        for (int i = 1; i <= count; i++)
-            v.push_back(value_of(
-                std::string(fields[i - 1], (size_t)csv_parsed_field_length(fields, count, i, end))));
-        if (v.size() == 1 && v[0].empty()) v.clear();
-        out.push_back(v);
+    std::vector<values> raw;
+    bool ok = fuzz::read_records(text, raw);
+    for (values &r : raw) {
+        for (std::string &f : r) f = fuzz::value_of(f);
+        if (r.size() == 1 && r[0].empty()) r.clear();
+        out.push_back(r);
     }
-    fclose(fp);
-    return err == 0;
+    return ok;
 }
 
 // One conversion pass; false when it ended fatally or with a read error.

@@ -8,6 +8,7 @@
 
 #include <csetjmp>
 #include <string>
+#include <vector>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -112,6 +113,51 @@ template <class F> std::string messages_of(F fn) {
     fflush(messages);
     long after = ftell(messages);
     return std::string(messages_buf + before, (size_t)(after - before));
+}
+
+// The value of a field's raw text: a quoted field (first and last byte a double quote, a lone
+// double quote included) gives its inner bytes with each pair of double quotes taken as one;
+// any other text is its own value.
+inline std::string value_of(const std::string &raw) {
+    if (raw.empty() || raw.front() != '"' || raw.back() != '"') return raw;
+    std::string v;
+    for (size_t i = 1; i + 1 < raw.size(); i++) {
+        v += raw[i];
+        if (raw[i] == '"' && i + 2 < raw.size() && raw[i + 1] == '"') i++;
+    }
+    return v;
+}
+
+// The parts of s between the separators (an empty s is one empty part).
+inline std::vector<std::string> split(const std::string &s, char sep) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t at = s.find(sep, start);
+        parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) return parts;
+        start = at + 1;
+    }
+}
+
+// Every record of a CSV text as the raw texts of its fields; false when the text is not valid
+// CSV (the records before the error are kept).
+inline bool read_records(const std::string &text, std::vector<std::vector<std::string>> &out) {
+    FILE *fp = open_bytes(reinterpret_cast<const uint8_t *>(text.data()), text.size());
+    char **fields;
+    char err = 0;
+    int count;
+    for (int recnum = 1;; recnum++) {
+        char *rec = csv_record_read_and_parse(fp, "fuzz", recnum, 0, &count, &fields, &err);
+        if (!rec) break;
+        std::vector<std::string> r;
+        const char *end = rec + csv_record_parse_length();
+        for (int i = 1; i <= count; i++)
+            r.emplace_back(fields[i - 1], (size_t)csv_parsed_field_length(fields, count, i, end));
+        out.push_back(r);
+    }
+    fclose(fp);
+    return err == 0;
 }
 
 // Equal byte runs (n may be 0 with null pointers).

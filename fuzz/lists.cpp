@@ -35,17 +35,6 @@ std::optional<int> ref_int(const std::string &s, int min, int max = INT_MAX) {
     return (int)v;
 }
 
-std::vector<std::string> split(const std::string &s, char sep) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t at = s.find(sep, start);
-        parts.push_back(s.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
-    }
-}
-
 // The 1-based number of the first header field whose raw text is name, or 0.
 int ref_find(const std::vector<std::string> &header, const std::string &name) {
     for (size_t i = 0; i < header.size(); i++)
@@ -65,7 +54,7 @@ std::optional<std::vector<int>> ref_field_list(const std::string &text, bool nam
         if (n == 0) return std::nullopt;
         return n;
     };
-    for (const std::string &entry : split(text, ',')) {
+    for (const std::string &entry : fuzz::split(text, ',')) {
         if (entry.empty() || open) return std::nullopt;
         size_t dash = entry.find('-');
         auto n = spec(entry.substr(0, dash));
@@ -132,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         int n = 0;
         bool fatal = fuzz::ends_fatally(
             [&] { n = int_list_parse(tbuf.data(), "WIDTH", "WIDTHS_LIST", values, 16); });
-        std::vector<std::string> entries = split(text, ',');
+        std::vector<std::string> entries = fuzz::split(text, ',');
         bool ok = entries.size() <= 16;
         for (const std::string &e : entries) ok = ok && ref_int(e, 1).has_value();
         FUZZ_CHECK(fatal == !ok);

@@ -12,17 +12,6 @@
 
 namespace {
 
-// The value of a quoted field, written plainly from the rule: the inner bytes, each pair of
-// double quotes taken as one.
-std::string value_of_quoted(const std::string &f) {
-    std::string v;
-    for (size_t i = 1; i + 1 < f.size(); i++) {
-        v += f[i];
-        if (f[i] == '"' && i + 2 < f.size() && f[i + 1] == '"') i++;
-    }
-    return v;
-}
-
 bool looks_quoted(const std::string &f) { return !f.empty() && f.front() == '"' && f.back() == '"'; }
 
 std::string with_markers(const std::string &v) {
@@ -75,7 +64,7 @@ void check_value(const std::string &v) {
     bool invalid = !v.empty() && (v.front() == '"') != (v.back() == '"');
     FUZZ_CHECK(!u == invalid && (r < 0) == invalid);
     if (invalid) return;
-    std::string value = looks_quoted(v) ? value_of_quoted(v) : v;
+    std::string value = looks_quoted(v) ? fuzz::value_of(v) : v;
     FUZZ_CHECK(u == value && r == (looks_quoted(v) ? 1 : 0) && value == buf.data());
     const char *e = guarded(fatal, [&] { return csv_field_unquote_and_replace_embeds(v.c_str(), 0); });
     std::string marked = looks_quoted(v) ? with_markers(value) : v;
@@ -106,7 +95,7 @@ void check_records(const uint8_t *data, size_t size) {
         for (int i = 0; i < n && fits; i++) {
             int len = csv_parsed_field_length(fields, n, i + 1, end);
             std::string raw(fields[i], (size_t)len);
-            std::string v = looks_quoted(raw) ? value_of_quoted(raw) : raw;
+            std::string v = looks_quoted(raw) ? fuzz::value_of(raw) : raw;
             if (v.find('\0') != std::string::npos) fits = false; // a string cannot hold it
             values.push_back(v);
             field_buffer fb{fieldbuf, 0};
@@ -128,7 +117,7 @@ void check_records(const uint8_t *data, size_t size) {
         FUZZ_CHECK(err2 == 0 && m == n);
         for (int i = 0; i < m; i++) {
             std::string raw = table[i];
-            FUZZ_CHECK(looks_quoted(raw) && value_of_quoted(raw) == values[(size_t)i]);
+            FUZZ_CHECK(looks_quoted(raw) && fuzz::value_of(raw) == values[(size_t)i]);
         }
     }
     fclose(fp);

@@ -55,14 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
     bool numbered = data[0] & 1;
     std::string rest(reinterpret_cast<const char *>(data + 1), size - 1);
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t at = rest.find('\xff', start);
-        parts.push_back(rest.substr(start, at == std::string::npos ? at : at - start));
-        if (at == std::string::npos) break;
-        start = at + 1;
-    }
+    std::vector<std::string> parts = fuzz::split(rest, '\xff');
     std::string text = parts[0].substr(0, parts[0].find('\0'));
     std::vector<std::string> args(parts.begin() + 1, parts.end());
     args.resize(10);
