@@ -110,8 +110,8 @@ static void read_patterns(const char *path) {
 
 static regex_prefilter pattern_prefilter;
 
-// Whether the field (len bytes) matches; -1 when the regular expression could not be applied.
-static int field_matches(const char *field, size_t len) {
+// Whether the field (len bytes) matches.
+static bool field_matches(const char *field, size_t len) {
     if (opt_usepatternfile) {
         for (int i = 0; i < npatterns; i++) {
             const char *p = patterns + offsets[i];
@@ -120,10 +120,8 @@ static int field_matches(const char *field, size_t len) {
         return 0;
     }
     if (opt_fixedstring) return matcher(field, len, pattern, pattern_len);
-    if (!pattern_prefilter.may_match(field, len)) return 0;
-    int r = field_regex_exec(&pattern_re, field, len, 0, nullptr);
-    if (r == 0) return 1;
-    return r == REG_NOMATCH ? 0 : -1;
+    if (!pattern_prefilter.may_match(field, len)) return false;
+    return field_regex_exec(&pattern_re, field, len, 0, nullptr) == 0;
 }
 
 // A selected record, with its number under -n.
@@ -176,8 +174,7 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
                 len = strlen(field);
         }
 
-        int m = field_matches(field, len);
-        if (m < 0 || m == (int)opt_invert) continue;
+        if (field_matches(field, len) == (bool)opt_invert) continue;
         ++selected;
         if (!opt_quiet) write_selected(recnum, text, (size_t)csv_record_parse_length());
         if (selected == opt_matchesnum) break;

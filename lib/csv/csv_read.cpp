@@ -131,7 +131,8 @@ int base_read_record(FILE *fp, const char sep, const char *name, int recnum, cha
     int nseps = 0;    // separators outside quoted fields
     int nentered = 0; // PARSE: field starts entered in the table
     int fstart = 0;   // PARSE: offset of the current field
-    int c;
+    int c;            // a byte as the byte reader gives it: 0..255, or EOF
+    const int sepc = (unsigned char)sep; // the separator in the same range (a byte >= 0x80 too)
 
 // Store one byte of record text; the byte that would land at offset 65535 is an error.
 #define STORE(ch)                                                                              \
@@ -168,7 +169,7 @@ int base_read_record(FILE *fp, const char sep, const char *name, int recnum, cha
 field_start:
     if (GETC() == EOF) goto unterminated;
 first_byte:
-    if (c == sep) {
+    if (c == sepc) {
         NEXT_FIELD();
         goto field_start;
     }
@@ -234,7 +235,7 @@ in_unquoted:
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
     unquoted_byte:
         if (GETC() == EOF) goto unterminated;
-        if (c == sep) {
+        if (c == sepc) {
             NEXT_FIELD();
             goto field_start;
         }
@@ -260,7 +261,7 @@ in_quoted:
     }
     // After a quote inside a quoted field.
     if (GETC() == EOF) goto unterminated;
-    if (c == sep) {
+    if (c == sepc) {
         NEXT_FIELD();
         goto field_start;
     }
@@ -389,12 +390,14 @@ void fatal_exit(void) {
 }
 
 void fatalf(int errnum, const char *fmt, ...) {
+    // A static buffer: the message must come out when memory has run out, and a fatal exit
+    // that does not end the process (a test's) must not leak it. Room for two whole fields.
+    static char msg[2 * MAX_FIELD_LENGTH + 256];
     va_list ap;
     va_start(ap, fmt);
-    char *msg = nullptr;
-    if (vasprintf(&msg, fmt, ap) < 0) msg = nullptr;
+    vsnprintf(msg, sizeof msg, fmt, ap);
     va_end(ap);
-    error(0, errnum, "%s", msg ? msg : fmt);
+    error(0, errnum, "%s", msg);
     fatal_exit();
 }
 

@@ -1,6 +1,7 @@
 #include "field_match.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <regex.h>
@@ -67,7 +68,19 @@ int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t n
     regmatch_t *pm = nmatch ? pmatch : whole;
     pm[0].rm_so = 0;
     pm[0].rm_eo = (regoff_t)flen;
-    return regexec(re, field, nmatch, pm, REG_STARTEND);
+    // glibc's regexec answers "no match" also when it ran out of memory; only errno tells.
+    // Taking that for "no match" would drop or keep records silently.
+    errno = 0;
+    int r = regexec(re, field, nmatch, pm, REG_STARTEND);
+    if (r != 0 && (r != REG_NOMATCH || errno == ENOMEM)) {
+        char why[128];
+        if (r == REG_NOMATCH)
+            snprintf(why, sizeof why, "%s", strerror(ENOMEM));
+        else
+            regerror(r, re, why, sizeof why);
+        fatalf(0, "ERROR: failed matching regular expression: %s", why);
+    }
+    return r;
 }
 
 namespace {
@@ -191,10 +204,7 @@ regex_t re_ltws;
 bool compiled;
 
 bool match(const regex_t *re, const char *field, int len) {
-    regmatch_t m[1];
-    m[0].rm_so = 0;
-    m[0].rm_eo = len;
-    return regexec(re, field, 1, m, REG_STARTEND) == 0;
+    return field_regex_exec(re, field, (size_t)len, 0, nullptr) == 0;
 }
 
 } // namespace

@@ -28,7 +28,8 @@ fixed_matcher fixed_matcher_choose(bool exact, bool ignorecase);
 int field_regex_compile(regex_t *re, const char *pattern, int cflags, bool exact);
 
 // regexec over exactly flen bytes of field (NUL bytes included). pmatch may be null when
-// nmatch is 0; offsets in pmatch are relative to field. Returns regexec's result.
+// nmatch is 0; offsets in pmatch are relative to field. Returns 0 (match) or REG_NOMATCH; any
+// other failure of regexec (out of memory) is fatal.
 int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t nmatch,
                      regmatch_t *pmatch);
 

@@ -386,6 +386,17 @@ TEST(Dsv, SeparatorReplacesTheComma) {
     EXPECT_EQ(nul[0][1], "b");
 }
 
+// A separator byte of 0x80 or above (found by fuzzing: the byte reader's value never equalled
+// the signed separator, so such records were not split at all).
+TEST(Dsv, HighByteSeparator) {
+    for (char sep : {'\xfe', '\xa7', '\x80'}) {
+        std::string line = "a"s + sep + "\"b" + sep + "\"" + sep + "c\n";
+        auto recs = split_all(line, sep);
+        ASSERT_EQ(recs.size(), 1u);
+        EXPECT_EQ(recs[0], (std::vector<std::string>{"a", "\"b"s + sep + "\"", "c"}));
+    }
+}
+
 TEST(Dsv, CommaSeparatorMatchesCsv) {
     const std::string input = "h1,\"h,2\"\n\n1,\"a\nb\"\r\nlast,";
     MemStream a(input), b(input);

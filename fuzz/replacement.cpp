@@ -1,0 +1,83 @@
+// The replacement text of zelk-subst and zelk-setcell against a plain expansion written from
+// its rules: "\&" is a literal '&'; without numbering '&' is the matched text (at most once);
+// with numbering "&0" to "&9" are the match and its subexpressions, and any other '&' is an
+// error. A text whose converted form passes the format buffer is refused; any other text is
+// accepted and expands to the reference's bytes, NUL bytes and '%' in the arguments included.
+//
+// Input: a flag byte (bit 0: numbered), the replacement text up to the first 0xFF byte (and
+// its first NUL), then up to ten arguments separated by 0xFF bytes.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fuzz_common.h"
+#include "replacement.h"
+
+namespace {
+
+struct expansion {
+    std::string text;
+    size_t format_length; // the printf format the replacement stands for: '%' and refs grow
+};
+
+std::optional<expansion> reference(const std::string &t, bool numbered,
+                                   const std::vector<std::string> &args) {
+    expansion e{"", 0};
+    bool seen = false;
+    for (size_t i = 0; i < t.size(); i++) {
+        char c = t[i];
+        if (c == '\\' && i + 1 < t.size() && t[i + 1] == '&') {
+            e.text += '&';
+            e.format_length += 1;
+            i++;
+        } else if (c == '&' && !numbered) {
+            if (seen) return std::nullopt;
+            seen = true;
+            e.text += args[0];
+            e.format_length += 2;
+        } else if (c == '&') {
+            if (i + 1 == t.size() || t[i + 1] < '0' || t[i + 1] > '9') return std::nullopt;
+            int k = t[++i] - '0';
+            e.text += args[(size_t)k];
+            e.format_length += k == 9 ? 5 : 4;
+        } else {
+            e.text += c;
+            e.format_length += c == '%' ? 2 : 1;
+        }
+    }
+    return e;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    fuzz::init();
+    if (size < 1) return 0;
+    bool numbered = data[0] & 1;
+    std::string rest(reinterpret_cast<const char *>(data + 1), size - 1);
+    std::vector<std::string> parts = fuzz::split(rest, '\xff');
+    std::string text = parts[0].substr(0, parts[0].find('\0'));
+    std::vector<std::string> args(parts.begin() + 1, parts.end());
+    args.resize(10);
+    const char *argp[10];
+    size_t argl[10];
+    for (int k = 0; k < 10; k++) argp[k] = args[(size_t)k].data(), argl[k] = args[(size_t)k].size();
+
+    static replacement r;
+    bool fatal = fuzz::ends_fatally([&] { replacement_compile(&r, text.c_str(), numbered, "REPLACEMENT"); });
+    auto want = reference(text, numbered, args);
+    if (!want) {
+        FUZZ_CHECK(fatal);
+        return 0;
+    }
+    // The format buffer holds MAX_FIELD_LENGTH - 1 bytes of format.
+    FUZZ_CHECK(fatal == (want->format_length > MAX_FIELD_LENGTH - 1));
+    if (fatal) return 0;
+    fuzz::output_capture out;
+    replacement_write(&r, argp, argl);
+    fflush(stdout);
+    std::string got(out.buf, out.len);
+    out.end();
+    FUZZ_CHECK_SAME(got, want->text);
+    return 0;
+}

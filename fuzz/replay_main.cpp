@@ -1,0 +1,37 @@
+// A plain driver for a fuzz target, built with the regular compiler: runs the target once on
+// every file under the directories (or on the files) named on the command line, so that the
+// stored corpora and the inputs of past findings replay as an ordinary test.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+int main(int argc, char **argv) {
+    namespace fs = std::filesystem;
+    int runs = 0;
+    for (int i = 1; i < argc; i++) {
+        std::vector<fs::path> files;
+        if (fs::is_directory(argv[i])) {
+            for (const auto &e : fs::recursive_directory_iterator(argv[i]))
+                if (e.is_regular_file()) files.push_back(e.path());
+        } else if (fs::exists(argv[i])) {
+            files.emplace_back(argv[i]);
+        } else {
+            fprintf(stderr, "replay: no such input: %s\n", argv[i]);
+            return 1;
+        }
+        for (const auto &f : files) {
+            std::ifstream in(f, std::ios::binary);
+            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+            runs++;
+        }
+    }
+    printf("replayed %d inputs\n", runs);
+    return runs > 0 ? 0 : 1;
+}
