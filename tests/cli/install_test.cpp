@@ -25,13 +25,6 @@ int main() {
 const char *const COUNT_IN = "a,\"b,c\"\nx,\"\"\"y\"\"\"\n\nlast\n";
 const char *const COUNT_OUT = "1:2:b,c\n2:2:\"y\"\n3:0:\n4:1:\n";
 
-std::vector<std::string> programs() {
-    std::vector<std::string> names;
-    for (const auto &e : std::filesystem::directory_iterator(std::string(ZELK_SOURCE_DIR) + "/tools"))
-        if (e.path().extension() == ".cpp") names.push_back(e.path().stem());
-    return names;
-}
-
 std::string q(const std::string &s) { return "'" + s + "'"; }
 
 // The completions of word cword of a command line (-1: the last), run by bash with an
@@ -63,7 +56,7 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
         "include/zelk/libsubproc.h", "lib/libzelk.a", "lib/pkgconfig/zelk.pc",
         "lib/cmake/zelk/zelkConfig.cmake", "lib/cmake/zelk/zelkConfigVersion.cmake",
         "share/zsh/vendor-completions/_zelk"};
-    for (const auto &name : programs())
+    for (const auto &name : program_names())
         for (const auto &f : {"bin/" + name, "share/man/man1/" + name + ".1",
                               "share/bash-completion/completions/" + name})
             files.push_back(f);

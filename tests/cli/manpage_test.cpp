@@ -13,17 +13,6 @@ namespace {
 
 const std::string MAN_DIR = std::string(ZELK_SOURCE_DIR) + "/man";
 
-std::vector<std::string> programs() {
-    std::vector<std::string> names;
-    for (const auto &e : std::filesystem::directory_iterator(std::string(ZELK_SOURCE_DIR) + "/tools")) {
-        std::string f = e.path().filename();
-        if (f.rfind("zelk-", 0) == 0 && e.path().extension() == ".cpp")
-            names.push_back(e.path().stem());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::string> pages() {
     std::vector<std::string> paths;
     for (const auto &e : std::filesystem::directory_iterator(MAN_DIR)) {
@@ -123,7 +112,7 @@ std::string letters_text(const std::set<char> &s) { return std::string(s.begin()
 } // namespace
 
 TEST(ManPages, AgreeWithUsageTexts) {
-    std::vector<std::string> names = programs();
+    std::vector<std::string> names = program_names();
     ASSERT_EQ(names.size(), 28u);
     for (const auto &name : names) {
         SCOPED_TRACE(name);
@@ -213,7 +202,7 @@ TEST(ManPages, ExamplesRunAsWritten) {
 }
 
 TEST(Version, EveryProgramFromTheProject) {
-    for (const auto &name : programs()) {
+    for (const auto &name : program_names()) {
         EXPECT_RUN(run_tool(name, {"--version"}), 0, name + " (zelk) " ZELK_VERSION "\n", "");
         // Only as the first argument, like --help.
         RunResult late = run_tool(name, {"-Z", "--version"});
