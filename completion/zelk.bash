@@ -65,7 +65,7 @@ _zelk() {
     for ((i = 1; i < ${#COMP_WORDS[@]}; i++)); do
         w=${COMP_WORDS[i]}
         ((i == COMP_CWORD)) && continue
-        [[ $w == -[!-]* && $w == *Q* ]] && names=1
+        [[ $w == -[!-]* && $w == *Q* && $lines == *"-Q$sep"* ]] && names=1
         [[ $w != -* && -f $w ]] && file=$w
     done
     if ((names)) && [[ -n $file ]]; then
@@ -86,6 +86,7 @@ _zelk() {
         fi
     fi
 
+    local IFS=$'\n'
     COMPREPLY=($(compgen -f -- "$cur"))
     compopt -o filenames 2>/dev/null
     return 0
