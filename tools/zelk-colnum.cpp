@@ -4,7 +4,6 @@
 #include <error.h>
 
 #include "cli.h"
-#include "field_list.h"
 #include "libcsv.h"
 
 static char opt_addnewline; // -n
@@ -47,7 +46,7 @@ int main(int argc, char **argv) {
     char *field;
     while ((field = strsep(&rest, ",")) != nullptr) {
         if (field[0] == '\0') fatalf(0, "ERROR: invalid format for FIELD_NAMES_LIST");
-        int n = header_field_find(field, numfields, header, header_end);
+        int n = header_field_lookup(field, numfields, header, header_end, false);
         if (n == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", field);
         printf("%s%d", prefix, n);
         prefix = ",";

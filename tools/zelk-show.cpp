@@ -116,6 +116,8 @@ static bool read_header_names(FILE *fp, const char *name) {
     for (int i = 1; i <= count; i++) {
         header_names[i - 1] = header_text + (fields[i - 1] - fields[0]);
         header_lens[i - 1] = csv_parsed_field_length(fields, count, i, fields[0] + len);
+        // A label is the name as typed: no byte order mark before the first one.
+        if (i == 1) header_names[0] = header_field_skip_bom(header_names[0], &header_lens[0]);
         if (header_lens[i - 1] > header_maxlen) header_maxlen = header_lens[i - 1];
     }
     return true;

@@ -65,6 +65,10 @@ void set_common(char c) {
 void cli_begin(const cli_program *prog, int argc, char **argv) {
     program = prog;
     if (argc > 1 && strcmp(argv[1], "--help") == 0) cli_usage_exit();
+    if (argc > 1 && strcmp(argv[1], "--version") == 0) {
+        printf("%s (zelk) %s\n", prog->name, ZELK_VERSION);
+        cli_exit(0);
+    }
     // A large output buffer, unless a person is watching.
     // (glibc ignores the size unless it is given the buffer as well.)
     static char out_buffer[1 << 17];
@@ -115,14 +119,62 @@ int intstrconv(const char *str, const char *name, int min, int max) {
     return (int)v;
 }
 
-int fieldname2fieldnum(const char *name, int numfields, char **fields) {
-    if (numfields >= 1 && strcmp(fields[numfields - 1], name) == 0) return numfields;
-    size_t len = strlen(name);
-    for (int i = 0; i + 1 < numfields; i++) {
-        size_t flen = (size_t)(fields[i + 1] - fields[i] - 1);
-        if (flen == len && memcmp(fields[i], name, len) == 0) return i + 1;
+namespace {
+
+const char UTF8_BOM[] = "\xEF\xBB\xBF";
+const size_t UTF8_BOM_LEN = sizeof UTF8_BOM - 1;
+
+// Whether the value of a header field (len bytes, already without a BOM) is name: the bytes
+// themselves, or those between the quotes of a quoted field with each doubled quote single.
+bool header_value_is(const char *field, size_t len, const char *name, size_t namelen) {
+    if (len < 2 || field[0] != '"' || field[len - 1] != '"')
+        return len == namelen && memcmp(field, name, len) == 0;
+    size_t j = 0;
+    for (size_t i = 1; i + 1 < len; i++) {
+        if (j == namelen || field[i] != name[j]) return false;
+        j++;
+        if (field[i] == '"') i++; // the second quote of a doubled pair
     }
-    fatalf(0, "ERROR: FIELD name '%s' not found in header", name);
+    return j == namelen;
+}
+
+} // namespace
+
+const char *header_field_skip_bom(const char *field, int *len) {
+    if (*len >= (int)UTF8_BOM_LEN && memcmp(field, UTF8_BOM, UTF8_BOM_LEN) == 0) {
+        *len -= (int)UTF8_BOM_LEN;
+        return field + UTF8_BOM_LEN;
+    }
+    return field;
+}
+
+int header_field_lookup(const char *name, int numfields, char *const *fields,
+                        const char *record_end, bool last_first) {
+    size_t namelen = strlen(name);
+    for (int pass = 0; pass < 2; pass++) {
+        for (int k = 0; k < numfields; k++) {
+            // Last first: numfields, 1, 2, ..., numfields - 1.
+            int i = last_first ? (k == 0 ? numfields : k) : k + 1;
+            int len = csv_parsed_field_length(fields, numfields, i, record_end);
+            const char *field = fields[i - 1];
+            if (pass == 0) {
+                if ((size_t)len == namelen && memcmp(field, name, namelen) == 0) return i;
+                continue;
+            }
+            if (i == 1) field = header_field_skip_bom(field, &len);
+            if (header_value_is(field, (size_t)len, name, namelen)) return i;
+        }
+    }
+    return 0;
+}
+
+int fieldname2fieldnum(const char *name, int numfields, char **fields) {
+    // The parsed form leaves the commas in place; the last field ends at the text's NUL.
+    const char *end = numfields > 0 ? fields[numfields - 1] + strlen(fields[numfields - 1])
+                                    : nullptr;
+    int n = header_field_lookup(name, numfields, fields, end, true);
+    if (n == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", name);
+    return n;
 }
 
 void error_empty_input(const char *name) { error(0, 0, "ERROR: CSVFILE '%s' is empty", name); }

@@ -52,7 +52,8 @@ extern const char *opt_fieldnamestr;  // the -Q field name ("" until set)
 
 extern const char *const STDIN_NAME; // "standard input"
 
-// "--help" as the first argument: usage, exit 1. Also sets up the output buffer.
+// "--help" as the first argument: usage, exit 1; "--version": "zelk-NAME (zelk) X.Y.Z" on
+// standard output, exit 0. Also sets up the output buffer.
 void cli_begin(const cli_program *prog, int argc, char **argv);
 // The next option letter that is the program's own, or -1 at the end of the options. Unknown
 // letters and missing arguments end the program with the "Try" line; exclusive pairs end it
@@ -68,7 +69,19 @@ bool cli_seen(char c);
 // strtol-based integer argument check: "Invalid value for NAME: TEXT (reason)" on failure.
 // max INT_MAX means no upper bound. Values outside int are "invalid/out-of-range".
 int intstrconv(const char *str, const char *name, int min = 1, int max = INT_MAX);
-// The 1-based number of the header field equal to name (the last field tried first), or
+// Header field names. A name given on the command line names a header field when it equals
+// the field's bytes, or failing that (no field's bytes equal it) the field's value: without
+// its quotes (doubled quotes made single) and, in field 1, without a leading UTF-8 byte order
+// mark, which spreadsheet exports put there and a user does not type.
+//
+// The 1-based number of the header field that name names, or 0; fields are a parsed or split
+// header of numfields fields whose text ends at record_end. The last field is tried first when
+// last_first is set, else the fields are tried from the first.
+int header_field_lookup(const char *name, int numfields, char *const *fields,
+                        const char *record_end, bool last_first);
+// The bytes of a header field with a leading UTF-8 byte order mark left out (*len adjusted).
+const char *header_field_skip_bom(const char *field, int *len);
+// header_field_lookup on a parsed header, last field first, or
 // "ERROR: FIELD name '%s' not found in header".
 int fieldname2fieldnum(const char *name, int numfields, char **fields);
 

@@ -5,16 +5,6 @@
 
 #include "cli.h"
 
-int header_field_find(const char *name, int numfields, char *const *fields,
-                      const char *record_end) {
-    size_t len = strlen(name);
-    for (int i = 1; i <= numfields; i++) {
-        int flen = csv_parsed_field_length(fields, numfields, i, record_end);
-        if ((size_t)flen == len && memcmp(fields[i - 1], name, len) == 0) return i;
-    }
-    return 0;
-}
-
 namespace {
 
 const char *const ELEMENT_NAME = "FIELDS_LIST element";
@@ -23,7 +13,7 @@ const char *const ELEMENT_NAME = "FIELDS_LIST element";
 int resolve_spec_part(const char *text, const field_list_rules &rules, int numheaderfields,
                       char *const *header, const char *header_end) {
     if (!rules.names) return intstrconv(text, ELEMENT_NAME, 1);
-    int n = header_field_find(text, numheaderfields, header, header_end);
+    int n = header_field_lookup(text, numheaderfields, header, header_end, false);
     if (n == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", text);
     return n;
 }
@@ -36,6 +26,25 @@ void check_against_header(int n, const field_list_rules &rules, int numheaderfie
     if (rules.warn)
         error(0, 0, "Warning: FIELDS_LIST field spec %d is beyond number of header files (%d)", n,
               numheaderfields);
+}
+
+// With names, the "-" that splits a range entry: the first whose sides are both header names
+// (or a name and nothing, an open-ended range), else the first. Null when the whole entry is a
+// name or holds no "-".
+char *range_dash(char *entry, const field_list_rules &rules, int numheaderfields,
+                 char *const *header, const char *header_end) {
+    char *first = strchr(entry, '-');
+    if (!rules.names || !first) return first;
+    if (header_field_lookup(entry, numheaderfields, header, header_end, false)) return nullptr;
+    for (char *dash = first; dash; dash = strchr(dash + 1, '-')) {
+        *dash = '\0';
+        bool names = header_field_lookup(entry, numheaderfields, header, header_end, false) &&
+                     (dash[1] == '\0' ||
+                      header_field_lookup(dash + 1, numheaderfields, header, header_end, false));
+        *dash = '-';
+        if (names) return dash;
+    }
+    return first;
 }
 
 void append_index(field_list *list, int index) {
@@ -55,8 +64,9 @@ void field_list_parse(char *text, const field_list_rules &rules, int numheaderfi
     while ((entry = strsep(&rest, ",")) != nullptr) {
         if (entry[0] == '\0') fatalf(0, "ERROR: invalid FIELDS_LIST field spec ''");
         if (list->openended) fatalf(0, "Error: unbounded range must be last in FIELDS_LIST");
-        char *end = entry;
-        char *start = strsep(&end, "-"); // end: null without a "-", else the text after it
+        char *start = entry;
+        char *end = range_dash(entry, rules, numheaderfields, header, header_end);
+        if (end) *end++ = '\0'; // end: null for a single field, else the text after the "-"
         int n = resolve_spec_part(start, rules, numheaderfields, header, header_end);
         check_against_header(n, rules, numheaderfields);
         if (!end) {

@@ -1,16 +1,9 @@
 // Comma-separated lists given on the command line: field specs resolved against a header
-// record (numbers, closed ranges, one open-ended range at the end, or header names), header
-// name lookups, and lists of positive integers. Every list is split at every comma, so empty
+// record (numbers, closed ranges, one open-ended range at the end, or header names) and lists of positive integers. Every list is split at every comma, so empty
 // entries are seen (and refused) rather than skipped. All errors are fatal.
 #pragma once
 
 #include "libcsv.h"
-
-// The 1-based number of the first field of a split header whose bytes equal name, or 0. The
-// comparison is byte for byte on the raw field text (quotes included) and on its full length,
-// so a header field holding a NUL byte never matches a name that stops at that byte.
-int header_field_find(const char *name, int numfields, char *const *fields,
-                      const char *record_end);
 
 // A field list resolved against a header: zero-based indices in list order. A closed range
 // gives all its indices in ascending order; an open-ended range N- gives only N-1 and sets
@@ -28,7 +21,9 @@ struct field_list_rules {
 };
 
 // Parses text (split in place) against the split header of numheaderfields fields ending at
-// header_end. Messages name the list "FIELDS_LIST"; a list that expands to more than
+// header_end. With names, an entry that names a header field (header_field_lookup, first field
+// first) is that field even when it holds a "-"; only other entries are ranges, split at the
+// first "-" whose two sides are names (or a name and nothing), else at the first "-". Messages name the list "FIELDS_LIST"; a list that expands to more than
 // MAX_FIELDS indices is refused.
 void field_list_parse(char *text, const field_list_rules &rules, int numheaderfields,
                       char *const *header, const char *header_end, field_list *list);

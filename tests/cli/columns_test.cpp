@@ -112,8 +112,12 @@ TEST(Columns, HeaderNames) {
     EXPECT_RUN(cols({"-Q", "name,id"}, in), 0, "name,id\n3,1\n", "");
     EXPECT_RUN(cols({"-Q", "id-name"}, in), 0, "id,\"q\",name\n1,2,3\n", "");
     EXPECT_RUN(cols({"-Q", "\"q\""}, in), 0, "\"q\"\n2\n", "");
-    EXPECT_RUN(cols({"-Q", "q"}, in), 1, "", E + "ERROR: FIELD name 'q' not found in header\n");
-    EXPECT_RUN(cols({"-Q", "a-b"}, in), 1, "", E + "ERROR: FIELD name 'a' not found in header\n");
+    // A name is a header field, quoted or not, before it is a range.
+    EXPECT_RUN(cols({"-Q", "q,a-b"}, in), 0, "\"q\",a-b\n2,4\n", "");
+    EXPECT_RUN(cols({"-Q", "q-a-b"}, in), 0, "\"q\",name,a-b\n2,3,4\n", "");
+    EXPECT_RUN(cols({"-Q", "a-b-"}, in), 0, "a-b,id\n4,5\n", "");
+    EXPECT_RUN(cols({"-Q", "x"}, in), 1, "", E + "ERROR: FIELD name 'x' not found in header\n");
+    EXPECT_RUN(cols({"-Q", "a-c"}, in), 1, "", E + "ERROR: FIELD name 'a' not found in header\n");
     EXPECT_RUN(cols({"-Q", "name-id"}, in), 1, "",
                E + "ERROR: invalid FIELDS_LIST field spec '3-1'\n");
     EXPECT_RUN(cols({"-Q", "-r", "name-"}, in), 0, "id,\"q\"\n1,2\n", "");

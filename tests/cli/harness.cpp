@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -138,4 +139,12 @@ std::string usage_text(const std::string &tool) {
     std::ostringstream ss;
     ss << f.rdbuf();
     return ss.str();
+}
+
+std::vector<std::string> program_names() {
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(std::string(ZELK_SOURCE_DIR) + "/tools"))
+        if (e.path().extension() == ".cpp") names.push_back(e.path().stem());
+    std::sort(names.begin(), names.end());
+    return names;
 }

@@ -53,6 +53,8 @@ std::string read_file(const std::string &path);
 std::string test_data(const std::string &rel);
 // A program's usage text, as "--help" prints it: the golden file tests/data/usage/TOOL.txt.
 std::string usage_text(const std::string &tool);
+// The names of all the programs (one tools/zelk-NAME.cpp each), sorted.
+std::vector<std::string> program_names();
 
 // Compares all three results at once, showing every mismatch.
 #define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                            \

@@ -1,4 +1,6 @@
 // The front end's helpers: integer operands and header field names.
+#include <cstring>
+
 #include "cli.h"
 #include "unit.h"
 
@@ -50,10 +52,40 @@ TEST(Fieldname2fieldnum, LastFieldFirstThenInOrder) {
     EXPECT_EQ(fieldname2fieldnum("nam", prefix.n, prefix.fields), 1);
 }
 
+// A name is a field's bytes first, then its value: unquoted, and in field 1 without a BOM.
+TEST(HeaderFieldLookup, BytesBeforeValues) {
+    struct {
+        const char *header;
+        const char *name;
+        int first_first, last_first;
+    } cases[] = {
+        {"\"id\",id", "id", 2, 2},                 // the bytes win over the value
+        {"\"id\",id", "\"id\"", 1, 1},
+        {"\"a\",x,\"a\"", "a", 1, 3},             // values tried in the same order
+        {"\"a\"\"b\",c", "a\"b", 1, 1},           // doubled quotes made single
+        {"\"a\"\"b\",c", "a\"\"b", 0, 0},
+        {"\"\",x", "", 1, 1},                     // an empty quoted name
+        {"\xEF\xBB\xBFid,x", "id", 1, 1},          // a BOM in field 1 is not typed
+        {"\xEF\xBB\xBFid,x", "\xEF\xBB\xBFid", 1, 1},
+        {"x,\xEF\xBB\xBFid", "id", 0, 0},          // nor looked past elsewhere
+        {"\xEF\xBB\xBF", "", 1, 1},
+        {"first-name,\"x\"", "first-name", 1, 1},
+    };
+    for (const auto &c : cases) {
+        Header h(c.header);
+        ASSERT_GT(h.n, 0) << c.header;
+        const char *end = h.fields[h.n - 1] + strlen(h.fields[h.n - 1]);
+        EXPECT_EQ(header_field_lookup(c.name, h.n, h.fields, end, false), c.first_first)
+            << c.header << " / " << c.name;
+        EXPECT_EQ(header_field_lookup(c.name, h.n, h.fields, end, true), c.last_first)
+            << c.header << " / " << c.name;
+    }
+}
+
 TEST(Fieldname2fieldnumDeathTest, NotFound) {
     Header h("id,\"q\",x");
-    EXPECT_EXIT(fieldname2fieldnum("q", h.n, h.fields), ::testing::ExitedWithCode(1),
-                ": ERROR: FIELD name 'q' not found in header\n$");
+    EXPECT_EXIT(fieldname2fieldnum("Q", h.n, h.fields), ::testing::ExitedWithCode(1),
+                ": ERROR: FIELD name 'Q' not found in header\n$");
     EXPECT_EXIT(fieldname2fieldnum("i", h.n, h.fields), ::testing::ExitedWithCode(1),
                 "not found in header");
     EXPECT_EXIT(fieldname2fieldnum("", 0, nullptr), ::testing::ExitedWithCode(1),

@@ -1,0 +1,66 @@
+// Header names after -Q and in zelk-colnum, on a header whose first field may carry a UTF-8
+// byte order mark and whose second is quoted: the names are typed without either, and the
+// data written keeps both, byte for byte. zelk-show's labels leave the BOM out.
+#include "harness.h"
+
+namespace {
+
+const std::string BOM = "\xEF\xBB\xBF";
+
+struct Case {
+    const char *tool;
+    std::vector<std::string> args; // "@" is the input file
+    std::string out;               // "@" is the header line as given, "%" the BOM if any
+};
+
+std::string fill(const std::string &s, const std::string &header, const std::string &bom) {
+    std::string out;
+    for (char c : s) out += c == '@' ? header : c == '%' ? bom : std::string(1, c);
+    return out;
+}
+
+} // namespace
+
+TEST(HeaderNames, ByteOrderMarkAndQuotesAreNotTyped) {
+    const std::string rows = "2,Bob,B\n1,Ann,A\n";
+    const Case cases[] = {
+        {"zelk-match", {"-Q", "id", "^1$", "@"}, "@\n1,Ann,A\n"},
+        {"zelk-match", {"-Q", "name", "Bob", "@"}, "@\n2,Bob,B\n"},
+        {"zelk-columns", {"-Q", "first-name,id", "@"}, "first-name,%id\nB,2\nA,1\n"},
+        {"zelk-columns", {"-Q", "id-name", "@"}, "%id,\"name\"\n2,Bob\n1,Ann\n"},
+        {"zelk-order", {"-n", "-Q", "id", "@"}, "@\n1,Ann,A\n2,Bob,B\n"},
+        {"zelk-range", {"-Q", "-m", "2", "id", "@"}, "@\n2,Bob,B\n"},
+        {"zelk-dedupe", {"-Q", "first-name", "@"}, "@\n2,Bob,B\n1,Ann,A\n"},
+        {"zelk-subst", {"-Q", "name", "Ann", "Eve", "@"}, "@\n2,Bob,B\n1,Eve,A\n"},
+        {"zelk-match-expr", {"-Q", "id", "$0 == 2", "@"}, "@\n2,Bob,B\n"},
+        {"zelk-script-column", {"-Q", "-e", "{ $0 = $0 * 10 }", "id", "@"},
+         "@\n20,Bob,B\n10,Ann,A\n"},
+        {"zelk-merge", {"-Q", "id", "@", "id", "@"}, "@,@\n2,Bob,B,2,Bob,B\n1,Ann,A,1,Ann,A\n"},
+        {"zelk-colnum", {"-n", "first-name,name,id", "@"}, "3,2,1\n"},
+        {"zelk-show", {"-h", "2", "@"},
+         "1: id:         '2'\n2: \"name\":     'Bob'\n3: first-name: 'B'\n"},
+    };
+    TempDir dir;
+    for (const std::string &bom : {std::string(), BOM}) {
+        const std::string header = bom + "id,\"name\",first-name";
+        const std::string file = dir.file("in.csv", header + "\n" + rows);
+        for (const auto &c : cases) {
+            std::vector<std::string> args;
+            for (const auto &a : c.args) args.push_back(a == "@" ? file : a);
+            SCOPED_TRACE(std::string(c.tool) + (bom.empty() ? "" : " with a BOM"));
+            EXPECT_RUN(run_tool(c.tool, args), 0, fill(c.out, header, bom), "");
+        }
+    }
+}
+
+// Names that are not in the header are still refused, BOM or not.
+TEST(HeaderNames, UnknownNamesRefused) {
+    TempDir dir;
+    const std::string file = dir.file("in.csv", BOM + "id,\"name\"\n1,x\n");
+    EXPECT_RUN(run_tool("zelk-match", {"-Q", "Id", "x", file}), 1, "",
+               "zelk-match: ERROR: FIELD name 'Id' not found in header\n");
+    EXPECT_RUN(run_tool("zelk-colnum", {"\"id\"", file}), 1, "",
+               "zelk-colnum: ERROR: FIELD name '\"id\"' not found in header\n");
+    EXPECT_RUN(run_tool("zelk-columns", {"-Q", "id-nam", file}), 1, "",
+               "zelk-columns: ERROR: FIELD name 'nam' not found in header\n");
+}

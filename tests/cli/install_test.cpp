@@ -1,0 +1,146 @@
+// What an installation gives a user: the installed tree (programs, pages, completions, the
+// library with its CMake and pkg-config files, a program of one's own linked against it),
+// the completion of header names, and the Debian package run from a scratch root.
+#include <filesystem>
+
+#include "harness.h"
+
+namespace {
+
+const std::string BUILD = ZELK_BUILD_DIR;
+const std::string FLAGS = ZELK_CONSUMER_FLAGS;
+
+// Ten lines against the installed libcsv: record number, field count, field 2 unquoted.
+const char *const COUNT_CPP = R"(#include <cstdio>
+#include <libcsv.h>
+int main() {
+    char **fields, error;
+    int count;
+    for (int n = 1; (count = csv_record_read_and_split(stdin, "input", n, 1, &fields, &error)) >= 0;
+         n++)
+        printf("%d:%d:%s\n", n, count, count > 1 ? csv_field_unquote(fields[1], 1) : "");
+    return error;
+}
+)";
+const char *const COUNT_IN = "a,\"b,c\"\nx,\"\"\"y\"\"\"\n\nlast\n";
+const char *const COUNT_OUT = "1:2:b,c\n2:2:\"y\"\n3:0:\n4:1:\n";
+
+std::string q(const std::string &s) { return "'" + s + "'"; }
+
+// The completions of word cword of a command line (-1: the last), run by bash with an
+// installed completion script, one a line.
+RunResult complete(const std::string &script, const std::string &path_dir,
+                   const std::vector<std::string> &words, const std::string &cwd,
+                   int cword = -1) {
+    if (cword < 0) cword = (int)words.size() - 1;
+    std::string array;
+    for (const auto &w : words) array += " " + q(w);
+    RunOptions o;
+    o.cwd = cwd;
+    return run_shell("PATH=" + q(path_dir) + ":$PATH bash -c " +
+                         q(". \"$0\"; COMP_WORDS=(\"$@\"); COMP_CWORD=" + std::to_string(cword) + "; _zelk; "
+                           "printf \"%s\\n\" \"${COMPREPLY[@]}\"") +
+                         " " + q(script) + array,
+                     o);
+}
+
+} // namespace
+
+TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
+    TempDir dir;
+    const std::string p = dir.join("prefix");
+    RunResult inst = run_shell("cmake --install " + q(BUILD) + " --prefix " + q(p) + " >/dev/null");
+    ASSERT_EQ(inst.status, 0) << inst.err;
+    std::vector<std::string> files = {
+        "share/man/man7/zelk.7", "share/man/man3/libcsv.3", "include/zelk/libcsv.h",
+        "include/zelk/libsubproc.h", "lib/libzelk.a", "lib/pkgconfig/zelk.pc",
+        "lib/cmake/zelk/zelkConfig.cmake", "lib/cmake/zelk/zelkConfigVersion.cmake",
+        "share/zsh/vendor-completions/_zelk"};
+    for (const auto &name : program_names())
+        for (const auto &f : {"bin/" + name, "share/man/man1/" + name + ".1",
+                              "share/bash-completion/completions/" + name})
+            files.push_back(f);
+    for (const auto &f : files) EXPECT_TRUE(std::filesystem::exists(p + "/" + f)) << f;
+    EXPECT_RUN(run_shell(q(p + "/bin/zelk-colnum") + " --version"), 0,
+               "zelk-colnum (zelk) " ZELK_VERSION "\n", "");
+
+    // pkg-config, then CMake's find_package.
+    dir.file("count.cpp", COUNT_CPP);
+    dir.file("in.csv", COUNT_IN);
+    RunOptions o;
+    o.cwd = dir.path();
+    RunResult pc = run_shell("g++ -std=c++20 " + FLAGS + " count.cpp $(PKG_CONFIG_PATH=" +
+                                 q(p + "/lib/pkgconfig") +
+                                 " pkg-config --cflags --libs zelk) -o count-pc 2>&1",
+                             o);
+    ASSERT_EQ(pc.status, 0) << pc.out;
+    EXPECT_RUN(run_shell("./count-pc < in.csv", o), 0, COUNT_OUT, "");
+
+    dir.file("CMakeLists.txt", "cmake_minimum_required(VERSION 3.25)\n"
+                               "project(count CXX)\n"
+                               "find_package(zelk 0.1 REQUIRED)\n"
+                               "add_executable(count count.cpp)\n"
+                               "target_link_libraries(count PRIVATE zelk::zelk)\n");
+    RunResult cm = run_shell("cmake -S . -B b -DCMAKE_PREFIX_PATH=" + q(p) +
+                                 " -DCMAKE_CXX_FLAGS=" + q(FLAGS) +
+                                 " >/dev/null 2>&1 && cmake --build b 2>&1",
+                             o);
+    ASSERT_EQ(cm.status, 0) << cm.out;
+    EXPECT_RUN(run_shell("b/count < in.csv", o), 0, COUNT_OUT, "");
+
+    // The installed completion: options, and header names after -Q, without the BOM and
+    // the quotes that the file has.
+    dir.file("h.csv", "\xEF\xBB\xBFid,\"full name\",\"first-name\"\n1,2,3\n");
+    const std::string bash = p + "/share/bash-completion/completions/zelk-match";
+    const std::string bin = p + "/bin";
+    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-Q", "f", "x", "h.csv"}, dir.path(), 2), 0,
+               "full name\nfirst-name\n", "");
+    EXPECT_RUN(complete(bash, bin, {"zelk-columns", "-Q", "h.csv", "id,fi"}, dir.path()), 0,
+               "id,first-name\n", "");
+    EXPECT_RUN(complete(bash, bin, {"zelk-colnum", "i", "h.csv"}, dir.path(), 1), 0, "id\n",
+               "");
+    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-x"}, dir.path()), 0, "-x\n", "");
+    RunResult opts = complete(bash, bin, {"zelk-show", "-"}, dir.path());
+    EXPECT_RUN(opts, 0,
+               "-h -- include header field names when printing fields (when FIRST_RECORD>1)\n"
+               "-nNUM -- number of records to print (1 by default)\n",
+               "");
+    // Without -Q, and for an option's file argument, file names.
+    EXPECT_RUN(complete(bash, bin, {"zelk-match", "h.", "x"}, dir.path(), 1), 0, "h.csv\n",
+               "");
+    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-f", "count.c"}, dir.path()), 0, "count.cpp\n",
+               "");
+}
+
+TEST(DebianPackage, ContentsAndARunFromAScratchRoot) {
+    if (!ZELK_PACKAGE_TEST) GTEST_SKIP() << "the package is built from the release build only";
+    TempDir dir;
+    RunOptions o;
+    o.cwd = dir.path();
+    RunResult pack = run_shell("cpack -G DEB --config " + q(BUILD + "/CPackConfig.cmake") +
+                                   " -B pkg >/dev/null 2>&1 && ls pkg/*.deb",
+                               o);
+    ASSERT_EQ(pack.status, 0) << pack.err;
+    const std::string deb = pack.out.substr(0, pack.out.find('\n'));
+    RunResult depends = run_shell("dpkg-deb -f " + q(deb) + " Depends", o);
+    EXPECT_NE(depends.out.find("gawk"), std::string::npos) << depends.out;
+    EXPECT_NE(depends.out.find("coreutils"), std::string::npos) << depends.out;
+    RunResult contents = run_shell("dpkg-deb -c " + q(deb) + " | awk '{print $6}'", o);
+    ASSERT_EQ(contents.status, 0);
+    for (const auto &f :
+         {"./usr/bin/zelk-match", "./usr/share/man/man1/zelk-match.1", "./usr/share/man/man7/zelk.7",
+          "./usr/share/man/man3/libcsv.3", "./usr/include/zelk/libcsv.h", "./usr/lib/libzelk.a",
+          "./usr/lib/pkgconfig/zelk.pc", "./usr/lib/cmake/zelk/zelkConfig.cmake",
+          "./usr/share/bash-completion/completions/zelk-match"})
+        EXPECT_NE(contents.out.find(std::string(f) + "\n"), std::string::npos) << f;
+    EXPECT_EQ(run_shell("dpkg-deb -c " + q(deb) + " | grep -c '/usr/bin/zelk-'", o).out, "28\n");
+
+    ASSERT_EQ(run_shell("dpkg -x " + q(deb) + " root", o).status, 0);
+    dir.file("in.csv", "a,b\n1,2\n3,4\n");
+    EXPECT_RUN(run_shell("root/usr/bin/zelk-row-tally -h -v in.csv", o), 0, "2\n", "");
+    // The pkg-config file finds the library wherever the tree was unpacked.
+    EXPECT_RUN(run_shell("PKG_CONFIG_PATH=root/usr/lib/pkgconfig pkg-config --libs zelk | "
+                         "sed 's/ *$//'",
+                         o),
+               0, "-Lroot/usr/lib/pkgconfig/../../lib -lzelk -pthread\n", "");
+}
