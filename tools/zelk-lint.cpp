@@ -125,6 +125,15 @@ static void warn_wide_bom(FILE *fp, const char *name) {
                     "(convert it to UTF-8 first)", name, kind);
 }
 
+// How many times c occurs in the n bytes at s.
+static int count_byte(const char *s, int n, char c) {
+    int k = 0;
+    for (const char *p = s, *end = s + n; (p = (const char *)memchr(p, c, (size_t)(end - p)));
+         p++)
+        k++;
+    return k;
+}
+
 // Reads every record and counts its issues; false when the reader reported an error.
 static bool lint_csv_stream(FILE *fp, const char *name) {
     char **fields;

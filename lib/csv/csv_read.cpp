@@ -39,11 +39,6 @@ void syntax_max_record_length(int recnum) {
           MAX_RECORD_LENGTH);
 }
 
-// Beside fatalf, so that a reader that only copies fields needs no field writer.
-void field_length_exceeded(void) {
-    fatalf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
-}
-
 const char *copy_field_bounded(char *buf, const char *start, size_t len) {
     if (len > MAX_FIELD_LENGTH - 1) field_length_exceeded();
     memcpy(buf, start, len);

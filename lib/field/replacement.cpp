@@ -69,10 +69,7 @@ void replacement_compile(replacement *r, const char *text, bool numbered, const 
     }
 }
 
-namespace {
-
-// The replacement into buf (cap bytes); the length it needs, which may be more than cap.
-size_t compose(const replacement *r, const char *const *args, const size_t *argl, char *buf,
+size_t replacement_compose(const replacement *r, const char *const *args, const size_t *argl, char *buf,
                size_t cap) {
     size_t n = 0;
     for (int i = 0; i < r->npieces; i++) {
@@ -83,6 +80,8 @@ size_t compose(const replacement *r, const char *const *args, const size_t *argl
     }
     return n;
 }
+
+namespace {
 
 // Whether every reference of r stands for the whole field text (start, len).
 bool refs_are_whole_field(const replacement *r, const char *const *args, const size_t *argl,
@@ -99,7 +98,7 @@ void replacement_write_record(const field_span &f, const replacement *r, const c
     static char value[MAX_RECORD_LENGTH];
     static char quoted[MAX_FIELD_LENGTH];
     const size_t rest = f.textlen - f.len; // the record's bytes other than the field
-    size_t n = compose(r, args, argl, value, sizeof value);
+    size_t n = replacement_compose(r, args, argl, value, sizeof value);
     const char *out = value;
     if (n > sizeof value || !csv_fields_valid(value, n)) {
         if (n <= sizeof value && field_is_wrapped(copy, (int)f.len) &&
@@ -113,7 +112,7 @@ void replacement_write_record(const field_span &f, const replacement *r, const c
                 pargs[k] = plain;
                 pargl[k] = strlen(plain);
             }
-            n = compose(r, pargs, pargl, value, sizeof value);
+            n = replacement_compose(r, pargs, pargl, value, sizeof value);
             if (n <= sizeof value) {
                 field_buffer fb{quoted, 0};
                 fb.put_quoted(value, (int)n);

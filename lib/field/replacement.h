@@ -29,6 +29,11 @@ struct replacement {
 // and a text whose converted form would not fit the 8191-byte format buffer.
 void replacement_compile(replacement *r, const char *text, bool numbered, const char *name);
 
+// The replacement with args[k] (argl[k] bytes) for reference k, into buf (cap bytes); returns
+// the length it needs, which may be more than cap (then only what fits is written).
+size_t replacement_compose(const replacement *r, const char *const *args, const size_t *argl,
+                           char *buf, size_t cap);
+
 // args[k] (argl[k] bytes) is argument k, pointing into copy, the field's text copied with a NUL
 // after it.
 // Writes the record of f with its field replaced, then the output terminator, and checks the
