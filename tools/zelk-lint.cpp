@@ -125,26 +125,19 @@ static void warn_wide_bom(FILE *fp, const char *name) {
                     "(convert it to UTF-8 first)", name, kind);
 }
 
-// How many times c occurs in the n bytes at s.
-static int count_byte(const char *s, int n, char c) {
-    int k = 0;
-    for (const char *p = s, *end = s + n; (p = (const char *)memchr(p, c, (size_t)(end - p)));
-         p++)
-        k++;
-    return k;
-}
-
 // Reads every record and counts its issues; false when the reader reported an error.
 static bool lint_csv_stream(FILE *fp, const char *name) {
     char **fields;
     char err;
     for (int recnum = 1;; recnum++) {
-        int nf = csv_record_read_and_split(fp, name, recnum, 1, &fields, &err);
-        if (nf < 0) return err == 0;
+        int nf;
+        const char *text = csv_record_read_and_parse(fp, name, recnum, 1, &nf, &fields, &err);
+        if (!text) return err == 0;
         stat_numrecordsread++;
         if (recnum == 1) stat_numheaderfields = nf;
-        // The split record holds a NUL for each separator; any other NUL is data.
-        if (nf > 0 && count_byte(fields[0], csv_record_parse_length(), '\0') > nf - 1) {
+        // The parsed record keeps its separators: every NUL in it is data.
+        const char *end = text + csv_record_parse_length();
+        if (memchr(text, '\0', (size_t)(end - text))) {
             stat_numnulrecords++;
             if (opt_verbose) outf("Syntax: record #%d: NUL byte(s) in record.\n", recnum);
         }
@@ -164,7 +157,6 @@ static bool lint_csv_stream(FILE *fp, const char *name) {
                 outf("Syntax: record #%d: extra fields (%d vs %d in header).\n", recnum, nf,
                      stat_numheaderfields);
         }
-        const char *end = fields[0] + csv_record_parse_length();
         for (int i = 0; i < nf; i++)
             examine_field(fields[i], csv_parsed_field_length(fields, nf, i + 1, end), recnum,
                           i + 1);

@@ -187,8 +187,36 @@ FILE *open_csvfile(const char *path) {
         error(0, errno, "ERROR: failed opening CSVFILE '%s'", path);
         return nullptr;
     }
-    setvbuf(fp, nullptr, _IOFBF, 1 << 16);
+    input_buffer_lend(fp);
     return fp;
+}
+
+namespace {
+
+// Buffers lent to open inputs. glibc ignores setvbuf's size unless it is given the buffer as
+// well, and its own buffer for a file is one block (4 KiB): a read system call for every 4 KiB.
+// Untouched slots cost no memory.
+struct input_slot {
+    FILE *fp; // the input holding the buffer, or null
+    char buf[1 << 17];
+};
+input_slot input_slots[4];
+
+} // namespace
+
+void input_buffer_lend(FILE *fp) {
+    for (input_slot &s : input_slots) {
+        if (s.fp) continue;
+        if (setvbuf(fp, s.buf, _IOFBF, sizeof s.buf) == 0) s.fp = fp;
+        return;
+    }
+}
+
+int close_input(FILE *fp) {
+    int r = fclose(fp);
+    for (input_slot &s : input_slots)
+        if (s.fp == fp) s.fp = nullptr;
+    return r;
 }
 
 FILE *open_input_or_exit(const char *path, const char **name) {

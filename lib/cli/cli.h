@@ -89,9 +89,14 @@ int fieldname2fieldnum(const char *name, int numfields, char **fields);
 bool is_stdin_operand(const char *path);
 // "ERROR: CSVFILE '%s' is empty", for programs that fail on an input without a header.
 void error_empty_input(const char *name);
-// Opens a CSVFILE operand for reading; on failure prints
+// Opens a CSVFILE operand for reading, with an input buffer lent to it; on failure prints
 // "ERROR: failed opening CSVFILE '%s'" with the system error and returns null.
 FILE *open_csvfile(const char *path);
+// Gives an input just opened (nothing read yet) one of a few large static buffers, so that it
+// is read 128 KiB at a time; when all are lent, the stream keeps its own. close_input closes
+// the stream and takes its buffer back (an input never closed keeps it to the end).
+void input_buffer_lend(FILE *fp);
+int close_input(FILE *fp);
 // open_csvfile, or standard input for a null path or "-"; failure is fatal. *name gets the name
 // to use in messages.
 FILE *open_input_or_exit(const char *path, const char **name);

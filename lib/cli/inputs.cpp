@@ -26,7 +26,7 @@ bool each_csvfile(int npaths, char *const *paths,
             continue;
         }
         if (!process(fp, paths[i], ++index)) ok = false;
-        fclose(fp);
+        close_input(fp);
     }
     return ok;
 }
@@ -39,7 +39,7 @@ FILE *open_numbered_csvfile(const char *path, int n, const char **name) {
     *name = path;
     FILE *fp = fopen(path, "r");
     if (!fp) fatalf(errno, "ERROR: failed opening CSVFILE%d '%s'", n, path);
-    setvbuf(fp, nullptr, _IOFBF, 1 << 16);
+    input_buffer_lend(fp);
     return fp;
 }
 
