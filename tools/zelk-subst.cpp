@@ -52,6 +52,13 @@ static const cli_pair pairs[] = {{'m', 'F', "Error: -F and -m options not compat
                                  {0, 0}};
 static const cli_program program = {"zelk-subst", "bFhimoQtx1", "b1hoQt", pairs, print_usage};
 
+// Whether a regular expression is nothing but literal bytes: then its leftmost match, the
+// one regexec reports, is the pattern's first occurrence (with -x: the whole field equal to
+// it), found without running the matcher. Case folding is left to the matcher.
+static bool literal_regex(const char *pattern) {
+    return pattern[0] != '\0' && !opt_ignorecase && !strpbrk(pattern, ".[]()*+?{}|^$\\");
+}
+
 // Copies the stream with the replacement made; false when reading ended on an error.
 static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const char *pattern,
                                fixed_matcher matcher, const regex_t *re) {
@@ -68,6 +75,7 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
     }
 
     size_t patlen = strlen(pattern);
+    bool literal = !matcher && literal_regex(pattern);
     char field[MAX_FIELD_LENGTH];
     const char *args[10];
     size_t argl[10];
@@ -84,7 +92,20 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
         field_span_copy(f, field);
 
         bool matched;
-        if (matcher) {
+        if (literal) {
+            const char *at = opt_exactmatch
+                                 ? (f.len == patlen && memcmp(field, pattern, patlen) == 0
+                                        ? field
+                                        : nullptr)
+                                 : (const char *)memmem(field, f.len, pattern, patlen);
+            matched = at != nullptr;
+            args[0] = at;
+            argl[0] = patlen;
+            for (int k = 1; k < 10; k++) {
+                args[k] = "";
+                argl[k] = 0;
+            }
+        } else if (matcher) {
             matched = matcher(field, f.len, pattern, patlen);
             args[0] = field;
             argl[0] = f.len;

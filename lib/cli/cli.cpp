@@ -252,8 +252,7 @@ void out_int(long v) {
 
 void set_broken_output_exit(void (*fn)(void)) { broken_output_fn = fn; }
 
-void errcheck_stdout_exit(void) {
-    if (!ferror(stdout)) return;
+void errcheck_stdout_fail(void) {
     int err = out_errno ? out_errno : errno;
     if (err == EPIPE && broken_output_fn) broken_output_fn();
     fatalf(err, "Error: failed writing output to standard output");

@@ -107,8 +107,8 @@ FILE *open_input_or_exit(const char *path, const char **name);
 void out_bytes_slow(const char *p, size_t n);
 inline void out_bytes(const char *p, size_t n) {
     FILE *f = stdout;
-    // An empty write goes the slow way too: before the first write the buffer is not there.
-    if (n != 0 && (size_t)(f->_IO_write_end - f->_IO_write_ptr) >= n) {
+    if (n == 0) return; // (fwrite would do nothing either)
+    if ((size_t)(f->_IO_write_end - f->_IO_write_ptr) >= n) {
         memcpy(f->_IO_write_ptr, p, n);
         f->_IO_write_ptr += n;
         return;
@@ -142,8 +142,11 @@ inline void out_record(const char *text, size_t n) {
 }
 
 // "Error: failed writing output to standard output" and a fatal exit when standard output
-// has an error.
-void errcheck_stdout_exit(void);
+// has an error. Called once a record: the test is the stream's error flag read in place.
+[[noreturn]] void errcheck_stdout_fail(void);
+inline void errcheck_stdout_exit(void) {
+    if (stdout->_flags & _IO_ERR_SEEN) errcheck_stdout_fail();
+}
 // What ends the program, quietly, when standard output is broken (EPIPE: its reader has gone).
 // A program that ignores SIGPIPE to run children sets it; without it the error is reported as
 // any other.

@@ -19,6 +19,28 @@ TEST(Subst, ReplacesTheWholeField) {
     EXPECT_RUN(subst({"-o", "1", "a", "Z"}, "a\na\n"), 0, "Z\n", "");
 }
 
+// A pattern of literal bytes is searched for without the matcher: the same output as the
+// equivalent expression that needs it, at the start, middle and end of the field, twice in
+// it, as the whole field and not at all; quoted and with a NUL byte.
+TEST(Subst, LiteralPatternAsTheMatcher) {
+    const std::string in = "ab,xab,abab,zz,ab\0x,\"q ab\"\n"s + "x,ab,yy,abx,ab,\"\"\n";
+    const std::vector<std::vector<std::string>> opts = {
+        {"[&]"}, {"-x", "[&]"}, {"-m", "&0/&1"}, {"-x", "-m", "&0&9"}, {"-1", "."}};
+    for (const auto &o : opts) {
+        for (const char *field : {"1", "2", "3", "4", "5", "6"}) {
+            std::vector<std::string> lit = {"-h"}, re = {"-h"};
+            lit.insert(lit.end(), o.begin(), o.end() - 1);
+            re.insert(re.end(), o.begin(), o.end() - 1);
+            lit.insert(lit.end(), {field, "ab", o.back()});
+            re.insert(re.end(), {field, "a[b]", o.back()});
+            SCOPED_TRACE(o.back() + std::string(" field ") + field);
+            RunResult want = subst(re, in);
+            EXPECT_EQ(want.status, 0);
+            EXPECT_RUN(subst(lit, in), want.status, want.out, want.err);
+        }
+    }
+}
+
 TEST(Subst, ReplacementText) {
     EXPECT_RUN(subst({"-h", "1", "x", "50%"}, "x\n"), 0, "50%\n", "");
     EXPECT_RUN(subst({"-h", "1", "x", "%s%d%n&%"}, "x\n"), 0, "%s%d%nx%\n", "");
