@@ -43,6 +43,7 @@ static int stat_numltwsquoted;
 static int stat_numltwsremoved;
 
 static size_t separator_len;
+static bool separator_is_comma;
 static size_t emptyfield_len;
 
 static void print_usage(void) {
@@ -191,60 +192,85 @@ static char fieldbuf[MAX_FIELD_LENGTH];
 
 static bool is_blank_byte(char c) { return c == ' ' || c == '\t'; }
 
-// An unquoted field (which holds no double quote) between double quotes.
-static void write_between_quotes(const char *f, int len) {
-    out_char('"');
-    out_bytes(f, (size_t)len);
-    out_char('"');
-}
+// What a field is written as: text[0..len), between double quotes when quoted is set.
+struct field_out {
+    const char *text;
+    int len;
+    bool quoted;
+};
 
-static void write_field(const char *f, int len) {
+// Whether the field procedure may rewrite into fieldbuf (and so meet the field length limit).
+static bool proc_rewrites;
+
+static field_out field_output(const char *f, int len, int fieldnum) {
     if (len == 0) {
         if (opt_quoteemptyfields) {
-            out_bytes("\"\"", 2);
             stat_numemptyquoted++;
+            return {"\"\"", 2, false};
         }
-        return;
+        return {f, 0, false};
     }
     if (ws_only(f, len)) {
         if (opt_wsquote) {
-            write_between_quotes(f, len);
             stat_numwsquoted++;
-        } else if (opt_wsempty) {
-            out_bytes(opt_emptyfieldstr, emptyfield_len);
-            stat_numwsemptied++;
-        } else {
-            out_bytes(f, (size_t)len);
+            return {f, len, true};
         }
-        return;
+        if (opt_wsempty) {
+            stat_numwsemptied++;
+            return {opt_emptyfieldstr, (int)emptyfield_len, false};
+        }
+        return {f, len, false};
     }
     if (ws_leading_trailing(f, len)) {
         if (opt_ltwsquote) {
-            write_between_quotes(f, len);
             stat_numltwsquoted++;
-        } else if (opt_ltwsremove) {
+            return {f, len, true};
+        }
+        if (opt_ltwsremove) {
             const char *p = f, *end = f + len;
             while (p < end && is_blank_byte(*p)) p++;
             while (end > p && is_blank_byte(end[-1])) end--;
-            out_bytes(p, (size_t)(end - p));
             stat_numltwsremoved++;
-        } else {
-            out_bytes(f, (size_t)len);
+            return {p, (int)(end - p), false};
         }
-        return;
+        return {f, len, false};
     }
+    if (proc_rewrites) csv_where_field(fieldnum);
     int outlen;
     const char *out = proc(f, len, fieldbuf, &outlen);
-    out_bytes(out, (size_t)outlen);
+    return {out, outlen, false};
 }
 
-// Fields 1..n of a split record, separated by the separator string.
-static void write_fields(char **fields, int numfields, int n) {
-    const char *end = fields[0] + csv_record_parse_length();
+static void write_field_out(const field_out &o) {
+    if (o.quoted) out_char('"');
+    out_bytes(o.text, (size_t)o.len);
+    if (o.quoted) out_char('"');
+}
+
+// Fields 1..n of a parsed record (separators in place, the text ending at end), separated by
+// the separator string. With the comma as separator, a run of fields written as they are is
+// copied from the record text in one piece.
+static void write_fields(char **fields, int numfields, int n, const char *end) {
+    if (separator_is_comma) {
+        const char *run = fields[0]; // the start of the text not yet written
+        const char *field_end = run;
+        for (int i = 0; i < n; i++) {
+            const char *f = fields[i];
+            int len = csv_parsed_field_length(fields, numfields, i + 1, end);
+            field_end = f + len;
+            field_out o = field_output(f, len, i + 1);
+            if (o.text == f && o.len == len && !o.quoted) continue;
+            out_bytes(run, (size_t)(f - run));
+            write_field_out(o);
+            run = field_end;
+        }
+        out_bytes(run, (size_t)(field_end - run));
+        return;
+    }
     for (int i = 0; i < n; i++) {
         if (i > 0) out_bytes(opt_separatorstr, separator_len);
-        csv_where_field(i + 1);
-        write_field(fields[i], csv_parsed_field_length(fields, numfields, i + 1, end));
+        write_field_out(
+            field_output(fields[i], csv_parsed_field_length(fields, numfields, i + 1, end), i + 1));
     }
 }
 
@@ -266,12 +292,13 @@ static void process_blank_record(int recnum, int header_fields) {
     errcheck_stdout_exit();
 }
 
-static void process_record(char **fields, int nf, int recnum, int header_fields) {
+static void process_record(char **fields, int nf, const char *end, int recnum,
+                           int header_fields) {
     if (nf > header_fields && opt_recordstrim) {
         stat_numrecordstrimmed++;
-        write_fields(fields, nf, header_fields);
+        write_fields(fields, nf, header_fields, end);
     } else {
-        write_fields(fields, nf, nf);
+        write_fields(fields, nf, nf, end);
     }
     if (nf < header_fields && opt_recordspad) {
         for (int i = nf; i < header_fields; i++) {
@@ -303,22 +330,25 @@ static bool tidy_csv_stream(FILE *fp, const char *name) {
     char **fields;
     char err;
     for (int recnum = 1;; recnum++) {
-        int nf = csv_record_read_and_split(fp, name, recnum, opt_verbose, &fields, &err);
-        if (nf < 0) {
+        int nf;
+        const char *text =
+            csv_record_read_and_parse(fp, name, recnum, opt_verbose, &nf, &fields, &err);
+        if (!text) {
             if (err) return false;
             if (recnum == 1) error(0, 0, "Warning: CSVFILE '%s' is empty", name);
             return true;
         }
         stat_numrecordsread++;
         if (recnum == 1) header_fields = stat_numheaderfields = nf;
+        const char *end = text + csv_record_parse_length();
         if (nf == 0) {
             process_blank_record(recnum, header_fields);
         } else if (recnum == 1) {
-            write_fields(fields, nf, nf);
+            write_fields(fields, nf, nf, end);
             out_terminator();
             errcheck_stdout_exit();
         } else {
-            process_record(fields, nf, recnum, header_fields);
+            process_record(fields, nf, end, recnum, header_fields);
         }
     }
 }
@@ -376,7 +406,9 @@ int main(int argc, char **argv) {
     if (argc - optind > 1) cli_usage_exit();
     separator_len = strlen(opt_separatorstr);
     emptyfield_len = strlen(opt_emptyfieldstr);
+    separator_is_comma = strcmp(opt_separatorstr, ",") == 0;
     proc = choose_field_proc();
+    proc_rewrites = proc != field_proc_clean && proc != field_proc_do_nothing;
 
     const char *name;
     FILE *fp = open_input_or_exit(optind < argc ? argv[optind] : nullptr, &name);

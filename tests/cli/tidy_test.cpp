@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "harness.h"
 
 namespace {
@@ -201,6 +203,27 @@ TEST(Tidy, OptionsAndUsage) {
         EXPECT_RUN(tidy(args, ""), 1, "", "zelk-tidy: Error: -e and -u options not compatible!\n");
     // The last -s wins.
     EXPECT_RUN(tidy({"-s;", "-s", "|"}, "a,b\n"), 0, "a|b\n", "");
+}
+
+// With the comma as separator, fields left as they are go out as runs of the record text; any
+// other separator writes field by field. The two ways agree once the separator is a comma
+// again, with every kind of field rewritten at the start, middle and end of a record.
+TEST(Tidy, RecordRunsAsFieldByField) {
+    const std::string in = "a,b,c\n\"x\", y,\"\"\n,\" \",\"q\"\"r\"\n \t,z,\"1\n2\",w\n\nk\n"
+                           "\"a,b\",x ,\"c\"\n";
+    const std::vector<std::vector<std::string>> opts = {
+        {"-c"}, {"-c", "-e"}, {"-c", "-w", "-x"}, {"-c", "-W", "-X", "-r"}, {"-u", "-r"},
+        {"-c", "-p", "-d", "-B"}, {"-e", "-p", "-d"}, {}};
+    for (auto o : opts) {
+        o.push_back("-v");
+        RunResult comma = tidy(o, in);
+        o.push_back("-s\x01");
+        RunResult other = tidy(o, in);
+        std::replace(other.out.begin(), other.out.end(), '\x01', ',');
+        SCOPED_TRACE(o[0]);
+        EXPECT_EQ(comma.status, 0);
+        EXPECT_RUN(comma, other.status, other.out, other.err);
+    }
 }
 
 } // namespace
