@@ -198,7 +198,7 @@ namespace {
 // Untouched slots cost no memory.
 struct input_slot {
     FILE *fp; // the input holding the buffer, or null
-    char buf[1 << 17];
+    char buf[1 << 16];
 };
 input_slot input_slots[4];
 
