@@ -32,7 +32,10 @@ FILE *open_sort_pipe(int fd) {
     if (!fp) {
         fatalf(errno, "ERROR: failed opening sort pipe for main process");
     }
-    setvbuf(fp, nullptr, _IOFBF, PIPE_BUFFER);
+    // (glibc ignores the size unless it is given the buffer as well, and would write the pipe
+    // 4 KiB at a time.)
+    static char buf[PIPE_BUFFER];
+    setvbuf(fp, buf, _IOFBF, sizeof buf);
     return fp;
 }
 
