@@ -102,9 +102,34 @@ static void add_keydef(const char *k) {
     arg_vector_add(&sort_args, entry);
 }
 
+// Where fields 1..n of a record as read lie (the record holds at least n fields and is valid
+// CSV: the reader checked it), found without parsing the fields after them.
+static void locate_fields(const char *record, const char *end, int n, const char **start,
+                          size_t *len) {
+    const char *p = record;
+    for (int i = 0; i < n; i++) {
+        start[i] = p;
+        const char *q = p;
+        if (q < end && *q == '"') { // to the closing quote, past doubled ones
+            for (q++;; q += 2) {
+                q = (const char *)memchr(q, '"', (size_t)(end - q));
+                if (!q || q + 1 >= end || q[1] != '"') break;
+            }
+            q = q ? q + 1 : end;
+        }
+        const char *comma = (const char *)memchr(q, ',', (size_t)(end - q));
+        if (!comma) comma = end;
+        len[i] = (size_t)(comma - p);
+        p = comma + 1;
+    }
+}
+
 // Streams the input into sort, one frame per record; false when the run must fail.
 static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipefd) {
     static char splitbuf[MAX_RECORD_LENGTH];
+    static char keybuf[MAX_RECORD_LENGTH];
+    const char *starts[MAX_KEYDEF_FIELD];
+    size_t lens[MAX_KEYDEF_FIELD];
     int numfields;
     char error;
     int recnum = 1;
@@ -132,15 +157,22 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
         }
         size_t reclen = (size_t)csv_record_read_length();
         sortframe_check_record(recnum, record, reclen);
-        // The record itself stays in the reader's buffer for the frame; the copy is split.
-        memcpy(splitbuf, record, reclen + 1);
-        char **fields;
-        char spliterror;
-        csv_record_string_split(splitbuf, recnum, 1, &fields, &spliterror, opt_blankrecisfield);
-        if (spliterror) return false; // more fields than MAX_FIELDS, reported by the library
+        if (numfields > MAX_FIELDS) {
+            // Refused by the parser, as every record with too many fields is.
+            memcpy(splitbuf, record, reclen + 1);
+            char **fields;
+            char spliterror;
+            csv_record_string_split(splitbuf, recnum, 1, &fields, &spliterror,
+                                    opt_blankrecisfield);
+            if (spliterror) return false;
+        }
+        // The record stays in the reader's buffer for the frame; each key is copied.
+        locate_fields(record, record + reclen, keydefs.maxfield, starts, lens);
         for (int i = 0; i < keydefs.count; i++) {
             int f = keydefs.fields[i];
-            char *key = fields[f - 1];
+            char *key = keybuf;
+            memcpy(key, starts[f - 1], lens[f - 1]);
+            key[lens[f - 1]] = '\0';
             if (key[0] == '\0') {
                 if (opt_emptyfielderror) {
                     ::error(0, 0, "ERROR: record #%d: KEYDEF field %d is empty", recnum, f);

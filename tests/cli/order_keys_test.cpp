@@ -36,6 +36,8 @@ TEST_F(OrderKeys, RecordsAndOutput) {
     EXPECT_RUN(keys({"-1", "-k1n"}, in), 0, "id,t\n,z\n\n1,\"a,b\"\n2,\"x\ny\"\n", "");
     EXPECT_RUN(keys({"-e", "-k1n"}, in), 1, "id,t\n",
                "zelk-order-keys: ERROR: record #4: KEYDEF field 1 is empty\n");
+    // A blank record under -1 is one empty key, also before any other record.
+    EXPECT_RUN(keys({"-1", "-k1"}, "h\n\n\nb\n\"\"\n"), 0, "h\n\n\n\"\"\nb\n", "");
     // A blank record under -1 has one field only.
     EXPECT_RUN(keys({"-1", "-k2"}, "h,x\na,1\n\n"), 1, "h,x\n",
                "zelk-order-keys: ERROR: record #3: lacks max KEYDEF field 2 (only 1 fields)\n");
