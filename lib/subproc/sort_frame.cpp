@@ -58,13 +58,26 @@ void sortframe_check_key(int recnum, const char *key, size_t len, bool multikey)
                recnum);
 }
 
-void sortframe_put_key(FILE *pipe, const char *key, size_t len) {
-    fwrite_unlocked(key, 1, len, pipe);
+namespace {
+
+// Bytes into the pipe's buffer, copied in place while it has room (fwrite when full, which
+// also notes a failed write for sortframe_check_pipe).
+inline void pipe_bytes(FILE *pipe, const char *p, size_t n) {
+    if ((size_t)(pipe->_IO_write_end - pipe->_IO_write_ptr) > n) {
+        memcpy(pipe->_IO_write_ptr, p, n);
+        pipe->_IO_write_ptr += n;
+        return;
+    }
+    fwrite_unlocked(p, 1, n, pipe);
 }
+
+} // namespace
+
+void sortframe_put_key(FILE *pipe, const char *key, size_t len) { pipe_bytes(pipe, key, len); }
 
 void sortframe_put_record(FILE *pipe, const char *record, size_t len, bool cr) {
     putc_unlocked(SORT_FRAME_RECSTART, pipe);
-    fwrite_unlocked(record, 1, len, pipe);
+    pipe_bytes(pipe, record, len);
     if (cr) putc_unlocked('\r', pipe);
     putc_unlocked('\0', pipe);
 }
