@@ -1,5 +1,8 @@
-// The front end's helpers: integer operands and header field names.
+// The front end's helpers: integer operands, header field names and input buffers.
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 #include "cli.h"
 #include "unit.h"
@@ -90,6 +93,44 @@ TEST(Fieldname2fieldnumDeathTest, NotFound) {
                 "not found in header");
     EXPECT_EXIT(fieldname2fieldnum("", 0, nullptr), ::testing::ExitedWithCode(1),
                 "FIELD name '' not found in header");
+}
+
+// Inputs read at the same time each keep their own buffer, one more than there are buffers to
+// lend included, and a closed input's buffer goes to the next one opened.
+TEST(InputBuffers, EachOpenInputReadsItsOwnFile) {
+    const int n = 6;
+    std::string paths[n], texts[n];
+    FILE *fps[n];
+    for (int round = 0; round < 2; round++) {
+        for (int i = 0; i < n; i++) {
+            char path[] = "/tmp/zelk_input_XXXXXX";
+            int fd = mkstemp(path);
+            ASSERT_GE(fd, 0);
+            paths[i] = path;
+            texts[i].clear();
+            for (int k = 0; k < 20000; k++) texts[i] += std::to_string(i * 100000 + k) + "\n";
+            ASSERT_EQ(write(fd, texts[i].data(), texts[i].size()), (ssize_t)texts[i].size());
+            close(fd);
+            fps[i] = open_csvfile(path);
+            ASSERT_NE(fps[i], nullptr);
+        }
+        std::string got[n];
+        for (bool more = true; more;) { // a line from each in turn
+            more = false;
+            for (int i = 0; i < n; i++) {
+                char line[64];
+                if (fgets(line, sizeof line, fps[i])) {
+                    got[i] += line;
+                    more = true;
+                }
+            }
+        }
+        for (int i = 0; i < n; i++) {
+            EXPECT_EQ(got[i], texts[i]) << "input " << i;
+            EXPECT_EQ(close_input(fps[i]), 0);
+            unlink(paths[i].c_str());
+        }
+    }
 }
 
 } // namespace

@@ -18,6 +18,12 @@ struct Reference {
         regcomp(&number, "^([-+]?[0-9]+(\\.[0-9]*)?)|(\\.[0-9]+)$", REG_EXTENDED | REG_NOSUB);
         regcomp(&blank, "^[ \t]*$", REG_EXTENDED | REG_NOSUB);
     }
+    ~Reference() {
+        regfree(&number);
+        regfree(&blank);
+    }
+    Reference(const Reference &) = delete;
+    Reference &operator=(const Reference &) = delete;
     static bool match(const regex_t *re, const std::string &s) {
         regmatch_t m[1] = {{0, (regoff_t)s.size()}};
         return regexec(re, s.c_str(), 0, m, REG_STARTEND) == 0;
