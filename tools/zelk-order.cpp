@@ -82,7 +82,7 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
             if (error) fatal_exit();
             return;
         }
-        int present = numfields == 0 ? 1 : numfields; // -1: a blank record is one empty field
+        int present = field_count(numfields);
         if (present < sortfield) {
             if (opt_datesort)
                 fatalf(0, "ERROR: record #%d: no SORT_FIELD (%d fields)", recnum, present);

@@ -81,7 +81,7 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
         const char *text = read_field_record(fp, name, &recnum, &numfields, &fields, &textlen,
                                              &error_flag, awk_submit_blank);
         if (!text) return !error_flag;
-        int present = numfields == 0 ? 1 : numfields; // -1: a blank record is one empty field
+        int present = field_count(numfields);
         if (present < fieldnum) {
             awk_drain();
             fatalf(0, "ERROR: record #%d: FIELD #%d does not exist (%d fields)", recnum, fieldnum,

@@ -36,6 +36,10 @@ void blank_record_pass(void);
 const char *read_field_record(FILE *fp, const char *name, int *recnum, int *numfields,
                               char ***fields, size_t *textlen, char *error,
                               void (*blank)(int recnum) = nullptr);
+// The field count of a record read_field_record gives: a blank record (under -1) is one
+// empty field.
+inline int field_count(int numfields) { return numfields == 0 ? 1 : numfields; }
+
 // read_field_record for delimiter-separated input: fields separated by sep (the DSV reader).
 const char *read_dsv_field_record(char sep, FILE *fp, const char *name, int *recnum,
                                   int *numfields, char ***fields, size_t *textlen, char *error);
