@@ -73,11 +73,10 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
     static char keybuf[MAX_FIELD_LENGTH];
     for (;;) {
         int numfields;
-        char **fields;
-        size_t reclen;
+        size_t reclen, keylen;
         char error;
-        const char *record =
-            read_field_record(fp, name, &recnum, &numfields, &fields, &reclen, &error);
+        const char *record = read_field_copy(fp, name, &recnum, sortfield, keybuf, &keylen,
+                                             &numfields, &reclen, &error);
         if (!record) {
             if (error) fatal_exit();
             return;
@@ -88,7 +87,6 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
                 fatalf(0, "ERROR: record #%d: no SORT_FIELD (%d fields)", recnum, present);
             fatalf(0, "ERROR: record #%d: no SORT_FIELD (only %d fields)", recnum, present);
         }
-        field_span_copy(field_span_of(record, reclen, fields, numfields, sortfield), keybuf);
         char *key = keybuf;
         sortframe_check_record(recnum, record, reclen);
         if (opt_datesort || opt_unquotekey) csv_field_unquote_inplace(key, 0);
@@ -96,7 +94,7 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
             fatalf(0, "ERROR: record #%d: SORT_FIELD is empty", recnum);
         if (opt_datesort && key[0] != '\0')
             key = (char *)datetime_to_utimestr(key, opt_dateformat, recnum, "SORT_FIELD");
-        size_t keylen = strlen(key);
+        keylen = strlen(key);
         sortframe_check_key(recnum, key, keylen, false);
         sortframe_put_key(pipe, key, keylen);
         sortframe_put_record(pipe, record, reclen, opt_terminatecr);

@@ -106,6 +106,17 @@ void field_span_copy(const field_span &f, char *buf) {
     buf[f.len] = '\0';
 }
 
+const char *read_field_copy(FILE *fp, const char *name, int *recnum, int fieldnum, char *buf,
+                            size_t *fieldlen, int *numfields, size_t *textlen, char *error) {
+    char **fields;
+    const char *text = read_field_record(fp, name, recnum, numfields, &fields, textlen, error);
+    if (!text || field_count(*numfields) < fieldnum) return text;
+    field_span f = field_span_of(text, *textlen, fields, *numfields, fieldnum);
+    field_span_copy(f, buf);
+    *fieldlen = f.len;
+    return text;
+}
+
 void out_before_field(const field_span &f) {
     out_bytes(f.text, f.start);
 }

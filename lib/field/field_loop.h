@@ -64,6 +64,12 @@ field_span field_span_of(const char *text, size_t textlen, char **fields, int nu
 // the program with the field-length error (field_length_exceeded).
 void field_span_copy(const field_span &f, char *buf);
 
+// read_field_record for a program that works on a copy of FIELD fieldnum: when the record has
+// the field (field_count(*numfields) >= fieldnum), its raw text is copied into buf as by
+// field_span_copy and *fieldlen is its length. The reading, span and copy stay in one call.
+const char *read_field_copy(FILE *fp, const char *name, int *recnum, int fieldnum, char *buf,
+                            size_t *fieldlen, int *numfields, size_t *textlen, char *error);
+
 // The record text before the field (the earlier fields with their commas).
 void out_before_field(const field_span &f);
 // The record text after the field (a comma and the later fields), if any.
