@@ -7,6 +7,7 @@
 
 #include "cli.h"
 #include "field_list.h"
+#include "field_loop.h"
 #include "libcsv.h"
 
 static char opt_allowextra;        // -a
@@ -137,14 +138,10 @@ static void set_omitted_fields(void) {
 }
 
 static int cut_csv_stream(FILE *fp, const char *name, char *liststr) {
-    char error_flag;
-    numheaderfields = csv_record_read_and_split(fp, name, 1, 1, &rec_fields, &error_flag);
-    if (numheaderfields < 0) { // no record at all, or an error the reader reported
-        if (!error_flag) error_empty_input(name);
-        return 1;
-    }
+    const char *header = header_fields_required(fp, name, &numheaderfields, &rec_fields);
+    if (!header) return 1;
     rec_numfields = numheaderfields;
-    rec_end = numheaderfields > 0 ? rec_fields[0] + csv_record_parse_length() : nullptr;
+    rec_end = header + csv_record_parse_length();
 
     field_list_rules rules = {opt_queryfieldnames != 0, opt_allowextra != 0, opt_warn != 0};
     field_list_parse(liststr, rules, numheaderfields, rec_fields, rec_end, &fields_list);
@@ -158,22 +155,19 @@ static int cut_csv_stream(FILE *fp, const char *name, char *liststr) {
     static char empty_text[1] = "";
     static char *empty_fields[1] = {empty_text};
 
-    for (int recnum = 2;; recnum++) {
-        int f = csv_record_read_and_split(fp, name, recnum, 1, &rec_fields, &error_flag);
-        if (f < 0) return error_flag ? 1 : 0;
-        if (f == 0) {
-            if (opt_blankrecspass) {
-                out_terminator();
-                errcheck_stdout_exit();
-                continue;
-            }
-            if (!opt_blankrecisfield) continue;
+    int recnum = 1;
+    char error;
+    for (;;) {
+        size_t textlen;
+        const char *text =
+            read_field_record(fp, name, &recnum, &rec_numfields, &rec_fields, &textlen, &error);
+        if (!text) return error ? 1 : 0;
+        if (rec_numfields == 0) {
             rec_fields = empty_fields;
             rec_numfields = 1;
             rec_end = empty_text;
         } else {
-            rec_numfields = f;
-            rec_end = rec_fields[0] + csv_record_parse_length();
+            rec_end = text + textlen;
         }
         print_record(recnum);
     }

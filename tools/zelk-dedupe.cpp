@@ -4,6 +4,7 @@
 #include <error.h>
 
 #include "cli.h"
+#include "field_loop.h"
 #include "field_match.h"
 #include "libcsv.h"
 
@@ -120,18 +121,12 @@ static bool keep_first_of_runs(FILE *fp, const char *name, int recnum, int keyfi
 static bool process_csv_stream(FILE *fp, const char *name, int keyfield) {
     int recnum = 1;
     if (!opt_headerproc) {
-        int numfields;
-        char **fields;
         char readerr;
-        char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &readerr);
-        if (!header) {
+        if (!header_pass(fp, name, &keyfield, true, &readerr)) {
             // An input without even a header is a failure; say why rather than end silently.
             if (!readerr) no_records_warning();
             return false;
         }
-        if (opt_queryfieldname) keyfield = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
-        out_record(header, (size_t)csv_record_parse_length());
-        errcheck_stdout_exit();
         recnum = 2;
     }
     return opt_leavefirst ? keep_first_of_runs(fp, name, recnum, keyfield)
@@ -147,11 +142,7 @@ int main(int argc, char **argv) {
     int nops = argc - optind;
     if (nops < 1 || nops > 2) cli_usage_exit();
 
-    int keyfield = 0;
-    if (opt_queryfieldname)
-        opt_fieldnamestr = argv[optind];
-    else
-        keyfield = intstrconv(argv[optind], "KEY_FIELD");
+    int keyfield = field_operand(argv[optind], "KEY_FIELD");
 
     const char *name;
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);

@@ -6,6 +6,7 @@
 #include "awk_exchange.h"
 #include "awk_select.h"
 #include "cli.h"
+#include "field_loop.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 
@@ -49,53 +50,57 @@ static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};
 static const cli_program program = {"zelk-match-expr", "bhl:m:noqQtuvw1", "b1oQt", pairs,
                                     print_usage};
 
+// A blank record passed through (-b) takes its turn behind the records awaiting results.
+// Quiet means no output at all, blank lines included.
+static void submit_blank(int recnum) {
+    if (!opt_quiet) awk_submit_blank(recnum);
+}
+
 // Runs the records of fp past the condition and ends the run.
 [[noreturn]] static void grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
     int numfields;
+    char **fields;
     char error_flag;
     int recnum = 0;
     if (!opt_headergrep) {
-        char **fields;
-        char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error_flag);
-        if (header && opt_queryfieldname)
-            fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        const char *header = header_pass(fp, name, &fieldnum, false, &error_flag);
         awk_select_header(header, (size_t)csv_record_parse_length(), error_flag);
         recnum = 1;
     }
 
+    static char value[MAX_FIELD_LENGTH];
     for (;;) {
-        char *field;
-        char *text = csv_record_read_and_get_field(fp, name, ++recnum, 1, fieldnum, &field,
-                                                   &numfields, &error_flag);
+        size_t textlen;
+        const char *text = read_field_record(fp, name, &recnum, &numfields, &fields, &textlen,
+                                             &error_flag, submit_blank);
         if (!text) break;
-        size_t len;
-        if (numfields == 0) {
-            if (opt_blankrecisfield) {
-                field = const_cast<char *>("");
-                len = 0;
-            } else {
-                // Quiet means no output at all, blank lines included.
-                if (opt_blankrecspass && !opt_quiet) awk_submit_blank(recnum);
+        // Under -1 every blank record is sent as one empty value, whatever FIELD is.
+        const char *field = "";
+        size_t len = 0;
+        if (numfields > 0) {
+            if (numfields < fieldnum) {
+                if (opt_warnifmissing)
+                    fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
                 continue;
             }
-        } else if (!field) {
-            if (opt_warnifmissing)
-                fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
-            continue;
-        } else {
-            len = (size_t)csv_record_get_field_length();
+            field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
+            awk_refuse_long_field(f.len);
+            field = text + f.start;
+            len = f.len;
             if (opt_unquotefield) {
                 if (memchr(field, '\0', len)) {
                     awk_drain();
                     fatalf(0, "ERROR: record #%d: FIELD holds a NUL byte and cannot be unquoted",
                            recnum);
                 }
-                csv_field_unquote_inplace(field, 0);
-                len = strlen(field);
+                field_span_copy(f, value);
+                csv_field_unquote_inplace(value, 0);
+                field = value;
+                len = strlen(value);
             }
         }
         awk_refuse_framing_bytes(field, len, recnum);
-        awk_submit(recnum, text, (size_t)csv_record_parse_length(), field, len);
+        awk_submit(recnum, text, textlen, field, len);
     }
     awk_select_exit(error_flag);
 }
@@ -116,11 +121,7 @@ int main(int argc, char **argv) {
     }
     int nops = argc - optind;
     if (nops < 2 || nops > 3) cli_usage_exit();
-    int fieldnum = 0;
-    if (opt_queryfieldname)
-        opt_fieldnamestr = argv[optind];
-    else
-        fieldnum = intstrconv(argv[optind], "FIELD");
+    int fieldnum = field_operand(argv[optind]);
     const char *condition = argv[optind + 1];
     const char *name;
     FILE *fp = open_input_or_exit(nops == 3 ? argv[optind + 2] : nullptr, &name);

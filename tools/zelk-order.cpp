@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "field_loop.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 #include "sort_frame.h"
@@ -67,36 +68,33 @@ static void sort_argv_add_once(char *seen, const char *entry) {
     arg_vector_add(&sort_args, entry);
 }
 
-// Streams the records after the header into sort, one frame each.
+// Streams the records after recnum (the last one read) into sort, one frame each.
 static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfield, FILE *pipe) {
-    for (;; recnum++) {
-        char *key;
+    static char keybuf[MAX_FIELD_LENGTH];
+    for (;;) {
         int numfields;
+        size_t reclen, keylen;
         char error;
-        const char *record =
-            csv_record_read_and_get_field(fp, name, recnum, 1, sortfield, &key, &numfields, &error);
+        const char *record = read_field_copy(fp, name, &recnum, sortfield, keybuf, &keylen,
+                                             &numfields, &reclen, &error);
         if (!record) {
             if (error) fatal_exit();
             return;
         }
-        if (numfields == 0) {
-            if (!opt_blankrecisfield) continue;
-            numfields = 1;
-            key = sortfield == 1 ? (char *)"" : nullptr;
-        }
-        if (!key) {
+        int present = field_count(numfields);
+        if (present < sortfield) {
             if (opt_datesort)
-                fatalf(0, "ERROR: record #%d: no SORT_FIELD (%d fields)", recnum, numfields);
-            fatalf(0, "ERROR: record #%d: no SORT_FIELD (only %d fields)", recnum, numfields);
+                fatalf(0, "ERROR: record #%d: no SORT_FIELD (%d fields)", recnum, present);
+            fatalf(0, "ERROR: record #%d: no SORT_FIELD (only %d fields)", recnum, present);
         }
-        size_t reclen = (size_t)csv_record_parse_length();
+        char *key = keybuf;
         sortframe_check_record(recnum, record, reclen);
         if (opt_datesort || opt_unquotekey) csv_field_unquote_inplace(key, 0);
         if (opt_emptyfielderror && key[0] == '\0')
             fatalf(0, "ERROR: record #%d: SORT_FIELD is empty", recnum);
         if (opt_datesort && key[0] != '\0')
             key = (char *)datetime_to_utimestr(key, opt_dateformat, recnum, "SORT_FIELD");
-        size_t keylen = strlen(key);
+        keylen = strlen(key);
         sortframe_check_key(recnum, key, keylen, false);
         sortframe_put_key(pipe, key, keylen);
         sortframe_put_record(pipe, record, reclen, opt_terminatecr);
@@ -138,30 +136,19 @@ int main(int argc, char **argv) {
 
     int nops = argc - optind;
     if (nops < 1 || nops > 2) cli_usage_exit();
-    int sortfield = 0;
-    if (opt_queryfieldname)
-        opt_fieldnamestr = argv[optind];
-    else
-        sortfield = intstrconv(argv[optind], "SORT_FIELD");
+    int sortfield = field_operand(argv[optind], "SORT_FIELD");
     const char *name;
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
     int to_sort[2], from_sort[2];
     start_sort_child(sort_args.argv, to_sort, from_sort);
 
-    int recnum = 1;
+    int recnum = 0;
     if (!opt_headersort) {
-        int numfields;
-        char **fields;
-        char error;
-        const char *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
-        if (!header) {
-            if (!error) error_empty_input(name);
-            fatal_exit();
-        }
-        if (opt_queryfieldname) sortfield = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
+        const char *header = header_pass_required(fp, name, &sortfield, false);
+        if (!header) fatal_exit();
         if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_parse_length());
-        recnum = 2;
+        recnum = 1;
     }
 
     FILE *pipe = open_sort_pipe(to_sort[1]);

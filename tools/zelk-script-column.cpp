@@ -64,11 +64,8 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     char error_flag;
     int recnum = 0;
     if (!opt_headerproc) {
-        const char *header = header_pass(fp, name, &fieldnum, false, &error_flag);
-        if (!header) {
-            if (!error_flag) error_empty_input(name);
-            return false;
-        }
+        const char *header = header_pass_required(fp, name, &fieldnum, false);
+        if (!header) return false;
         if (!opt_headeromit) {
             out_record(header, (size_t)csv_record_parse_length());
             fflush(stdout);
@@ -78,27 +75,20 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     }
 
     for (;;) {
-        // Not read_field_record: a blank record passed through must take its turn behind the
-        // records still waiting for their results.
-        const char *text =
-            csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields, &error_flag);
+        // A blank record passed through takes its turn behind the records still waiting for
+        // their results.
+        size_t textlen;
+        const char *text = read_field_record(fp, name, &recnum, &numfields, &fields, &textlen,
+                                             &error_flag, awk_submit_blank);
         if (!text) return !error_flag;
-        size_t textlen = (size_t)csv_record_parse_length();
-        if (numfields == 0 && !opt_blankrecisfield) {
-            if (opt_blankrecspass) awk_submit_blank(recnum);
-            continue;
-        }
-        int present = numfields == 0 ? 1 : numfields; // -1: a blank record is one empty field
+        int present = field_count(numfields);
         if (present < fieldnum) {
             awk_drain();
             fatalf(0, "ERROR: record #%d: FIELD #%d does not exist (%d fields)", recnum, fieldnum,
                    present);
         }
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
-        if (f.len > MAX_FIELD_LENGTH - 1) {
-            awk_drain();
-            field_length_exceeded();
-        }
+        awk_refuse_long_field(f.len);
         const char *field = text + f.start;
         awk_refuse_framing_bytes(field, f.len, recnum);
         awk_submit(recnum, text, textlen, field, f.len, f.start, f.len);
@@ -125,11 +115,7 @@ int main(int argc, char **argv) {
     awk_require_code();
     int nops = argc - optind;
     if (nops < 1 || nops > 2) cli_usage_exit();
-    int fieldnum = 0;
-    if (opt_queryfieldname)
-        opt_fieldnamestr = argv[optind];
-    else
-        fieldnum = intstrconv(argv[optind], "FIELD");
+    int fieldnum = field_operand(argv[optind]);
     const char *name;
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 

@@ -108,10 +108,7 @@ static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const 
     char **fields;
     char error;
     if (!opt_headerproc) {
-        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) {
-            if (!error) error_empty_input(name);
-            return false;
-        }
+        if (!header_pass_required(fp, name, &fieldnum, !opt_headeromit)) return false;
         recnum = 1;
     }
 
@@ -121,7 +118,7 @@ static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const 
         const char *text =
             read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error);
         if (!text) return !error;
-        if ((numfields == 0 ? 1 : numfields) < fieldnum) {
+        if (field_count(numfields) < fieldnum) {
             out_record(text, textlen);
             errcheck_stdout_exit();
             continue;

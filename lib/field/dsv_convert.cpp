@@ -7,6 +7,7 @@
 
 #include "cli.h"
 #include "field_buffer.h"
+#include "field_loop.h"
 #include "libcsv.h"
 
 char dsv_delimiter_arg(const char *arg) {
@@ -120,28 +121,29 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
                         char out_sep, dsv_field_proc proc) {
     static char fieldbuf[MAX_FIELD_LENGTH];
     int header_fields = 0;
-    char **fields;
+    int recnum = 0;
     char err;
-    for (int recnum = 1;; recnum++) {
-        int nf = kind == DSV_INPUT_DSV
-                     ? dsv_record_read_and_split(in_sep, fp, name, recnum, 1, &fields, &err)
-                     : csv_record_read_and_split(fp, name, recnum, 1, &fields, &err);
-        if (nf < 0) return err == 0;
+    for (;;) {
+        size_t textlen;
+        int numfields;
+        char **fieldv;
+        const char *text =
+            kind == DSV_INPUT_DSV
+                ? read_dsv_field_record(in_sep, fp, name, &recnum, &numfields, &fieldv, &textlen,
+                                        &err)
+                : read_field_record(fp, name, &recnum, &numfields, &fieldv, &textlen, &err);
+        if (!text) return err == 0;
+        // Copies the reader cannot reach, so that the field loop keeps them in registers.
+        const int nf = numfields;
+        char **const fields = fieldv;
         if (recnum == 1) header_fields = nf;
-        if (nf == 0) {
-            if (opt_blankrecspass) {
-                out_terminator();
-                errcheck_stdout_exit();
-            }
-            continue;
-        }
-        const char *end = fields[0] + (kind == DSV_INPUT_DSV ? dsv_record_parse_length()
-                                                              : csv_record_parse_length());
-        // Without -u and -r, and with no output separator anywhere in the record, every
-        // field is written as it stands: a quoted field keeps its quotes, and an unquoted one
-        // holds no double quote (the reader refuses it) and no separator to protect.
-        bool as_read =
-            proc == field_proc_basic && !field_has(fields[0], (int)(end - fields[0]), out_sep);
+        const char *end = text + textlen;
+        // Without -u and -r, every field is written as it stands when the output separator
+        // is the input's or stands nowhere in the record: a quoted field keeps its quotes, and
+        // an unquoted one holds no double quote (the reader refuses it) and no separator to
+        // protect.
+        bool as_read = proc == field_proc_basic &&
+                       (out_sep == in_sep || !field_has(text, (int)textlen, out_sep));
         for (int i = 0; i < nf; i++) {
             int len = csv_parsed_field_length(fields, nf, i + 1, end);
             csv_where_field(i + 1);

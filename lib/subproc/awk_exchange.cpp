@@ -559,6 +559,12 @@ void awk_refuse_framing_bytes(const char *p, size_t n, int recnum) {
     }
 }
 
+void awk_refuse_long_field(size_t n) {
+    if (n < MAX_FIELD_LENGTH) return;
+    awk_drain();
+    field_length_exceeded();
+}
+
 void awk_set_handler(awk_result_fn fn, const char *write_message, const char *eof_message) {
     handler = fn;
     write_msg = write_message;

@@ -80,6 +80,9 @@ FILE *awk_start(awk_mode mode, const char *expr, FILE *input);
 // or fields inside awk and misalign every later result. Fatal, naming record recnum, after
 // the results due for earlier records have been written.
 void awk_refuse_framing_bytes(const char *p, size_t n, int recnum);
+// Refuses a field of n bytes that outgrows a field copy (MAX_FIELD_LENGTH) with the
+// field-length error, after the results due for earlier records have been written.
+void awk_refuse_long_field(size_t n);
 
 // ---- AWK_ONE_RESULT ----------------------------------------------------------------------
 

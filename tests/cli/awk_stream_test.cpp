@@ -159,6 +159,24 @@ struct Live {
     }
 };
 
+// A field too long to copy ends the run, but only after the records before it have had their
+// results: far into the input, most of them are still on their way through awk.
+TEST(AwkStream, OverlongFieldEndsTheRunAfterTheRecordsBeforeIt) {
+    std::string before = "k,v\n";
+    for (int i = 0; i < 3000; i++) before += std::to_string(i) + ",1\n";
+    std::string in = before + "x," + std::string(8192, 'y') + "\n9,1\n";
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"zelk-match-expr", {"2", "1"}},
+        {"zelk-script-column", {"-e{}", "2"}},
+    };
+    for (const auto &[tool, args] : cases) {
+        SCOPED_TRACE(tool);
+        EXPECT_RUN(run_tool(tool, args, in), 1, before,
+                   tool + ": ERROR: record #3002, field #2: field length exceeded "
+                          "MAX_FIELD_LENGTH (8192)\n" + tool + ": file:  'standard input'\n");
+    }
+}
+
 TEST(AwkStream, AnswersDoNotWaitForMoreInput) {
     struct Case {
         std::string tool;

@@ -41,6 +41,7 @@ TEST(FromDelim, DelimiterOperand) {
     EXPECT_RUN(from({"\\0"}, "a\0b,c\n"s), 0, "a,\"b,c\"\n", "");
     EXPECT_RUN(from({"\\\\"}, "a\\b\n"), 0, "a,b\n", "");
     EXPECT_RUN(from({"\\e"}, "a\033b\n"), 0, "a,b\n", "");
+    EXPECT_RUN(from({","}, "a,\"b,c\",\"d\"\n"), 0, "a,\"b,c\",\"d\"\n", "");
     for (const char *bad : {"ab", "", "\\", "\\tt", ";;"})
         EXPECT_RUN(from({bad}, "x\n"), 1, "",
                    "zelk-from-delim: ERROR: DSV_DELIMITER_CHAR must be a single char\n");
@@ -102,6 +103,8 @@ TEST(ToDelim, Delimiters) {
     // A NUL inside a field is data: it is written, and quoted when NUL is the delimiter.
     EXPECT_RUN(to({"\\0"}, "a\0b,c\n"s), 0, "\"a\0b\"\0c\n"s, "");
     EXPECT_RUN(to({"|"}, "a\0b,c\n"s), 0, "a\0b|c\n"s, "");
+    // The comma itself: every field as read, quoted ones with their quotes.
+    EXPECT_RUN(to({","}, "a,\"b,c\",\"d\"\n"), 0, "a,\"b,c\",\"d\"\n", "");
     EXPECT_RUN(to({"ab"}, ""), 1, "",
                "zelk-to-delim: ERROR: DSV_DELIMITER_CHAR must be a single char\n");
     EXPECT_RUN(to({"\\q"}, ""), 1, "",
