@@ -73,6 +73,9 @@ void cli_begin(const cli_program *prog, int argc, char **argv) {
     // (glibc ignores the size unless it is given the buffer as well.)
     static char out_buffer[1 << 17];
     if (!isatty(STDOUT_FILENO)) setvbuf(stdout, out_buffer, _IOFBF, sizeof out_buffer);
+    // Standard input is read in large blocks too (a pipe as much as a file); a program that
+    // hands standard input on may still make it unbuffered, as nothing has been read yet.
+    if (!isatty(STDIN_FILENO)) input_buffer_lend(stdin);
 }
 
 int cli_next_option(int argc, char **argv) {

@@ -199,7 +199,7 @@ void dsv_converter_main(int argc, char **argv, dsv_input_kind kind) {
         name = argv[optind + 1];
         fp = fopen(name, "r");
         if (!fp) fatalf(errno, "ERROR: failed opening DSVFILE '%s'", name);
-        setvbuf(fp, nullptr, _IOFBF, 1 << 16);
+        input_buffer_lend(fp);
     }
     bool ok = kind == DSV_INPUT_DSV ? dsv_convert_stream(fp, name, kind, delim, ',', proc)
                                     : dsv_convert_stream(fp, name, kind, ',', delim, proc);
