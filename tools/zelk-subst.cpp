@@ -67,10 +67,7 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
     char **fields;
     char error;
     if (!opt_headerproc) {
-        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) {
-            if (!error) error_empty_input(name);
-            return false;
-        }
+        if (!header_pass_required(fp, name, &fieldnum, !opt_headeromit)) return false;
         recnum = 1;
     }
 
@@ -85,7 +82,7 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
         const char *text =
             read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error);
         if (!text) return !error;
-        if ((numfields == 0 ? 1 : numfields) < fieldnum)
+        if (field_count(numfields) < fieldnum)
             fatalf(0, "ERROR: record #%d does not contain FIELD #%d", recnum, fieldnum);
 
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);

@@ -190,8 +190,6 @@ static field_proc choose_field_proc(void) {
 static field_proc proc;
 static char fieldbuf[MAX_FIELD_LENGTH];
 
-static bool is_blank_byte(char c) { return c == ' ' || c == '\t'; }
-
 // What a field is written as: text[0..len), between double quotes when quoted is set.
 struct field_out {
     const char *text;
@@ -228,8 +226,8 @@ static field_out field_output(const char *f, int len, int fieldnum) {
         }
         if (opt_ltwsremove) {
             const char *p = f, *end = f + len;
-            while (p < end && is_blank_byte(*p)) p++;
-            while (end > p && is_blank_byte(end[-1])) end--;
+            while (p < end && ws_is_blank(*p)) p++;
+            while (end > p && ws_is_blank(end[-1])) end--;
             stat_numltwsremoved++;
             return {p, (int)(end - p), false};
         }
