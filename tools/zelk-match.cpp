@@ -34,7 +34,7 @@ static int npatterns;
 
 static const char *pattern; // PATTERN operand
 static size_t pattern_len;
-static regex_t pattern_re;
+static field_regex pattern_re;
 static fixed_matcher matcher;
 
 static void print_usage(void) {
@@ -108,8 +108,6 @@ static void read_patterns(const char *path) {
     fclose(fp);
 }
 
-static regex_prefilter pattern_prefilter;
-
 // Whether the field (len bytes) matches.
 static bool field_matches(const char *field, size_t len) {
     if (opt_usepatternfile) {
@@ -120,8 +118,7 @@ static bool field_matches(const char *field, size_t len) {
         return 0;
     }
     if (opt_fixedstring) return matcher(field, len, pattern, pattern_len);
-    if (!pattern_prefilter.may_match(field, len)) return false;
-    return field_regex_exec(&pattern_re, field, len, 0, nullptr) == 0;
+    return field_regex_matches(&pattern_re, field, len);
 }
 
 // A selected record, with its number under -n.
@@ -224,9 +221,8 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(path, &name);
     if (opt_usepatternfile) read_patterns(opt_patternfile);
     if (!opt_fixedstring) {
-        if (field_regex_compile(&pattern_re, pattern, opt_cflags | REG_NOSUB, opt_exactmatch) != 0)
+        if (field_regex_compile_matcher(&pattern_re, pattern, opt_cflags, opt_exactmatch) != 0)
             fatalf(0, "ERROR: failed compiling regex PATTERN '%s'", pattern);
-        pattern_prefilter.init(pattern, opt_ignorecase);
     } else {
         matcher = fixed_matcher_choose(opt_exactmatch, opt_ignorecase);
     }
