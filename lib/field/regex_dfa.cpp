@@ -178,12 +178,12 @@ struct regex_dfa_impl {
         }
         byteset s;
         for (unsigned c = 0; c < 256; c++) {
-            char b = (char)c;
+            char b[2] = {(char)c, '\0'}; // REG_STARTEND reads one byte; the NUL is for tools
             regmatch_t m[1];
             m[0].rm_so = 0;
             m[0].rm_eo = 1;
             errno = 0;
-            int r = regexec(&re, &b, 0, m, REG_STARTEND);
+            int r = regexec(&re, b, 0, m, REG_STARTEND);
             if (r == 0)
                 s.add(c);
             else if (r != REG_NOMATCH || errno == ENOMEM)
