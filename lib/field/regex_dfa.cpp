@@ -384,23 +384,16 @@ struct regex_dfa_impl {
             return s;
         }
         case A_REP: {
+            // The optional copies: a choice between the operand, going on to then (itself for
+            // no upper bound, else the next optional copy), and leaving.
             int cur = next;
-            if (a.max < 0) {
+            for (int i = a.min; (a.max < 0 ? i == a.min : i < a.max) && !failed; i++) {
                 int s = new_nfa(N_SPLIT);
-                int body = emit(a.a, s);
+                int body = emit(a.a, a.max < 0 ? s : cur);
                 if (failed) return 0;
                 nfa[(size_t)s].out = body;
                 nfa[(size_t)s].out2 = next;
                 cur = s;
-            } else {
-                for (int i = a.min; i < a.max && !failed; i++) {
-                    int s = new_nfa(N_SPLIT);
-                    int body = emit(a.a, cur);
-                    if (failed) return 0;
-                    nfa[(size_t)s].out = body;
-                    nfa[(size_t)s].out2 = next;
-                    cur = s;
-                }
             }
             for (int i = 0; i < a.min && !failed; i++) cur = emit(a.a, cur);
             return cur;
