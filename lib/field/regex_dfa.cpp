@@ -37,10 +37,10 @@ constexpr int max_nfa = 2000;
 constexpr int max_bound = 255;
 // The state table: at most this many transitions (states times byte classes), states and
 // NFA node entries held by the states.
-constexpr int table_cells = 1 << 16;
-constexpr int max_states = 1024;
-constexpr int pool_size = 1 << 15;
-constexpr int max_sets = 256;
+constexpr int table_cells = 1 << 15;
+constexpr int max_states = 512;
+constexpr int pool_size = 1 << 13; // more than max_nfa: room for any one state
+constexpr int max_sets = 64;
 
 struct byteset {
     uint64_t w[4] = {0, 0, 0, 0};
@@ -92,7 +92,7 @@ struct regex_dfa_impl {
     ast_node *ast = nullptr;
     int nast = 0, cap_ast = 0;
     nfa_node *nfa = nullptr;
-    int nnfa = 0;
+    int nnfa = 0, cap_nfa = 0;
     int start = -1;
 
     // Byte classes: bytes that every set treats alike.
@@ -358,9 +358,16 @@ struct regex_dfa_impl {
     // ---- The NFA -------------------------------------------------------------------------
 
     int new_nfa(nfa_kind k, int out = -1, int set = -1) {
-        if (nnfa == max_nfa) {
-            failed = true;
-            return 0;
+        if (nnfa == cap_nfa) {
+            int cap = std::min(max_nfa, cap_nfa * 2);
+            nfa_node *grown =
+                nnfa == max_nfa ? nullptr : (nfa_node *)realloc(nfa, (size_t)cap * sizeof *nfa);
+            if (!grown) {
+                failed = true;
+                return 0;
+            }
+            nfa = grown;
+            cap_nfa = cap;
         }
         nfa[nnfa] = nfa_node{k, set, out, -1};
         return nnfa++;
@@ -592,7 +599,8 @@ struct regex_dfa_impl {
         p = pattern;
         cap_ast = 3 * (int)strlen(pattern) + 8; // an item, its place in a branch, a repetition
         ast = (ast_node *)malloc((size_t)cap_ast * sizeof *ast);
-        nfa = (nfa_node *)malloc(max_nfa * sizeof *nfa);
+        cap_nfa = std::min(max_nfa, 2 * (int)strlen(pattern) + 16);
+        nfa = (nfa_node *)malloc((size_t)cap_nfa * sizeof *nfa);
         if (!ast || !nfa) fatalf(errno, "ERROR: failed allocating dynamic memory");
         int root = parse_alt(0);
         if (failed || p[pos] != '\0') return false;
