@@ -146,8 +146,7 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
     size_t textlen;
     const char *text;
     while ((text = read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error))) {
-        // A blank record here is one empty field (-1).
-        if (fieldnum > (numfields == 0 ? 1 : numfields)) {
+        if (fieldnum > field_count(numfields)) {
             if (opt_warnifmissing) fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
             continue;
         }
