@@ -72,8 +72,8 @@ constexpr uint8_t F_DEAD = 4;       // no match can follow
 
 } // namespace
 
-// Everything lives in memory taken once at compile time (malloc and calloc: the programs
-// link no C++ run-time library).
+// Memory comes from malloc and realloc (the programs link no C++ run-time library): taken at
+// compile time, except the state arrays, which grow to a fixed bound and are then reused.
 struct regex_dfa_impl {
     int cflags = 0;
     const char *p = nullptr; // the pattern
@@ -102,16 +102,17 @@ struct regex_dfa_impl {
 
     // The lazily built automaton: per state its flags, whether it is the state before the
     // first byte, and its NFA nodes (set_len of them from pool[set_off]).
-    int cap_states = 0;
+    // The arrays grow (doubling) as states are added, up to cap_states states and pool_size
+    // pool entries; then the table is emptied.
+    int cap_states = 0, alloc_states = 0;
     int nstates = 0;
-    // cap_states * nclasses entries, each the next state plus one (0: not yet known). The
-    // table and the pool are calloc'd: pages no state has reached are never touched.
+    // alloc_states * nclasses entries, each the next state plus one (0: not yet known).
     int32_t *trans = nullptr;
     uint8_t *flags = nullptr;
     uint8_t *at_start = nullptr;
     int32_t *set_off = nullptr, *set_len = nullptr;
     int32_t *pool = nullptr;
-    int pool_used = 0;
+    int pool_used = 0, alloc_pool = 0;
     int32_t *hash = nullptr; // hash_size slots, -1 empty
     size_t hash_size = 0;
     int start_state = -1;
@@ -507,6 +508,27 @@ struct regex_dfa_impl {
         for (size_t i = 0; i < hash_size; i++) hash[i] = -1;
     }
 
+    template <class T> static void grow(T **p, size_t n) {
+        T *q = (T *)realloc(*p, n * sizeof **p);
+        if (!q) fatalf(errno, "ERROR: failed allocating dynamic memory");
+        *p = q;
+    }
+
+    void grow_states() {
+        alloc_states = std::min(cap_states, alloc_states ? alloc_states * 2 : 16);
+        size_t n = (size_t)alloc_states;
+        grow(&trans, n * (size_t)nclasses);
+        grow(&flags, n);
+        grow(&at_start, n);
+        grow(&set_off, n);
+        grow(&set_len, n);
+    }
+
+    void grow_pool() {
+        alloc_pool = std::min(pool_size, alloc_pool ? alloc_pool * 2 : 256);
+        grow(&pool, (size_t)alloc_pool);
+    }
+
     // The state for the nodes in list (sorted), found or added.
     int state_of(bool st) {
         size_t hmask = hash_size - 1;
@@ -519,6 +541,8 @@ struct regex_dfa_impl {
                 return s;
         }
         if (nstates == cap_states || pool_used + nlist > pool_size) flush();
+        if (nstates == alloc_states) grow_states();
+        while (pool_used + nlist > alloc_pool) grow_pool();
         int s = nstates++;
         set_off[(size_t)s] = pool_used;
         set_len[(size_t)s] = nlist;
@@ -612,18 +636,11 @@ struct regex_dfa_impl {
         size_t cs = (size_t)cap_states;
         hash_size = 1;
         while (hash_size < cs * 2) hash_size *= 2;
-        trans = (int32_t *)calloc(cs * (size_t)nclasses, sizeof *trans);
-        pool = (int32_t *)calloc(pool_size, sizeof *pool);
-        flags = (uint8_t *)calloc(cs, 1);
-        at_start = (uint8_t *)calloc(cs, 1);
-        set_off = (int32_t *)calloc(cs, sizeof *set_off);
-        set_len = (int32_t *)calloc(cs, sizeof *set_len);
         hash = (int32_t *)malloc(hash_size * sizeof *hash);
         mark = (uint32_t *)calloc((size_t)nnfa, sizeof *mark);
         stack = (int32_t *)malloc((size_t)(3 * nnfa + 8) * sizeof *stack);
         list = (int32_t *)malloc((size_t)(2 * nnfa + 8) * sizeof *list);
-        if (!trans || !pool || !flags || !at_start || !set_off || !set_len || !hash || !mark ||
-            !stack || !list)
+        if (!hash || !mark || !stack || !list)
             fatalf(errno, "ERROR: failed allocating dynamic memory");
         for (size_t i = 0; i < hash_size; i++) hash[i] = -1;
         return anchors_at_edges();
