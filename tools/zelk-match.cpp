@@ -34,7 +34,7 @@ static int npatterns;
 
 static const char *pattern; // PATTERN operand
 static size_t pattern_len;
-static regex_t pattern_re;
+static field_regex pattern_re;
 static fixed_matcher matcher;
 
 static void print_usage(void) {
@@ -108,8 +108,6 @@ static void read_patterns(const char *path) {
     fclose(fp);
 }
 
-static regex_prefilter pattern_prefilter;
-
 // Whether the field (len bytes) matches.
 static bool field_matches(const char *field, size_t len) {
     if (opt_usepatternfile) {
@@ -120,8 +118,7 @@ static bool field_matches(const char *field, size_t len) {
         return 0;
     }
     if (opt_fixedstring) return matcher(field, len, pattern, pattern_len);
-    if (!pattern_prefilter.may_match(field, len)) return false;
-    return field_regex_exec(&pattern_re, field, len, 0, nullptr) == 0;
+    return field_regex_matches(&pattern_re, field, len);
 }
 
 // A selected record, with its number under -n.
@@ -133,7 +130,6 @@ static void write_selected(int recnum, const char *text, size_t len) {
 // Returns the exit status.
 static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
     int recnum = 0;
-    int numfields;
     char error;
     if (!opt_headergrep) {
         const char *text = header_pass(fp, name, &fieldnum, false, &error);
@@ -143,40 +139,31 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
         recnum = 1;
     }
 
+    static char copy[MAX_FIELD_LENGTH]; // the field unquoted with -u
     int selected = 0;
-    for (;;) {
-        ++recnum;
-        char *field;
-        const char *text = csv_record_read_and_get_field(fp, name, recnum, 1, fieldnum, &field,
-                                                         &numfields, &error);
-        if (!text) break;
-        size_t len;
-        if (numfields == 0) {
-            if (!opt_blankrecisfield) {
-                blank_record_pass();
-                continue;
-            }
-            if (fieldnum != 1) {
-                if (opt_warnifmissing)
-                    fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
-                continue;
-            }
-            field = const_cast<char *>("");
-            len = 0;
-        } else if (!field) {
-            if (opt_warnifmissing)
-                fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+    int numfields;
+    char **fields;
+    size_t textlen;
+    const char *text;
+    while ((text = read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error))) {
+        if (fieldnum > field_count(numfields)) {
+            if (opt_warnifmissing) fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
             continue;
-        } else {
-            len = (size_t)csv_record_get_field_length();
-            if (opt_unquotefield && memchr(field, '\0', len) == nullptr &&
-                csv_field_unquote_inplace(field, 0) == 1)
-                len = strlen(field);
+        }
+        field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
+        if (f.len > MAX_FIELD_LENGTH - 1) field_length_exceeded();
+        const char *field = text + f.start;
+        size_t len = f.len;
+        if (opt_unquotefield) {
+            field_span_copy(f, copy);
+            field = copy;
+            if (memchr(copy, '\0', len) == nullptr && csv_field_unquote_inplace(copy, 0) == 1)
+                len = strlen(copy);
         }
 
         if (field_matches(field, len) == (bool)opt_invert) continue;
         ++selected;
-        if (!opt_quiet) write_selected(recnum, text, (size_t)csv_record_parse_length());
+        if (!opt_quiet) write_selected(recnum, text, textlen);
         if (selected == opt_matchesnum) break;
     }
     if (error) return 1;
@@ -224,9 +211,8 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(path, &name);
     if (opt_usepatternfile) read_patterns(opt_patternfile);
     if (!opt_fixedstring) {
-        if (field_regex_compile(&pattern_re, pattern, opt_cflags | REG_NOSUB, opt_exactmatch) != 0)
+        if (field_regex_compile_matcher(&pattern_re, pattern, opt_cflags, opt_exactmatch) != 0)
             fatalf(0, "ERROR: failed compiling regex PATTERN '%s'", pattern);
-        pattern_prefilter.init(pattern, opt_ignorecase);
     } else {
         matcher = fixed_matcher_choose(opt_exactmatch, opt_ignorecase);
     }

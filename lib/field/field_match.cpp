@@ -51,15 +51,46 @@ fixed_matcher fixed_matcher_choose(bool exact, bool ignorecase) {
     return ignorecase ? strcasestr_wrapper : strstr_wrapper;
 }
 
-int field_regex_compile(regex_t *re, const char *pattern, int cflags, bool exact) {
-    if (!exact) return regcomp(re, pattern, cflags);
+namespace {
+
+// The text compiled for pattern: with exact, "^PATTERN$" in buf (allocated; the caller frees).
+const char *regex_text(const char *pattern, bool exact, char **buf) {
+    *buf = nullptr;
+    if (!exact) return pattern;
     size_t n = strlen(pattern) + 3;
-    char *anchored = (char *)malloc(n);
-    if (!anchored) fatalf(errno, "ERROR: failed allocating dynamic memory");
-    snprintf(anchored, n, "^%s$", pattern);
-    int r = regcomp(re, anchored, cflags);
-    free(anchored);
+    *buf = (char *)malloc(n);
+    if (!*buf) fatalf(errno, "ERROR: failed allocating dynamic memory");
+    snprintf(*buf, n, "^%s$", pattern);
+    return *buf;
+}
+
+} // namespace
+
+int field_regex_compile(regex_t *re, const char *pattern, int cflags, bool exact) {
+    char *buf;
+    int r = regcomp(re, regex_text(pattern, exact, &buf), cflags);
+    free(buf);
     return r;
+}
+
+int field_regex_compile_matcher(field_regex *r, const char *pattern, int cflags, bool exact) {
+    char *buf;
+    const char *text = regex_text(pattern, exact, &buf);
+    int rc = regcomp(&r->re, text, cflags | REG_NOSUB);
+    if (rc == 0) r->dfa.compile(text, cflags);
+    free(buf);
+    // The prefilter reads extended syntax; the anchors added for exact change no run.
+    if (cflags & REG_EXTENDED)
+        r->prefilter.init(pattern, cflags & REG_ICASE);
+    else
+        r->prefilter.len = 0;
+    return rc;
+}
+
+bool field_regex_matches(field_regex *r, const char *field, size_t flen) {
+    if (!r->prefilter.may_match(field, flen)) return false;
+    if (r->dfa.ready()) return r->dfa.matches(field, flen);
+    return field_regex_exec(&r->re, field, flen, 0, nullptr) == 0;
 }
 
 int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t nmatch,
@@ -86,26 +117,6 @@ int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t n
 namespace {
 
 bool is_ere_special(char c) { return c != '\0' && strchr(".[]()*+?{}|^$\\", c) != nullptr; }
-
-// The index just after the bracket expression that opens at p[i] ('['), or 0 when it is not
-// closed.
-size_t skip_bracket(const char *p, size_t i) {
-    i++;
-    if (p[i] == '^') i++;
-    if (p[i] == ']') i++;
-    while (p[i] && p[i] != ']') {
-        if (p[i] == '[' && (p[i + 1] == ':' || p[i + 1] == '=' || p[i + 1] == '.')) {
-            char kind = p[i + 1];
-            const char *end = p + i + 2;
-            while (*end && !(end[0] == kind && end[1] == ']')) end++;
-            if (!*end) return 0;
-            i = (size_t)(end - p) + 2;
-            continue;
-        }
-        i++;
-    }
-    return p[i] == ']' ? i + 1 : 0;
-}
 
 } // namespace
 
@@ -136,7 +147,7 @@ void regex_prefilter::init(const char *p, bool ignorecase) {
             literal = true;
             next = i + 2;
         } else if (c == '[') {
-            next = skip_bracket(p, i);
+            next = regex_bracket_end(p, i);
             if (next == 0) {
                 len = 0;
                 return;
@@ -199,20 +210,21 @@ bool held_key_equals(const held_key *k, const char *text, int len) {
 
 namespace {
 
-regex_t re_wsonly;
-regex_t re_ltws;
+field_regex re_wsonly;
+field_regex re_ltws;
 bool compiled;
 
-bool match(const regex_t *re, const char *field, int len) {
-    return field_regex_exec(re, field, (size_t)len, 0, nullptr) == 0;
+bool match(field_regex *re, const char *field, int len) {
+    return field_regex_matches(re, field, (size_t)len);
 }
 
 } // namespace
 
 void ws_classes_compile(void) {
     if (compiled) return;
-    if (regcomp(&re_wsonly, "^[ \t]+$", REG_EXTENDED | REG_NOSUB) != 0 ||
-        regcomp(&re_ltws, "^([ \t]+[^ \t].*)|(.*[^ \t]+[ \t]+)$", REG_EXTENDED | REG_NOSUB) != 0)
+    if (field_regex_compile_matcher(&re_wsonly, "^[ \t]+$", REG_EXTENDED, false) != 0 ||
+        field_regex_compile_matcher(&re_ltws, "^([ \t]+[^ \t].*)|(.*[^ \t]+[ \t]+)$",
+                                    REG_EXTENDED, false) != 0)
         fatalf(0, "ERROR: failed compiling blank regex");
     compiled = true;
 }

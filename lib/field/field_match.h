@@ -6,6 +6,7 @@
 #include <regex.h>
 
 #include "libcsv.h"
+#include "regex_dfa.h"
 
 // A fixed-string test: true when the field (flen bytes) matches the pattern (plen bytes).
 typedef bool (*fixed_matcher)(const char *field, size_t flen, const char *pat, size_t plen);
@@ -47,6 +48,22 @@ struct regex_prefilter {
     // False only when the field cannot match the expression.
     bool may_match(const char *field, size_t flen) const;
 };
+
+// An expression compiled for the yes/no question "does the field match": the prefilter's
+// required bytes first, then the automaton of regex_dfa.h when the expression is within its
+// reach, regexec otherwise. The answers are regexec's in every case.
+struct field_regex {
+    regex_t re;
+    regex_prefilter prefilter;
+    regex_dfa dfa;
+};
+
+// Compiles as field_regex_compile does (REG_NOSUB added) and prepares the quick paths.
+// Returns regcomp's result.
+int field_regex_compile_matcher(field_regex *r, const char *pattern, int cflags, bool exact);
+
+// Whether the expression matches somewhere in field[0..flen) (NUL bytes are data).
+bool field_regex_matches(field_regex *r, const char *field, size_t flen);
 
 // Copies of a key or a record that must outlive the library buffer they were read into (the
 // next read reuses it). The length is kept with the bytes, so a NUL byte inside stays data: two

@@ -103,6 +103,22 @@ TEST(Match, NulByteIsData) {
     EXPECT_RUN(match({"-x", "1", "ab"}, in), 1, "h\n", "");
 }
 
+// The expressions the automaton takes and those left to regexec, with -i and -x, on the same
+// fields; and the field length limit, which holds whether or not the field is unquoted.
+TEST(Match, RegexAnswersAndFieldLimit) {
+    const char *in = "h\nabc\nABC\nxyz\nab\n\"a\nc\"\nzz1\n";
+    EXPECT_RUN(match({"-h", "1", "^[a-c]+$"}, in), 0, "abc\nab\n", "");
+    EXPECT_RUN(match({"-h", "-i", "-x", "1", "[a-c]+|z"}, in), 0, "abc\nABC\nxyz\nab\n", "");
+    EXPECT_RUN(match({"-h", "-u", "1", "a.c"}, in), 0, "abc\n\"a\nc\"\n", "");
+    EXPECT_RUN(match({"-h", "1", "(z)\\1[0-9]"}, in), 0, "zz1\n", "");
+    EXPECT_RUN(match({"-h", "-v", "1", "\\w{3}"}, in), 0, "h\nab\n\"a\nc\"\n", "");
+    std::string big = "h\n" + std::string(8192, 'a') + "\n";
+    for (const char *u : {"-x", "-u"})
+        EXPECT_RUN(match({u, "1", "b"}, big), 1, "h\n",
+                   "zelk-match: ERROR: record #2, field #1: field length exceeded MAX_FIELD_LENGTH "
+                   "(8192)\nzelk-match: file:  'standard input'\n");
+}
+
 TEST(Match, HeaderNameAndUsageErrors) {
     EXPECT_RUN(match({"-Q", "n", "2"}, INPUT), 0, "name,n\ny,2\n", "");
     EXPECT_RUN(match({"-Q", "zz", "2"}, INPUT), 1, "",
