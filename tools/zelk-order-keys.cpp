@@ -203,7 +203,7 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    arg_vector_init(&sort_args, argc + 5, "ERROR: failed allocating dynamic memory",
+    arg_vector_init(&sort_args, argc + 6, "ERROR: failed allocating dynamic memory",
                     "ERROR: max size of sort argv exceeded");
     keydefs.fields = (int *)alloc_or_exit(sizeof(int) * (size_t)argc);
     keydefs.isdate = (char *)alloc_or_exit((size_t)argc);
@@ -211,6 +211,7 @@ int main(int argc, char **argv) {
     arg_vector_add(&sort_args, "--field-separator=\x01");
     arg_vector_add(&sort_args, "--zero-terminated");
     arg_vector_add(&sort_args, "--stable");
+    arg_vector_add(&sort_args, SORT_BUFFER_SIZE);
     if (regcomp(&keydef_regex, "^[0-9]+[dn]?[r]?$", REG_EXTENDED | REG_NOSUB) != 0)
         fatalf(0, "ERROR compiling KEYDEF regex");
 

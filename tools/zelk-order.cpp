@@ -104,10 +104,10 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    arg_vector_init(&sort_args, 8, "ERROR: failed allocating dynamic memory",
+    arg_vector_init(&sort_args, 9, "ERROR: failed allocating dynamic memory",
                     "ERROR: max size of sort argv exceeded");
     static const char *const fixed[] = {"sort", "--field-separator=\x02", "--zero-terminated",
-                                        "--stable", "--key=1,1"};
+                                        "--stable", "--key=1,1", SORT_BUFFER_SIZE};
     for (const char *a : fixed) arg_vector_add(&sort_args, a);
     char numeric_added = 0, reverse_added = 0;
     int c;

