@@ -55,7 +55,7 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
         "share/man/man7/zelk.7", "share/man/man3/libcsv.3", "include/zelk/libcsv.h",
         "include/zelk/libsubproc.h", "lib/libzelk.a", "lib/pkgconfig/zelk.pc",
         "lib/cmake/zelk/zelkConfig.cmake", "lib/cmake/zelk/zelkConfigVersion.cmake",
-        "share/zsh/vendor-completions/_zelk"};
+        "share/zsh/vendor-completions/_zelk", "share/doc/zelk/examples/sample.csv"};
     for (const auto &name : program_names())
         for (const auto &f : {"bin/" + name, "share/man/man1/" + name + ".1",
                               "share/bash-completion/completions/" + name})
@@ -63,6 +63,13 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
     for (const auto &f : files) EXPECT_TRUE(std::filesystem::exists(p + "/" + f)) << f;
     EXPECT_RUN(run_shell(q(p + "/bin/zelk-colnum") + " --version"), 0,
                "zelk-colnum (zelk) " ZELK_VERSION "\n", "");
+    // The pages' examples run on the installed sample file, at the path the pages name.
+    EXPECT_EQ(read_file(p + "/share/doc/zelk/examples/sample.csv"),
+              read_file(std::string(ZELK_SOURCE_DIR) + "/examples/sample.csv"));
+    for (const auto &page : {"share/man/man1/zelk-row-tally.1", "share/man/man7/zelk.7"})
+        EXPECT_NE(read_file(p + "/" + page).find("/usr/share/doc/zelk/examples/sample.csv"),
+                  std::string::npos)
+            << page;
 
     // pkg-config, then CMake's find_package.
     dir.file("count.cpp", COUNT_CPP);
@@ -131,13 +138,18 @@ TEST(DebianPackage, ContentsAndARunFromAScratchRoot) {
          {"./usr/bin/zelk-match", "./usr/share/man/man1/zelk-match.1", "./usr/share/man/man7/zelk.7",
           "./usr/share/man/man3/libcsv.3", "./usr/include/zelk/libcsv.h", "./usr/lib/libzelk.a",
           "./usr/lib/pkgconfig/zelk.pc", "./usr/lib/cmake/zelk/zelkConfig.cmake",
-          "./usr/share/bash-completion/completions/zelk-match"})
+          "./usr/share/bash-completion/completions/zelk-match",
+          "./usr/share/doc/zelk/examples/sample.csv"})
         EXPECT_NE(contents.out.find(std::string(f) + "\n"), std::string::npos) << f;
     EXPECT_EQ(run_shell("dpkg-deb -c " + q(deb) + " | grep -c '/usr/bin/zelk-'", o).out, "28\n");
 
     ASSERT_EQ(run_shell("dpkg -x " + q(deb) + " root", o).status, 0);
     dir.file("in.csv", "a,b\n1,2\n3,4\n");
     EXPECT_RUN(run_shell("root/usr/bin/zelk-row-tally -h -v in.csv", o), 0, "2\n", "");
+    EXPECT_RUN(run_shell("root/usr/bin/zelk-row-tally -h -v "
+                         "root/usr/share/doc/zelk/examples/sample.csv",
+                         o),
+               0, "7\n", "");
     // The pkg-config file finds the library wherever the tree was unpacked.
     EXPECT_RUN(run_shell("PKG_CONFIG_PATH=root/usr/lib/pkgconfig pkg-config --libs zelk | "
                          "sed 's/ *$//'",
