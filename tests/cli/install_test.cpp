@@ -25,7 +25,12 @@ int main() {
 const char *const COUNT_IN = "a,\"b,c\"\nx,\"\"\"y\"\"\"\n\nlast\n";
 const char *const COUNT_OUT = "1:2:b,c\n2:2:\"y\"\n3:0:\n4:1:\n";
 
-std::string q(const std::string &s) { return "'" + s + "'"; }
+// s quoted for sh.
+std::string q(const std::string &s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
 
 // The completions of word cword of a command line (-1: the last), run by bash with an
 // installed completion script, one a line.
@@ -96,27 +101,55 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
     EXPECT_RUN(run_shell("b/count < in.csv", o), 0, COUNT_OUT, "");
 
     // The installed completion: options, and header names after -Q, without the BOM and
-    // the quotes that the file has.
+    // the quotes that the file has, quoted for the shell as the word was begun.
     dir.file("h.csv", "\xEF\xBB\xBFid,\"full name\",\"first-name\"\n1,2,3\n");
+    dir.file("odd.csv", "\"$(touch x)\",*,\"It's\",\"`id`\",\"a\nb\",\"say \"\"hi\"\"\"\n");
     const std::string bash = p + "/share/bash-completion/completions/zelk-match";
     const std::string bin = p + "/bin";
-    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-Q", "f", "x", "h.csv"}, dir.path(), 2), 0,
-               "full name\nfirst-name\n", "");
-    EXPECT_RUN(complete(bash, bin, {"zelk-columns", "-Q", "h.csv", "id,fi"}, dir.path()), 0,
-               "id,first-name\n", "");
-    EXPECT_RUN(complete(bash, bin, {"zelk-colnum", "i", "h.csv"}, dir.path(), 1), 0, "id\n",
-               "");
-    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-x"}, dir.path()), 0, "-x\n", "");
-    RunResult opts = complete(bash, bin, {"zelk-show", "-"}, dir.path());
-    EXPECT_RUN(opts, 0,
-               "-h -- include header field names when printing fields (when FIRST_RECORD>1)\n"
-               "-nNUM -- number of records to print (1 by default)\n",
-               "");
-    // Without -Q, and for an option's file argument, file names.
-    EXPECT_RUN(complete(bash, bin, {"zelk-match", "h.", "x"}, dir.path(), 1), 0, "h.csv\n",
-               "");
-    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-f", "count.c"}, dir.path()), 0, "count.cpp\n",
-               "");
+    struct Case {
+        std::vector<std::string> words;
+        int cword; // -1: the last word
+        std::string expected;
+    } cases[] = {
+        {{"zelk-match", "-Q", "f", "x", "h.csv"}, 2, "full\\ name\nfirst-name\n"},
+        {{"zelk-match", "-Q", "'f", "x", "h.csv"}, 2, "full name\nfirst-name\n"},
+        {{"zelk-match", "-Q", "\"full", "x", "h.csv"}, 2, "full name\n"},
+        {{"zelk-match", "-Q", "full\\ ", "x", "h.csv"}, 2, "full\\ name\n"},
+        {{"zelk-columns", "-Q", "h.csv", "id,fi"}, -1, "id,first-name\n"},
+        {{"zelk-columns", "-Q", "h.csv", "id,'fu"}, -1, "full name\n"},
+        {{"zelk-colnum", "i", "h.csv"}, 1, "id\n"},
+        // Names that the shell would run, glob or split, inserted in the quotes begun.
+        {{"zelk-columns", "-Q", "odd.csv", "'"},
+         -1,
+         "$(touch x)\n*\nIt'\\''s\n`id`\na\nb\nsay \"hi\"\n"},
+        {{"zelk-columns", "-Q", "odd.csv", "\"$"}, -1, "\\$(touch x)\n"},
+        // Options.
+        {{"zelk-match", "-x"}, -1, "-x\n"},
+        {{"zelk-show", "-"},
+         -1,
+         "-h -- include header field names when printing fields (when FIRST_RECORD>1)\n"
+         "-nNUM -- number of records to print (1 by default)\n"},
+        // Without -Q, and for an option's file argument, file names.
+        {{"zelk-match", "h.", "x"}, 1, "h.csv\n"},
+        {{"zelk-match", "-f", "count.c"}, -1, "count.cpp\n"},
+    };
+    for (const auto &c : cases) {
+        std::string line;
+        for (const auto &w : c.words) line += "[" + w + "]";
+        SCOPED_TRACE(line);
+        EXPECT_RUN(complete(bash, bin, c.words, dir.path(), c.cword), 0, c.expected, "");
+    }
+    // Unquoted, each name is inserted as a word that the shell reads back as the name: nothing
+    // in it is run, globbed or split.
+    RunResult odd = complete(bash, bin, {"zelk-columns", "-Q", "odd.csv", ""}, dir.path());
+    std::string words;
+    for (size_t i = 0, j; (j = odd.out.find('\n', i)) != std::string::npos; i = j + 1)
+        words += " " + odd.out.substr(i, j - i);
+    RunOptions in_dir;
+    in_dir.cwd = dir.path();
+    EXPECT_RUN(run_shell("bash -c " + q("printf '[%s]' " + words), in_dir), 0,
+               "[$(touch x)][*][It's][`id`][a\nb][say \"hi\"]", "");
+    EXPECT_FALSE(std::filesystem::exists(dir.join("x")));
 }
 
 TEST(DebianPackage, ContentsAndARunFromAScratchRoot) {
