@@ -4,17 +4,45 @@
 # when several match, they are listed with their help text. Options that take a file
 # complete file names; operands complete file names. With -Q (and for zelk-colnum's
 # FIELD_NAMES_LIST), a field operand completes the header names of the CSV file named
-# elsewhere on the command line, reading only its first record; in a comma-separated list
-# the name after the last comma is completed.
+# elsewhere on the command line (for zelk-merge, KEY_FIELD1 those of CSVFILE1 and KEY_FIELD2
+# those of CSVFILE2), reading only its first record; in a comma-separated list the name after
+# the last comma is completed.
 #
 # A header name is whatever a file holds: it is inserted quoted for the shell, in the quotes
 # the word was begun with (readline closes them) or with printf %q, so that no part of it is
 # expanded or run, and completion results never go through word splitting or globbing.
 
-# The option lines of a program's usage text as "-X", the argument's name (may be empty) and
-# the help text, separated by the byte 0x1f.
+# The options of a program's usage text as "-X", the argument's name (may be empty) and the
+# help text, separated by the byte 0x1f: the option lines, then any option that the Usage
+# line requires (zelk-order-keys' -kKEYDEF...) and no option line describes, with its
+# "NAME defines ..." line as help.
 _zelk_option_lines() {
-    "$1" --help 2>&1 | sed -n 's/^ \{1,2\}-\([^ -]\)\([^ ]*\) *-- *\(.*\)$/-\1\x1f\2\x1f\3/p'
+    "$1" --help 2>&1 | LC_ALL=C awk '
+        /^Usage:/ {
+            for (i = 2; i <= NF; i++)
+                if ($i ~ /^-[A-Za-z][A-Z_]+(\.\.\.)?$/) required[++n] = $i
+            next
+        }
+        match($0, /^  ?-[^ -][^ ]* *-- */) {
+            opt = substr($0, 1, RLENGTH)
+            sub(/^ +/, "", opt)
+            sub(/ *-- *$/, "", opt)
+            seen[substr(opt, 1, 2)] = 1
+            print substr(opt, 1, 2) "\037" substr(opt, 3) "\037" substr($0, RLENGTH + 1)
+            next
+        }
+        $2 == "defines" { help = $0; sub(/^[^ ]* defines /, "", help); defines[$1] = help }
+        END {
+            for (i = 1; i <= n; i++) {
+                opt = substr(required[i], 1, 2)
+                if (opt in seen) continue
+                arg = required[i]
+                repeat = sub(/\.\.\.$/, "", arg)
+                arg = substr(arg, 3)
+                help = (arg in defines) ? defines[arg] " " : ""
+                print opt "\037" arg "\037" help "(required" (repeat ? ", repeatable" : "") ")"
+            }
+        }'
 }
 
 # The header names of a CSV file, each followed by a NUL byte: its first record as
@@ -114,7 +142,7 @@ _zelk_quote() {
 }
 
 _zelk() {
-    local cur prev prog words cword
+    local cur prev prog
     prog=${COMP_WORDS[0]}
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=
@@ -124,11 +152,15 @@ _zelk() {
     local lines
     lines=$(_zelk_option_lines "$prog")
 
-    local sep=$'\x1f' opt arg help
+    local sep=$'\x1f' opt arg help takes_arg=
+    while IFS=$sep read -r opt arg help; do
+        [[ -n $arg ]] && takes_arg+=${opt#-}
+    done <<<"$lines"
+
     # The argument of an option given as a separate word: a file, or nothing to offer.
-    if [[ $prev == -? ]]; then
+    if [[ $prev == -? && -n $takes_arg && $takes_arg == *"${prev#-}"* ]]; then
         while IFS=$sep read -r opt arg help; do
-            [[ $opt == "$prev" && -n $arg ]] || continue
+            [[ $opt == "$prev" ]] || continue
             [[ $arg == *FILE* ]] && mapfile -t COMPREPLY < <(compgen -f -- "$cur") &&
                 compopt -o filenames 2>/dev/null
             return 0
@@ -151,15 +183,52 @@ _zelk() {
         return 0
     fi
 
-    # Header names: after -Q (in a word of options), or zelk-colnum's list.
-    local names=0 w i file=
-    [[ ${prog##*/} == zelk-colnum ]] && names=1
+    # The operands before and after the word being completed (options may follow them), and
+    # whether -Q is among the options.
+    local query=0 w i j dashdash=0 operands=() here=-1
     for ((i = 1; i < ${#COMP_WORDS[@]}; i++)); do
         w=${COMP_WORDS[i]}
-        ((i == COMP_CWORD)) && continue
-        [[ $w == -[!-]* && $w == *Q* && $lines == *"-Q$sep"* ]] && names=1
-        [[ $w != -* && -f $w ]] && file=$w
+        if ((i == COMP_CWORD)); then
+            here=${#operands[@]}
+            operands+=("")
+            continue
+        fi
+        if ((dashdash)) || [[ $w != -?* ]]; then
+            _zelk_dequote "" "$w"
+            [[ $_zelk_text == \~/* ]] && _zelk_text=$HOME/${_zelk_text#\~/}
+            operands+=("$_zelk_text")
+            continue
+        fi
+        [[ $w == -- ]] && dashdash=1 && continue
+        # A word of options: its letters up to the first that takes an argument, which is the
+        # rest of the word or else the next word.
+        for ((j = 1; j < ${#w}; j++)); do
+            [[ ${w:j:1} == Q && $lines == *"-Q$sep"* ]] && query=1
+            if [[ $takes_arg == *"${w:j:1}"* ]]; then
+                ((j + 1 == ${#w} && i + 1 != COMP_CWORD)) && ((i++))
+                break
+            fi
+        done
     done
+
+    # The CSV file whose header names the word may be: for zelk-merge the file after the key
+    # field, else any file operand.
+    local names=0 file=
+    case ${prog##*/} in
+    zelk-merge)
+        if ((query && (here == 0 || here == 2))) && [[ -f ${operands[here + 1]} ]]; then
+            names=1 file=${operands[here + 1]}
+        fi
+        ;;
+    *)
+        [[ ${prog##*/} == zelk-colnum ]] && names=1
+        ((query)) && names=1
+        for w in "${operands[@]}"; do
+            [[ -n $w && -f $w ]] && file=$w
+        done
+        ;;
+    esac
+
     if ((names)) && [[ -n $file ]]; then
         # Readline keeps what comes up to a quote left open and closes that quote itself;
         # the rest of the word is replaced, up to its last comma as typed.

@@ -104,6 +104,7 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
     // the quotes that the file has, quoted for the shell as the word was begun.
     dir.file("h.csv", "\xEF\xBB\xBFid,\"full name\",\"first-name\"\n1,2,3\n");
     dir.file("odd.csv", "\"$(touch x)\",*,\"It's\",\"`id`\",\"a\nb\",\"say \"\"hi\"\"\"\n");
+    dir.file("k.csv", "key,v\n");
     const std::string bash = p + "/share/bash-completion/completions/zelk-match";
     const std::string bin = p + "/bin";
     struct Case {
@@ -123,8 +124,13 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
          -1,
          "$(touch x)\n*\nIt'\\''s\n`id`\na\nb\nsay \"hi\"\n"},
         {{"zelk-columns", "-Q", "odd.csv", "\"$"}, -1, "\\$(touch x)\n"},
-        // Options.
+        // zelk-merge: each key field from its own file, and only with -Q.
+        {{"zelk-merge", "-Q", "", "h.csv", "k", "k.csv"}, 2, "id\nfull\\ name\nfirst-name\n"},
+        {{"zelk-merge", "-Q", "-s", ";", "id", "h.csv", "", "k.csv"}, 6, "key\nv\n"},
+        {{"zelk-merge", "i", "h.csv", "k", "k.csv"}, 1, "in.csv\n"},
+        // Options, with the one that zelk-order-keys' Usage line requires.
         {{"zelk-match", "-x"}, -1, "-x\n"},
+        {{"zelk-order-keys", "-k"}, -1, "-k\n"},
         {{"zelk-show", "-"},
          -1,
          "-h -- include header field names when printing fields (when FIRST_RECORD>1)\n"
@@ -150,6 +156,10 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
     EXPECT_RUN(run_shell("bash -c " + q("printf '[%s]' " + words), in_dir), 0,
                "[$(touch x)][*][It's][`id`][a\nb][say \"hi\"]", "");
     EXPECT_FALSE(std::filesystem::exists(dir.join("x")));
+    RunResult keys = complete(bash, bin, {"zelk-order-keys", "-"}, dir.path());
+    EXPECT_NE(keys.out.find("\n-kKEYDEF -- a sort key: FIELD[n|d][r] (required, repeatable)\n"),
+              std::string::npos)
+        << keys.out;
 }
 
 TEST(DebianPackage, ContentsAndARunFromAScratchRoot) {
