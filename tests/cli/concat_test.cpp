@@ -45,12 +45,14 @@ TEST_F(Concat, StandardInputByDefault) {
 
 TEST_F(Concat, BlankRecords) {
     std::string s = dir.file("s.csv", "\n\r\nh1,h2\n\nv1,v2\n");
+    std::string differs = "zelk-concat: Warning: header of CSVFILE '" + s +
+                          "' differs from that of CSVFILE '" + a + "' at field #1\n";
     EXPECT_RUN(run_tool("zelk-concat", {a, s}), 0,
-               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\nv1,v2\n", "");
+               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\nv1,v2\n", differs);
     // With -b, the blank line is the second file's first kept record, so it is suppressed as
     // its header and the real header line is data.
     EXPECT_RUN(run_tool("zelk-concat", {"-b", a, s}), 0,
-               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n\nh1,h2\n\nv1,v2\n", "");
+               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n\nh1,h2\n\nv1,v2\n", differs);
     EXPECT_RUN(run_tool("zelk-concat", {"-b", "-z", s}), 0, "\0\0h1,h2\0\0v1,v2\0"s, "");
 }
 
@@ -74,6 +76,37 @@ TEST_F(Concat, SyntaxErrorEndsThatFileOnly) {
                "id,name\n3,z\n4,ok\n1,\"x,y\"\n2,\"multi\nline\"\n",
                "zelk-concat: ERROR: record #3, field #2: double-quote in unquoted field\n"
                "zelk-concat: file:  '" + bad + "'\n");
+}
+
+TEST_F(Concat, LaterHeaderThatDiffersIsWarnedOf) {
+    // Headers are compared by their field values; the output and status stay as they were.
+    struct Case {
+        std::string second_header;
+        int field; // the first field that differs, 0 for none
+    } cases[] = {
+        {"name,id", 1}, {"id,name,extra", 3}, {"id", 2}, {"ID,name", 1}, {"id,name ", 2},
+        {"id,\"na\"\"me\"", 2}, {"\"id\",\"name\"", 0}, {"\xEF\xBB\xBFid,name", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.second_header);
+        std::string second = dir.file("second.csv", c.second_header + "\n5,v\n");
+        std::string warning = c.field == 0 ? ""
+                                           : "zelk-concat: Warning: header of CSVFILE '" +
+                                                 second + "' differs from that of CSVFILE '" + a +
+                                                 "' at field #" + std::to_string(c.field) + "\n";
+        EXPECT_RUN(run_tool("zelk-concat", {a, second}), 0,
+                   "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n5,v\n", warning);
+        EXPECT_RUN(run_tool("zelk-concat", {"-o", a, second}), 0,
+                   "1,\"x,y\"\n2,\"multi\nline\"\n5,v\n", warning);
+    }
+    // The header compared with is the one written: that of the first input holding a record.
+    std::string e = dir.file("e.csv", "");
+    std::string ba = dir.file("ba.csv", "\xEF\xBB\xBFname,\"id\"\n");
+    RunOptions o;
+    o.input = "name,id\n6,w\n";
+    EXPECT_RUN(run_tool("zelk-concat", {e, "-", ba, b}, o), 0, "name,id\n6,w\n3,z\n",
+               "zelk-concat: Warning: header of CSVFILE '" + b +
+                   "' differs from that of CSVFILE 'standard input' at field #1\n");
 }
 
 TEST_F(Concat, RecordsWithNulBytesAreCopiedWhole) {

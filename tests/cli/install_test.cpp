@@ -25,7 +25,12 @@ int main() {
 const char *const COUNT_IN = "a,\"b,c\"\nx,\"\"\"y\"\"\"\n\nlast\n";
 const char *const COUNT_OUT = "1:2:b,c\n2:2:\"y\"\n3:0:\n4:1:\n";
 
-std::string q(const std::string &s) { return "'" + s + "'"; }
+// s quoted for sh.
+std::string q(const std::string &s) {
+    std::string out = "'";
+    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
 
 // The completions of word cword of a command line (-1: the last), run by bash with an
 // installed completion script, one a line.
@@ -55,7 +60,7 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
         "share/man/man7/zelk.7", "share/man/man3/libcsv.3", "include/zelk/libcsv.h",
         "include/zelk/libsubproc.h", "lib/libzelk.a", "lib/pkgconfig/zelk.pc",
         "lib/cmake/zelk/zelkConfig.cmake", "lib/cmake/zelk/zelkConfigVersion.cmake",
-        "share/zsh/vendor-completions/_zelk"};
+        "share/zsh/vendor-completions/_zelk", "share/doc/zelk/examples/sample.csv"};
     for (const auto &name : program_names())
         for (const auto &f : {"bin/" + name, "share/man/man1/" + name + ".1",
                               "share/bash-completion/completions/" + name})
@@ -63,6 +68,13 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
     for (const auto &f : files) EXPECT_TRUE(std::filesystem::exists(p + "/" + f)) << f;
     EXPECT_RUN(run_shell(q(p + "/bin/zelk-colnum") + " --version"), 0,
                "zelk-colnum (zelk) " ZELK_VERSION "\n", "");
+    // The pages' examples run on the installed sample file, at the path the pages name.
+    EXPECT_EQ(read_file(p + "/share/doc/zelk/examples/sample.csv"),
+              read_file(std::string(ZELK_SOURCE_DIR) + "/examples/sample.csv"));
+    for (const auto &page : {"share/man/man1/zelk-row-tally.1", "share/man/man7/zelk.7"})
+        EXPECT_NE(read_file(p + "/" + page).find("/usr/share/doc/zelk/examples/sample.csv"),
+                  std::string::npos)
+            << page;
 
     // pkg-config, then CMake's find_package.
     dir.file("count.cpp", COUNT_CPP);
@@ -89,27 +101,65 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
     EXPECT_RUN(run_shell("b/count < in.csv", o), 0, COUNT_OUT, "");
 
     // The installed completion: options, and header names after -Q, without the BOM and
-    // the quotes that the file has.
+    // the quotes that the file has, quoted for the shell as the word was begun.
     dir.file("h.csv", "\xEF\xBB\xBFid,\"full name\",\"first-name\"\n1,2,3\n");
+    dir.file("odd.csv", "\"$(touch x)\",*,\"It's\",\"`id`\",\"a\nb\",\"say \"\"hi\"\"\"\n");
+    dir.file("k.csv", "key,v\n");
     const std::string bash = p + "/share/bash-completion/completions/zelk-match";
     const std::string bin = p + "/bin";
-    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-Q", "f", "x", "h.csv"}, dir.path(), 2), 0,
-               "full name\nfirst-name\n", "");
-    EXPECT_RUN(complete(bash, bin, {"zelk-columns", "-Q", "h.csv", "id,fi"}, dir.path()), 0,
-               "id,first-name\n", "");
-    EXPECT_RUN(complete(bash, bin, {"zelk-colnum", "i", "h.csv"}, dir.path(), 1), 0, "id\n",
-               "");
-    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-x"}, dir.path()), 0, "-x\n", "");
-    RunResult opts = complete(bash, bin, {"zelk-show", "-"}, dir.path());
-    EXPECT_RUN(opts, 0,
-               "-h -- include header field names when printing fields (when FIRST_RECORD>1)\n"
-               "-nNUM -- number of records to print (1 by default)\n",
-               "");
-    // Without -Q, and for an option's file argument, file names.
-    EXPECT_RUN(complete(bash, bin, {"zelk-match", "h.", "x"}, dir.path(), 1), 0, "h.csv\n",
-               "");
-    EXPECT_RUN(complete(bash, bin, {"zelk-match", "-f", "count.c"}, dir.path()), 0, "count.cpp\n",
-               "");
+    struct Case {
+        std::vector<std::string> words;
+        int cword; // -1: the last word
+        std::string expected;
+    } cases[] = {
+        {{"zelk-match", "-Q", "f", "x", "h.csv"}, 2, "full\\ name\nfirst-name\n"},
+        {{"zelk-match", "-Q", "'f", "x", "h.csv"}, 2, "full name\nfirst-name\n"},
+        {{"zelk-match", "-Q", "\"full", "x", "h.csv"}, 2, "full name\n"},
+        {{"zelk-match", "-Q", "full\\ ", "x", "h.csv"}, 2, "full\\ name\n"},
+        {{"zelk-columns", "-Q", "h.csv", "id,fi"}, -1, "id,first-name\n"},
+        {{"zelk-columns", "-Q", "h.csv", "id,'fu"}, -1, "full name\n"},
+        {{"zelk-colnum", "i", "h.csv"}, 1, "id\n"},
+        // Names that the shell would run, glob or split, inserted in the quotes begun.
+        {{"zelk-columns", "-Q", "odd.csv", "'"},
+         -1,
+         "$(touch x)\n*\nIt'\\''s\n`id`\na\nb\nsay \"hi\"\n"},
+        {{"zelk-columns", "-Q", "odd.csv", "\"$"}, -1, "\\$(touch x)\n"},
+        // zelk-merge: each key field from its own file, and only with -Q.
+        {{"zelk-merge", "-Q", "", "h.csv", "k", "k.csv"}, 2, "id\nfull\\ name\nfirst-name\n"},
+        {{"zelk-merge", "-Q", "-s", ";", "id", "h.csv", "", "k.csv"}, 6, "key\nv\n"},
+        {{"zelk-merge", "i", "h.csv", "k", "k.csv"}, 1, "in.csv\n"},
+        // Options, with the one that zelk-order-keys' Usage line requires.
+        {{"zelk-match", "-x"}, -1, "-x\n"},
+        {{"zelk-order-keys", "-k"}, -1, "-k\n"},
+        {{"zelk-show", "-"},
+         -1,
+         "-h -- include header field names when printing fields (when FIRST_RECORD>1)\n"
+         "-nNUM -- number of records to print (1 by default)\n"},
+        // Without -Q, and for an option's file argument, file names.
+        {{"zelk-match", "h.", "x"}, 1, "h.csv\n"},
+        {{"zelk-match", "-f", "count.c"}, -1, "count.cpp\n"},
+    };
+    for (const auto &c : cases) {
+        std::string line;
+        for (const auto &w : c.words) line += "[" + w + "]";
+        SCOPED_TRACE(line);
+        EXPECT_RUN(complete(bash, bin, c.words, dir.path(), c.cword), 0, c.expected, "");
+    }
+    // Unquoted, each name is inserted as a word that the shell reads back as the name: nothing
+    // in it is run, globbed or split.
+    RunResult odd = complete(bash, bin, {"zelk-columns", "-Q", "odd.csv", ""}, dir.path());
+    std::string words;
+    for (size_t i = 0, j; (j = odd.out.find('\n', i)) != std::string::npos; i = j + 1)
+        words += " " + odd.out.substr(i, j - i);
+    RunOptions in_dir;
+    in_dir.cwd = dir.path();
+    EXPECT_RUN(run_shell("bash -c " + q("printf '[%s]' " + words), in_dir), 0,
+               "[$(touch x)][*][It's][`id`][a\nb][say \"hi\"]", "");
+    EXPECT_FALSE(std::filesystem::exists(dir.join("x")));
+    RunResult keys = complete(bash, bin, {"zelk-order-keys", "-"}, dir.path());
+    EXPECT_NE(keys.out.find("\n-kKEYDEF -- a sort key: FIELD[n|d][r] (required, repeatable)\n"),
+              std::string::npos)
+        << keys.out;
 }
 
 TEST(DebianPackage, ContentsAndARunFromAScratchRoot) {
@@ -131,13 +181,18 @@ TEST(DebianPackage, ContentsAndARunFromAScratchRoot) {
          {"./usr/bin/zelk-match", "./usr/share/man/man1/zelk-match.1", "./usr/share/man/man7/zelk.7",
           "./usr/share/man/man3/libcsv.3", "./usr/include/zelk/libcsv.h", "./usr/lib/libzelk.a",
           "./usr/lib/pkgconfig/zelk.pc", "./usr/lib/cmake/zelk/zelkConfig.cmake",
-          "./usr/share/bash-completion/completions/zelk-match"})
+          "./usr/share/bash-completion/completions/zelk-match",
+          "./usr/share/doc/zelk/examples/sample.csv"})
         EXPECT_NE(contents.out.find(std::string(f) + "\n"), std::string::npos) << f;
     EXPECT_EQ(run_shell("dpkg-deb -c " + q(deb) + " | grep -c '/usr/bin/zelk-'", o).out, "28\n");
 
     ASSERT_EQ(run_shell("dpkg -x " + q(deb) + " root", o).status, 0);
     dir.file("in.csv", "a,b\n1,2\n3,4\n");
     EXPECT_RUN(run_shell("root/usr/bin/zelk-row-tally -h -v in.csv", o), 0, "2\n", "");
+    EXPECT_RUN(run_shell("root/usr/bin/zelk-row-tally -h -v "
+                         "root/usr/share/doc/zelk/examples/sample.csv",
+                         o),
+               0, "7\n", "");
     // The pkg-config file finds the library wherever the tree was unpacked.
     EXPECT_RUN(run_shell("PKG_CONFIG_PATH=root/usr/lib/pkgconfig pkg-config --libs zelk | "
                          "sed 's/ *$//'",

@@ -168,6 +168,15 @@ TEST(ManPages, ExamplesRunAsWritten) {
         if (path.back() == '3') continue; // the library page shows C++ code
         std::vector<std::string> page = lines_of(read_file(path));
         std::vector<std::string> examples = section(page, "EXAMPLES");
+        // A reader learns where the sample file is installed: from the examples' opening
+        // sentence, or (in the suite's page) under FILES.
+        const std::string where = "/usr/share/doc/zelk/examples/sample.csv";
+        std::string text;
+        for (const auto &l : examples) text += l + "\n";
+        for (const auto &l : section(page, "FILES")) text += l + "\n";
+        if (text.find("sample.csv") != std::string::npos) {
+            EXPECT_NE(text.find(where), std::string::npos) << path << ": " << where << " not named";
+        }
         int count = 0;
         std::string command, expected;
         auto run = [&]() {
