@@ -176,18 +176,8 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
             size_t keylen = lens[f - 1];
             memcpy(keybuf, starts[f - 1], keylen);
             keybuf[keylen] = '\0';
-            if (keylen == 0) {
-                if (opt_emptyfielderror) {
-                    ::error(0, 0, "ERROR: record #%d: KEYDEF field %d is empty", recnum, f);
-                    return false;
-                }
-            } else if (keydefs.kinds[i] == 'd') {
-                csv_field_unquote_inplace(keybuf, 0);
-                char what[32];
-                snprintf(what, sizeof what, "KEYDEF field %d", f);
-                key = datetime_to_utimestr(keybuf, opt_dateformat, recnum, what);
-                keylen = strlen(key);
-            } else if (opt_unquotekeys) {
+            // Emptiness is that of the value, so "" is an empty key like an empty field.
+            if (keydefs.kinds[i] == 'd' || opt_unquotekeys) {
                 csv_field_unquote_inplace(keybuf, 0);
                 keylen = strlen(keybuf);
             } else if (keydefs.kinds[i] == 'n') {
@@ -195,6 +185,17 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
                     key++;
                     keylen -= 2;
                 }
+            }
+            if (keylen == 0) {
+                if (opt_emptyfielderror) {
+                    ::error(0, 0, "ERROR: record #%d: KEYDEF field %d is empty", recnum, f);
+                    return false;
+                }
+            } else if (keydefs.kinds[i] == 'd') {
+                char what[32];
+                snprintf(what, sizeof what, "KEYDEF field %d", f);
+                key = datetime_to_utimestr(keybuf, opt_dateformat, recnum, what);
+                keylen = strlen(key);
             }
             sortframe_check_key(recnum, key, keylen, true);
             sortframe_put_key(pipe, key, keylen);
