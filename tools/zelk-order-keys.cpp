@@ -9,6 +9,7 @@
 #include <regex.h>
 
 #include "cli.h"
+#include "field_buffer.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 #include "sort_frame.h"
@@ -22,12 +23,12 @@ static char opt_datesort;                          // some KEYDEF has "d"
 
 #define MAX_KEYDEF_FIELD MAX_FIELDS
 
-// The keys in the order given: field numbers and date-time flags.
+// The keys in the order given: field numbers and kinds ('d' date-time, 'n' numeric, 0 text).
 static struct {
     int count;
     int maxfield;
     int *fields;
-    char *isdate;
+    char *kinds;
 } keydefs;
 
 static arg_vector sort_args;
@@ -89,10 +90,11 @@ static void add_keydef(const char *k) {
     bool reverse = strchr(k, 'r') != nullptr;
     const char *opts;
     if (strchr(k, 'd')) {
-        keydefs.isdate[p - 1] = 1;
+        keydefs.kinds[p - 1] = 'd';
         opt_datesort = 1;
         opts = reverse ? "nr" : "n";
     } else if (strchr(k, 'n')) {
+        keydefs.kinds[p - 1] = 'n';
         opts = reverse ? "nr" : "n";
     } else {
         opts = reverse ? "r" : "";
@@ -170,23 +172,31 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
         locate_fields(record, record + reclen, keydefs.maxfield, starts, lens);
         for (int i = 0; i < keydefs.count; i++) {
             int f = keydefs.fields[i];
-            char *key = keybuf;
-            memcpy(key, starts[f - 1], lens[f - 1]);
-            key[lens[f - 1]] = '\0';
-            if (key[0] == '\0') {
+            const char *key = keybuf;
+            size_t keylen = lens[f - 1];
+            memcpy(keybuf, starts[f - 1], keylen);
+            keybuf[keylen] = '\0';
+            // Emptiness is that of the value, so "" is an empty key like an empty field.
+            if (keydefs.kinds[i] == 'd' || opt_unquotekeys) {
+                csv_field_unquote_inplace(keybuf, 0);
+                keylen = strlen(keybuf);
+            } else if (keydefs.kinds[i] == 'n') {
+                if (number_unquotes(key, keylen)) {
+                    key++;
+                    keylen -= 2;
+                }
+            }
+            if (keylen == 0) {
                 if (opt_emptyfielderror) {
                     ::error(0, 0, "ERROR: record #%d: KEYDEF field %d is empty", recnum, f);
                     return false;
                 }
-            } else if (keydefs.isdate[i]) {
-                csv_field_unquote_inplace(key, 0);
+            } else if (keydefs.kinds[i] == 'd') {
                 char what[32];
                 snprintf(what, sizeof what, "KEYDEF field %d", f);
-                key = (char *)datetime_to_utimestr(key, opt_dateformat, recnum, what);
-            } else if (opt_unquotekeys) {
-                csv_field_unquote_inplace(key, 0);
+                key = datetime_to_utimestr(keybuf, opt_dateformat, recnum, what);
+                keylen = strlen(key);
             }
-            size_t keylen = strlen(key);
             sortframe_check_key(recnum, key, keylen, true);
             sortframe_put_key(pipe, key, keylen);
             putc_unlocked(SORT_FRAME_KEYSEP, pipe);
@@ -206,7 +216,7 @@ int main(int argc, char **argv) {
     arg_vector_init(&sort_args, argc + 6, "ERROR: failed allocating dynamic memory",
                     "ERROR: max size of sort argv exceeded");
     keydefs.fields = (int *)alloc_or_exit(sizeof(int) * (size_t)argc);
-    keydefs.isdate = (char *)alloc_or_exit((size_t)argc);
+    keydefs.kinds = (char *)alloc_or_exit((size_t)argc);
     arg_vector_add(&sort_args, "sort");
     arg_vector_add(&sort_args, "--field-separator=\x01");
     arg_vector_add(&sort_args, "--zero-terminated");

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "field_buffer.h"
 #include "field_loop.h"
 #include "libcsv.h"
 #include "libsubproc.h"
@@ -87,14 +88,23 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
                 fatalf(0, "ERROR: record #%d: no SORT_FIELD (%d fields)", recnum, present);
             fatalf(0, "ERROR: record #%d: no SORT_FIELD (only %d fields)", recnum, present);
         }
-        char *key = keybuf;
+        const char *key = keybuf;
         sortframe_check_record(recnum, record, reclen);
-        if (opt_datesort || opt_unquotekey) csv_field_unquote_inplace(key, 0);
-        if (opt_emptyfielderror && key[0] == '\0')
+        if (opt_datesort || opt_unquotekey) {
+            csv_field_unquote_inplace(keybuf, 0);
+            keylen = strlen(keybuf);
+        } else if (opt_numericsort) {
+            if (number_unquotes(key, keylen)) {
+                key++;
+                keylen -= 2;
+            }
+        }
+        if (opt_emptyfielderror && keylen == 0)
             fatalf(0, "ERROR: record #%d: SORT_FIELD is empty", recnum);
-        if (opt_datesort && key[0] != '\0')
-            key = (char *)datetime_to_utimestr(key, opt_dateformat, recnum, "SORT_FIELD");
-        keylen = strlen(key);
+        if (opt_datesort && keylen != 0) {
+            key = datetime_to_utimestr(key, opt_dateformat, recnum, "SORT_FIELD");
+            keylen = strlen(key);
+        }
         sortframe_check_key(recnum, key, keylen, false);
         sortframe_put_key(pipe, key, keylen);
         sortframe_put_record(pipe, record, reclen, opt_terminatecr);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "field_buffer.h"
 #include "field_loop.h"
 #include "field_number.h"
 #include "libcsv.h"
@@ -84,9 +85,17 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
         if (f.len > MAX_FIELD_LENGTH - 1) field_length_exceeded();
         const char *field = text + f.start;
-        switch (field_number_kind(field, f.len)) {
+        size_t len = f.len;
+        field_kind kind = field_number_kind(field, len);
+        // A quoted field is never a number as read, so a number costs no test of its quotes.
+        if (kind == field_kind::other && number_unquotes(field, len)) {
+            field++;
+            len -= 2;
+            kind = field_number_kind(field, len);
+        }
+        switch (kind) {
         case field_kind::number:
-            if (out_of_range(field_number_value(field, f.len)) == (bool)opt_invert)
+            if (out_of_range(field_number_value(field, len)) == (bool)opt_invert)
                 write_record(text, textlen);
             break;
         case field_kind::blank:
@@ -96,8 +105,8 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
                 fprintf(stderr, "Warning: record #%d has blank FIELD\n", recnum);
             break;
         case field_kind::other:
-            fatalf(0, "ERROR: record #%d has non-numeric data in FIELD: '%.*s'", recnum,
-                   (int)f.len, field);
+            fatalf(0, "ERROR: record #%d has non-numeric data in FIELD: '%.*s'", recnum, (int)f.len,
+                   text + f.start);
         }
     }
     return error ? 1 : 0;

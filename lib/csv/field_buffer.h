@@ -66,3 +66,13 @@ inline bool quotes_removable(const char *inner, int n, char sep, bool embeds_vis
     return !field_has(inner, n, '"') && !field_has(inner, n, sep) &&
            (embeds_visible || (!field_has(inner, n, '\n') && !field_has(inner, n, '\r')));
 }
+
+// Whether a field as the readers give it loses its quotes where it is read as a number or a
+// numeric sort key: a quoted field that could stand unquoted in a CSV file is read as its
+// inner text field[1..len-1), so "42" is 42 as 42 is; any other field is read as it is, so a
+// quoted one holding a double quote, a comma or a line break ("1,000") is no number. An
+// unquoted field costs the test of its first byte, which is never a double quote.
+inline bool number_unquotes(const char *field, size_t len) {
+    return len >= 2 && field[0] == '"' && field[len - 1] == '"' &&
+           quotes_removable(field + 1, (int)len - 2, ',', false);
+}

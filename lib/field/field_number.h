@@ -2,7 +2,8 @@
 // (after an optional sign) or ends with a point and digits; its value is that of its longest
 // decimal prefix (0 without one), so "12abc" is 12, "0x10" is 0 and "x.5" is 0. Blank fields
 // (spaces and tabs only, or nothing) are neither numbers nor errors. Fields are byte ranges:
-// a NUL byte inside is data and belongs to no number.
+// a NUL byte inside is data and belongs to no number. A quoted field that number_unquotes
+// (field_buffer.h) is read without its quotes, so "42" is read as 42 is.
 #pragma once
 
 #include <cstddef>

@@ -62,6 +62,13 @@ TEST_F(OrderKeys, DateTimeKeys) {
     EXPECT_RUN(keys({"-k2d"}, in), 1, "id,when\n",
                "zelk-order-keys: ERROR: record #2: KEYDEF field 2 was an invalid date-time: "
                "'2021-01-05'\n");
+    // A quoted empty key is empty, as an empty field is: the epoch, and refused by -e.
+    std::string empty = "id,when\na,2021-01-05\nb,\"\"\nc,\n";
+    EXPECT_RUN(keys({"-D%Y-%m-%d", "-k2d"}, empty), 0, "id,when\nb,\"\"\nc,\na,2021-01-05\n", "");
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"-e", "-D%Y-%m-%d", "-k2d"}, {"-e", "-k2n"}, {"-e", "-u", "-k2"}})
+        EXPECT_RUN(keys(args, empty), 1, "id,when\n",
+                   "zelk-order-keys: ERROR: record #3: KEYDEF field 2 is empty\n");
     // The time zone applies to date-time keys: 02:30 does not exist that day in Chicago.
     std::string dst = "id,when\na,03/08/2020 02:30:00\nb,03/08/2020 03:15:00\n";
     EXPECT_RUN(keys({"-k2d"}, dst), 0, dst, "");

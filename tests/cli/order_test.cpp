@@ -33,6 +33,42 @@ TEST_F(Order, QuotedRecordsTravelWhole) {
     EXPECT_RUN(order({"-u", "1"}, q), 0, "v\n\"\"\"a\"\na\n\"b\"\n", "");
 }
 
+// Numeric keys of both sorting programs: each record with its key quoted sorts where the
+// same record unquoted does, and comes out as read. A quoted key that cannot stand unquoted
+// (a comma, a doubled quote, a line break) is no number, so it sorts where "x" does.
+TEST_F(Order, QuotedNumericKeysSortAsUnquoted) {
+    const std::pair<const char *, const char *> keys[] = {
+        {"42", "\"42\""},   {"7", "7"},         {"100", "\"100\""},  {"-3", "\"-3\""},
+        {"2.5", "2.5"},     {"abc", "\"abc\""}, {"", "\"\""},        {"12abc", "\"12abc\""},
+        {" 5", "\" 5\""},   {".5", "\".5\""},   {"0", "0"},          {"-0", "\"-0\""},
+        {"1e3", "\"1e3\""}, {"x", "\"1,000\""}, {"x", "\"4\"\"2\""}, {"x", "\"9\n9\""}};
+    std::string plain = "id,k\n", quoted = "id,k\n";
+    std::vector<std::string> records; // quoted, by id
+    for (const auto &[p, q] : keys) {
+        std::string id = std::to_string(records.size());
+        plain += id + "," + p + "\n";
+        records.push_back(id + "," + q + "\n");
+        quoted += records.back();
+    }
+    const std::pair<const char *, std::vector<std::string>> runs[] = {
+        {"zelk-order", {"-n", "2"}},
+        {"zelk-order", {"-nr", "2"}},
+        {"zelk-order-keys", {"-k2n"}},
+        {"zelk-order-keys", {"-k2nr", "-k1"}}};
+    for (const auto &[tool, args] : runs) {
+        RunResult model = run_tool(tool, args, plain);
+        ASSERT_EQ(model.status, 0) << model.err;
+        std::string want = "id,k\n";
+        for (size_t at = model.out.find('\n') + 1; at < model.out.size();
+             at = model.out.find('\n', at) + 1)
+            want += records[std::stoul(model.out.substr(at))];
+        EXPECT_RUN(run_tool(tool, args, quoted), 0, want, "");
+    }
+    // With -e a quoted empty key is empty.
+    EXPECT_RUN(order({"-n", "-e", "1"}, "k\n1\n\"\"\n"), 1, "k\n",
+               "zelk-order: ERROR: record #3: SORT_FIELD is empty\n");
+}
+
 TEST_F(Order, HeaderOptions) {
     std::string in = "name,age\r\nbob,30\nal,4\n";
     EXPECT_RUN(order({"-o", "1"}, in), 0, "al,4\nbob,30\n", "");

@@ -27,7 +27,15 @@ TEST(Range, NumberExpression) {
     EXPECT_RUN(range({"-h", "-m", "11", "-x", "12", "1"}, "12abc\n"), 0, "12abc\n", "");
     EXPECT_RUN(range({"-h", "-x", "0", "1"}, "x.5\n.5\n"), 0, "x.5\n", "");
     EXPECT_RUN(range({"-h", "-m", "999", "1"}, "1e3\n1e2\n"), 0, "1e3\n", "");
-    for (const char *bad : {"\"12\"", "abc", " 5", "--3", "+"}) {
+    // A quoted field is read as its text would be unquoted, and written as read; one that
+    // cannot stand unquoted (a comma, a doubled quote, a line break) is no number.
+    EXPECT_RUN(
+        range({"-h", "-m", "5", "-x", "50", "1"}, "\"42\"\n\"100\"\n\"12abc\"\n\".5\"\n\"1e1\"\n"),
+        0, "\"42\"\n\"12abc\"\n\"1e1\"\n", "");
+    EXPECT_RUN(range({"-h", "-w", "1"}, "\"\"\n\" \t\"\n"), 0, "",
+               "Warning: record #1 has blank FIELD\nWarning: record #2 has blank FIELD\n");
+    for (const char *bad :
+         {"abc", " 5", "--3", "+", "\"abc\"", "\" 5\"", "\"1,000\"", "\"4\"\"2\"", "\"1\n2\""}) {
         EXPECT_RUN(range({"-h", "1"}, std::string("7\n") + bad + "\n8\n"), 1, "7\n",
                    std::string("zelk-range: ERROR: record #2 has non-numeric data in FIELD: '") +
                        bad + "'\n");
