@@ -249,6 +249,25 @@ TEST(SubprocDeathTest, FatalErrorsAfterTheStartLeaveNoChild) {
     EXPECT_TRUE(child.gone());
 }
 
+TEST(SubprocDeathTest, TerminationSignalPendingAtTheStartEndsTheChild) {
+    // Sent before the child exists, it is handled once the child can be found; the child
+    // starts with SIGTERM unblocked, or the clean-up would wait for it until SIGALRM.
+    Sleeper child;
+    EXPECT_EXIT(
+        {
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGTERM);
+            pthread_sigmask(SIG_BLOCK, &set, nullptr);
+            raise(SIGTERM);
+            child.start();
+            pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+            _exit(5);
+        },
+        ::testing::KilledBySignal(SIGTERM), "^$");
+    EXPECT_TRUE(child.gone());
+}
+
 TEST(SubprocDeathTest, CleanupWithoutChildrenExitsAtOnce) {
     EXPECT_EXIT(error_cleanup_and_exit(), one, "^$");
 }
