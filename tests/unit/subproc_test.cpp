@@ -180,8 +180,8 @@ TEST(SubprocDeathTest, FailingChildTerminatesTheWholeGroup) {
 }
 
 TEST(SubprocDeathTest, SecondChildJoinsFirstChildsGroup) {
-    auto body = [] {
-        PidDir d;
+    PidDir d; // here: the death test's process ends with _exit, skipping destructors
+    auto body = [&d] {
         std::string p1 = d.join("1"), p2 = d.join("2");
         std::string s1 = "echo $$ > " + p1 + "; exec cat >/dev/null";
         std::string s2 = "echo $$ > " + p2 + "; exec cat >/dev/null";
