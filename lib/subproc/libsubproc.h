@@ -40,6 +40,22 @@
 // The handler is installed without SA_RESTART: a blocking read or write that it interrupts
 // fails with EINTR, which the programs treat as any other read or write error.
 //
+// Termination signals: the children's group receives neither a terminal's Ctrl-C nor a kill
+// sent to the program, so the first run_command_in_subprocess_wpipes() catches SIGINT,
+// SIGTERM and SIGHUP, each unless it was ignored when the program started (a job run with
+// nohup or in the background stays immune, as it was meant to be). The handler ends the
+// group as the fatal path does (SIGTERM, every child reaped; sort removes its temporary
+// files as it goes), restores the signal's default action and raises it again, so that the
+// program dies of it: a shell sees status 128 + N, and standard output still buffered is not
+// written. The signals are blocked around the fork and the entry of the child in the table,
+// so a signal that arrives meanwhile is handled once the child can be found; before the first
+// child it finds nothing to end, and after the last child is reaped likewise. The child
+// starts the command with them at their defaults (or still ignored), and SIGTERM neither
+// ignored nor blocked, whatever the program inherited. Once a termination signal is being
+// handled, the other exits of this module (the fatal path, the SIGCHLD handler, the broken
+// output) in another thread end by that signal too. The handler does only async-signal-safe
+// work and runs with SIGCHLD and the other two signals blocked.
+//
 // Two threads: create the second thread only after step 7 (it then inherits the unblocked
 // mask, and the handler may run in it); join it before collect_children().
 #pragma once
@@ -55,7 +71,8 @@ int register_sigchld_handler(void);
 // "ERROR: block_sigchld_signals() called incorrectly" and changes nothing.
 void block_sigchld_signals(int how);
 
-// Forks and executes command (absolute path, no PATH search) with argv (null-terminated). The
+// Forks and executes command (absolute path, no PATH search) with argv (null-terminated),
+// catching the termination signals from the first call on (see above). The
 // child's standard input is in_pipe[0]; with out_pipe, its standard output is out_pipe[1]
 // when dup_stdout is set, else closed. The first child leads a new process group and later
 // ones join it; both parent and child set the group, so the command is in it before it runs.

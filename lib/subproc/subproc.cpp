@@ -4,6 +4,12 @@
 // children of this module are waited for (their statuses cannot be lost to an automatic
 // reaping or taken by another wait), and so that a process id is only ever signalled while it
 // is still unreaped, when it cannot have been reused by an unrelated process.
+//
+// A program with a child in a group of its own cannot rely on SIGINT, SIGTERM or SIGHUP
+// reaching the child: a terminal's Ctrl-C goes to the program's group only, and kill to the
+// program alone. So from the first child on, those signals are caught (unless the program's
+// caller had them ignored): the handler ends the group as the fatal path does, and the
+// program then dies of the same signal, so that its caller sees what ended it.
 
 #include <atomic>
 #include <cerrno>
@@ -33,6 +39,10 @@ std::atomic<int> child_reaped[MAX_CHILDREN];
 std::atomic<int> child_slots;     // slots in use
 std::atomic<int> children_count;  // started and not yet reaped
 std::atomic<pid_t> children_pgid; // group of the children: the first child's process id
+std::atomic<int> ending_signal;   // the termination signal being handled, once one is
+
+constexpr int TERMINATION_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+bool termination_caught[NSIG]; // set before the first fork, read only afterwards
 
 bool status_is_failure(int status) {
     return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
@@ -99,6 +109,74 @@ void sigchld_mask(int how, sigset_t *old) {
     pthread_sigmask(how, &set, old);
 }
 
+// SIGCHLD and the termination signals.
+void child_signals_set(sigset_t *set) {
+    sigemptyset(set);
+    sigaddset(set, SIGCHLD);
+    for (int sig : TERMINATION_SIGNALS) sigaddset(set, sig);
+}
+
+// Ends the children, then the process by sig (its default action). Async-signal-safe.
+[[noreturn]] void end_by_signal(int sig) {
+    set_sigchld_default(); // the children ended here are no failure to report
+    terminate_and_reap_children();
+    struct sigaction sa = {};
+    sa.sa_handler = SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+    // Blocked in a handler for it: pending until unblocked, then fatal to the whole process.
+    raise(sig);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    _exit(128 + sig);
+}
+
+void termination_handler(int sig) {
+    int expected = 0;
+    ending_signal.compare_exchange_strong(expected, sig);
+    end_by_signal(sig);
+}
+
+// Another thread that reaches an exit of its own while a termination signal is handled
+// leaves the end to that signal.
+void defer_to_ending_signal(void) {
+    if (int sig = ending_signal.load()) end_by_signal(sig);
+}
+
+// Installs termination_handler for the signals not ignored at the start, once. Called with
+// them blocked, before the first fork.
+void catch_termination_signals(void) {
+    static bool done;
+    if (done) return;
+    done = true;
+    for (int sig : TERMINATION_SIGNALS) {
+        struct sigaction old;
+        if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+        struct sigaction sa = {};
+        sa.sa_handler = termination_handler;
+        // Nothing else of this module runs in the same thread while the handler does.
+        child_signals_set(&sa.sa_mask);
+        if (sigaction(sig, &sa, nullptr) == 0) termination_caught[sig] = true;
+    }
+}
+
+// In the child, before exec: the dispositions and mask the command is to start with. A
+// caught signal goes back to its default; SIGTERM, by which the children are ended, is never
+// left ignored or blocked.
+void reset_child_signals(const sigset_t *mask) {
+    struct sigaction sa = {};
+    sa.sa_handler = SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : TERMINATION_SIGNALS)
+        if (termination_caught[sig] || sig == SIGTERM) sigaction(sig, &sa, nullptr);
+    sigset_t m = *mask;
+    sigaddset(&m, SIGCHLD);
+    sigdelset(&m, SIGTERM);
+    pthread_sigmask(SIG_SETMASK, &m, nullptr);
+}
+
 // In the child, before exec: make descriptor fd become target, kept across exec.
 bool move_fd(int fd, int target) {
     if (fd == target) return fcntl(fd, F_SETFD, 0) == 0; // dup2 would keep close-on-exec
@@ -132,9 +210,12 @@ int run_command_in_subprocess_wpipes(const char *command, char *const argv[], in
     // Whatever the program has buffered must not be written a second time by the child.
     fflush(stdout);
     fflush(stderr);
-    // SIGCHLD stays blocked until the child is in the table, whatever the caller did.
-    sigset_t old_mask;
-    sigchld_mask(SIG_BLOCK, &old_mask);
+    // SIGCHLD and the termination signals stay blocked until the child is in the table and in
+    // the group, whatever the caller did: a handler in between would miss it.
+    sigset_t blocked, old_mask;
+    child_signals_set(&blocked);
+    pthread_sigmask(SIG_BLOCK, &blocked, &old_mask);
+    catch_termination_signals();
     set_fatal_exit(error_cleanup_and_exit);
 
     int slot = child_slots.load();
@@ -154,6 +235,7 @@ int run_command_in_subprocess_wpipes(const char *command, char *const argv[], in
     if (pid == 0) {
         // Join the group before exec, so that no command ever runs outside it.
         setpgid(0, group);
+        reset_child_signals(&old_mask);
         // The output pipe's end must not be overwritten by the input pipe's.
         int out_fd = out_pipe ? out_pipe[1] : -1;
         if (out_fd == STDIN_FILENO) out_fd = fcntl(out_fd, F_DUPFD_CLOEXEC, 3);
@@ -208,6 +290,7 @@ void sigchld_handler(int) {
     if (reap_ended_children()) {
         set_sigchld_default();
         terminate_and_reap_children();
+        defer_to_ending_signal();
         _exit(1);
     }
     errno = saved_errno;
@@ -219,6 +302,7 @@ void error_cleanup_and_exit(void) {
     sigchld_mask(SIG_BLOCK, nullptr);
     set_sigchld_default();
     terminate_and_reap_children();
+    defer_to_ending_signal();
     exit(1);
 }
 
@@ -257,6 +341,7 @@ void broken_output_exit(void) {
     sigchld_mask(SIG_BLOCK, nullptr);
     set_sigchld_default();
     terminate_and_reap_children();
+    defer_to_ending_signal();
     signal(SIGPIPE, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);

@@ -1,9 +1,19 @@
 // What every program does the same way, run over all of them: the usage text on "--help"
 // (compared with its golden file in tests/data/usage), an unknown option, an option without
-// its argument, an input file that cannot be opened, and output that cannot be written.
+// its argument, an input file that cannot be opened, and output that cannot be written; and
+// how the programs that run a child end on a termination signal.
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <set>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -134,6 +144,163 @@ TEST(Conventions, EveryProgramIsInTheTable) {
     }
     for (const Program &p : PROGRAMS) listed.insert(p.name);
     EXPECT_EQ(built, listed);
+}
+
+// ---- Termination signals ---------------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+// Polls cond every millisecond for at most the given time (the machine may be busy).
+template <class F> bool eventually(F cond, int seconds = 60) {
+    for (auto until = Clock::now() + std::chrono::seconds(seconds); Clock::now() < until;
+         usleep(1000))
+        if (cond()) return true;
+    return cond();
+}
+
+std::string proc_text(pid_t pid, const std::string &what) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/" + what);
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+// The first child of pid (any of its threads), or 0.
+pid_t child_of(pid_t pid) {
+    std::string task = "/proc/" + std::to_string(pid) + "/task";
+    DIR *d = opendir(task.c_str());
+    if (!d) return 0;
+    pid_t child = 0;
+    while (dirent *e = readdir(d)) {
+        if (e->d_name[0] == '.' || child) continue;
+        child = (pid_t)atoi(proc_text(pid, std::string("task/") + e->d_name + "/children").c_str());
+    }
+    closedir(d);
+    return child;
+}
+
+// CPU time used by pid, in clock ticks.
+long cpu_ticks(pid_t pid) {
+    std::string st = proc_text(pid, "stat");
+    long utime = 0, stime = 0;
+    size_t at = st.rfind(')');
+    if (at != std::string::npos)
+        sscanf(st.c_str() + at + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime,
+               &stime);
+    return utime + stime;
+}
+
+// Whether sig is ignored by pid.
+bool ignores(pid_t pid, int sig) {
+    std::string st = proc_text(pid, "status");
+    size_t at = st.find("SigIgn:");
+    return at != std::string::npos &&
+           (std::stoull(st.substr(at + 7), nullptr, 16) >> (sig - 1) & 1);
+}
+
+struct SignalCase {
+    const char *name;
+    std::vector<std::string> args; // "-l@" loads an AWK library defining spin()
+    int sig;
+    bool big;        // sort given more than its memory holds, so that it has temporary files
+    int ignored = 0; // a signal ignored by the program's caller, and so by the program
+};
+
+// Ctrl-C, kill or a hang-up reach the program but not its child, which has a group of its own:
+// the program ends the group and dies of the same signal, leaving no process and no file.
+TEST(Conventions, TerminationSignalEndsTheChildAndTheProgram) {
+    TempDir dir;
+    std::string lib = dir.file("spin.awk", "function spin() { while (1) {} }\n");
+    const std::string spin = "{while(1){}}";
+    const SignalCase cases[] = {
+        {"zelk-script-rows", {"-e", spin}, SIGINT, false},
+        {"zelk-script-rows", {"-e", spin}, SIGTERM, false},
+        {"zelk-script-rows", {"-e", spin}, SIGHUP, false},
+        {"zelk-script-rows", {"-e", spin}, SIGTERM, false, SIGINT},
+        {"zelk-script-column", {"-e", spin, "1"}, SIGINT, false},
+        {"zelk-match-rows", {"-l@", "spin()"}, SIGHUP, false},
+        {"zelk-match-expr", {"-l@", "1", "spin()"}, SIGTERM, false, SIGHUP},
+        {"zelk-order", {"1"}, SIGINT, true},
+        {"zelk-order", {"1"}, SIGTERM, true},
+        {"zelk-order", {"1"}, SIGHUP, true},
+        {"zelk-order-keys", {"-k1"}, SIGINT, false},
+    };
+    std::string big = "k,v\n";
+    for (int i = 0; big.size() < (40u << 20); i++)
+        big += std::to_string(i * 7919 % 1000003) + "," + std::string(180, 'a' + i % 26) + "\n";
+
+    for (const SignalCase &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + strsignal(c.sig) +
+                     (c.ignored ? std::string(", ignored: ") + strsignal(c.ignored) : ""));
+        std::string tmp = dir.join("tmp");
+        std::filesystem::create_directory(tmp);
+        std::string err = dir.join("err");
+        int in[2];
+        ASSERT_EQ(pipe(in), 0);
+        std::vector<std::string> args{c.name};
+        for (const std::string &a : c.args) args.push_back(a == "-l@" ? "-l" + lib : a);
+        std::vector<char *> av;
+        for (std::string &a : args) av.push_back(a.data());
+        av.push_back(nullptr);
+        std::string path = tool_path(c.name), tmpdir = "TMPDIR=" + tmp;
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int n = open("/dev/null", O_WRONLY);
+            dup2(in[0], 0), dup2(n, 1), dup2(e, 2);
+            close(in[0]), close(in[1]);
+            putenv(tmpdir.data());
+            putenv(const_cast<char *>("LC_ALL=C"));
+            if (c.ignored) signal(c.ignored, SIG_IGN);
+            signal(SIGPIPE, SIG_DFL);
+            execv(path.c_str(), av.data());
+            _exit(127);
+        }
+        close(in[0]);
+        const std::string &input = c.big ? big : "k,v\n1,2\n";
+        for (size_t done = 0; done < input.size();) {
+            ssize_t n = write(in[1], input.data() + done, input.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            ASSERT_GT(n, 0) << "the program stopped reading";
+            done += (size_t)n;
+        }
+        // The input stays open: the child spins, or sorts and waits for more.
+        pid_t child = 0;
+        EXPECT_TRUE(eventually([&] { return (child = child_of(pid)) > 0; })) << "no child";
+        // awk has started once it spends far more time than starting takes: in the loop.
+        bool awk = std::string(c.name).find("order") == std::string::npos;
+        if (awk && child > 0) {
+            EXPECT_TRUE(eventually([&] { return cpu_ticks(child) >= 20; })) << "awk idle";
+        }
+        if (c.big) {
+            EXPECT_TRUE(eventually([&] { return !std::filesystem::is_empty(tmp); }))
+                << "sort made no temporary file";
+        }
+        if (c.ignored) {
+            EXPECT_TRUE(ignores(pid, c.ignored));
+        }
+
+        kill(pid, c.sig);
+        int st = 0;
+        bool ended = eventually([&] { return waitpid(pid, &st, WNOHANG) == pid; });
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+        }
+        EXPECT_TRUE(ended && WIFSIGNALED(st) && WTERMSIG(st) == c.sig)
+            << "status " << st << ": not a death by the signal";
+        // The program reaps its children before it dies: only a grandchild could linger.
+        if (child > 0 &&
+            !eventually([&] { return kill(-child, 0) != 0 && errno == ESRCH; }, 10)) {
+            ADD_FAILURE() << "the child's group outlived the program";
+            kill(-child, SIGKILL);
+        }
+        close(in[1]);
+        EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "temporary files left";
+        EXPECT_EQ(read_file(err), "");
+        std::filesystem::remove_all(tmp);
+    }
 }
 
 } // namespace

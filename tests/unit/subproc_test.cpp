@@ -180,8 +180,8 @@ TEST(SubprocDeathTest, FailingChildTerminatesTheWholeGroup) {
 }
 
 TEST(SubprocDeathTest, SecondChildJoinsFirstChildsGroup) {
-    auto body = [] {
-        PidDir d;
+    PidDir d; // here: the death test's process ends with _exit, skipping destructors
+    auto body = [&d] {
         std::string p1 = d.join("1"), p2 = d.join("2");
         std::string s1 = "echo $$ > " + p1 + "; exec cat >/dev/null";
         std::string s2 = "echo $$ > " + p2 + "; exec cat >/dev/null";
@@ -246,6 +246,25 @@ TEST(SubprocDeathTest, FatalErrorsAfterTheStartLeaveNoChild) {
             _exit(5);
         },
         one, full);
+    EXPECT_TRUE(child.gone());
+}
+
+TEST(SubprocDeathTest, TerminationSignalPendingAtTheStartEndsTheChild) {
+    // Sent before the child exists, it is handled once the child can be found; the child
+    // starts with SIGTERM unblocked, or the clean-up would wait for it until SIGALRM.
+    Sleeper child;
+    EXPECT_EXIT(
+        {
+            sigset_t set;
+            sigemptyset(&set);
+            sigaddset(&set, SIGTERM);
+            pthread_sigmask(SIG_BLOCK, &set, nullptr);
+            raise(SIGTERM);
+            child.start();
+            pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+            _exit(5);
+        },
+        ::testing::KilledBySignal(SIGTERM), "^$");
     EXPECT_TRUE(child.gone());
 }
 
