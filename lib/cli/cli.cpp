@@ -124,9 +124,6 @@ int intstrconv(const char *str, const char *name, int min, int max) {
 
 namespace {
 
-const char UTF8_BOM[] = "\xEF\xBB\xBF";
-const size_t UTF8_BOM_LEN = sizeof UTF8_BOM - 1;
-
 // Whether the value of a header field (len bytes, already without a BOM) is name: the bytes
 // themselves, or those between the quotes of a quoted field with each doubled quote single.
 bool header_value_is(const char *field, size_t len, const char *name, size_t namelen) {
@@ -144,9 +141,9 @@ bool header_value_is(const char *field, size_t len, const char *name, size_t nam
 } // namespace
 
 const char *header_field_skip_bom(const char *field, int *len) {
-    if (*len >= (int)UTF8_BOM_LEN && memcmp(field, UTF8_BOM, UTF8_BOM_LEN) == 0) {
-        *len -= (int)UTF8_BOM_LEN;
-        return field + UTF8_BOM_LEN;
+    if (*len >= CSV_UTF8_BOM_LEN && memcmp(field, CSV_UTF8_BOM, CSV_UTF8_BOM_LEN) == 0) {
+        *len -= CSV_UTF8_BOM_LEN;
+        return field + CSV_UTF8_BOM_LEN;
     }
     return field;
 }
@@ -239,6 +236,17 @@ void out_bytes_slow(const char *p, size_t n) {
 
 void out_char_slow(char c) {
     if (putc_unlocked(c, stdout) == EOF) out_errno = errno;
+}
+
+void out_bytes_not_first(const char *p, size_t n) {
+    // The readers give a mark followed by a double quote only as the start of a quoted field.
+    if (n > CSV_UTF8_BOM_LEN && memcmp(p, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0) {
+        out_char('"');
+        out_bytes(p, CSV_UTF8_BOM_LEN);
+        p += CSV_UTF8_BOM_LEN + 1;
+        n -= CSV_UTF8_BOM_LEN + 1;
+    }
+    out_bytes(p, n);
 }
 
 void out_int(long v) {

@@ -124,6 +124,11 @@ inline void out_char(char c) {
     else
         out_char_slow(c);
 }
+// Bytes that follow others in an output record: a second input's record written after a first
+// one's, or a first field written after other fields. A byte order mark before a quoted field,
+// which may stand only at the start of a file, goes inside the quotes there: the field keeps
+// its value and the output stays CSV. Anything else is written as it stands.
+void out_bytes_not_first(const char *p, size_t n);
 // A number in decimal, as printf's %d writes it.
 void out_int(long v);
 // The record terminator: a NUL under -z, else opt_recterminator.
