@@ -46,7 +46,7 @@ int main(int argc, char **argv) {
     char *field;
     while ((field = strsep(&rest, ",")) != nullptr) {
         if (field[0] == '\0') fatalf(0, "ERROR: invalid format for FIELD_NAMES_LIST");
-        int n = header_field_lookup(field, numfields, header, header_end, false);
+        int n = header_field_lookup(field, numfields, header, header_end);
         if (n == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", field);
         printf("%s%d", prefix, n);
         prefix = ",";

@@ -149,12 +149,10 @@ const char *header_field_skip_bom(const char *field, int *len) {
 }
 
 int header_field_lookup(const char *name, int numfields, char *const *fields,
-                        const char *record_end, bool last_first) {
+                        const char *record_end) {
     size_t namelen = strlen(name);
     for (int pass = 0; pass < 2; pass++) {
-        for (int k = 0; k < numfields; k++) {
-            // Last first: numfields, 1, 2, ..., numfields - 1.
-            int i = last_first ? (k == 0 ? numfields : k) : k + 1;
+        for (int i = 1; i <= numfields; i++) {
             int len = csv_parsed_field_length(fields, numfields, i, record_end);
             const char *field = fields[i - 1];
             if (pass == 0) {
@@ -172,7 +170,7 @@ int fieldname2fieldnum(const char *name, int numfields, char **fields) {
     // The parsed form leaves the commas in place; the last field ends at the text's NUL.
     const char *end = numfields > 0 ? fields[numfields - 1] + strlen(fields[numfields - 1])
                                     : nullptr;
-    int n = header_field_lookup(name, numfields, fields, end, true);
+    int n = header_field_lookup(name, numfields, fields, end);
     if (n == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", name);
     return n;
 }

@@ -86,6 +86,27 @@ TEST(HeaderNames, ByteOrderMarkBeforeAQuotedFirstField) {
     }
 }
 
+// A name held by several fields names the first of them, in every program that takes names.
+TEST(HeaderNames, ANameHeldTwiceNamesTheFirstField) {
+    const Case cases[] = {
+        {"zelk-match", {"-Q", "id", "^1$", "@"}, "@\n1,x,9\n"},
+        {"zelk-order", {"-n", "-r", "-Q", "id", "@"}, "@\n2,y,9\n1,x,9\n"},
+        {"zelk-dedupe", {"-Q", "id", "@"}, "@\n1,x,9\n2,y,9\n"},
+        {"zelk-merge", {"-Q", "id", "@", "id", "@"}, "@,@\n1,x,9,1,x,9\n2,y,9,2,y,9\n"},
+        {"zelk-columns", {"-Q", "id", "@"}, "id\n1\n2\n"},
+        {"zelk-colnum", {"-n", "v,id", "@"}, "2,1\n"},
+    };
+    TempDir dir;
+    const std::string header = "id,v,id";
+    const std::string file = dir.file("in.csv", header + "\n1,x,9\n2,y,9\n");
+    for (const auto &c : cases) {
+        std::vector<std::string> args;
+        for (const auto &a : c.args) args.push_back(a == "@" ? file : a);
+        SCOPED_TRACE(c.tool);
+        EXPECT_RUN(run_tool(c.tool, args), 0, fill(c.out, header, std::string()), "");
+    }
+}
+
 // Names that are not in the header are still refused, BOM or not.
 TEST(HeaderNames, UnknownNamesRefused) {
     TempDir dir;
