@@ -71,7 +71,7 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
     }
     const int headerfields2 = numfields;
     int pasted2 = 1; // CSVFILE2 records read and pasted, the header included
-    out_bytes(text, len);
+    out_bytes_not_first(text, len);
     out_str(opt_recterminator);
     errcheck_stdout_exit();
 

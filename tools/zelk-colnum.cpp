@@ -33,9 +33,8 @@ int main(int argc, char **argv) {
     char error_flag;
     int numfields = csv_record_read_and_split(fp, name, 1, 1, &header, &error_flag);
     if (numfields < 0) {
-        if (error_flag) cli_exit(1);
-        error(0, 0, "Warning: CSVFILE '%s' is empty", name);
-        cli_exit(0);
+        if (!error_flag) error_empty_input(name);
+        cli_exit(1);
     }
     if (numfields == 0) error(0, 0, "Warning: header record is empty in CSVFILE '%s'", name);
     const char *header_end = numfields > 0 ? header[0] + csv_record_parse_length() : nullptr;
@@ -46,7 +45,7 @@ int main(int argc, char **argv) {
     char *field;
     while ((field = strsep(&rest, ",")) != nullptr) {
         if (field[0] == '\0') fatalf(0, "ERROR: invalid format for FIELD_NAMES_LIST");
-        int n = header_field_lookup(field, numfields, header, header_end, false);
+        int n = header_field_lookup(field, numfields, header, header_end);
         if (n == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", field);
         printf("%s%d", prefix, n);
         prefix = ",";

@@ -63,9 +63,13 @@ static const cli_pair pairs[] = {{'a', 'l'}, {'l', 'r'}, {0, 0}};
 static const cli_program program = {"zelk-columns", "abeloQrs:twz1", "b1otz", pairs,
                                     print_usage};
 
-static void write_field(int i) {
+// Field i + 1, written first in its output record when leads is set.
+static void write_field(int i, bool leads) {
     int len = csv_parsed_field_length(rec_fields, rec_numfields, i + 1, rec_end);
-    out_bytes(rec_fields[i], (size_t)len);
+    if (leads)
+        out_bytes(rec_fields[i], (size_t)len);
+    else
+        out_bytes_not_first(rec_fields[i], (size_t)len);
 }
 
 static size_t fieldseparator_len = 1;
@@ -88,7 +92,7 @@ static void print_listed_fields(int recnum) {
         int i = fields_list.index[k];
         if (k > 0) write_separator();
         if (i < f) {
-            write_field(i);
+            write_field(i, k == 0);
             continue;
         }
         if (opt_warn)
@@ -102,7 +106,7 @@ static void print_listed_fields(int recnum) {
         int limit = (opt_limitunbounded && f > numheaderfields) ? numheaderfields : f;
         for (int m = next; m < limit; m++) {
             write_separator();
-            write_field(m);
+            write_field(m, false);
         }
         for (int p = next > limit ? next : limit; p < numheaderfields; p++) write_separator();
     }
@@ -115,8 +119,8 @@ static void print_other_fields(void) {
     for (int j = 0; j < rec_numfields && j < omit_from; j++) {
         if (omit_field[j]) continue;
         if (!first) write_separator();
+        write_field(j, first);
         first = false;
-        write_field(j);
     }
     out_terminator();
 }

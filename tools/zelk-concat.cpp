@@ -56,6 +56,13 @@ static int next_value(const char **p, const char *end, char *out) {
     return n;
 }
 
+// A header text without a byte order mark that stands before a quoted first field, so that
+// the field is read as the quoted field it is.
+static const char *bom_before_quote_skipped(const char *text, size_t n) {
+    bool bom = n > CSV_UTF8_BOM_LEN && memcmp(text, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0;
+    return bom ? text + CSV_UTF8_BOM_LEN : text;
+}
+
 // Keeps the first header; warns when a later one differs from it, naming the first field whose
 // value differs (a leading UTF-8 byte order mark, which spreadsheet exports add, aside).
 static void check_header(const char *text, size_t n, int numfields, const char *name) {
@@ -67,7 +74,8 @@ static void check_header(const char *text, size_t n, int numfields, const char *
         return;
     }
     static char value1[MAX_RECORD_LENGTH], value2[MAX_RECORD_LENGTH];
-    const char *p1 = first_header, *p2 = text;
+    const char *p1 = bom_before_quote_skipped(first_header, first_header_len);
+    const char *p2 = bom_before_quote_skipped(text, n);
     int field = 1;
     for (; field <= numfields && field <= first_header_fields; field++) {
         int len1 = next_value(&p1, first_header + first_header_len, value1);
@@ -99,9 +107,14 @@ static bool cat_csv_stream(FILE *fp, const char *name, int) {
         if (++kept == 1) {
             bool first_input = !header_written_by_earlier_input;
             header_written_by_earlier_input = true;
-            check_header(text, (size_t)csv_record_read_length(), numfields, name);
-            if (!opt_headersomit && (first_input || opt_headersall))
-                out_record(text, (size_t)csv_record_read_length());
+            size_t len = (size_t)csv_record_read_length();
+            check_header(text, len, numfields, name);
+            if (!opt_headersomit && first_input) {
+                out_record(text, len);
+            } else if (!opt_headersomit && opt_headersall) {
+                out_bytes_not_first(text, len); // not the start of the output
+                out_terminator();
+            }
         } else {
             out_record(text, (size_t)csv_record_read_length());
         }

@@ -157,9 +157,13 @@ static bool lint_csv_stream(FILE *fp, const char *name) {
                 outf("Syntax: record #%d: extra fields (%d vs %d in header).\n", recnum, nf,
                      stat_numheaderfields);
         }
-        for (int i = 0; i < nf; i++)
-            examine_field(fields[i], csv_parsed_field_length(fields, nf, i + 1, end), recnum,
-                          i + 1);
+        for (int i = 0; i < nf; i++) {
+            const char *f = fields[i];
+            int len = csv_parsed_field_length(fields, nf, i + 1, end);
+            // A byte order mark before a quoted first field: the field is the quoted one.
+            int bom = i == 0 ? csv_field_bom_len(f, (size_t)len) : 0;
+            examine_field(f + bom, len - bom, recnum, i + 1);
+        }
     }
 }
 

@@ -655,7 +655,7 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     }
     const int headerfields2 = numfields;
     out_str(opt_recseparator);
-    out_bytes(text, len);
+    out_bytes_not_first(text, len);
     out_str(opt_recterminator);
     errcheck_stdout_exit();
 

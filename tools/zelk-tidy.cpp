@@ -248,13 +248,21 @@ static void write_field_out(const field_out &o) {
 // Fields 1..n of a parsed record (separators in place, the text ending at end), separated by
 // the separator string. With the comma as separator, a run of fields written as they are is
 // copied from the record text in one piece.
+// A byte order mark before a quoted first field is written as it stands, in front of what
+// becomes of the quoted field.
 static void write_fields(char **fields, int numfields, int n, const char *end) {
+    int bom = 0;
+    if (n > 0) {
+        int len = csv_parsed_field_length(fields, numfields, 1, end);
+        bom = csv_field_bom_len(fields[0], (size_t)len);
+    }
     if (separator_is_comma) {
         const char *run = fields[0]; // the start of the text not yet written
         const char *field_end = run;
         for (int i = 0; i < n; i++) {
-            const char *f = fields[i];
-            int len = csv_parsed_field_length(fields, numfields, i + 1, end);
+            int skip = i == 0 ? bom : 0;
+            const char *f = fields[i] + skip;
+            int len = csv_parsed_field_length(fields, numfields, i + 1, end) - skip;
             field_end = f + len;
             field_out o = field_output(f, len, i + 1);
             if (o.text == f && o.len == len && !o.quoted) continue;
@@ -265,10 +273,12 @@ static void write_fields(char **fields, int numfields, int n, const char *end) {
         out_bytes(run, (size_t)(field_end - run));
         return;
     }
+    out_bytes(fields[0], (size_t)bom);
     for (int i = 0; i < n; i++) {
         if (i > 0) out_bytes(opt_separatorstr, separator_len);
-        write_field_out(
-            field_output(fields[i], csv_parsed_field_length(fields, numfields, i + 1, end), i + 1));
+        int skip = i == 0 ? bom : 0;
+        int len = csv_parsed_field_length(fields, numfields, i + 1, end) - skip;
+        write_field_out(field_output(fields[i] + skip, len, i + 1));
     }
 }
 

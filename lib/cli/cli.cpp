@@ -124,9 +124,6 @@ int intstrconv(const char *str, const char *name, int min, int max) {
 
 namespace {
 
-const char UTF8_BOM[] = "\xEF\xBB\xBF";
-const size_t UTF8_BOM_LEN = sizeof UTF8_BOM - 1;
-
 // Whether the value of a header field (len bytes, already without a BOM) is name: the bytes
 // themselves, or those between the quotes of a quoted field with each doubled quote single.
 bool header_value_is(const char *field, size_t len, const char *name, size_t namelen) {
@@ -144,20 +141,18 @@ bool header_value_is(const char *field, size_t len, const char *name, size_t nam
 } // namespace
 
 const char *header_field_skip_bom(const char *field, int *len) {
-    if (*len >= (int)UTF8_BOM_LEN && memcmp(field, UTF8_BOM, UTF8_BOM_LEN) == 0) {
-        *len -= (int)UTF8_BOM_LEN;
-        return field + UTF8_BOM_LEN;
+    if (*len >= CSV_UTF8_BOM_LEN && memcmp(field, CSV_UTF8_BOM, CSV_UTF8_BOM_LEN) == 0) {
+        *len -= CSV_UTF8_BOM_LEN;
+        return field + CSV_UTF8_BOM_LEN;
     }
     return field;
 }
 
 int header_field_lookup(const char *name, int numfields, char *const *fields,
-                        const char *record_end, bool last_first) {
+                        const char *record_end) {
     size_t namelen = strlen(name);
     for (int pass = 0; pass < 2; pass++) {
-        for (int k = 0; k < numfields; k++) {
-            // Last first: numfields, 1, 2, ..., numfields - 1.
-            int i = last_first ? (k == 0 ? numfields : k) : k + 1;
+        for (int i = 1; i <= numfields; i++) {
             int len = csv_parsed_field_length(fields, numfields, i, record_end);
             const char *field = fields[i - 1];
             if (pass == 0) {
@@ -175,7 +170,7 @@ int fieldname2fieldnum(const char *name, int numfields, char **fields) {
     // The parsed form leaves the commas in place; the last field ends at the text's NUL.
     const char *end = numfields > 0 ? fields[numfields - 1] + strlen(fields[numfields - 1])
                                     : nullptr;
-    int n = header_field_lookup(name, numfields, fields, end, true);
+    int n = header_field_lookup(name, numfields, fields, end);
     if (n == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", name);
     return n;
 }
@@ -239,6 +234,17 @@ void out_bytes_slow(const char *p, size_t n) {
 
 void out_char_slow(char c) {
     if (putc_unlocked(c, stdout) == EOF) out_errno = errno;
+}
+
+void out_bytes_not_first(const char *p, size_t n) {
+    // The readers give a mark followed by a double quote only as the start of a quoted field.
+    if (n > CSV_UTF8_BOM_LEN && memcmp(p, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0) {
+        out_char('"');
+        out_bytes(p, CSV_UTF8_BOM_LEN);
+        p += CSV_UTF8_BOM_LEN + 1;
+        n -= CSV_UTF8_BOM_LEN + 1;
+    }
+    out_bytes(p, n);
 }
 
 void out_int(long v) {

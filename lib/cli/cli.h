@@ -72,17 +72,16 @@ int intstrconv(const char *str, const char *name, int min = 1, int max = INT_MAX
 // Header field names. A name given on the command line names a header field when it equals
 // the field's bytes, or failing that (no field's bytes equal it) the field's value: without
 // its quotes (doubled quotes made single) and, in field 1, without a leading UTF-8 byte order
-// mark, which spreadsheet exports put there and a user does not type.
+// mark, which spreadsheet exports put there and a user does not type. A name held by several
+// fields names the first of them, in every program.
 //
 // The 1-based number of the header field that name names, or 0; fields are a parsed or split
-// header of numfields fields whose text ends at record_end. The last field is tried first when
-// last_first is set, else the fields are tried from the first.
+// header of numfields fields whose text ends at record_end.
 int header_field_lookup(const char *name, int numfields, char *const *fields,
-                        const char *record_end, bool last_first);
+                        const char *record_end);
 // The bytes of a header field with a leading UTF-8 byte order mark left out (*len adjusted).
 const char *header_field_skip_bom(const char *field, int *len);
-// header_field_lookup on a parsed header, last field first, or
-// "ERROR: FIELD name '%s' not found in header".
+// header_field_lookup on a parsed header, or "ERROR: FIELD name '%s' not found in header".
 int fieldname2fieldnum(const char *name, int numfields, char **fields);
 
 // Whether a file operand names standard input ("-").
@@ -124,6 +123,11 @@ inline void out_char(char c) {
     else
         out_char_slow(c);
 }
+// Bytes that follow others in an output record: a second input's record written after a first
+// one's, or a first field written after other fields. A byte order mark before a quoted field,
+// which may stand only at the start of a file, goes inside the quotes there: the field keeps
+// its value and the output stays CSV. Anything else is written as it stands.
+void out_bytes_not_first(const char *p, size_t n);
 // A number in decimal, as printf's %d writes it.
 void out_int(long v);
 // The record terminator: a NUL under -z, else opt_recterminator.

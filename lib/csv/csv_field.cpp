@@ -1,6 +1,8 @@
 // Field quoting, unquoting and cleaning. A field is quoted when its first and last bytes are
 // double quotes (a lone double quote counts), unquoted when neither is, and invalid when only
-// one is. Results that do not fit a field buffer are fatal.
+// one is; a byte order mark before a quoted field (an input's first field) is kept in front of
+// what unquoting and cleaning make of the quoted field. Results that do not fit a field buffer
+// are fatal.
 #include "libcsv.h"
 
 #include <cstring>
@@ -73,6 +75,11 @@ enum Op { UNQUOTE, UNQUOTE_EMBEDS, CLEAN, CLEAN_EMBEDS };
 const char *transform(char *buf, const char *field, char verbose, Op op) {
     size_t n = strlen(field);
     field_buffer out{buf, 0};
+    if (int bom = csv_field_bom_len(field, n)) {
+        out.put_bytes(field, bom);
+        field += bom;
+        n -= (size_t)bom;
+    }
     switch (quoting(field, n)) {
     case INVALID:
         invalid_quoting(field, verbose);
@@ -117,6 +124,9 @@ const char *csv_field_unquote(const char *field, char verbose) {
 
 int csv_field_unquote_inplace(char *field, char verbose) {
     size_t n = strlen(field);
+    int bom = csv_field_bom_len(field, n);
+    field += bom;
+    n -= (size_t)bom;
     switch (quoting(field, n)) {
     case INVALID:
         invalid_quoting(field, verbose);
@@ -142,6 +152,9 @@ const char *csv_field_clean(const char *field, char verbose) {
 
 int csv_field_clean_inplace(char *field, char verbose) {
     size_t n = strlen(field);
+    int bom = csv_field_bom_len(field, n);
+    field += bom;
+    n -= (size_t)bom;
     switch (quoting(field, n)) {
     case INVALID:
         if (verbose) error(0, 0, "ERROR: invalid field quoting: %s", field);

@@ -159,7 +159,22 @@ int base_read_record(FILE *fp, const char sep, const char *name, int recnum, cha
         if (ferror(fp)) goto read_error;
         return R_EOF;
     }
+    if (c == 0xEF && recnum <= 1) goto input_start_bom;
     goto first_byte;
+
+input_start_bom:
+    // The start of the input: a byte order mark may stand before a quoted first field. Short
+    // of the mark and a double quote, the bytes read are the start of an unquoted field; a
+    // separator among them (a DSV separator may be any byte) separates, as anywhere.
+    if (c == sepc) goto first_byte;
+    STORE(c);
+    if (GETC() != 0xBB || c == sepc) goto unquoted_next;
+    STORE(c);
+    if (GETC() != 0xBF || c == sepc) goto unquoted_next;
+    STORE(c);
+    if (GETC() != '"' || c == sepc) goto unquoted_next;
+    STORE(c);
+    goto in_quoted;
 
 field_start:
     if (GETC() == EOF) goto unterminated;
@@ -229,7 +244,9 @@ in_unquoted:
     for (;;) {
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
     unquoted_byte:
-        if (GETC() == EOF) goto unterminated;
+        GETC();
+    unquoted_next:
+        if (c == EOF) goto unterminated;
         if (c == sepc) {
             NEXT_FIELD();
             goto field_start;

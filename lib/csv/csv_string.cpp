@@ -20,6 +20,9 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
     if (*s == '\0') return 0;
     char *p = s;
     int n = 0;
+    // At the start of an input, as for the stream readers: a byte order mark before a quoted
+    // first field.
+    bool bom = recnum <= 1 && strncmp(s, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0;
     for (;;) {
         // Start of field n + 1.
         if (n == MAX_FIELDS) {
@@ -27,6 +30,10 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
             return -1;
         }
         string_table[n++] = p;
+        if (bom) {
+            p += CSV_UTF8_BOM_LEN;
+            bom = false;
+        }
         if (*p == '"') {
             for (++p;; ++p) {
                 if (*p == '\0') {
@@ -166,8 +173,11 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
                               field_len(fieldnum, numfields, fields));
 }
 
-bool csv_fields_valid(const char *s, size_t n) {
+bool csv_fields_valid(const char *s, size_t n, bool input_start) {
     size_t i = 0;
+    if (input_start && n > CSV_UTF8_BOM_LEN &&
+        memcmp(s, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0)
+        i = CSV_UTF8_BOM_LEN;
     for (;;) {
         if (i < n && s[i] == '"') {
             // A quoted field: up to a quote that is not doubled.

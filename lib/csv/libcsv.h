@@ -16,6 +16,16 @@
 #define MAX_FIELDS 512          // fields per record in the parsed and split forms
 #define MAX_FIELD_LENGTH 8192   // one field copy; at most 8191 bytes plus the NUL
 
+// A UTF-8 byte order mark, which spreadsheet exports put at the start of a file. It is data,
+// kept in the first field wherever that field is written, and needs no quoting: an unquoted
+// first field simply begins with it. Exporters that quote every field write it before the
+// opening quote, so at the start of an input (record 1, field 1) the readers also take the
+// mark followed by a quoted field as one field, the mark's bytes included; anywhere else a
+// double quote after the mark is the error it always is. (Record number 0, which a program
+// gives when it cannot know where in a shared stream it reads, counts as the start too.)
+#define CSV_UTF8_BOM "\xEF\xBB\xBF"
+#define CSV_UTF8_BOM_LEN 3
+
 // ---- Raw record reading --------------------------------------------------------------------
 
 // The next record, exactly as the file holds it (quotes, doubled quotes and embedded line
@@ -55,10 +65,24 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
 
 // Whether s[0..n) is one or more fields as the stream readers accept them, without a record
 // terminator: unquoted fields free of double quotes, CR and LF, quoted fields closed and
-// followed by a comma or the end.
-bool csv_fields_valid(const char *s, size_t n);
+// followed by a comma or the end. With input_start, s stands at the start of an input, where
+// the first field may be a byte order mark before a quoted field.
+bool csv_fields_valid(const char *s, size_t n, bool input_start = false);
 
 // ---- Field quoting, unquoting and cleaning -------------------------------------------------
+// Unquoting and cleaning take a field that is a byte order mark before a quoted field (what
+// the readers give at the start of an input) as the mark followed by the quoted field: the
+// mark stays in front of the result. Quoting does not: it quotes a value.
+
+// CSV_UTF8_BOM_LEN when field[0..len) is a byte order mark followed by a quoted field, else
+// 0. A program that rewrites a field's quoting itself writes these bytes first, as they
+// stand, and rewrites the rest.
+inline int csv_field_bom_len(const char *field, size_t len) {
+    return len >= CSV_UTF8_BOM_LEN + 2 && field[0] == '\xEF' && field[1] == '\xBB' &&
+                   field[2] == '\xBF' && field[3] == '"' && field[len - 1] == '"'
+               ? CSV_UTF8_BOM_LEN
+               : 0;
+}
 
 const char *csv_field_quote(const char *field);
 const char *csv_field_unquote(const char *field, char verbose);

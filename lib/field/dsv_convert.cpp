@@ -145,15 +145,23 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
         bool as_read = proc == field_proc_basic &&
                        (out_sep == in_sep || !field_has(text, (int)textlen, out_sep));
         for (int i = 0; i < nf; i++) {
+            const char *field = fields[i];
             int len = csv_parsed_field_length(fields, nf, i + 1, end);
             csv_where_field(i + 1);
             if (i > 0) out_char(out_sep);
             if (as_read) {
-                out_bytes(fields[i], (size_t)len);
+                out_bytes(field, (size_t)len);
                 continue;
             }
+            // A byte order mark before a quoted first field stays in front of it.
+            if (i == 0) {
+                int bom = csv_field_bom_len(field, (size_t)len);
+                out_bytes(field, (size_t)bom);
+                field += bom;
+                len -= bom;
+            }
             int outlen;
-            const char *out = proc(fields[i], len, out_sep, fieldbuf, &outlen);
+            const char *out = proc(field, len, out_sep, fieldbuf, &outlen);
             out_bytes(out, (size_t)outlen);
         }
         if (nf < header_fields)

@@ -13,7 +13,7 @@ const char *const ELEMENT_NAME = "FIELDS_LIST element";
 int resolve_spec_part(const char *text, const field_list_rules &rules, int numheaderfields,
                       char *const *header, const char *header_end) {
     if (!rules.names) return intstrconv(text, ELEMENT_NAME, 1);
-    int n = header_field_lookup(text, numheaderfields, header, header_end, false);
+    int n = header_field_lookup(text, numheaderfields, header, header_end);
     if (n == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", text);
     return n;
 }
@@ -35,12 +35,12 @@ char *range_dash(char *entry, const field_list_rules &rules, int numheaderfields
                  char *const *header, const char *header_end) {
     char *first = strchr(entry, '-');
     if (!rules.names || !first) return first;
-    if (header_field_lookup(entry, numheaderfields, header, header_end, false)) return nullptr;
+    if (header_field_lookup(entry, numheaderfields, header, header_end)) return nullptr;
     for (char *dash = first; dash; dash = strchr(dash + 1, '-')) {
         *dash = '\0';
-        bool names = header_field_lookup(entry, numheaderfields, header, header_end, false) &&
+        bool names = header_field_lookup(entry, numheaderfields, header, header_end) &&
                      (dash[1] == '\0' ||
-                      header_field_lookup(dash + 1, numheaderfields, header, header_end, false));
+                      header_field_lookup(dash + 1, numheaderfields, header, header_end));
         *dash = '-';
         if (names) return dash;
     }

@@ -21,10 +21,10 @@ struct field_list_rules {
 };
 
 // Parses text (split in place) against the split header of numheaderfields fields ending at
-// header_end. With names, an entry that names a header field (header_field_lookup, first field
-// first) is that field even when it holds a "-"; only other entries are ranges, split at the
-// first "-" whose two sides are names (or a name and nothing), else at the first "-". Messages name the list "FIELDS_LIST"; a list that expands to more than
-// MAX_FIELDS indices is refused.
+// header_end. With names, an entry that names a header field (header_field_lookup) is that
+// field even when it holds a "-"; only other entries are ranges, split at the first "-" whose
+// two sides are names (or a name and nothing), else at the first "-". Messages name the list
+// "FIELDS_LIST"; a list that expands to more than MAX_FIELDS indices is refused.
 void field_list_parse(char *text, const field_list_rules &rules, int numheaderfields,
                       char *const *header, const char *header_end, field_list *list);
 

@@ -17,7 +17,14 @@ const char *header_pass(FILE *fp, const char *name, int *fieldnum, bool write, c
     int numfields;
     char **fields;
     const char *text = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, error);
-    if (!text) return nullptr;
+    if (!text) {
+        // FIELD names a header field: without a header there is nothing to work on.
+        if (!*error && opt_queryfieldname) {
+            error_empty_input(name);
+            *error = 1;
+        }
+        return nullptr;
+    }
     if (opt_queryfieldname) *fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
     if (write) {
         out_record(text, (size_t)csv_record_parse_length());

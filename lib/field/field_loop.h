@@ -15,7 +15,8 @@ int field_operand(const char *arg, const char *operand);
 
 // Reads record 1 as the header. With -Q sets *fieldnum from its names. Unless `write` is false,
 // writes it with the output terminator and checks the output. Returns the record text, or null
-// when there is none (*error tells an error from an empty input).
+// when there is none (*error tells an error from an empty input). With -Q an empty input is
+// an error: it is reported ("ERROR: CSVFILE '%s' is empty") and *error set.
 const char *header_pass(FILE *fp, const char *name, int *fieldnum, bool write, char *error);
 // header_pass for a program that cannot go on without a header: an empty input is reported
 // ("ERROR: CSVFILE '%s' is empty"); null then as on an error.

@@ -100,7 +100,7 @@ void replacement_write_record(const field_span &f, const replacement *r, const c
     const size_t rest = f.textlen - f.len; // the record's bytes other than the field
     size_t n = replacement_compose(r, args, argl, value, sizeof value);
     const char *out = value;
-    if (n > sizeof value || !csv_fields_valid(value, n)) {
+    if (n > sizeof value || !csv_fields_valid(value, n, recnum == 1 && fieldnum == 1)) {
         if (n <= sizeof value && field_is_wrapped(copy, (int)f.len) &&
             refs_are_whole_field(r, args, argl, copy, f.len) &&
             memchr(copy, '\0', f.len) == nullptr) {

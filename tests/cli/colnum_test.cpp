@@ -33,8 +33,8 @@ TEST_F(Colnum, BadNamesKeepWhatWasPrinted) {
 
 TEST_F(Colnum, EmptyFileBlankHeaderAndBadInput) {
     std::string e = dir.file("e.csv", "");
-    EXPECT_RUN(run_tool("zelk-colnum", {"-n", "a", e}), 0, "",
-               "zelk-colnum: Warning: CSVFILE '" + e + "' is empty\n");
+    EXPECT_RUN(run_tool("zelk-colnum", {"-n", "a", e}), 1, "",
+               "zelk-colnum: ERROR: CSVFILE '" + e + "' is empty\n");
     std::string b = dir.file("b.csv", "\nid\n");
     EXPECT_RUN(run_tool("zelk-colnum", {"id", b}), 1, "",
                "zelk-colnum: Warning: header record is empty in CSVFILE '" + b +

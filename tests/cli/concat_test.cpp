@@ -86,6 +86,7 @@ TEST_F(Concat, LaterHeaderThatDiffersIsWarnedOf) {
     } cases[] = {
         {"name,id", 1}, {"id,name,extra", 3}, {"id", 2}, {"ID,name", 1}, {"id,name ", 2},
         {"id,\"na\"\"me\"", 2}, {"\"id\",\"name\"", 0}, {"\xEF\xBB\xBFid,name", 0},
+        {"\xEF\xBB\xBF\"id\",name", 0}, {"\xEF\xBB\xBF\"i\",name", 1},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.second_header);

@@ -53,6 +53,60 @@ TEST(HeaderNames, ByteOrderMarkAndQuotesAreNotTyped) {
     }
 }
 
+// Exporters that quote every field write the BOM before the first quote. The field is the BOM
+// and a quoted field: found by its name, unquoted and cleaned with the BOM kept in front, and
+// moved away from the start of the output with the BOM inside its quotes.
+TEST(HeaderNames, ByteOrderMarkBeforeAQuotedFirstField) {
+    const std::string rows = "2,Bob,B\n1,Ann,A\n";
+    const std::string header = BOM + "\"id\",\"name\",first-name";
+    const Case cases[] = {
+        {"zelk-match", {"-Q", "id", "^1$", "@"}, "@\n1,Ann,A\n"},
+        {"zelk-colnum", {"-n", "first-name,id", "@"}, "3,1\n"},
+        {"zelk-columns", {"-Q", "name,id", "@"}, "\"name\",\"%id\"\nBob,2\nAnn,1\n"},
+        {"zelk-columns", {"-Q", "id-name", "@"}, "%\"id\",\"name\"\n2,Bob\n1,Ann\n"},
+        {"zelk-beside", {"@", "@"}, "@,\"%id\",\"name\",first-name\n2,Bob,B,2,Bob,B\n"
+                                    "1,Ann,A,1,Ann,A\n"},
+        {"zelk-merge", {"-Q", "id", "@", "id", "@"},
+         "@,\"%id\",\"name\",first-name\n2,Bob,B,2,Bob,B\n1,Ann,A,1,Ann,A\n"},
+        {"zelk-concat", {"-h", "@", "@"}, "@\n" + rows + "\"%id\",\"name\",first-name\n" + rows},
+        {"zelk-tidy", {"-u", "@"}, "%id,name,first-name\n" + rows},
+        {"zelk-tidy", {"-c", "-s;", "@"}, "%id;name;first-name\n2;Bob;B\n1;Ann;A\n"},
+        {"zelk-to-delim", {"-u", ";", "@"}, "%id;name;first-name\n2;Bob;B\n1;Ann;A\n"},
+        {"zelk-to-delim", {";", "@"}, "%\"id\";\"name\";first-name\n2;Bob;B\n1;Ann;A\n"},
+        {"zelk-show", {"-h", "2", "@"},
+         "1: \"id\":       '2'\n2: \"name\":     'Bob'\n3: first-name: 'B'\n"},
+    };
+    TempDir dir;
+    const std::string file = dir.file("in.csv", header + "\n" + rows);
+    for (const auto &c : cases) {
+        std::vector<std::string> args;
+        for (const auto &a : c.args) args.push_back(a == "@" ? file : a);
+        SCOPED_TRACE(c.tool);
+        EXPECT_RUN(run_tool(c.tool, args), 0, fill(c.out, header, BOM), "");
+    }
+}
+
+// A name held by several fields names the first of them, in every program that takes names.
+TEST(HeaderNames, ANameHeldTwiceNamesTheFirstField) {
+    const Case cases[] = {
+        {"zelk-match", {"-Q", "id", "^1$", "@"}, "@\n1,x,9\n"},
+        {"zelk-order", {"-n", "-r", "-Q", "id", "@"}, "@\n2,y,9\n1,x,9\n"},
+        {"zelk-dedupe", {"-Q", "id", "@"}, "@\n1,x,9\n2,y,9\n"},
+        {"zelk-merge", {"-Q", "id", "@", "id", "@"}, "@,@\n1,x,9,1,x,9\n2,y,9,2,y,9\n"},
+        {"zelk-columns", {"-Q", "id", "@"}, "id\n1\n2\n"},
+        {"zelk-colnum", {"-n", "v,id", "@"}, "2,1\n"},
+    };
+    TempDir dir;
+    const std::string header = "id,v,id";
+    const std::string file = dir.file("in.csv", header + "\n1,x,9\n2,y,9\n");
+    for (const auto &c : cases) {
+        std::vector<std::string> args;
+        for (const auto &a : c.args) args.push_back(a == "@" ? file : a);
+        SCOPED_TRACE(c.tool);
+        EXPECT_RUN(run_tool(c.tool, args), 0, fill(c.out, header, std::string()), "");
+    }
+}
+
 // Names that are not in the header are still refused, BOM or not.
 TEST(HeaderNames, UnknownNamesRefused) {
     TempDir dir;

@@ -148,8 +148,11 @@ TEST(Lint, NulBytesAndWideByteOrderMarks) {
                   0u)
             << r.err;
     }
-    // A UTF-8 byte order mark is no warning.
+    // A UTF-8 byte order mark is no warning, before a quoted first field either, which counts
+    // as the quoted field it stands before.
     EXPECT_EQ(lint({}, "\xef\xbb\xbf" "a\n").err, "");
+    EXPECT_RUN(lint({"-v"}, "\xef\xbb\xbf\"a\",\"b\"\n1,2\n"), 0,
+               lint({"-v"}, "\"a\",\"b\"\n1,2\n").out, "");
 }
 
 } // namespace

@@ -18,6 +18,9 @@ TEST_F(RowTally, CountsRecordsNotLines) {
     EXPECT_RUN(run_tool("zelk-row-tally", {"-hv", a, b}), 0, "3\n1\n", "");
     EXPECT_RUN(run_tool("zelk-row-tally", {}, "h\n\"a\r\nb\",c\n"), 0, "      2:standard input\n",
                "");
+    // A UTF-8 byte order mark before a quoted first field, as quote-everything exports write.
+    EXPECT_RUN(run_tool("zelk-row-tally", {"-v"}, "\xEF\xBB\xBF\"id\",\"v\"\n\"1\",\"2\"\n"), 0,
+               "2\n", "");
 }
 
 TEST_F(RowTally, UnterminatedLastRecordCounts) {

@@ -124,6 +124,33 @@ TEST(FieldClean, Embeds) {
     EXPECT_EQ(cap.take(), "t: ERROR: invalid field quoting:\n  \"x\n");
 }
 
+// A byte order mark before a quoted field (an input's first field) stays in front of what
+// unquoting and cleaning make of the quoted field; quoting takes the field as a value.
+TEST(FieldUnquoteAndClean, ByteOrderMarkStaysInFront) {
+    const std::string M = "\xEF\xBB\xBF";
+    const struct {
+        std::string field, unquoted, cleaned, embeds; // embeds: cleaned with markers
+    } cases[] = {
+        {M + "\"id\"", M + "id", M + "id", M + "id"},
+        {M + "\"a,\"\"b\"", M + "a,\"b", M + "\"a,\"\"b\"", M + "\"a,\"\"b\""},
+        {M + "\"a\nb\"", M + "a\nb", M + "\"a\nb\"", M + "a<LF>b"},
+        {M + "\"\"", M, M, M},
+        {M + "id", M + "id", M + "id", M + "id"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.field));
+        EXPECT_EQ(csv_field_unquote(c.field.c_str(), 1), c.unquoted);
+        EXPECT_EQ(csv_field_clean(c.field.c_str(), 1), c.cleaned);
+        EXPECT_EQ(csv_field_clean_and_replace_embeds(c.field.c_str(), 1), c.embeds);
+        std::string u = c.field, k = c.field;
+        EXPECT_EQ(csv_field_unquote_inplace(u.data(), 1), c.field != c.unquoted);
+        EXPECT_EQ(u.c_str(), c.unquoted);
+        csv_field_clean_inplace(k.data(), 1);
+        EXPECT_EQ(k.c_str(), c.cleaned);
+    }
+    EXPECT_EQ(csv_field_quote((M + "\"id\"").c_str()), "\"" + M + "\"\"id\"\"\"");
+}
+
 TEST(QuotesRemovable, OneRuleForEveryCleaner) {
     struct Case {
         std::string inner;

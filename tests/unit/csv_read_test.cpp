@@ -395,6 +395,19 @@ TEST(Dsv, HighByteSeparator) {
         ASSERT_EQ(recs.size(), 1u);
         EXPECT_EQ(recs[0], (std::vector<std::string>{"a", "\"b"s + sep + "\"", "c"}));
     }
+    // A separator among the bytes of a byte order mark at the start of the input separates.
+    const struct {
+        char sep;
+        std::vector<std::string> fields; // {} for a syntax error
+    } marks[] = {
+        {'\xBF', {"\xEF\xBB", "\"x\""}},
+        {'"', {"\xEF\xBB\xBF", "x", ""}},
+        {'\xEF', {}}, // then a double quote inside an unquoted field
+    };
+    for (const auto &m : marks) {
+        auto recs = split_all("\xEF\xBB\xBF\"x\"\n", m.sep);
+        EXPECT_EQ(recs.empty() ? std::vector<std::string>{} : recs[0], m.fields) << m.sep;
+    }
 }
 
 TEST(Dsv, CommaSeparatorMatchesCsv) {

@@ -14,13 +14,13 @@ struct Parsed {
     std::string err;
 };
 
-Parsed split(std::string s, char verbose = 1, char blank = 0) {
+Parsed split(std::string s, char verbose = 1, char blank = 0, int recnum = 9) {
     Parsed p;
     p.buf = s;
     p.buf.push_back('\0');
     StderrCapture cap;
     char **f = nullptr;
-    p.count = csv_record_string_split(p.buf.data(), 9, verbose, &f, &p.error, blank);
+    p.count = csv_record_string_split(p.buf.data(), recnum, verbose, &f, &p.error, blank);
     for (int i = 0; f && i < p.count; i++) p.fields.emplace_back(f[i]);
     p.buf.pop_back();
     p.err = cap.take();
@@ -113,6 +113,57 @@ TEST(StringParse, FieldLimit) {
     }
     // No length limit applies to strings.
     EXPECT_EQ(split(std::string(70000, 'y')).count, 1);
+}
+
+// A byte order mark before a quoted first field is read only at the start of an input (record
+// 1, and 0 for a stream shared by several runs), and the string parser, csv_fields_valid and
+// the stream reader agree on where it is.
+TEST(StringParse, ByteOrderMarkBeforeAQuotedFieldAsTheReaderTakesIt) {
+    const std::string M = "\xEF\xBB\xBF";
+    const struct {
+        std::string in;
+        std::vector<std::string> at_start; // the fields at the start of an input; {} refused
+        bool elsewhere;                      // accepted after record 1
+    } cases[] = {
+        {M + "\"id\",v", {M + "\"id\"", "v"}, false},
+        {M + "\"a,\"\"b\"", {M + "\"a,\"\"b\""}, false},
+        {M + "\"\"", {M + "\"\""}, false},
+        {M + "id,\"v\"", {M + "id", "\"v\""}, true}, // unquoted: data, as always
+        {M, {M}, true},
+        {M + ",x", {M, "x"}, true},
+        {M.substr(0, 2) + "\"x\"", {}, false},  // a mark cut short
+        {M + M + "\"x\"", {}, false},           // a second mark is data
+        {M + "\"x\"y", {}, false},
+        {M + "\"open", {}, false},
+        {"x," + M + "\"y\"", {}, false},        // the first field only
+        {M + " \"y\"", {}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.in));
+        for (int recnum : {0, 1, 2}) {
+            bool start = recnum <= 1;
+            std::vector<std::string> want = start || c.elsewhere ? c.at_start
+                                                                 : std::vector<std::string>{};
+            Parsed p = split(c.in, 0, 0, recnum);
+            EXPECT_EQ(p.count < 0 ? std::vector<std::string>{} : p.fields, want) << recnum;
+
+            std::vector<std::string> read;
+            {
+                MemStream in(c.in);
+                StderrCapture quiet;
+                char **f;
+                char error;
+                int n = csv_record_read_and_split(in, "in", recnum, 0, &f, &error);
+                for (int i = 0; i < n; i++) read.emplace_back(f[i]);
+            }
+            EXPECT_EQ(read, want) << recnum;
+
+            if (recnum > 0) {
+                EXPECT_EQ(csv_fields_valid(c.in.data(), c.in.size(), recnum == 1), !want.empty())
+                    << recnum;
+            }
+        }
+    }
 }
 
 TEST(StringGetField, Cases) {
