@@ -236,7 +236,7 @@ void out_char_slow(char c) {
     if (putc_unlocked(c, stdout) == EOF) out_errno = errno;
 }
 
-void out_bytes_not_first(const char *p, size_t n) {
+void out_bom_quoted_not_first(const char *p, size_t n) {
     // The readers give a mark followed by a double quote only as the start of a quoted field.
     if (n > CSV_UTF8_BOM_LEN && memcmp(p, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0) {
         out_char('"');
