@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <error.h>
 #include <getopt.h>
 #include <unistd.h>
 
@@ -175,14 +174,14 @@ int fieldname2fieldnum(const char *name, int numfields, char **fields) {
     return n;
 }
 
-void error_empty_input(const char *name) { error(0, 0, "ERROR: CSVFILE '%s' is empty", name); }
+void error_empty_input(const char *name) { errorf(0, "ERROR: CSVFILE '%s' is empty", name); }
 
 bool is_stdin_operand(const char *path) { return path[0] == '-' && path[1] == '\0'; }
 
 FILE *open_csvfile(const char *path) {
     FILE *fp = fopen(path, "r");
     if (!fp) {
-        error(0, errno, "ERROR: failed opening CSVFILE '%s'", path);
+        errorf(errno, "ERROR: failed opening CSVFILE '%s'", path);
         return nullptr;
     }
     input_buffer_lend(fp);
