@@ -63,6 +63,7 @@ void set_common(char c) {
 
 void cli_begin(const cli_program *prog, int argc, char **argv) {
     program = prog;
+    opterr = 0; // cli_next_option says what is wrong with an option
     if (argc > 1 && strcmp(argv[1], "--help") == 0) cli_usage_exit();
     if (argc > 1 && strcmp(argv[1], "--version") == 0) {
         printf("%s (zelk) %s\n", prog->name, ZELK_VERSION);
@@ -81,7 +82,14 @@ int cli_next_option(int argc, char **argv) {
     for (;;) {
         int c = getopt(argc, argv, program->optstring);
         if (c == -1) return -1;
-        if (c == '?' || c == ':') cli_try_exit();
+        if (c == '?' || c == ':') {
+            // getopt's own words, but through errorf: the option letter is any byte.
+            if (optopt != 0 && optopt != ':' && strchr(program->optstring, optopt))
+                errorf(0, "option requires an argument -- '%c'", optopt);
+            else
+                errorf(0, "invalid option -- '%c'", optopt);
+            cli_try_exit();
+        }
         check_pairs(common_pairs, (char)c, true);
         check_pairs(program->pairs, (char)c, false);
         seen[(unsigned char)c] = true;

@@ -78,6 +78,7 @@ TEST(MessageEscapes, NoControlByteOfInputReachesTheTerminal) {
         {"zelk-concat", {odd}, "", "x\\033[2J\\015.csv': No such file or directory"},
         {"zelk-match", {"-Q", "na\tme", "x"}, "h\nv\n", "FIELD name 'na\\011me' not found"},
         {"zelk-rows", {"-n", "5\033[1m", "1"}, "", ": 5\\033[1m (includes non-digits)"},
+        {"zelk-concat", {"-\x7f"}, "", "invalid option -- '\\177'"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.tool + " " + c.args.front());
