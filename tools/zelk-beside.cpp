@@ -1,7 +1,6 @@
 // zelk-beside: paste two CSV files together record by record: output record n is record n of
 // CSVFILE1, a separator and record n of CSVFILE2, headers included.
 #include <cstdio>
-#include <error.h>
 
 #include "cli.h"
 #include "libcsv.h"
@@ -93,7 +92,7 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
                 if (err2 || !opt_mismatch1more) {
                     end_partial_record();
                     if (!err2)
-                        error(0, 0,
+                        errorf(0,
                               "ERROR: mismatch @record #%d: CSVFILE1 has more records than "
                               "CSVFILE2",
                               numrecords1);
@@ -130,7 +129,7 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
 
     if (!ran_out2 && !opt_mismatch2more) {
         if (csv_record_read_and_skip(fp2, name2, numrecords2 + 1, 1, &err2)) {
-            error(0, 0, "ERROR: mismatch @record #%d: CSVFILE1 has less records than CSVFILE2",
+            errorf(0, "ERROR: mismatch @record #%d: CSVFILE1 has less records than CSVFILE2",
                   numrecords1);
             return false;
         }

@@ -1,7 +1,6 @@
 // zelk-colnum: turn a list of header field names into their field numbers.
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "libcsv.h"
@@ -36,7 +35,7 @@ int main(int argc, char **argv) {
         if (!error_flag) error_empty_input(name);
         cli_exit(1);
     }
-    if (numfields == 0) error(0, 0, "Warning: header record is empty in CSVFILE '%s'", name);
+    if (numfields == 0) errorf(0, "Warning: header record is empty in CSVFILE '%s'", name);
     const char *header_end = numfields > 0 ? header[0] + csv_record_parse_length() : nullptr;
 
     // Numbers already printed stay on standard output when a later name fails.

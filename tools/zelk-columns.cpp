@@ -3,7 +3,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "field_list.h"
@@ -96,7 +95,7 @@ static void print_listed_fields(int recnum) {
             continue;
         }
         if (opt_warn)
-            error(0, 0,
+            errorf(0,
                   "Warning: record #%d: field #%d does not exist (%d fields in record), printing "
                   "blank field",
                   recnum, i + 1, f);

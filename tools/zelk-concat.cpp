@@ -1,7 +1,6 @@
 // zelk-concat: copy the records of CSV files to standard output, with one header.
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "inputs.h"
@@ -88,9 +87,8 @@ static void check_header(const char *text, size_t n, int numfields, const char *
         if (len1 != len2 || memcmp(v1, v2, (size_t)len1) != 0) break;
     }
     if (field <= numfields || field <= first_header_fields)
-        error(0, 0,
-              "Warning: header of CSVFILE '%s' differs from that of CSVFILE '%s' at field #%d",
-              name, first_header_input, field);
+        errorf(0, "Warning: header of CSVFILE '%s' differs from that of CSVFILE '%s' at field #%d",
+               name, first_header_input, field);
 }
 
 // Copies one input; false when it ended with a CSV or read error. The header written is that

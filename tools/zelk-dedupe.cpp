@@ -1,7 +1,6 @@
 // zelk-dedupe: reduce each run of consecutive records with the same key to one record, the
 // last of the run by default or the first with -f.
 #include <cstdio>
-#include <error.h>
 
 #include "cli.h"
 #include "field_loop.h"
@@ -48,7 +47,7 @@ static ReadResult read_keyed_record(FILE *fp, const char *name, int recnum, int 
         csv_record_read_and_get_field(fp, name, recnum, 1, keyfield, &key, &numfields, readerr);
     if (!text) return READ_END;
     if (numfields < keyfield) {
-        error(0, 0, "ERROR: record #%d: KEY_FIELD #%d does not exist (%d fields)", recnum, keyfield,
+        errorf(0, "ERROR: record #%d: KEY_FIELD #%d does not exist (%d fields)", recnum, keyfield,
               numfields);
         return READ_FAILED;
     }
@@ -60,7 +59,7 @@ static ReadResult read_keyed_record(FILE *fp, const char *name, int recnum, int 
 }
 
 static void no_records_warning(void) {
-    error(0, 0, "Warning: no records to process");
+    errorf(0, "Warning: no records to process");
 }
 
 // Default mode: a record is held until a record with another key (or the end) shows that it

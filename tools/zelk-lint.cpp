@@ -3,7 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "field_buffer.h"
@@ -121,7 +120,7 @@ static void warn_wide_bom(FILE *fp, const char *name) {
     else if (n >= 2 && memcmp(p, "\xfe\xff", 2) == 0)
         kind = "UTF-16BE";
     if (kind)
-        error(0, 0, "Warning: CSVFILE '%s' begins with a %s byte order mark: it is not CSV text "
+        errorf(0, "Warning: CSVFILE '%s' begins with a %s byte order mark: it is not CSV text "
                     "(convert it to UTF-8 first)", name, kind);
 }
 
@@ -205,7 +204,7 @@ int main(int argc, char **argv) {
     ws_classes_compile();
     warn_wide_bom(fp, name);
     if (!lint_csv_stream(fp, name)) cli_exit(1);
-    if (stat_numrecordsread == 0) error(0, 0, "Warning: CSVFILE '%s' is empty", name);
+    if (stat_numrecordsread == 0) errorf(0, "Warning: CSVFILE '%s' is empty", name);
     if (opt_verbose) out_char('\n');
     print_report(name);
     cli_exit(0);

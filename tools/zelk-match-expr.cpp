@@ -1,7 +1,6 @@
 // zelk-match-expr: select the records whose FIELD makes an AWK expression true.
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "awk_exchange.h"
 #include "awk_select.h"

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <error.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -89,7 +88,7 @@ static bool record_open;
 // part was written is ended first, so that the output stops with a complete line.
 [[noreturn]] static void fail_after_partial_record(const char *message = nullptr) {
     if (record_open) end_partial_record();
-    if (message) error(0, 0, "%s", message);
+    if (message) errorf(0, "%s", message);
     cli_exit(1);
 }
 
@@ -204,7 +203,7 @@ static ssize_t spool_read(void *cookie, char *buf, size_t n) {
     if (r <= 0) return r;
     if (!write_fd_all(s->fd, buf, (size_t)r)) {
         int e = errno;
-        error(0, e, "ERROR: failed writing the temporary copy of CSVFILE2 '%s' in '%s'", s->name,
+        errorf(e, "ERROR: failed writing the temporary copy of CSVFILE2 '%s' in '%s'", s->name,
               s->dir);
         errno = e;
         return -1;
@@ -338,7 +337,7 @@ static bool scan_forward(csvfile2 *f, int keyfield, int last, record2 *rec) {
 }
 
 static void warn_same_key(int first, int later, const char *key) {
-    error(0, 0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later, key);
+    errorf(0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later, key);
 }
 
 #if ZELK_MERGE_REFERENCE_SCAN
@@ -611,7 +610,7 @@ static bool forward_pass_complete(FILE *fp, const char *name, int keyfield) {
         if (used_up2 || !read_keyed_record2(fp, name, keyfield, &rec)) return true;
         key = rec.key;
     }
-    error(0, 0,
+    errorf(0,
           "ERROR: CSVFILE2 record #%d (key %s) matched no CSVFILE1 record: with -o, both files "
           "must list the same keys in the same order",
           currentrec_o, key);
@@ -623,7 +622,7 @@ static bool forward_pass_complete(FILE *fp, const char *name, int keyfield) {
 // Refuses a key field that the header (and so every record checked against it) lacks.
 static bool key_field_exists(int n, int keyfield, int headerfields) {
     if (keyfield <= headerfields) return true;
-    error(0, 0, "ERROR: CSVFILE%d header: KEY_FIELD%d #%d does not exist (%d fields)", n, n,
+    errorf(0, "ERROR: CSVFILE%d header: KEY_FIELD%d #%d does not exist (%d fields)", n, n,
           keyfield, headerfields);
     return false;
 }
@@ -703,7 +702,7 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             out_str(opt_recterminator);
         } else {
             out_str(opt_recterminator);
-            error(0, 0, "ERROR: CSVFILE2 does not have matching record for key: %s", keycopy.text);
+            errorf(0, "ERROR: CSVFILE2 does not have matching record for key: %s", keycopy.text);
             return false;
         }
         record_open = false;

@@ -2,7 +2,6 @@
 // consuming exactly that record, for shell loops.
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "libcsv.h"
@@ -78,7 +77,7 @@ int main(int argc, char **argv) {
     } else if (opt_fielderror) {
         fatalf(0, "ERROR: field #%d does not exist", fieldnum);
     } else if (opt_fieldwarn) {
-        error(0, 0, "Warning: field #%d does not exist, printing blank", fieldnum);
+        errorf(0, "Warning: field #%d does not exist, printing blank", fieldnum);
     }
     out_char('\n');
     cli_exit(0);

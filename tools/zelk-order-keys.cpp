@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <error.h>
 #include <regex.h>
 
 #include "cli.h"
@@ -153,7 +152,7 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
             numfields = 1;
         }
         if (numfields < keydefs.maxfield) {
-            ::error(0, 0, "ERROR: record #%d: lacks max KEYDEF field %d (only %d fields)", recnum,
+            errorf(0, "ERROR: record #%d: lacks max KEYDEF field %d (only %d fields)", recnum,
                     keydefs.maxfield, numfields);
             return false;
         }
@@ -188,7 +187,7 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
             }
             if (keylen == 0) {
                 if (opt_emptyfielderror) {
-                    ::error(0, 0, "ERROR: record #%d: KEYDEF field %d is empty", recnum, f);
+                    errorf(0, "ERROR: record #%d: KEYDEF field %d is empty", recnum, f);
                     return false;
                 }
             } else if (keydefs.kinds[i] == 'd') {
@@ -205,7 +204,7 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
         sortframe_check_pipe(pipe);
     }
     if (!close_sort_pipe(pipe)) {
-        ::error(0, errno, "Error: failed writing output to '%s'", "pipe to sort");
+        errorf(errno, "Error: failed writing output to '%s'", "pipe to sort");
         return false;
     }
     return error == 0;

@@ -1,7 +1,6 @@
 // zelk-script-column: replace one field of every record by what AWK code makes of it.
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "awk_exchange.h"
 #include "cli.h"

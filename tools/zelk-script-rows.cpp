@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 #include <pthread.h>
 #include <unistd.h>
 

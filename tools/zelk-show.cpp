@@ -2,7 +2,6 @@
 // with the header's field names, for reading.
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "inputs.h"
@@ -136,9 +135,9 @@ static bool show_last_record(FILE *fp, const char *name, int count) {
     }
     // The record is split as a C string, which would end at a NUL byte inside it.
     if (memchr(last, '\0', (size_t)lastlen)) {
-        error(0, 0, "ERROR: record #%d holds a NUL byte and cannot be split into fields",
+        errorf(0, "ERROR: record #%d holds a NUL byte and cannot be split into fields",
               lastnum);
-        error(0, 0, "file:  '%s'", name);
+        errorf(0, "file:  '%s'", name);
         return false;
     }
     memcpy(last_record, last, (size_t)lastlen + 1);
@@ -146,11 +145,11 @@ static bool show_last_record(FILE *fp, const char *name, int count) {
     int nf = csv_record_string_split(last_record, lastnum, 1, &fields, &err, 0);
     if (nf < 0) {
         // More fields than a record may be split into: reported like a read of that record.
-        error(0, 0, "file:  '%s'", name);
+        errorf(0, "file:  '%s'", name);
         return false;
     }
     if (nf == 0) {
-        error(0, 0, "Warning: last record is empty");
+        errorf(0, "Warning: last record is empty");
         return false;
     }
     print_record(true, lastnum, nf, fields, last_record + lastlen);

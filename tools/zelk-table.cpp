@@ -6,7 +6,6 @@
 #include <cstring>
 #include <clocale>
 #include <cwchar>
-#include <error.h>
 #include <langinfo.h>
 
 #include "cli.h"

@@ -2,7 +2,6 @@
 // fields, field counts and blank records, and count every change.
 #include <cstdio>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "field_buffer.h"
@@ -285,7 +284,7 @@ static void write_fields(char **fields, int numfields, int n, const char *end) {
 static void process_blank_record(int recnum, int header_fields) {
     if (opt_blankrecsremove) {
         stat_numblanksremoved++;
-        if (opt_verbose) error(0, 0, "Warning: record #%d is blank, being removed", recnum);
+        if (opt_verbose) errorf(0, "Warning: record #%d is blank, being removed", recnum);
         return;
     }
     if (opt_blankrecspad) {
@@ -318,13 +317,13 @@ static void process_record(char **fields, int nf, const char *end, int recnum,
     }
     out_terminator();
     if (opt_verbose && nf > header_fields)
-        error(0, 0,
+        errorf(0,
               opt_recordstrim ? "Warning: record #%d has more fields than header (%d vs %d), "
                                 "trimming"
                               : "Warning: record #%d has more fields than header (%d vs %d)",
               recnum, nf, header_fields);
     else if (opt_verbose && nf < header_fields)
-        error(0, 0,
+        errorf(0,
               opt_recordspad ? "Warning: record #%d has less fields than header (%d vs %d), "
                                "padding"
                              : "Warning: record #%d has less fields than header (%d vs %d)",
@@ -343,7 +342,7 @@ static bool tidy_csv_stream(FILE *fp, const char *name) {
             csv_record_read_and_parse(fp, name, recnum, opt_verbose, &nf, &fields, &err);
         if (!text) {
             if (err) return false;
-            if (recnum == 1) error(0, 0, "Warning: CSVFILE '%s' is empty", name);
+            if (recnum == 1) errorf(0, "Warning: CSVFILE '%s' is empty", name);
             return true;
         }
         stat_numrecordsread++;

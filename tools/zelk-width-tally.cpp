@@ -1,6 +1,5 @@
 // zelk-width-tally: the field count of each record, to find records that differ from the header.
 #include <cstdio>
-#include <error.h>
 
 #include "cli.h"
 #include "libcsv.h"
@@ -60,7 +59,7 @@ static int tally_csv_stream(FILE *fp, const char *name) {
     int header_count;
     char err;
     if (!csv_record_read(fp, name, 1, opt_verbose, &header_count, &err)) {
-        if (!err) error(0, 0, "Warning: CSVFILE is empty");
+        if (!err) errorf(0, "Warning: CSVFILE is empty");
         return 1;
     }
     int processed = 0;

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <error.h>
 #include <getopt.h>
 #include <unistd.h>
 
@@ -64,6 +63,7 @@ void set_common(char c) {
 
 void cli_begin(const cli_program *prog, int argc, char **argv) {
     program = prog;
+    opterr = 0; // cli_next_option says what is wrong with an option
     if (argc > 1 && strcmp(argv[1], "--help") == 0) cli_usage_exit();
     if (argc > 1 && strcmp(argv[1], "--version") == 0) {
         printf("%s (zelk) %s\n", prog->name, ZELK_VERSION);
@@ -82,7 +82,14 @@ int cli_next_option(int argc, char **argv) {
     for (;;) {
         int c = getopt(argc, argv, program->optstring);
         if (c == -1) return -1;
-        if (c == '?' || c == ':') cli_try_exit();
+        if (c == '?' || c == ':') {
+            // getopt's own words, but through errorf: the option letter is any byte.
+            if (optopt != 0 && optopt != ':' && strchr(program->optstring, optopt))
+                errorf(0, "option requires an argument -- '%c'", optopt);
+            else
+                errorf(0, "invalid option -- '%c'", optopt);
+            cli_try_exit();
+        }
         check_pairs(common_pairs, (char)c, true);
         check_pairs(program->pairs, (char)c, false);
         seen[(unsigned char)c] = true;
@@ -175,14 +182,14 @@ int fieldname2fieldnum(const char *name, int numfields, char **fields) {
     return n;
 }
 
-void error_empty_input(const char *name) { error(0, 0, "ERROR: CSVFILE '%s' is empty", name); }
+void error_empty_input(const char *name) { errorf(0, "ERROR: CSVFILE '%s' is empty", name); }
 
 bool is_stdin_operand(const char *path) { return path[0] == '-' && path[1] == '\0'; }
 
 FILE *open_csvfile(const char *path) {
     FILE *fp = fopen(path, "r");
     if (!fp) {
-        error(0, errno, "ERROR: failed opening CSVFILE '%s'", path);
+        errorf(errno, "ERROR: failed opening CSVFILE '%s'", path);
         return nullptr;
     }
     input_buffer_lend(fp);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <error.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -44,7 +43,7 @@ FILE *open_numbered_csvfile(const char *path, int n, const char **name) {
 }
 
 void warn_numbered_csvfile_empty(int n, const char *name) {
-    error(0, 0, "Warning: CSVFILE%d '%s' is empty", n, name);
+    errorf(0, "Warning: CSVFILE%d '%s' is empty", n, name);
 }
 
 const char *read_numbered_header(FILE *fp, const char *name, int n, int *numfields,
@@ -66,7 +65,7 @@ void end_partial_record(void) { out_str(opt_recterminator); }
 
 void error_numbered_field_count(int n, const char *what, int recnum, int numfields,
                                 int headerfields) {
-    error(0, 0, "ERROR: CSVFILE%d %srecord #%d: incorrect number of fields (%d vs %d in header)", n,
+    errorf(0, "ERROR: CSVFILE%d %srecord #%d: incorrect number of fields (%d vs %d in header)", n,
           what, recnum, numfields, headerfields);
 }
 

@@ -1,7 +1,6 @@
 #include "record_range.h"
 
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "libcsv.h"
@@ -19,15 +18,15 @@ int first_record_operand(const char *arg, int num, bool header, char *last) {
 }
 
 void warn_csvfile_empty(const char *name) {
-    error(0, 0, "Warning: CSVFILE '%s' is empty", name);
+    errorf(0, "Warning: CSVFILE '%s' is empty", name);
 }
 
 void error_fewer_than_first(int first, const char *name) {
-    error(0, 0, "ERROR: less than FIRST_RECORD (%d) records in CSVFILE '%s'", first, name);
+    errorf(0, "ERROR: less than FIRST_RECORD (%d) records in CSVFILE '%s'", first, name);
 }
 
 void warn_fewer_than_num(int num, int first, const char *name) {
-    error(0, 0, "Warning: less than NUM (%d) records after FIRST_RECORD (%d) in CSVFILE '%s'", num,
+    errorf(0, "Warning: less than NUM (%d) records after FIRST_RECORD (%d) in CSVFILE '%s'", num,
           first, name);
 }
 

@@ -6,7 +6,6 @@
 #include "libcsv.h"
 
 #include <cstring>
-#include <error.h>
 
 #include "field_buffer.h"
 
@@ -29,7 +28,7 @@ Quoting quoting(const char *f, size_t n) {
 }
 
 void invalid_quoting(const char *f, char verbose) {
-    if (verbose) error(0, 0, "ERROR: invalid field quoting:\n  %s", f);
+    if (verbose) errorf(0, "ERROR: invalid field quoting:\n  %s", f);
 }
 
 // The value of a quoted field of length n: its inner bytes with each doubled quote written
@@ -157,7 +156,7 @@ int csv_field_clean_inplace(char *field, char verbose) {
     n -= (size_t)bom;
     switch (quoting(field, n)) {
     case INVALID:
-        if (verbose) error(0, 0, "ERROR: invalid field quoting: %s", field);
+        if (verbose) errorf(0, "ERROR: invalid field quoting: %s", field);
         return -1;
     case UNQUOTED:
         return 0;

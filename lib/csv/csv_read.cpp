@@ -4,10 +4,8 @@
 #include "libcsv.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <error.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -18,24 +16,24 @@
 // ---- The grammar's messages, shared with the string parser ---------------------------------
 
 void syntax_double_quote_in_unquoted(int recnum, int fieldnum) {
-    error(0, 0, "ERROR: record #%d, field #%d: double-quote in unquoted field", recnum, fieldnum);
+    errorf(0, "ERROR: record #%d, field #%d: double-quote in unquoted field", recnum, fieldnum);
 }
 void syntax_max_fields(int recnum) {
-    error(0, 0, "ERROR: record #%d: number of fields exceeded MAX_FIELDS (%d)", recnum, MAX_FIELDS);
+    errorf(0, "ERROR: record #%d: number of fields exceeded MAX_FIELDS (%d)", recnum, MAX_FIELDS);
 }
 void syntax_quoted_field_not_closed(int recnum, int fieldnum) {
-    error(0, 0, "ERROR: record #%d, field #%d: quoted field not closed by double quote", recnum,
+    errorf(0, "ERROR: record #%d, field #%d: quoted field not closed by double quote", recnum,
           fieldnum);
 }
 void syntax_unembedded_cr(int recnum) {
-    error(0, 0, "ERROR: record #%d: carriage return not in quoted field", recnum);
+    errorf(0, "ERROR: record #%d: carriage return not in quoted field", recnum);
 }
 void syntax_unescaped_double_quote(int recnum, int fieldnum) {
-    error(0, 0, "ERROR: record #%d, field #%d: unescaped double quote char in quoted field",
+    errorf(0, "ERROR: record #%d, field #%d: unescaped double quote char in quoted field",
           recnum, fieldnum);
 }
 void syntax_max_record_length(int recnum) {
-    error(0, 0, "ERROR: record #%d: record length exceeded MAX_RECORD_LENGTH (%d)", recnum,
+    errorf(0, "ERROR: record #%d: record length exceeded MAX_RECORD_LENGTH (%d)", recnum,
           MAX_RECORD_LENGTH);
 }
 
@@ -307,7 +305,7 @@ end_record:
 unterminated:
     // The end of the stream came after at least one byte of the record.
     if (ferror(fp)) goto read_error;
-    if (verbose) error(0, 0, "Warning: final record not terminated: file '%s'", name);
+    if (verbose) errorf(0, "Warning: final record not terminated: file '%s'", name);
     FIELD_END();
     if constexpr (M != SKIP) buf[pos] = '\0';
     *len_out = pos;
@@ -337,9 +335,9 @@ read_error:
 // flag.
 void report_failure(FILE *fp, const char *name, int recnum) {
     if (ferror(fp))
-        error(0, read_errno, "Error: failed reading record #%d from file '%s'", recnum, name);
+        errorf(read_errno, "Error: failed reading record #%d from file '%s'", recnum, name);
     else
-        error(0, 0, "file:  '%s'", name);
+        errorf(0, "file:  '%s'", name);
 }
 
 // The parse family's common part: run the machine into the given buffers and sort out the
@@ -379,37 +377,14 @@ void csv_where_field(int fieldnum) { where_fieldnum = fieldnum; }
 
 void field_length_exceeded(void) {
     if (where_recnum > 0 && where_fieldnum > 0)
-        error(0, 0, "ERROR: record #%d, field #%d: field length exceeded MAX_FIELD_LENGTH (%d)",
+        errorf(0, "ERROR: record #%d, field #%d: field length exceeded MAX_FIELD_LENGTH (%d)",
               where_recnum, where_fieldnum, MAX_FIELD_LENGTH);
     else if (where_recnum > 0)
-        error(0, 0, "ERROR: record #%d: field length exceeded MAX_FIELD_LENGTH (%d)", where_recnum,
+        errorf(0, "ERROR: record #%d: field length exceeded MAX_FIELD_LENGTH (%d)", where_recnum,
               MAX_FIELD_LENGTH);
     else
-        error(0, 0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
-    if (where_name) error(0, 0, "file:  '%s'", where_name);
-    fatal_exit();
-}
-
-// ---- Fatal errors ---------------------------------------------------------------------------
-
-static void (*fatal_exit_fn)(void);
-
-void set_fatal_exit(void (*fn)(void)) { fatal_exit_fn = fn; }
-
-void fatal_exit(void) {
-    if (fatal_exit_fn) fatal_exit_fn();
-    exit(1);
-}
-
-void fatalf(int errnum, const char *fmt, ...) {
-    // A static buffer: the message must come out when memory has run out, and a fatal exit
-    // that does not end the process (a test's) must not leak it. Room for two whole fields.
-    static char msg[2 * MAX_FIELD_LENGTH + 256];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(msg, sizeof msg, fmt, ap);
-    va_end(ap);
-    error(0, errnum, "%s", msg);
+        errorf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
+    if (where_name) errorf(0, "file:  '%s'", where_name);
     fatal_exit();
 }
 

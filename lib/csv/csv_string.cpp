@@ -4,7 +4,6 @@
 #include "libcsv.h"
 
 #include <cstring>
-#include <error.h>
 
 #include "csv_syntax.h"
 
@@ -84,11 +83,11 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
         }
         if (crlast) {
             if (verbose)
-                error(0, 0,
+                errorf(0,
                       "Warning: record #%d: carriage-return at end of unterminated record, removing",
                       recnum);
         } else if (*after != '\0' && verbose) {
-            error(0, 0, "Warning: record #%d: terminator(s) not at end of record string", recnum);
+            errorf(0, "Warning: record #%d: terminator(s) not at end of record string", recnum);
         }
         for (char *t = p; t < after; t++) *t = '\0';
     }
@@ -150,7 +149,7 @@ const char *csv_record_string_get_field(char *record, int recnum, char verbose, 
         return nullptr;
     }
     if (fieldnum < 1 || count < fieldnum) {
-        error(0, 0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, count);
+        errorf(0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, count);
         return nullptr;
     }
     csv_where_field(fieldnum);
@@ -165,7 +164,7 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
         return parse_field_buf;
     }
     if (fieldnum < 1 || numfields < fieldnum) {
-        error(0, 0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, numfields);
+        errorf(0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, numfields);
         return nullptr;
     }
     csv_where_field(fieldnum);

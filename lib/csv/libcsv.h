@@ -124,12 +124,19 @@ void csv_where_record(int recnum);
 void csv_where_field(int fieldnum);
 [[noreturn]] void field_length_exceeded(void);
 
-// ---- Fatal errors ---------------------------------------------------------------------------
+// ---- Messages and fatal errors ---------------------------------------------------------------
+
+// Every message to standard error: "PROGRAM: ", the message, ": " and strerror(errnum) unless
+// errnum is 0, and a newline, in one write after standard output is flushed (as error(3)).
+// Arguments of %s and %c are shown with their control bytes as \ooo octal escapes (ESC as
+// \033, a newline from data as \012), so that data never drives the terminal; the format's
+// own text, with its newlines, is written as it is. errno is kept.
+void errorf(int errnum, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
 // The library's one fatal error (an overlong field) and the front end's fatal errors print
 // their message and then call this function, which must not return. By default it is exit(1);
 // programs that run child processes install their clean-up so that no child is left behind.
 void set_fatal_exit(void (*fn)(void));
 [[noreturn]] void fatal_exit(void);
-// error(0, errnum, fmt, ...) followed by fatal_exit().
+// errorf(errnum, fmt, ...) followed by fatal_exit().
 [[noreturn]] void fatalf(int errnum, const char *fmt, ...) __attribute__((format(printf, 2, 3)));

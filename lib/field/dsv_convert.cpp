@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 #include "field_buffer.h"
@@ -165,10 +164,10 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
             out_bytes(out, (size_t)outlen);
         }
         if (nf < header_fields)
-            error(0, 0, "Warning: record #%d has less fields than header (%d vs %d)", recnum, nf,
+            errorf(0, "Warning: record #%d has less fields than header (%d vs %d)", recnum, nf,
                   header_fields);
         else if (nf > header_fields)
-            error(0, 0, "Warning: record #%d has more fields than header (%d vs %d)", recnum, nf,
+            errorf(0, "Warning: record #%d has more fields than header (%d vs %d)", recnum, nf,
                   header_fields);
         out_terminator();
         errcheck_stdout_exit();

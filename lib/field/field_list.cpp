@@ -1,7 +1,6 @@
 #include "field_list.h"
 
 #include <cstring>
-#include <error.h>
 
 #include "cli.h"
 
@@ -24,7 +23,7 @@ void check_against_header(int n, const field_list_rules &rules, int numheaderfie
         fatalf(0, "ERROR: FIELDS_LIST field spec %d is beyond number of header files (%d)", n,
                numheaderfields);
     if (rules.warn)
-        error(0, 0, "Warning: FIELDS_LIST field spec %d is beyond number of header files (%d)", n,
+        errorf(0, "Warning: FIELDS_LIST field spec %d is beyond number of header files (%d)", n,
               numheaderfields);
 }
 

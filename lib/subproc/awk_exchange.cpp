@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <error.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <poll.h>
@@ -38,9 +37,18 @@ const char ESCAPED_ESCAPE = '\x02';
 
 awk_mode mode;
 
+// Dies with one of the messages the program handed over. They are its own words, not data: a
+// line feed that ends one (zelk-script-column's end-of-file message has one, for the blank
+// line after it) is written as a line feed.
+[[noreturn]] void fail_with(int errnum, const char *msg) {
+    size_t n = strlen(msg);
+    int own_lf = n > 0 && msg[n - 1] == '\n';
+    fatalf(errnum, own_lf ? "%.*s\n" : "%.*s", (int)n - own_lf, msg);
+}
+
 char *alloc_or_die(size_t n) {
     char *p = (char *)calloc(n, 1);
-    if (!p) fatalf(errno, "%s", alloc_msg);
+    if (!p) fail_with(errno, alloc_msg);
     return p;
 }
 
@@ -191,7 +199,7 @@ void pop_blanks(void) {
 }
 
 void deliver(void) {
-    if (qcount == 0) fatalf(0, "%s", eof_msg); // a result that no value asked for
+    if (qcount == 0) fail_with(0, eof_msg); // a result that no value asked for
     const entry &e = qent[qhead];
     awk_record rec = {e.recnum, qbuf + e.off, e.len, e.cut_at, e.cut_len};
     awkoutput[rlen] = '\0';
@@ -270,7 +278,7 @@ bool try_write(void) {
     if (w < 0) {
         if (errno == EAGAIN || errno == EINTR) return false;
         if (errno != EPIPE) {
-            fatalf(errno, "%s", write_msg);
+            fail_with(errno, write_msg);
         }
         // awk has stopped reading (exit in the code): what it did answer still comes back,
         // then its end of output says which record went without a result.
@@ -294,7 +302,7 @@ bool try_read(void) {
     }
     if (r == 0) {
         from_eof = true;
-        if (!discarding && (qcount > 0 || rstate != FRAME_START)) fatalf(0, "%s", eof_msg);
+        if (!discarding && (qcount > 0 || rstate != FRAME_START)) fail_with(0, eof_msg);
         return true;
     }
     if (!discarding) parse(rbuf, (size_t)r);
@@ -307,7 +315,7 @@ template <class Done> void pump(Done done) {
         bool moved = try_write();
         moved = try_read() || moved;
         if (moved) continue;
-        if (from_eof) fatalf(0, "%s", eof_msg);
+        if (from_eof) fail_with(0, eof_msg);
         struct pollfd fds[2] = {{awk_from_fd, POLLIN, 0}, {awk_to_fd, POLLOUT, 0}};
         int n = (spos < slen && awk_to_fd >= 0) ? 2 : 1;
         if (poll(fds, (nfds_t)n, -1) < 0 && errno != EINTR) {
@@ -384,7 +392,7 @@ void hand_over_all(void) {
         slen += sizeof FLUSH_REQUEST;
         stream_unflushed = false;
         if (!stream_push() && errno != EPIPE) {
-            fatalf(errno, "%s", write_msg);
+            fail_with(errno, write_msg);
         }
         return;
     }
@@ -542,7 +550,7 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     if (!watch) return input;
     cookie_io_functions_t io = {watched_read, nullptr, nullptr, nullptr};
     FILE *watched = fopencookie((void *)(intptr_t)fileno(input), "r", io);
-    if (!watched) fatalf(errno, "%s", alloc_msg);
+    if (!watched) fail_with(errno, alloc_msg);
     setvbuf(watched, inbuf, _IOFBF, sizeof inbuf);
     return watched;
 }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <error.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -109,7 +108,7 @@ const char *datetime_to_utimestr(const char *key, const char *format, int recnum
     errno = 0;
     time_t t = mktime(&tm);
     if (t == (time_t)-1 && tm.tm_yday == -1) {
-        error(0, errno, "ERROR: record #%d: failed to convert date-time '%s' to utime", recnum,
+        errorf(errno, "ERROR: record #%d: failed to convert date-time '%s' to utime", recnum,
               key);
         fatalf(0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
     }
@@ -155,7 +154,7 @@ bool reformat_sort_output(int fd) {
             break;
         }
     }
-    error(0, errno, "ERROR: failed reformatting sort output");
+    errorf(errno, "ERROR: failed reformatting sort output");
     return false;
 }
 

@@ -16,7 +16,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <error.h>
 #include <fcntl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -202,7 +201,7 @@ void block_sigchld_signals(int how) {
     else if (how == 1)
         sigchld_mask(SIG_UNBLOCK, nullptr);
     else
-        error(0, 0, "ERROR: block_sigchld_signals() called incorrectly");
+        errorf(0, "ERROR: block_sigchld_signals() called incorrectly");
 }
 
 int run_command_in_subprocess_wpipes(const char *command, char *const argv[], int *in_pipe,
@@ -240,13 +239,13 @@ int run_command_in_subprocess_wpipes(const char *command, char *const argv[], in
         int out_fd = out_pipe ? out_pipe[1] : -1;
         if (out_fd == STDIN_FILENO) out_fd = fcntl(out_fd, F_DUPFD_CLOEXEC, 3);
         if (!move_fd(in_pipe[0], STDIN_FILENO) || (out_pipe && out_fd < 0)) {
-            error(0, errno, "ERROR: failed to dup FD for '%s' subprocess", command);
+            errorf(errno, "ERROR: failed to dup FD for '%s' subprocess", command);
             _exit(1);
         }
         if (out_pipe) {
             if (dup_stdout & 0xff) {
                 if (!move_fd(out_fd, STDOUT_FILENO)) {
-                    error(0, errno, "ERROR: failed to dup FD for '%s' subprocess", command);
+                    errorf(errno, "ERROR: failed to dup FD for '%s' subprocess", command);
                     _exit(1);
                 }
             } else {
@@ -254,7 +253,7 @@ int run_command_in_subprocess_wpipes(const char *command, char *const argv[], in
             }
         }
         execv(command, argv);
-        error(0, errno, "ERROR: exec of command '%s' failed", command);
+        errorf(errno, "ERROR: exec of command '%s' failed", command);
         _exit(1);
     }
 

@@ -1,5 +1,10 @@
-// Messages that say where a failure arose, file operands, and delimiter operands: cases
-// that cut across programs.
+// Messages that say where a failure arose and what they echo, file operands, and delimiter
+// operands: cases that cut across programs.
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
 #include "harness.h"
 
 namespace {
@@ -52,6 +57,78 @@ TEST(UnterminatedWarning, NamesTheFile) {
                    "'\nzelk-concat: Warning: final record not terminated: file '" + b + "'\n");
     EXPECT_RUN(run_tool("zelk-row-tally", {"-v", a}), 0, "2\n",
                "zelk-row-tally: Warning: final record not terminated: file '" + a + "'\n");
+}
+
+// What a message echoes (a field's value, a file name, a field name, an option or its
+// argument) shows its control bytes as octal escapes: no input can send ESC, BEL or CR to the
+// terminal, nor start a line of its own that would pass for another message.
+TEST(MessageEscapes, NoControlByteOfInputReachesTheTerminal) {
+    TempDir dir;
+    const std::string odd = dir.join("x\033[2J\r.csv");
+    struct Case {
+        std::string tool;
+        std::vector<std::string> args;
+        std::string input;
+        std::string shown;
+    } cases[] = {
+        {"zelk-order", {"-d", "1"}, "h1,h2\n\033]0;PWN\007,2\n", "'\\033]0;PWN\\007'"},
+        {"zelk-order", {"-d", "1"}, "h\n\xc2\x9b" "31m\x7f\n", "'\\302\\23331m\\177'"},
+        {"zelk-timestamp", {"1", "%Y", "%Y"}, "d\n\"x\n\033[31m\"\n", "'x\\012\\033[31m'"},
+        {"zelk-range", {"1"}, "n\n\"1\r\"\n", "'\"1\\015\"'"},
+        {"zelk-concat", {odd}, "", "x\\033[2J\\015.csv': No such file or directory"},
+        {"zelk-match", {"-Q", "na\tme", "x"}, "h\nv\n", "FIELD name 'na\\011me' not found"},
+        {"zelk-rows", {"-n", "5\033[1m", "1"}, "", ": 5\\033[1m (includes non-digits)"},
+        {"zelk-concat", {"-\x7f"}, "", "invalid option -- '\\177'"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tool + " " + c.args.front());
+        RunResult r = run_tool(c.tool, c.args, c.input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.shown), std::string::npos) << r.err;
+        for (unsigned char b : r.err) EXPECT_TRUE(b == '\n' || (b >= 0x20 && b != 0x7f)) << (int)b;
+        EXPECT_EQ(r.err.find("\xc2\x9b"), std::string::npos);
+        // Every line is a message of the program's own or its pointer to --help.
+        for (size_t i = 0, end; i < r.err.size(); i = end + 1) {
+            end = r.err.find('\n', i);
+            ASSERT_NE(end, std::string::npos) << "unended line: " << r.err.substr(i);
+            EXPECT_TRUE(r.err.compare(i, c.tool.size() + 2, c.tool + ": ") == 0 ||
+                        r.err.compare(i, 5, "Try '") == 0)
+                << r.err.substr(i);
+        }
+    }
+}
+
+// errorf is what escapes a message's arguments: no source writes a message through the C
+// library's own writers, which would pass them raw.
+TEST(MessageEscapes, EveryMessageGoesThroughErrorf) {
+    const char *const raw_writers[] = {"error(",    "verror(",  "error_at_line(", "perror(",
+                                       "warn(",     "warnx(",   "vwarn(",         "vwarnx(",
+                                       "err(",      "errx(",    "verr(",          "verrx(",
+                                       "vfprintf(", "dprintf(", "vdprintf("};
+    auto calls = [](const std::string &line, const std::string &call) {
+        for (size_t i = line.find(call); i != std::string::npos; i = line.find(call, i + 1)) {
+            char before = i > 0 ? line[i - 1] : ' ';
+            if (!isalnum((unsigned char)before) && !strchr("_.>", before)) return true;
+        }
+        return false;
+    };
+    for (const char *top : {"lib", "tools"}) {
+        for (const auto &e : std::filesystem::recursive_directory_iterator(
+                 std::string(ZELK_SOURCE_DIR) + "/" + top)) {
+            std::string ext = e.path().extension().string();
+            if (ext != ".cpp" && ext != ".h") continue;
+            std::istringstream text(read_file(e.path().string()));
+            int n = 0;
+            for (std::string line; std::getline(text, line);) {
+                n++;
+                size_t code = line.find_first_not_of(' ');
+                if (code != std::string::npos && line.compare(code, 2, "//") == 0) continue;
+                for (const char *call : raw_writers)
+                    if (calls(line, call))
+                        ADD_FAILURE() << e.path().string() << ":" << n << ": " << line;
+            }
+        }
+    }
 }
 
 // "-" as a file operand is standard input, wherever a program takes file operands.

@@ -36,9 +36,11 @@ TEST(Range, NumberExpression) {
                "Warning: record #1 has blank FIELD\nWarning: record #2 has blank FIELD\n");
     for (const char *bad :
          {"abc", " 5", "--3", "+", "\"abc\"", "\" 5\"", "\"1,000\"", "\"4\"\"2\"", "\"1\n2\""}) {
+        std::string shown = bad; // as the message shows it, a line break escaped
+        if (size_t i = shown.find('\n'); i != std::string::npos) shown.replace(i, 1, "\\012");
         EXPECT_RUN(range({"-h", "1"}, std::string("7\n") + bad + "\n8\n"), 1, "7\n",
                    std::string("zelk-range: ERROR: record #2 has non-numeric data in FIELD: '") +
-                       bad + "'\n");
+                       shown + "'\n");
     }
 }
 

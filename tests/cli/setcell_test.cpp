@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "harness.h"
 
 namespace {
@@ -80,12 +82,15 @@ TEST(Setcell, NewValuesStayValidCsv) {
     // Valid results are written as given, commas included.
     EXPECT_RUN(setcell({"4", "2", "&,\"q\""}, in), 0,
                "id,name\n1,\"Smith, John\"\n2,\"a\"\"b\"\n3,plain,\"q\"\n", "");
-    for (const char *bad : {"a\"b", "a\nb", "\"open", "\"x\"y"}) {
+    // The message shows the value, a line feed in it escaped.
+    const std::pair<const char *, const char *> refused[] = {
+        {"a\"b", "a\"b"}, {"a\nb", "a\\012b"}, {"\"open", "\"open"}, {"\"x\"y", "\"x\"y"}};
+    for (const auto &[bad, shown] : refused) {
         SCOPED_TRACE(bad);
         EXPECT_RUN(setcell({"4", "2", bad}, in), 1, "id,name\n1,\"Smith, John\"\n2,\"a\"\"b\"\n",
                    std::string("zelk-setcell: ERROR: record #4: new value of FIELD #2 would not "
                                "be valid CSV: '") +
-                       bad + "'\n");
+                       shown + "'\n");
     }
 }
 

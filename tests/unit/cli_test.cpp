@@ -1,4 +1,7 @@
-// The front end's helpers: integer operands, header field names and input buffers.
+// The front end's helpers: integer operands, header field names and input buffers; and the
+// message writer they all report through.
+#include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -132,6 +135,59 @@ TEST(InputBuffers, EachOpenInputReadsItsOwnFile) {
             unlink(paths[i].c_str());
         }
     }
+}
+
+// errorf against snprintf: once no argument holds a control byte, every conversion comes out
+// as printf writes it (flags, widths and precisions from the format or from '*').
+template <typename... A> void expect_printf_text(const char *fmt, A... args) {
+    char want[256];
+    snprintf(want, sizeof want, fmt, args...);
+    StderrCapture cap;
+    errorf(0, fmt, args...);
+    EXPECT_EQ(cap.take(), "t: "s + want + "\n") << fmt;
+}
+
+TEST(Errorf, WritesEveryConversionAsPrintf) {
+    int x = 0;
+    expect_printf_text("%d|%5d|%-5d|%05d|%+d|% d|%i", 42, -42, 42, 42, 42, 42, -7);
+    expect_printf_text("%ld %lld %zu %zd %jd %td", -1L, 1LL << 40, (size_t)7, (ssize_t)-7,
+                       (intmax_t)-9, (ptrdiff_t)3);
+    expect_printf_text("%u %x %X %o %#x %#o %lu %hhd %hd", 4000000000u, 255u, 255u, 8u, 255u, 8u,
+                       99UL, 300, 70000);
+    expect_printf_text("%*d|%-*d|%*d|%.*d|%.*d|%.3d|%*s|", 6, 1, 6, 2, -6, 3, 4, 5, -1, 6, 7, -1,
+                       "");
+    expect_printf_text("%s|%.3s|%10s|%-10s|%*s|%.*s|%%|%c|%3c|%-3c|", "abc", "abcdef", "r", "l",
+                       -4, "n", 2, "xyz", 'q', 'w', 'e');
+    expect_printf_text("%g %.2f %e %10.3f %Lg %a", 0.1, 3.14159, 1e10, 2.5, (long double)1.5,
+                       1.0);
+    expect_printf_text("%p %s", (void *)&x, "end");
+}
+
+// Every byte value through %s and %c against a model built from iscntrl: control bytes, DEL
+// and the UTF-8 form of a C1 control come out as octal escapes, everything else as it is; the
+// format's own newline and strerror's text stay, and errno survives the message.
+TEST(Errorf, EscapesTheControlBytesOfArguments) {
+    std::string all;
+    for (int c = 1; c < 256; c++) all += (char)c;
+    all += "\xc2\x9b|\xc2\xa0"; // CSI in UTF-8, then a no-break space
+    std::string want;
+    for (char c : all) {
+        char oct[8];
+        snprintf(oct, sizeof oct, "\\%03o", (unsigned char)c);
+        want += iscntrl((unsigned char)c) ? std::string(oct) : std::string(1, c);
+    }
+    for (int c = 0x80; c < 0xa0; c++) {
+        std::string raw = "\xc2"s + (char)c;
+        char oct[16];
+        snprintf(oct, sizeof oct, "\\302\\%03o", c);
+        for (size_t i; (i = want.find(raw)) != std::string::npos;) want.replace(i, 2, oct);
+    }
+    StderrCapture cap;
+    errno = ERANGE;
+    errorf(EACCES, "v='%s' c=%c%c:\n  next line", all.c_str(), '\033', 'x');
+    EXPECT_EQ(errno, ERANGE);
+    EXPECT_EQ(cap.take(),
+              "t: v='" + want + "' c=\\033x:\n  next line: " + strerror(EACCES) + "\n");
 }
 
 } // namespace
