@@ -645,7 +645,14 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     joined_part(text, len, numfields);
 
     text = read_numbered_header(fp2, name2, 2, &numfields, &fields, &len);
-    if (!text) return false;
+    if (!text) {
+        end_partial_record();
+        return false;
+    }
+    // The CSVFILE1 part is ended before an unknown name stops the run.
+    if (opt_queryfieldnames &&
+        header_field_lookup(opt_keynamestr2, numfields, fields, text + len) == 0)
+        end_partial_record();
     if (opt_queryfieldnames) keyfield2 = fieldname2fieldnum(opt_keynamestr2, numfields, fields);
     if (!key_field_exists(2, keyfield2, numfields)) {
         end_partial_record();
