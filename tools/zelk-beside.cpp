@@ -42,7 +42,7 @@ static const cli_program program = {"zelk-beside", "amMps:tv1", "t1", nullptr, p
 
 static void write_commas(int n) {
     for (int i = 0; i < n; i++)
-        out_char(',');
+        out_rec_separator(",", 1);
 }
 
 // The field count a data record is judged by.
@@ -59,8 +59,9 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
     const char *text = read_numbered_header(fp1, name1, 1, &numfields, nullptr, &len);
     if (!text) return false;
     const int headerfields1 = numfields;
-    out_bytes(text, len);
-    out_str(opt_recseparator);
+    out_rec_begin(1);
+    joined_part(text, len, numfields);
+    joined_separator(opt_recseparator);
 
     numrecords2 = 1;
     text = read_numbered_header(fp2, name2, 2, &numfields, nullptr, &len);
@@ -70,8 +71,8 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
     }
     const int headerfields2 = numfields;
     int pasted2 = 1; // CSVFILE2 records read and pasted, the header included
-    out_bytes_not_first(text, len);
-    out_str(opt_recterminator);
+    joined_part(text, len, numfields);
+    out_rec_end();
     errcheck_stdout_exit();
 
     bool ran_out2 = false; // only with -m
@@ -83,8 +84,9 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
             error_numbered_field_count(1, "", numrecords1, count1, headerfields1);
             return false;
         }
-        out_bytes(text, (size_t)csv_record_read_length());
-        out_str(opt_recseparator);
+        out_rec_begin(numrecords1);
+        joined_part(text, (size_t)csv_record_read_length(), count1);
+        joined_separator(opt_recseparator);
 
         if (!ran_out2) {
             text = csv_record_read(fp2, name2, ++numrecords2, 1, &numfields, &err2);
@@ -112,7 +114,7 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
                 error_numbered_field_count(2, "", numrecords2, count2, headerfields2);
                 return false;
             }
-            out_bytes(text, (size_t)csv_record_read_length());
+            joined_part(text, (size_t)csv_record_read_length(), count2);
             if (count2 != headerfields2) {
                 field2mismatches++;
                 // A blank record is already one empty field in the output, so it is padded
@@ -122,7 +124,7 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
                     write_commas(headerfields2 - present);
             }
         }
-        out_str(opt_recterminator);
+        out_rec_end();
         errcheck_stdout_exit();
     }
     if (err1) return false;

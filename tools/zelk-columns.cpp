@@ -66,14 +66,14 @@ static const cli_program program = {"zelk-columns", "abeloQrs:twz1", "b1otz", pa
 static void write_field(int i, bool leads) {
     int len = csv_parsed_field_length(rec_fields, rec_numfields, i + 1, rec_end);
     if (leads)
-        out_bytes(rec_fields[i], (size_t)len);
+        out_rec_bytes(rec_fields[i], (size_t)len);
     else
-        out_bytes_not_first(rec_fields[i], (size_t)len);
+        out_rec_bytes_not_first(rec_fields[i], (size_t)len);
 }
 
 static size_t fieldseparator_len = 1;
 
-static void write_separator(void) { out_bytes(opt_fieldseparator, fieldseparator_len); }
+static void write_separator(void) { out_rec_separator(opt_fieldseparator, fieldseparator_len); }
 
 // The listed fields in list order; missing ones become empty fields (or are fatal with -e).
 // An open-ended range then runs to the end of the record (to the header's width with -l), and
@@ -109,26 +109,35 @@ static void print_listed_fields(int recnum) {
         }
         for (int p = next > limit ? next : limit; p < numheaderfields; p++) write_separator();
     }
-    out_terminator();
 }
 
 // Every field of the record except the listed ones, in record order.
-static void print_other_fields(void) {
+static void print_other_fields(int recnum) {
     bool first = true;
     for (int j = 0; j < rec_numfields && j < omit_from; j++) {
         if (omit_field[j]) continue;
-        if (!first) write_separator();
+        if (first)
+            out_rec_begin(recnum);
+        else
+            write_separator();
         write_field(j, first);
         first = false;
     }
-    out_terminator();
+    // Every field left out: a record of none, which is a blank line.
+    if (first)
+        out_terminator();
+    else
+        out_rec_end();
 }
 
 static void print_record(int recnum) {
-    if (opt_reversecut)
-        print_other_fields();
-    else
+    if (opt_reversecut) {
+        print_other_fields(recnum);
+    } else {
+        out_rec_begin(recnum);
         print_listed_fields(recnum);
+        out_rec_end();
+    }
     errcheck_stdout_exit();
 }
 

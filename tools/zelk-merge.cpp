@@ -81,13 +81,10 @@ static const cli_program program = {"zelk-merge", "aoQs:tuv", "t", nullptr, prin
 // The key of the current CSVFILE1 record; every comparison is made against it.
 static held_key keycopy;
 
-// Whether the CSVFILE1 part of an output record has been written without its terminator.
-static bool record_open;
-
 // Stops the run at once, with the message if there is one. An output record whose CSVFILE1
-// part was written is ended first, so that the output stops with a complete line.
+// part was built is written and ended first, so that the output stops with a complete line.
 [[noreturn]] static void fail_after_partial_record(const char *message = nullptr) {
-    if (record_open) end_partial_record();
+    end_partial_record();
     if (message) errorf(0, "%s", message);
     cli_exit(1);
 }
@@ -643,26 +640,33 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     if (opt_queryfieldnames) keyfield1 = fieldname2fieldnum(opt_keynamestr1, numfields, fields);
     if (!key_field_exists(1, keyfield1, numfields)) return false;
     const int headerfields1 = numfields;
-    out_bytes(text, len);
+    out_rec_begin(1);
+    joined_part(text, len, numfields);
 
     text = read_numbered_header(fp2, name2, 2, &numfields, &fields, &len);
-    if (!text) return false;
+    if (!text) {
+        end_partial_record();
+        return false;
+    }
+    // The CSVFILE1 part is ended before an unknown name stops the run.
+    if (opt_queryfieldnames &&
+        header_field_lookup(opt_keynamestr2, numfields, fields, text + len) == 0)
+        end_partial_record();
     if (opt_queryfieldnames) keyfield2 = fieldname2fieldnum(opt_keynamestr2, numfields, fields);
     if (!key_field_exists(2, keyfield2, numfields)) {
         end_partial_record();
         return false;
     }
     const int headerfields2 = numfields;
-    out_str(opt_recseparator);
-    out_bytes_not_first(text, len);
-    out_str(opt_recterminator);
+    joined_separator(opt_recseparator);
+    joined_part(text, len, numfields);
+    out_rec_end();
     errcheck_stdout_exit();
 
     // -a: the CSVFILE2 part of an unmatched record, as many empty fields as its header has.
     char fill[520];
     int ncommas = headerfields2 > 1 ? headerfields2 - 1 : 0;
     memset(fill, ',', (size_t)ncommas);
-    fill[ncommas] = '\0';
 
     for (;;) {
         char *key;
@@ -678,8 +682,8 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             error_numbered_field_count(1, "", stat_numrecords1, numfields, headerfields1);
             return false;
         }
-        out_bytes(text, (size_t)csv_record_parse_length());
-        record_open = true;
+        out_rec_begin(stat_numrecords1);
+        joined_part(text, (size_t)csv_record_parse_length(), numfields);
         held_key_set(&keycopy, key, prepare_key(key));
 
         record2 rec;
@@ -687,25 +691,24 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
                                        : default_scan(f2, keyfield2, &rec);
         if (matched) {
             if (rec.numfields != headerfields2) {
-                out_str(opt_recterminator);
+                end_partial_record();
                 error_numbered_field_count(2, "matching ", rec.recnum, rec.numfields,
                                            headerfields2);
                 cli_exit(1);
             }
             stat_nummatches2++;
-            out_str(opt_recseparator);
-            out_bytes(rec.text, (size_t)rec.textlen);
-            out_str(opt_recterminator);
+            joined_separator(opt_recseparator);
+            joined_part(rec.text, (size_t)rec.textlen, rec.numfields);
+            out_rec_end();
         } else if (opt_allowmissing) {
-            out_str(opt_recseparator);
-            out_str(fill);
-            out_str(opt_recterminator);
+            joined_separator(opt_recseparator);
+            joined_part(fill, (size_t)ncommas, headerfields2);
+            out_rec_end();
         } else {
-            out_str(opt_recterminator);
+            end_partial_record();
             errorf(0, "ERROR: CSVFILE2 does not have matching record for key: %s", keycopy.text);
             return false;
         }
-        record_open = false;
         errcheck_stdout_exit();
     }
 }

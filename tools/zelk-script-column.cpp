@@ -43,15 +43,16 @@ static const cli_program program = {"zelk-script-column", "be:f:hl:oQt1", "b1hoQ
                                     print_usage};
 
 // Writes a record with its FIELD replaced by the result (a blank record passed through: the
-// terminator alone).
+// terminator alone). A result that is not CSV text is written as it is, counted as one field.
 static void write_result(const awk_record &rec, const char *result, int len) {
     if (result) {
-        out_bytes(rec.text, rec.cut_at);
-        out_bytes(result, (size_t)len);
-        size_t after = rec.cut_at + rec.cut_len;
-        out_bytes(rec.text + after, rec.len - after);
+        int resultfields = csv_fields_count(result, (size_t)len);
+        field_span f{rec.text, rec.len, rec.cut_at, rec.cut_len, rec.numfields};
+        write_field_replaced(f, result, (size_t)len, resultfields > 0 ? resultfields : 1,
+                             rec.recnum);
+    } else {
+        out_terminator();
     }
-    out_terminator();
     errcheck_stdout_runfunc();
 }
 
@@ -90,7 +91,7 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
         awk_refuse_long_field(f.len);
         const char *field = text + f.start;
         awk_refuse_framing_bytes(field, f.len, recnum);
-        awk_submit(recnum, text, textlen, field, f.len, f.start, f.len);
+        awk_submit(recnum, text, textlen, field, f.len, f.start, f.len, f.numfields);
     }
 }
 

@@ -46,32 +46,68 @@ static void print_usage(void) {
 static const cli_pair pairs[] = {{'a', 'o'}, {'a', 'h'}, {0, 0}};
 static const cli_program program = {"zelk-script-rows", "a:be:f:hl:ot", "ho", pairs, print_usage};
 
+// The number of the next record written by the output thread (the header, when written, is
+// record 1). Set before the thread starts.
+static int out_recnum = 1;
+
 // The output thread: copies awk's output to standard output, 0x19 becoming a comma and 0x18
-// the output terminator, until awk closes its output.
+// the output terminator, until awk closes its output. Only whole records are written: the
+// start of a record still coming waits at the front of the buffer, so that a record that
+// would pass the readers' limits is refused before any of it is written.
 static void *read_awk_output_and_reformat_records(void *arg) {
     int fd = *(int *)arg;
-    char buf[MAX_RECORD_LENGTH];
-    char out[2 * MAX_RECORD_LENGTH]; // room for every byte to become CR LF
+    static char buf[MAX_RECORD_LENGTH];
+    // The unfinished record, then room for every byte read to become CR LF.
+    static char out[MAX_RECORD_LENGTH + 2 * sizeof buf];
+    size_t held = 0;     // bytes of the unfinished record at the front of out
+    int nfields = 1;     // its fields so far
+    bool quoted = false; // within a quoted field of it
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n == 0) return nullptr;
-        bool ok = n > 0;
-        if (ok) {
-            char *o = out;
+        if (n == 0 && held == 0) return nullptr;
+        bool ok = n >= 0;
+        if (n == 0) {
+            // Output that awk did not end with a record terminator is written as it came.
+            ok = write_fd_all(STDOUT_FILENO, out, held);
+            if (!ok) exit_if_output_broken(errno);
+            held = 0;
+        } else if (ok) {
+            char *o = out + held;
+            char *done = out; // the end of the last whole record
             for (ssize_t i = 0; i < n; i++) {
                 char c = buf[i];
-                if (c == AWK_FIELD_SEP) {
-                    *o++ = ',';
-                } else if (c == AWK_RECORD_END) {
+                if (c == AWK_RECORD_END) {
                     if (opt_terminatecrlf) *o++ = '\r';
                     *o++ = '\n';
-                } else {
-                    *o++ = c;
+                    done = o;
+                    out_recnum++;
+                    nfields = 1;
+                    quoted = false;
+                    continue;
                 }
+                if (o - done == MAX_RECORD_LENGTH - 1) {
+                    write_fd_all(STDOUT_FILENO, out, (size_t)(done - out));
+                    fatalf(0, "ERROR: record #%d: output record length exceeded "
+                              "MAX_RECORD_LENGTH (%d)",
+                           out_recnum, MAX_RECORD_LENGTH);
+                }
+                if (c == '"') quoted = !quoted;
+                if (c == AWK_FIELD_SEP || (c == ',' && !quoted)) {
+                    if (++nfields > MAX_FIELDS) {
+                        write_fd_all(STDOUT_FILENO, out, (size_t)(done - out));
+                        fatalf(0, "ERROR: record #%d: number of output fields exceeded "
+                                  "MAX_FIELDS (%d)",
+                               out_recnum, MAX_FIELDS);
+                    }
+                    c = ',';
+                }
+                *o++ = c;
             }
-            ok = write_fd_all(STDOUT_FILENO, out, (size_t)(o - out));
+            ok = write_fd_all(STDOUT_FILENO, out, (size_t)(done - out));
             if (!ok) exit_if_output_broken(errno);
+            held = (size_t)(o - done);
+            memmove(out, done, held);
         }
         if (!ok) {
             fatalf(errno, "ERROR: failed reformatting records with terminator");
@@ -107,6 +143,7 @@ int main(int argc, char **argv) {
     const char *terminator = opt_terminatecrlf ? "\r\n" : "\n";
 
     fp = awk_start(AWK_STREAM, nullptr, fp);
+    if (!opt_headerproc && !opt_headeromit) out_recnum = 2;
     pthread_t thread;
     int rc = pthread_create(&thread, nullptr, read_awk_output_and_reformat_records, &awk_from_fd);
     if (rc != 0) {

@@ -239,9 +239,9 @@ static field_out field_output(const char *f, int len, int fieldnum) {
 }
 
 static void write_field_out(const field_out &o) {
-    if (o.quoted) out_char('"');
-    out_bytes(o.text, (size_t)o.len);
-    if (o.quoted) out_char('"');
+    if (o.quoted) out_rec_char('"');
+    out_rec_bytes(o.text, (size_t)o.len);
+    if (o.quoted) out_rec_char('"');
 }
 
 // Fields 1..n of a parsed record (separators in place, the text ending at end), separated by
@@ -250,6 +250,7 @@ static void write_field_out(const field_out &o) {
 // A byte order mark before a quoted first field is written as it stands, in front of what
 // becomes of the quoted field.
 static void write_fields(char **fields, int numfields, int n, const char *end) {
+    out_rec_add_fields(n - 1);
     int bom = 0;
     if (n > 0) {
         int len = csv_parsed_field_length(fields, numfields, 1, end);
@@ -265,16 +266,16 @@ static void write_fields(char **fields, int numfields, int n, const char *end) {
             field_end = f + len;
             field_out o = field_output(f, len, i + 1);
             if (o.text == f && o.len == len && !o.quoted) continue;
-            out_bytes(run, (size_t)(f - run));
+            out_rec_bytes(run, (size_t)(f - run));
             write_field_out(o);
             run = field_end;
         }
-        out_bytes(run, (size_t)(field_end - run));
+        out_rec_bytes(run, (size_t)(field_end - run));
         return;
     }
-    out_bytes(fields[0], (size_t)bom);
+    out_rec_bytes(fields[0], (size_t)bom);
     for (int i = 0; i < n; i++) {
-        if (i > 0) out_bytes(opt_separatorstr, separator_len);
+        if (i > 0) out_rec_bytes(opt_separatorstr, separator_len);
         int skip = i == 0 ? bom : 0;
         int len = csv_parsed_field_length(fields, numfields, i + 1, end) - skip;
         write_field_out(field_output(fields[i] + skip, len, i + 1));
@@ -290,17 +291,21 @@ static void process_blank_record(int recnum, int header_fields) {
     if (opt_blankrecspad) {
         stat_numblankspadded++;
         int n = header_fields > 0 ? header_fields : 1;
+        out_rec_begin(recnum);
         for (int i = 0; i < n; i++) {
-            if (i > 0) out_bytes(opt_separatorstr, separator_len);
-            out_bytes(opt_emptyfieldstr, emptyfield_len);
+            if (i > 0) out_rec_separator(opt_separatorstr, separator_len);
+            out_rec_bytes(opt_emptyfieldstr, emptyfield_len);
         }
+        out_rec_end();
+    } else {
+        out_terminator();
     }
-    out_terminator();
     errcheck_stdout_exit();
 }
 
 static void process_record(char **fields, int nf, const char *end, int recnum,
                            int header_fields) {
+    out_rec_begin(recnum);
     if (nf > header_fields && opt_recordstrim) {
         stat_numrecordstrimmed++;
         write_fields(fields, nf, header_fields, end);
@@ -309,13 +314,13 @@ static void process_record(char **fields, int nf, const char *end, int recnum,
     }
     if (nf < header_fields && opt_recordspad) {
         for (int i = nf; i < header_fields; i++) {
-            out_bytes(opt_separatorstr, separator_len);
-            out_bytes(opt_emptyfieldstr, emptyfield_len);
+            out_rec_separator(opt_separatorstr, separator_len);
+            out_rec_bytes(opt_emptyfieldstr, emptyfield_len);
             if (opt_quoteemptyfields) stat_numemptyquoted++;
         }
         stat_numrecordspadded++;
     }
-    out_terminator();
+    out_rec_end();
     if (opt_verbose && nf > header_fields)
         errorf(0,
               opt_recordstrim ? "Warning: record #%d has more fields than header (%d vs %d), "
@@ -351,8 +356,9 @@ static bool tidy_csv_stream(FILE *fp, const char *name) {
         if (nf == 0) {
             process_blank_record(recnum, header_fields);
         } else if (recnum == 1) {
+            out_rec_begin(recnum);
             write_fields(fields, nf, nf, end);
-            out_terminator();
+            out_rec_end();
             errcheck_stdout_exit();
         } else {
             process_record(fields, nf, end, recnum, header_fields);

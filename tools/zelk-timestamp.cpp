@@ -85,11 +85,12 @@ static size_t format_datetime(const struct tm *tm, const char *format_new, int r
     return n;
 }
 
-// Writes s as one field, quoted when it was quoted or when it holds a separator, a double quote
-// or a line break (so that it never splits the record).
-static void out_field_value(const char *s, size_t n, bool quote) {
+// Writes the record of f with s in place of the field, quoted when it was quoted or when it
+// holds a separator, a double quote or a line break (so that it never splits the record).
+static void write_field_value(const field_span &f, const char *s, size_t n, bool quote,
+                              int recnum) {
     if (!quote && quotes_removable(s, (int)n, ',', false)) {
-        out_bytes(s, n);
+        write_field_replaced(f, s, n, 1, recnum);
         return;
     }
     // Room for every byte doubled: the new value is written whole, however many quotes it has.
@@ -98,7 +99,7 @@ static void out_field_value(const char *s, size_t n, bool quote) {
     fb.put_quoted(s, (int)n);
     int len;
     fb.finish(&len);
-    out_bytes(quoted, (size_t)len);
+    write_field_replaced(f, quoted, (size_t)len, 1, recnum);
 }
 
 static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const char *format_old,
@@ -140,10 +141,7 @@ static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const 
         round_seconds(&tm);
         size_t n = format_datetime(&tm, format_new, recnum);
 
-        out_before_field(f);
-        out_field_value(datetimenew, n, quoted);
-        out_after_field(f);
-        out_terminator();
+        write_field_value(f, datetimenew, n, quoted, recnum);
         errcheck_stdout_exit();
     }
 }

@@ -266,6 +266,60 @@ void out_int(long v) {
     out_bytes(p, (size_t)(end - p));
 }
 
+char *out_rec_start;
+char *out_rec_ptr;
+char *out_rec_limit;
+int out_rec_nfields;
+int out_rec_recnum;
+bool out_rec_csv;
+bool out_rec_open;
+
+namespace {
+char out_rec_staging[OUT_REC_ROOM];
+} // namespace
+
+// A fully buffered stream whose buffer holds two records is flushed to make room; otherwise
+// (a terminal, or nothing written yet) the record grows in its own buffer.
+char *out_rec_room_slow(void) {
+    FILE *f = stdout;
+    // (Writing, a fully buffered stream may fill its buffer to the end; a line-buffered one
+    // has no room at all, so that every byte reaches the check for a line feed.)
+    if (f->_IO_write_ptr == nullptr || f->_IO_write_end != f->_IO_buf_end ||
+        (size_t)(f->_IO_buf_end - f->_IO_buf_base) < 2 * OUT_REC_ROOM)
+        return out_rec_staging;
+    if (fflush(f) != 0) out_errno = errno;
+    if ((size_t)(f->_IO_write_end - f->_IO_write_ptr) >= OUT_REC_ROOM) return f->_IO_write_ptr;
+    return out_rec_staging;
+}
+
+void out_rec_length_exceeded(void) {
+    fatalf(0, "ERROR: record #%d: output record length exceeded MAX_RECORD_LENGTH (%d)",
+           out_rec_recnum, MAX_RECORD_LENGTH);
+}
+
+void out_rec_fields_exceeded(void) {
+    fatalf(0, "ERROR: record #%d: number of output fields exceeded MAX_FIELDS (%d)",
+           out_rec_recnum, MAX_FIELDS);
+}
+
+void out_rec_bytes_not_first(const char *p, size_t n) {
+    if (n > CSV_UTF8_BOM_LEN && memcmp(p, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0) {
+        out_rec_char('"');
+        out_rec_bytes(p, CSV_UTF8_BOM_LEN);
+        p += CSV_UTF8_BOM_LEN + 1;
+        n -= CSV_UTF8_BOM_LEN + 1;
+    }
+    out_rec_bytes(p, n);
+}
+
+// Built in the buffer of its own, or in standard output's buffer that was flushed meanwhile (a
+// message to standard error flushes it first): the bytes are intact, but not in place.
+void out_rec_end_slow(void) {
+    size_t n = (size_t)(out_rec_ptr - out_rec_start);
+    if (out_rec_start != out_rec_staging) memcpy(out_rec_staging, out_rec_start, n);
+    out_bytes(out_rec_staging, n);
+}
+
 void set_broken_output_exit(void (*fn)(void)) { broken_output_fn = fn; }
 
 void errcheck_stdout_fail(void) {

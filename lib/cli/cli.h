@@ -151,6 +151,92 @@ inline void out_record(const char *text, size_t n) {
     out_terminator();
 }
 
+// ---- Records built from fields ----------------------------------------------------------------
+// A program that puts a record together from fields (rather than copying one whole as read)
+// builds it with these calls, so that every record it writes reads back as written:
+//  - a record of one empty field is written "" (an empty line would read back as a blank
+//    record, and be dropped);
+//  - a record that would pass MAX_RECORD_LENGTH - 1 bytes or MAX_FIELDS fields, which no reader
+//    takes, ends the program before any of it is written:
+//        "ERROR: record #N: output record length exceeded MAX_RECORD_LENGTH (65536)"
+//        "ERROR: record #N: number of output fields exceeded MAX_FIELDS (512)"
+//    The records written before it stay.
+// The bounds are checked as the record is written, never by a second pass. The record grows
+// in standard output's buffer, past the bytes written so far, when the whole of it fits there
+// (else in a buffer of its own), and out_rec_end makes it part of the output, with the output
+// terminator. Nothing else is written to standard output between out_rec_begin and
+// out_rec_end.
+extern char *out_rec_start; // where the record's text begins
+extern char *out_rec_ptr;   // where its next byte goes
+extern char *out_rec_limit; // out_rec_start + MAX_RECORD_LENGTH - 1
+extern int out_rec_nfields; // fields begun so far
+extern int out_rec_recnum;  // the record's number for the messages
+extern bool out_rec_csv;    // a record of one empty field is written ""
+extern bool out_rec_open;   // between out_rec_begin and out_rec_end
+// A record with its terminator: MAX_RECORD_LENGTH - 1 bytes, then at most CR LF.
+constexpr size_t OUT_REC_ROOM = MAX_RECORD_LENGTH + 1;
+char *out_rec_room_slow(void);
+[[noreturn]] void out_rec_length_exceeded(void);
+[[noreturn]] void out_rec_fields_exceeded(void);
+// Starts a record, to be named recnum in the messages. With csv false the output is delimited
+// text that is not CSV, whose one empty field stays an empty line.
+inline void out_rec_begin(int recnum, bool csv = true) {
+    FILE *f = stdout;
+    char *p = f->_IO_write_ptr;
+    if ((size_t)(f->_IO_write_end - p) < OUT_REC_ROOM) p = out_rec_room_slow();
+    out_rec_start = out_rec_ptr = p;
+    out_rec_limit = p + MAX_RECORD_LENGTH - 1;
+    out_rec_nfields = 1;
+    out_rec_recnum = recnum;
+    out_rec_csv = csv;
+    out_rec_open = true;
+}
+inline void out_rec_bytes(const char *p, size_t n) {
+    if (n > (size_t)(out_rec_limit - out_rec_ptr)) out_rec_length_exceeded();
+    if (n) memcpy(out_rec_ptr, p, n);
+    out_rec_ptr += n;
+}
+inline void out_rec_char(char c) {
+    if (out_rec_ptr == out_rec_limit) out_rec_length_exceeded();
+    *out_rec_ptr++ = c;
+}
+// n more fields begin (each after a separator the caller writes, whether one at a time or
+// within a run of fields copied as they stand).
+inline void out_rec_add_fields(int n) {
+    out_rec_nfields += n;
+    if (out_rec_nfields > MAX_FIELDS) out_rec_fields_exceeded();
+}
+// out_bytes_not_first for the record being built.
+void out_rec_bytes_not_first(const char *p, size_t n);
+// A separator of n bytes and the field after it.
+inline void out_rec_separator(const char *p, size_t n) {
+    out_rec_add_fields(1);
+    out_rec_bytes(p, n);
+}
+// Whether a record has been begun and not yet ended.
+inline bool out_rec_is_open(void) { return out_rec_open; }
+// Writes the record (one empty field as "") and the output terminator; the record is then
+// closed.
+void out_rec_end_slow(void);
+inline void out_rec_end(void) {
+    out_rec_open = false;
+    if (out_rec_ptr == out_rec_start && out_rec_nfields == 1 && out_rec_csv) {
+        memcpy(out_rec_ptr, "\"\"", 2);
+        out_rec_ptr += 2;
+    }
+    if (opt_terminatezero) {
+        *out_rec_ptr++ = '\0';
+    } else {
+        if (opt_terminatecr) *out_rec_ptr++ = '\r';
+        *out_rec_ptr++ = '\n';
+    }
+    FILE *f = stdout;
+    if (out_rec_start == f->_IO_write_ptr)
+        f->_IO_write_ptr = out_rec_ptr;
+    else
+        out_rec_end_slow();
+}
+
 // "Error: failed writing output to standard output" and a fatal exit when standard output
 // has an error. Called once a record: the test is the stream's error flag read in place.
 [[noreturn]] void errcheck_stdout_fail(void);

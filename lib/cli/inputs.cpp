@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -61,7 +62,27 @@ const char *read_numbered_header(FILE *fp, const char *name, int n, int *numfiel
     return text;
 }
 
-void end_partial_record(void) { out_str(opt_recterminator); }
+void joined_part(const char *text, size_t len, int numfields) {
+    if (out_rec_ptr == out_rec_start)
+        out_rec_bytes(text, len);
+    else
+        out_rec_bytes_not_first(text, len);
+    if (numfields > 1) out_rec_add_fields(numfields - 1);
+}
+
+void joined_separator(const char *sep) {
+    // Each comma begins a field; without one the separator joins the last field of one part to
+    // the first of the next.
+    int fields = 0;
+    for (const char *p = sep; *p; p++)
+        if (*p == ',') fields++;
+    out_rec_bytes(sep, strlen(sep));
+    out_rec_add_fields(fields);
+}
+
+void end_partial_record(void) {
+    if (out_rec_is_open()) out_rec_end();
+}
 
 void error_numbered_field_count(int n, const char *what, int recnum, int numfields,
                                 int headerfields) {

@@ -1,6 +1,7 @@
 // The loop of the programs that read several CSVFILE operands in turn.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 // Runs process on each path in order, opened for reading and closed afterwards, or on
@@ -21,7 +22,13 @@ void warn_numbered_csvfile_empty(int n, const char *name);
 // error (reported) or an empty file (warn_numbered_csvfile_empty).
 const char *read_numbered_header(FILE *fp, const char *name, int n, int *numfields,
                                  char ***fields, size_t *len);
-// Ends an output record of which only the first file's part was written, so that the output
+// An output record of a two-file program is built as one record (out_rec_begin): CSVFILE1's part,
+// the separator given with -s, CSVFILE2's part. A part is a record's text of numfields fields
+// (a blank record is one empty field); the fields it joins count as the separator's commas say.
+// A part after others is written as out_bytes_not_first writes it.
+void joined_part(const char *text, size_t len, int numfields);
+void joined_separator(const char *sep);
+// Ends an output record of which only the first file's part was built, so that the output
 // stops with a complete line.
 void end_partial_record(void);
 // "ERROR: CSVFILE<n> <what>record #%d: incorrect number of fields (%d vs %d in header)", where

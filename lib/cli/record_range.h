@@ -24,7 +24,7 @@ bool skip_to_record(FILE *fp, const char *name, int first, int *count);
 const char *read_last_record(FILE *fp, const char *name, int *count, int *recnum, int *len,
                              char *err);
 
-// The messages about short inputs, through error().
+// The messages about short inputs, through errorf().
 void warn_csvfile_empty(const char *name);
 void error_fewer_than_first(int first, const char *name);
 void warn_fewer_than_num(int num, int first, const char *name);

@@ -172,16 +172,16 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
                               field_len(fieldnum, numfields, fields));
 }
 
-bool csv_fields_valid(const char *s, size_t n, bool input_start) {
+int csv_fields_count(const char *s, size_t n, bool input_start) {
     size_t i = 0;
     if (input_start && n > CSV_UTF8_BOM_LEN &&
         memcmp(s, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0)
         i = CSV_UTF8_BOM_LEN;
-    for (;;) {
+    for (int count = 1;; count++) {
         if (i < n && s[i] == '"') {
             // A quoted field: up to a quote that is not doubled.
             for (i++;; i++) {
-                if (i >= n) return false;
+                if (i >= n) return 0;
                 if (s[i] != '"') continue;
                 if (i + 1 < n && s[i + 1] == '"') {
                     i++;
@@ -192,12 +192,12 @@ bool csv_fields_valid(const char *s, size_t n, bool input_start) {
             }
         } else {
             while (i < n && s[i] != ',') {
-                if (s[i] == '"' || s[i] == '\r' || s[i] == '\n') return false;
+                if (s[i] == '"' || s[i] == '\r' || s[i] == '\n') return 0;
                 i++;
             }
         }
-        if (i == n) return true;
-        if (s[i] != ',') return false;
+        if (i == n) return count;
+        if (s[i] != ',') return 0;
         i++;
     }
 }

@@ -63,11 +63,16 @@ const char *csv_record_string_get_field(char *record, int recnum, char verbose, 
 const char *csv_record_parse_get_field(int fieldnum, int numfields, char **fields,
                                        char blankisfield);
 
-// Whether s[0..n) is one or more fields as the stream readers accept them, without a record
-// terminator: unquoted fields free of double quotes, CR and LF, quoted fields closed and
-// followed by a comma or the end. With input_start, s stands at the start of an input, where
-// the first field may be a byte order mark before a quoted field.
-bool csv_fields_valid(const char *s, size_t n, bool input_start = false);
+// How many fields s[0..n) holds as the stream readers accept them, without a record
+// terminator (unquoted fields free of double quotes, CR and LF, quoted fields closed and
+// followed by a comma or the end), or 0 when it is not such text. With input_start, s stands
+// at the start of an input, where the first field may be a byte order mark before a quoted
+// field.
+int csv_fields_count(const char *s, size_t n, bool input_start = false);
+// Whether s[0..n) is such text.
+inline bool csv_fields_valid(const char *s, size_t n, bool input_start = false) {
+    return csv_fields_count(s, n, input_start) > 0;
+}
 
 // ---- Field quoting, unquoting and cleaning -------------------------------------------------
 // Unquoting and cleaning take a field that is a byte order mark before a quoted field (what

@@ -99,7 +99,7 @@ const char *read_dsv_field_record(char sep, FILE *fp, const char *name, int *rec
 
 field_span field_span_of(const char *text, size_t textlen, char **fields, int numfields,
                          int fieldnum) {
-    field_span f{text, textlen, 0, 0};
+    field_span f{text, textlen, 0, 0, field_count(numfields)};
     csv_where_field(fieldnum);
     if (numfields == 0) return f;
     f.start = (size_t)(fields[fieldnum - 1] - text);
@@ -124,11 +124,13 @@ const char *read_field_copy(FILE *fp, const char *name, int *recnum, int fieldnu
     return text;
 }
 
-void out_before_field(const field_span &f) {
-    out_bytes(f.text, f.start);
-}
-
-void out_after_field(const field_span &f) {
+void write_field_replaced(const field_span &f, const char *value, size_t n, int valuefields,
+                          int recnum) {
+    out_rec_begin(recnum);
+    out_rec_add_fields(f.numfields - 2 + valuefields);
+    out_rec_bytes(f.text, f.start);
+    out_rec_bytes(value, n);
     size_t end = f.start + f.len;
-    out_bytes(f.text + end, f.textlen - end);
+    out_rec_bytes(f.text + end, f.textlen - end);
+    out_rec_end();
 }

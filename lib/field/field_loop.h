@@ -53,6 +53,7 @@ struct field_span {
     size_t textlen;   // its length (NUL bytes inside count)
     size_t start;     // offset of the field
     size_t len;       // length of the field's raw text (quotes included)
+    int numfields;    // the record's fields (a blank record taken as one empty field: 1)
 };
 
 // Field fieldnum (1-based, at most numfields) of a record parsed by csv_record_read_and_parse.
@@ -71,7 +72,8 @@ void field_span_copy(const field_span &f, char *buf);
 const char *read_field_copy(FILE *fp, const char *name, int *recnum, int fieldnum, char *buf,
                             size_t *fieldlen, int *numfields, size_t *textlen, char *error);
 
-// The record text before the field (the earlier fields with their commas).
-void out_before_field(const field_span &f);
-// The record text after the field (a comma and the later fields), if any.
-void out_after_field(const field_span &f);
+// The record with the field's text replaced by value[0..n), which holds valuefields fields, as
+// an output record (see out_rec_begin) named recnum, with the output terminator: every other byte
+// of the record is kept as read.
+void write_field_replaced(const field_span &f, const char *value, size_t n, int valuefields,
+                          int recnum);

@@ -100,7 +100,9 @@ void replacement_write_record(const field_span &f, const replacement *r, const c
     const size_t rest = f.textlen - f.len; // the record's bytes other than the field
     size_t n = replacement_compose(r, args, argl, value, sizeof value);
     const char *out = value;
-    if (n > sizeof value || !csv_fields_valid(value, n, recnum == 1 && fieldnum == 1)) {
+    int valuefields =
+        n > sizeof value ? 0 : csv_fields_count(value, n, recnum == 1 && fieldnum == 1);
+    if (valuefields == 0) {
         if (n <= sizeof value && field_is_wrapped(copy, (int)f.len) &&
             refs_are_whole_field(r, args, argl, copy, f.len) &&
             memchr(copy, '\0', f.len) == nullptr) {
@@ -119,6 +121,7 @@ void replacement_write_record(const field_span &f, const replacement *r, const c
                 int qlen;
                 out = fb.finish(&qlen);
                 n = (size_t)qlen;
+                valuefields = 1;
             }
         } else {
             if (n > sizeof value) n = sizeof value;
@@ -130,9 +133,6 @@ void replacement_write_record(const field_span &f, const replacement *r, const c
         fatalf(0, "ERROR: record #%d: new value of FIELD #%d would make the record longer than "
                   "MAX_RECORD_LENGTH (%d)",
                recnum, fieldnum, MAX_RECORD_LENGTH);
-    out_before_field(f);
-    out_bytes(out, n);
-    out_after_field(f);
-    out_terminator();
+    write_field_replaced(f, out, n, valuefields, recnum);
     errcheck_stdout_exit();
 }

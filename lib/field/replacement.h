@@ -42,6 +42,7 @@ size_t replacement_compose(const replacement *r, const char *const *args, const 
 // whole old value, built from the old value unquoted and written quoted (so 'Dr. &' on
 // "Smith, John" gives "Dr. Smith, John"); otherwise the program stops with
 // "ERROR: record #N: new value of FIELD #F would not be valid CSV: '...'". A record that would
-// pass MAX_RECORD_LENGTH stops it too.
+// pass MAX_RECORD_LENGTH stops it too, as does one that would pass MAX_FIELDS (a new value
+// can hold several fields).
 void replacement_write_record(const field_span &f, const replacement *r, const char *const *args,
                               const size_t *argl, const char *copy, int recnum, int fieldnum);

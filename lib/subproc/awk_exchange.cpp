@@ -130,6 +130,7 @@ struct entry {
     size_t len;
     size_t cut_at;
     size_t cut_len;
+    int numfields;
     long seq; // values sent before and with this one
 };
 char qbuf[QUEUE_BYTES];
@@ -192,7 +193,7 @@ int due_recnum(void) {
 
 void pop_blanks(void) {
     while (qcount > 0 && qent[qhead].blank) {
-        awk_record rec = {qent[qhead].recnum, "", 0, 0, 0};
+        awk_record rec = {qent[qhead].recnum, "", 0, 0, 0, 0};
         queue_pop();
         handler(rec, nullptr, 0);
     }
@@ -201,7 +202,7 @@ void pop_blanks(void) {
 void deliver(void) {
     if (qcount == 0) fail_with(0, eof_msg); // a result that no value asked for
     const entry &e = qent[qhead];
-    awk_record rec = {e.recnum, qbuf + e.off, e.len, e.cut_at, e.cut_len};
+    awk_record rec = {e.recnum, qbuf + e.off, e.len, e.cut_at, e.cut_len, e.numfields};
     awkoutput[rlen] = '\0';
     queue_pop();
     handler(rec, awkoutput, (int)rlen);
@@ -375,7 +376,7 @@ entry &queue_push(int recnum, const char *text, size_t len, bool blank) {
     int i = (qhead + qcount) % QUEUE_ENTRIES;
     qcount++;
     entry &e = qent[i];
-    e = entry{recnum, blank, (size_t)(room - qbuf), len, 0, 0, values_sent + (blank ? 0 : 1)};
+    e = entry{recnum, blank, (size_t)(room - qbuf), len, 0, 0, 0, values_sent + (blank ? 0 : 1)};
     qwrite = e.off + len;
     last_recnum = recnum;
     return e;
@@ -517,8 +518,15 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
                                    fd, fd, fd)
                      : format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd,
                                    fd);
-        tail = flush_each ? format_text("{print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd, fd)
-                          : format_text("{print > \"/dev/fd/%d\"}", fd);
+        // A record of one empty field is printed "" (an empty line reads back as a blank
+        // record); a record the code left without fields stays blank. NF is looked at only
+        // for an empty $0, so that other records are not split for it.
+        tail = flush_each ? format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";"
+                                        "print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
+                                        fd, fd)
+                          : format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";"
+                                        "print > \"/dev/fd/%d\"}",
+                                        fd);
     }
     awk_args.argv[head_index] = head;
     awk_argv_add_entry("-e");
@@ -580,10 +588,11 @@ void awk_set_handler(awk_result_fn fn, const char *write_message, const char *eo
 }
 
 void awk_submit(int recnum, const char *text, size_t len, const char *value, size_t n,
-                size_t cut_at, size_t cut_len) {
+                size_t cut_at, size_t cut_len, int numfields) {
     entry &e = queue_push(recnum, text, len, false);
     e.cut_at = cut_at;
     e.cut_len = cut_len;
+    e.numfields = numfields;
     send_room(n + 1 + sizeof FLUSH_REQUEST);
     if (!awk_gone) {
         memcpy(sbuf + slen, value, n);

@@ -87,13 +87,14 @@ void awk_refuse_long_field(size_t n);
 // ---- AWK_ONE_RESULT ----------------------------------------------------------------------
 
 // A record waiting for its result: its text as read (len bytes), and the span of it that the
-// result replaces (zelk-script-column; cut_len 0 elsewhere).
+// result replaces and the record's field count (zelk-script-column; 0 elsewhere).
 struct awk_record {
     int recnum;
     const char *text;
     size_t len;
     size_t cut_at;
     size_t cut_len;
+    int numfields;
 };
 // Called in input order with each record and its result (NUL-terminated, len bytes, NUL bytes
 // included), or with a null result for a record queued by awk_submit_blank.
@@ -104,7 +105,7 @@ typedef void (*awk_result_fn)(const awk_record &rec, const char *result, int len
 void awk_set_handler(awk_result_fn fn, const char *write_message, const char *eof_message);
 // Queues the record (text, len bytes, copied) and sends value (n bytes) as its one value.
 void awk_submit(int recnum, const char *text, size_t len, const char *value, size_t n,
-                size_t cut_at = 0, size_t cut_len = 0);
+                size_t cut_at = 0, size_t cut_len = 0, int numfields = 0);
 // Queues a parsed record and sends it whole, the comma before each field from the second on
 // becoming 0x19 on the way (the text itself is not changed). Refused if it holds 0x18 or 0x19.
 void awk_submit_record(int recnum, const char *text, size_t len, char *const *fields,

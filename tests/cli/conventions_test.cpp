@@ -1,7 +1,9 @@
 // What every program does the same way, run over all of them: the usage text on "--help"
 // (compared with its golden file in tests/data/usage), an unknown option, an option without
 // its argument, an input file that cannot be opened, an empty input, and output that cannot be
-// written; and how the programs that run a child end on a termination signal.
+// written; how the programs that run a child end on a termination signal; and that what the
+// programs write reads back as written.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -175,6 +177,119 @@ INSTANTIATE_TEST_SUITE_P(AllPrograms, Conventions, ::testing::ValuesIn(PROGRAMS)
                                  if (c == '-') c = '_';
                              return n;
                          });
+
+// Every program that puts records together from fields writes a record of one empty field as
+// "", so that a reader takes it back as one field and not as a blank record to drop. Each
+// command reads in.csv (the row's input) and its output is read back by zelk-width-tally.
+TEST(Conventions, OneEmptyFieldIsWrittenQuoted) {
+    struct Row {
+        const char *command;
+        const char *input;
+        const char *out;
+    };
+    const Row rows[] = {
+        {"zelk-columns 2 in.csv", "a,b\n1,\n2,y\n", "b\n\"\"\ny\n"},
+        {"zelk-columns 2 in.csv | zelk-columns 1", "a,b\n1,\n2,y\n", "b\n\"\"\ny\n"},
+        {"zelk-columns -r 2 in.csv", "a,b\n,1\n", "a\n\"\"\n"},
+        {"zelk-columns -1 -a 1 in.csv", "h\n\nx\n", "h\n\"\"\nx\n"},
+        {"zelk-tidy -c in.csv", "h\n\"\"\nx\n", "h\n\"\"\nx\n"},
+        {"zelk-tidy -u in.csv", "h\n\"\"\n", "h\n\"\"\n"},
+        {"zelk-tidy -W in.csv", "h\n  \n", "h\n\"\"\n"},
+        {"zelk-tidy -B in.csv", "h\n\nx\n", "h\n\"\"\nx\n"},
+        {"zelk-from-delim -u ';' in.csv", "h\n\"\"\nx\n", "h\n\"\"\nx\n"},
+        {"zelk-subst 1 x '' in.csv", "h\nx\n", "h\n\"\"\n"},
+        {"zelk-setcell 2 1 '' in.csv", "h\nx\n", "h\n\"\"\n"},
+        {"zelk-timestamp 1 %Y '' in.csv", "h\n2024\n", "h\n\"\"\n"},
+        {"zelk-script-column -e '{$0=\"\"}' 1 in.csv", "h\nx\n", "h\n\"\"\n"},
+        {"zelk-script-rows -e '{$1=\"\"}' in.csv", "h\nx\n", "h\n\"\"\n"},
+        {"zelk-beside -1 -s '' in.csv in.csv", "h\n\n", "hh\n\"\"\n"},
+        // A blank record passed through (-b) stays blank, as does one that code leaves
+        // without fields; delimited output is not CSV.
+        {"zelk-columns -b 1 in.csv", "h\n\nx\n", "h\n\nx\n"},
+        {"zelk-script-rows -b -e '{}' in.csv", "h\n\n", "h\n\n"},
+        {"zelk-script-rows -e '{$0=\"\"}' in.csv", "h\nx\n", "h\n\n"},
+        {"zelk-to-delim -u ';' in.csv", "h\n\"\"\n", "h\n\n"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.command);
+        TempDir dir;
+        dir.file("in.csv", row.input);
+        RunOptions o;
+        o.cwd = dir.path();
+        EXPECT_RUN(run_shell(row.command, o), 0, row.out, "");
+        // Read back, every record has as many fields as its line shows.
+        dir.file("out.csv", row.out);
+        std::string counts;
+        for (const char *p = row.out; *p;) {
+            const char *e = strchr(p, '\n');
+            counts += std::to_string(e == p ? 0 : 1 + std::count(p, e, ',')) + "\n";
+            p = e + 1;
+        }
+        EXPECT_RUN(run_tool("zelk-width-tally", {"-c", dir.join("out.csv")}), 0, counts, "");
+    }
+}
+
+// A program that can make a record longer or wider than it read refuses the record no reader
+// would take, before any of it is written; the records before it stay.
+TEST(Conventions, RecordsPastTheLimitsAreRefused) {
+    auto rep = [](const std::string &s, int n, const std::string &sep = "") {
+        std::string r;
+        for (int i = 0; i < n; i++) r += (i ? sep : "") + s;
+        return r;
+    };
+    const std::string wide = rep("a", 512, ",");                          // 512 fields
+    const std::string big = rep(std::string(7000, 'b'), 9, ",");           // 63008 bytes
+    const std::string half = std::string(30000, 'c');                      // 30000 bytes
+    const std::string padded = rep(" " + std::string(125, 'c'), 512, ","); // 65023 bytes
+    const std::string commas = std::string(62, 'd') + "," + std::string(63, 'd');
+    const std::string length = "output record length exceeded MAX_RECORD_LENGTH (65536)\n";
+    const std::string fields = "number of output fields exceeded MAX_FIELDS (512)\n";
+    struct Row {
+        std::string command;
+        std::string input;  // in.csv
+        std::string input2; // two.csv
+        std::string out;     // the records written before the refused one
+        std::string message; // after "PROGRAM: ERROR: record #3: "
+    };
+    const std::vector<Row> rows = {
+        {"zelk-columns 1,1- in.csv", "h\nx\n" + wide + "\n", "", "h,h\nx,x\n", fields},
+        {"zelk-columns 1,1- in.csv", "h\nx\n" + big + "\n", "", "h,h\nx,x\n", length},
+        {"zelk-beside -a in.csv two.csv", "h\nx\ny\n", "h\nx\n" + wide + "\n", "h,h\nx,x\n",
+         fields},
+        {"zelk-beside -a in.csv two.csv", "h\nx\n" + half + "\n", "h\nx\n" + half + half + "\n",
+         "h,h\nx,x\n", length},
+        {"zelk-merge 1 in.csv 1 two.csv", "k,v\nx,1\nz," + half + "\n",
+         "k,w\nx,2\nz," + half + half + "\n", "k,v,k,w\nx,1,x,2\n", length},
+        {"zelk-tidy -x in.csv", "h\nx\n" + padded + "\n", "", "h\nx\n", length},
+        {"zelk-from-delim ';' in.csv", "h\nx\n" + rep(commas, 512, ";") + "\n", "", "h\nx\n",
+         length},
+        {"zelk-subst 1 y " + rep(",", 600) + " in.csv", "h\nx\ny,z\n", "", "h\nx\n", fields},
+        {"zelk-setcell 3 1 " + rep(",", 600) + " in.csv", "h\nx\ny,z\n", "", "h\nx\n", fields},
+        {"zelk-timestamp 1 %Y %Y" + std::string(7996, 'e') + " in.csv",
+         "h\n2024\n2024," + big + "\n", "", "h\n2024" + std::string(7996, 'e') + "\n", length},
+        {"zelk-script-column -e 'NR==2{$0=sprintf(\"%600s\",\"\");gsub(/ /,\",\")}' 1 in.csv",
+         "h\nx\ny\n", "", "h\nx\n", fields},
+        {"zelk-script-rows -e 'NR==2{for(i=1;i<=600;i++)$i=\"a\"}' in.csv", "h\nx\ny\n", "",
+         "h\nx\n", fields},
+        {"zelk-script-rows -e 'NR==2{$1=sprintf(\"%70000s\",\"\")}' in.csv", "h\nx\ny\n", "",
+         "h\nx\n", length},
+    };
+    for (const Row &row : rows) {
+        std::string program = row.command.substr(0, row.command.find(' '));
+        SCOPED_TRACE(row.command.substr(0, 60));
+        TempDir dir;
+        dir.file("in.csv", row.input);
+        dir.file("two.csv", row.input2);
+        RunOptions o;
+        o.cwd = dir.path();
+        RunResult r = run_shell(row.command, o);
+        // (Compared by length first: a failure would otherwise print the long record.)
+        EXPECT_EQ(r.out.size(), row.out.size());
+        EXPECT_EQ(r.out.substr(0, 200), row.out.substr(0, 200));
+        EXPECT_EQ(r.err, program + ": ERROR: record #3: " + row.message);
+        EXPECT_EQ(r.status, 1);
+    }
+}
 
 TEST(Conventions, EveryProgramIsInTheTable) {
     std::set<std::string> built, listed;

@@ -231,9 +231,9 @@ TEST_F(Merge, CsvErrorPastEveryMatch) {
 
 TEST_F(Merge, EmptyAndUnreadableInputs) {
     std::string empty = dir.file("empty.csv", "");
-    EXPECT_RUN(merge({"1", f1, "1", empty}), 1, "id,a",
+    EXPECT_RUN(merge({"1", f1, "1", empty}), 1, "id,a\n",
                "zelk-merge: Warning: CSVFILE2 '" + empty + "' is empty\n");
-    EXPECT_RUN(merge({"1", f1, "1"}), 1, "id,a",
+    EXPECT_RUN(merge({"1", f1, "1"}), 1, "id,a\n",
                "zelk-merge: Warning: CSVFILE2 'standard input' is empty\n");
     EXPECT_RUN(merge({"1", empty, "1", f2}), 1, "",
                "zelk-merge: Warning: CSVFILE1 '" + empty + "' is empty\n");
@@ -253,7 +253,7 @@ TEST_F(Merge, EmptyAndUnreadableInputs) {
 TEST_F(Merge, HeaderNames) {
     std::string g1 = dir.file("g1.csv", "a,key\nx,2\n");
     EXPECT_RUN(merge({"-Q", "key", g1, "id", f2}), 0, "a,key,id,b\nx,2,2,q\n", "");
-    EXPECT_RUN(merge({"-Q", "key", g1, "nope", f2}), 1, "a,key",
+    EXPECT_RUN(merge({"-Q", "key", g1, "nope", f2}), 1, "a,key\n",
                "zelk-merge: ERROR: FIELD name 'nope' not found in header\n");
 }
 
