@@ -278,14 +278,15 @@ namespace {
 char out_rec_staging[OUT_REC_ROOM];
 } // namespace
 
-// A fully buffered stream whose buffer holds two records is flushed to make room; otherwise
-// (a terminal, or nothing written yet) the record grows in its own buffer.
+// A fully buffered stream whose buffer holds two records of the greatest length (the output
+// buffer's 128 KiB does) is flushed to make room; otherwise (a terminal, or nothing written
+// yet) the record grows in its own buffer.
 char *out_rec_room_slow(void) {
     FILE *f = stdout;
     // (Writing, a fully buffered stream may fill its buffer to the end; a line-buffered one
     // has no room at all, so that every byte reaches the check for a line feed.)
     if (f->_IO_write_ptr == nullptr || f->_IO_write_end != f->_IO_buf_end ||
-        (size_t)(f->_IO_buf_end - f->_IO_buf_base) < 2 * OUT_REC_ROOM)
+        (size_t)(f->_IO_buf_end - f->_IO_buf_base) < 2 * MAX_RECORD_LENGTH)
         return out_rec_staging;
     if (fflush(f) != 0) out_errno = errno;
     if ((size_t)(f->_IO_write_end - f->_IO_write_ptr) >= OUT_REC_ROOM) return f->_IO_write_ptr;
@@ -302,7 +303,7 @@ void out_rec_fields_exceeded(void) {
            out_rec_recnum, MAX_FIELDS);
 }
 
-void out_rec_bytes_not_first(const char *p, size_t n) {
+void out_rec_bom_quoted_not_first(const char *p, size_t n) {
     if (n > CSV_UTF8_BOM_LEN && memcmp(p, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0) {
         out_rec_char('"');
         out_rec_bytes(p, CSV_UTF8_BOM_LEN);

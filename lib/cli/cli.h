@@ -207,7 +207,13 @@ inline void out_rec_add_fields(int n) {
     if (out_rec_nfields > MAX_FIELDS) out_rec_fields_exceeded();
 }
 // out_bytes_not_first for the record being built.
-void out_rec_bytes_not_first(const char *p, size_t n);
+void out_rec_bom_quoted_not_first(const char *p, size_t n);
+inline void out_rec_bytes_not_first(const char *p, size_t n) {
+    if (n > 0 && (unsigned char)p[0] == 0xEF) // a mark's first byte: rare
+        out_rec_bom_quoted_not_first(p, n);
+    else
+        out_rec_bytes(p, n);
+}
 // A separator of n bytes and the field after it.
 inline void out_rec_separator(const char *p, size_t n) {
     out_rec_add_fields(1);
