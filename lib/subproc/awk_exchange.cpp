@@ -1,11 +1,13 @@
 #include "awk_exchange.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <error.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -662,7 +664,47 @@ bool awk_result_is_true(const char *result, int len) {
     return !(len == 0 || (len == 1 && result[0] == '0'));
 }
 
+namespace {
+
+// Whether awk would read the file at path from its standard input, which carries the records
+// (so it would wait for the rest of its program while the program waits for it to start):
+// "-", or any name that leads, through symbolic links, to descriptor 0 of the process
+// itself, as /dev/stdin, /dev/fd/0 and /proc/self/fd/0 do. Such a name is resolved in this
+// process; awk resolves it the same way in its own.
+bool names_standard_input(const char *path) {
+    if (strcmp(path, "-") == 0) return true;
+    std::string pid = std::to_string(getpid());
+    std::string name = path;
+    for (int hops = 0; hops < 40; hops++) {
+        // The directory resolved whole (/proc/self included), the last component by hand.
+        size_t slash = name.rfind('/');
+        std::string dir = slash == std::string::npos ? "."
+                          : slash == 0                 ? "/"
+                                                       : name.substr(0, slash);
+        char real[PATH_MAX];
+        if (!realpath(dir.c_str(), real)) return false;
+        std::string full = std::string(real) + (real[1] ? "/" : "") + name.substr(slash + 1);
+        // A descriptor's link names what the descriptor is open on, not a path to follow.
+        if (full.rfind("/proc/", 0) == 0 && full.find("/fd/") != std::string::npos)
+            return full == "/proc/" + pid + "/fd/0" ||
+                   full == "/proc/" + pid + "/task/" + pid + "/fd/0";
+        struct stat st;
+        if (lstat(full.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+        char target[PATH_MAX];
+        ssize_t n = readlink(full.c_str(), target, sizeof target - 1);
+        if (n < 0) return false;
+        target[n] = '\0';
+        name = target[0] == '/' ? std::string(target) : std::string(real) + "/" + target;
+    }
+    return false;
+}
+
+} // namespace
+
 void awk_add_library(const char *path) {
+    if (names_standard_input(path))
+        fatalf(0, "ERROR: AWK code file '%s' is standard input, which carries the records to AWK",
+               path);
     awk_argv_add_entry("-f");
     awk_argv_add_entry(path);
 }

@@ -140,7 +140,9 @@ bool awk_result_is_true(const char *result, int len);
 
 // ---- Shared by the programs ------------------------------------------------------------------
 
-// Appends "-f" and the library file path.
+// Appends "-f" and the library file path. A path that names standard input ("-",
+// /dev/stdin, /dev/fd/0, /proc/self/fd/0, a link to one of them) is refused: awk's standard
+// input is the pipe that carries the records, so awk would wait there for its program.
 void awk_add_library(const char *path);
 
 // -eCODE, -fCODE_FILE and -lLIB_FILE of the programs that run code of their own, in command-
