@@ -561,6 +561,7 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     // ends, after every result it gave has been handed over (results_ended). Streaming, the
     // handler ends the run when awk fails.
     if (mode == AWK_STREAM) block_sigchld_signals(1);
+    else csv_set_before_report(awk_drain);
 
     // Read in large pieces (glibc ignores a size given without a buffer).
     static char inbuf[1 << 16];

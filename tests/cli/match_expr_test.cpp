@@ -67,6 +67,33 @@ TEST_F(MatchExpr, MatchLimitAndQuiet) {
                "zelk-match-expr: Invalid value for -mNUM: 0 (must be >= 1)\n");
 }
 
+TEST_F(MatchExpr, RecordsReadPastTheLimitAreNotReported) {
+    // The records after the last match are read before its result comes back; what is wrong
+    // with them says nothing about a run that ends at the limit. Before it, it is reported,
+    // after the records before it.
+    const std::string bad = "x\"y\n", unended = "7";
+    struct Case {
+        std::string tool;
+        std::vector<std::string> args;
+        std::string in, out, err;
+        int status;
+    } cases[] = {
+        {ME, {"-h", "-m2", "1", "$0>0"}, "5\n0\n6\n7\n" + bad, "5\n6\n", "", 0},
+        {ME, {"-h", "-m2", "1", "$0>0"}, "5\n0\n6\n" + unended, "5\n6\n", "", 0},
+        {ME, {"-m1", "-w", "2", "1"}, "h\na,1\nb\n", "h\na,1\n", "", 0},
+        {"zelk-match-rows", {"-h", "-m2", "$1>0"}, "5\n0\n6\n7\n" + bad, "5\n6\n", "", 0},
+        {ME, {"-h", "-m2", "1", "$0>0"}, "5\n0\n" + bad + "6\n", "5\n",
+         "zelk-match-expr: ERROR: record #3, field #1: double-quote in unquoted field\n"
+         "zelk-match-expr: file:  'standard input'\n", 1},
+        {ME, {"-h", "-m3", "1", "$0>0"}, "5\n0\n6\n" + unended, "5\n6\n7\n",
+         "zelk-match-expr: Warning: final record not terminated: file 'standard input'\n", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tool + " " + c.args[1] + " on " + c.in);
+        EXPECT_RUN(run_tool(c.tool, c.args, c.in), c.status, c.out, c.err);
+    }
+}
+
 TEST_F(MatchExpr, LibrariesLoadInOrderBeforeTheCondition) {
     std::string l1 =
         dir.file("l1.awk", "BEGIN { seq = seq \"1\" }\nfunction twice(x) { return 2 * x }\n");
