@@ -78,8 +78,10 @@ static void submit_blank(int recnum) {
         size_t len = 0;
         if (numfields > 0) {
             if (numfields < fieldnum) {
-                if (opt_warnifmissing)
+                if (opt_warnifmissing) {
+                    awk_drain(); // no warning for a record past the last match
                     fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+                }
                 continue;
             }
             field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);

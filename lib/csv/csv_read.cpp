@@ -15,24 +15,38 @@
 
 // ---- The grammar's messages, shared with the string parser ---------------------------------
 
+static void (*before_report_fn)(void);
+
+void csv_set_before_report(void (*fn)(void)) { before_report_fn = fn; }
+
+static void before_report(void) {
+    if (before_report_fn) before_report_fn();
+}
+
 void syntax_double_quote_in_unquoted(int recnum, int fieldnum) {
+    before_report();
     errorf(0, "ERROR: record #%d, field #%d: double-quote in unquoted field", recnum, fieldnum);
 }
 void syntax_max_fields(int recnum) {
+    before_report();
     errorf(0, "ERROR: record #%d: number of fields exceeded MAX_FIELDS (%d)", recnum, MAX_FIELDS);
 }
 void syntax_quoted_field_not_closed(int recnum, int fieldnum) {
+    before_report();
     errorf(0, "ERROR: record #%d, field #%d: quoted field not closed by double quote", recnum,
           fieldnum);
 }
 void syntax_unembedded_cr(int recnum) {
+    before_report();
     errorf(0, "ERROR: record #%d: carriage return not in quoted field", recnum);
 }
 void syntax_unescaped_double_quote(int recnum, int fieldnum) {
+    before_report();
     errorf(0, "ERROR: record #%d, field #%d: unescaped double quote char in quoted field",
           recnum, fieldnum);
 }
 void syntax_max_record_length(int recnum) {
+    before_report();
     errorf(0, "ERROR: record #%d: record length exceeded MAX_RECORD_LENGTH (%d)", recnum,
           MAX_RECORD_LENGTH);
 }
@@ -305,7 +319,10 @@ end_record:
 unterminated:
     // The end of the stream came after at least one byte of the record.
     if (ferror(fp)) goto read_error;
-    if (verbose) errorf(0, "Warning: final record not terminated: file '%s'", name);
+    if (verbose) {
+        before_report();
+        errorf(0, "Warning: final record not terminated: file '%s'", name);
+    }
     FIELD_END();
     if constexpr (M != SKIP) buf[pos] = '\0';
     *len_out = pos;
@@ -334,6 +351,7 @@ read_error:
 // After any failure: the read-error line, or the line naming the input; whatever the verbose
 // flag.
 void report_failure(FILE *fp, const char *name, int recnum) {
+    before_report();
     if (ferror(fp))
         errorf(read_errno, "Error: failed reading record #%d from file '%s'", recnum, name);
     else
@@ -376,6 +394,7 @@ void csv_where_record(int recnum) {
 void csv_where_field(int fieldnum) { where_fieldnum = fieldnum; }
 
 void field_length_exceeded(void) {
+    before_report();
     if (where_recnum > 0 && where_fieldnum > 0)
         errorf(0, "ERROR: record #%d, field #%d: field length exceeded MAX_FIELD_LENGTH (%d)",
               where_recnum, where_fieldnum, MAX_FIELD_LENGTH);

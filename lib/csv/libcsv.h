@@ -129,6 +129,12 @@ void csv_where_record(int recnum);
 void csv_where_field(int fieldnum);
 [[noreturn]] void field_length_exceeded(void);
 
+// Called before a stream reader (or the field-length check) describes a failure or warns about
+// a record. A program that reads ahead of its output (records waiting for a child's results)
+// writes what it owes for the records before first, and may end there, successfully, when the
+// record reported was never needed (a match limit reached). Null (the default): nothing.
+void csv_set_before_report(void (*fn)(void));
+
 // ---- Messages and fatal errors ---------------------------------------------------------------
 
 // Every message to standard error: "PROGRAM: ", the message, ": " and strerror(errnum) unless

@@ -1,11 +1,13 @@
 #include "awk_exchange.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <spawn.h>
 #include <poll.h>
@@ -184,6 +186,19 @@ int due_recnum(void) {
     return last_recnum > 0 ? last_recnum : 1;
 }
 
+// awk closed its output while a result was due. SIGCHLD stays blocked (see the header), so
+// its exit status is collected here and not raced by the handler: awk that failed (a fatal
+// error in the code) has described it, and the run ends with status 1 and nothing more; awk
+// that succeeded was stopped answering by the code itself (exit, or a close of its output).
+[[noreturn]] void results_ended(void) {
+    if (awk_to_fd >= 0) { // an awk that only closed its output must see its input end
+        close(awk_to_fd);
+        awk_to_fd = -1;
+    }
+    if (!collect_children()) fatal_exit();
+    fatalf(0, "%s", eof_msg);
+}
+
 [[noreturn]] void printed_by_code(void) {
     fatalf(0,
           "ERROR: AWK code printed to standard output at record #%d (the code must leave its "
@@ -303,7 +318,7 @@ bool try_read(void) {
     }
     if (r == 0) {
         from_eof = true;
-        if (!discarding && (qcount > 0 || rstate != FRAME_START)) fail_with(0, eof_msg);
+        if (!discarding && (qcount > 0 || rstate != FRAME_START)) results_ended();
         return true;
     }
     if (!discarding) parse(rbuf, (size_t)r);
@@ -316,7 +331,7 @@ template <class Done> void pump(Done done) {
         bool moved = try_write();
         moved = try_read() || moved;
         if (moved) continue;
-        if (from_eof) fail_with(0, eof_msg);
+        if (from_eof) results_ended();
         struct pollfd fds[2] = {{awk_from_fd, POLLIN, 0}, {awk_to_fd, POLLOUT, 0}};
         int n = (spos < slen && awk_to_fd >= 0) ? 2 : 1;
         if (poll(fds, (nfds_t)n, -1) < 0 && errno != EINTR) {
@@ -438,11 +453,20 @@ bool code_may_read_ahead(void) {
 
 // The input stream from a pipe or a terminal: a read that would wait first hands over every
 // result due, so that a slow or interactive input gets each answer before more input arrives.
+// While it waits, awk's output is watched too: with SIGCHLD blocked, an awk that ends is
+// only seen there.
 ssize_t watched_read(void *cookie, char *buf, size_t size) {
     int fd = (int)(intptr_t)cookie;
     for (;;) {
-        struct pollfd pfd = {fd, POLLIN, 0};
-        if (poll(&pfd, 1, 0) == 0) hand_over_all();
+        struct pollfd pfd[2] = {{fd, POLLIN, 0}, {awk_from_fd, POLLIN, 0}};
+        if (poll(pfd, 1, 0) == 0) {
+            hand_over_all();
+            nfds_t n = mode == AWK_ONE_RESULT && !from_eof ? 2 : 1;
+            while (poll(pfd, n, -1) > 0 && !pfd[0].revents) {
+                try_read();
+                if (from_eof) results_ended();
+            }
+        }
         ssize_t n = read(fd, buf, size);
         if (n >= 0 || errno != EINTR) return n;
     }
@@ -500,7 +524,11 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
                            "/^\\031\"$/{NR--;FNR--;if(NR!=__zelk_n)printf \"\\031!\\030\";"
                            "fflush(\"/dev/stdout\");next}");
         // The value is computed first: an expression that reads ahead with getline moves NR.
-        tail = format_text("{__zelk_r=(%s);if(NR==__zelk_n+1){__zelk_n=NR;"
+        // The expression stands on a line of its own (the assignment continued onto it, the
+        // newline after it ending the statement), so that awk, reporting a mistake in it,
+        // shows the user's text and not this one.
+        tail = format_text("{__zelk_r=\\\n%s\n"
+                           "if(NR==__zelk_n+1){__zelk_n=NR;"
                            "if(__zelk_r~/[\\030\\032]/){gsub(/\\032/,\"\\032\\002\",__zelk_r);"
                            "gsub(/\\030/,\"\\032\\001\",__zelk_r)}"
                            "printf \"\\031=\";print __zelk_r}"
@@ -545,7 +573,11 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     while ((n = read(awk_from_fd, &c, 1)) < 0 && errno == EINTR) {
     }
     if (n != 1 || c != READY) awk_failed_to_start();
-    block_sigchld_signals(1);
+    // One result per value: SIGCHLD stays blocked, and awk's end is seen where its output
+    // ends, after every result it gave has been handed over (results_ended). Streaming, the
+    // handler ends the run when awk fails.
+    if (mode == AWK_STREAM) block_sigchld_signals(1);
+    else csv_set_before_report(awk_drain);
 
     // Read in large pieces (glibc ignores a size given without a buffer).
     static char inbuf[1 << 16];
@@ -679,7 +711,47 @@ bool awk_result_is_true(const char *result, int len) {
     return !(len == 0 || (len == 1 && result[0] == '0'));
 }
 
+namespace {
+
+// Whether awk would read the file at path from its standard input, which carries the records
+// (so it would wait for the rest of its program while the program waits for it to start):
+// "-", or any name that leads, through symbolic links, to descriptor 0 of the process
+// itself, as /dev/stdin, /dev/fd/0 and /proc/self/fd/0 do. Such a name is resolved in this
+// process; awk resolves it the same way in its own.
+bool names_standard_input(const char *path) {
+    if (strcmp(path, "-") == 0) return true;
+    std::string pid = std::to_string(getpid());
+    std::string name = path;
+    for (int hops = 0; hops < 40; hops++) {
+        // The directory resolved whole (/proc/self included), the last component by hand.
+        size_t slash = name.rfind('/');
+        std::string dir = slash == std::string::npos ? "."
+                          : slash == 0                 ? "/"
+                                                       : name.substr(0, slash);
+        char real[PATH_MAX];
+        if (!realpath(dir.c_str(), real)) return false;
+        std::string full = std::string(real) + (real[1] ? "/" : "") + name.substr(slash + 1);
+        // A descriptor's link names what the descriptor is open on, not a path to follow.
+        if (full.rfind("/proc/", 0) == 0 && full.find("/fd/") != std::string::npos)
+            return full == "/proc/" + pid + "/fd/0" ||
+                   full == "/proc/" + pid + "/task/" + pid + "/fd/0";
+        struct stat st;
+        if (lstat(full.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+        char target[PATH_MAX];
+        ssize_t n = readlink(full.c_str(), target, sizeof target - 1);
+        if (n < 0) return false;
+        target[n] = '\0';
+        name = target[0] == '/' ? std::string(target) : std::string(real) + "/" + target;
+    }
+    return false;
+}
+
+} // namespace
+
 void awk_add_library(const char *path) {
+    if (names_standard_input(path))
+        fatalf(0, "ERROR: AWK code file '%s' is standard input, which carries the records to AWK",
+               path);
     awk_argv_add_entry("-f");
     awk_argv_add_entry(path);
 }

@@ -28,7 +28,15 @@
 // getline) it sends the frame 0x19 '!' 0x18 instead, and so does the flush request's rule
 // when the last value before it got no result. Any byte outside a frame was printed by the
 // code itself, and is reported for the record whose result was due. The flush request keeps
-// itself out of NR and FNR, so the code sees them count values as usual.
+// itself out of NR and FNR, so the code sees them count values as usual. The expression stands
+// on a line of its own in the tail text, so that awk's message for a mistake in it quotes the
+// user's code alone.
+//
+// One result per value, SIGCHLD stays blocked once awk has started (libsubproc's handler is
+// not used): awk's end is seen where its output ends, after every result it gave before has
+// been handed over, and its exit status is collected there. An awk that failed has said why,
+// and the run ends with status 1 and no word more; one that succeeded with results still due
+// was stopped by the code ("invalid processed field"). Streaming, the handler ends the run.
 //
 // Streaming (the record rewriter): the tail rule prints $0 for every record the code lets
 // through, and awk's output is copied by the caller as it comes. Both sides buffer; from a
@@ -141,7 +149,9 @@ bool awk_result_is_true(const char *result, int len);
 
 // ---- Shared by the programs ------------------------------------------------------------------
 
-// Appends "-f" and the library file path.
+// Appends "-f" and the library file path. A path that names standard input ("-",
+// /dev/stdin, /dev/fd/0, /proc/self/fd/0, a link to one of them) is refused: awk's standard
+// input is the pipe that carries the records, so awk would wait there for its program.
 void awk_add_library(const char *path);
 
 // -eCODE, -fCODE_FILE and -lLIB_FILE of the programs that run code of their own, in command-

@@ -31,11 +31,11 @@
 //
 // A failing child (any nonzero exit status, or death by a signal) ends the program with
 // status 1 from the SIGCHLD handler, after the group has been sent SIGTERM and every child has
-// been reaped. The handler does only async-signal-safe work (waitpid, kill, killpg, _exit):
-// it may run in any thread, including both threads of a program that copies the child's
-// output in a second thread. Because it ends with _exit, standard output still held in the
-// stdio buffer at that moment is not written; the run has failed (status 1) either way, and
-// programs that must have written a part first (the header) flush it themselves.
+// been reaped. The handler does only async-signal-safe work (waitpid, kill, killpg, _exit),
+// and runs in the main thread only (see "Two threads" below). Because it ends with _exit,
+// standard output still held in the stdio buffer at that moment is not written; the run has
+// failed (status 1) either way, and programs that must have written a part first (the header)
+// flush it themselves.
 //
 // The handler is installed without SA_RESTART: a blocking read or write that it interrupts
 // fails with EINTR, which the programs treat as any other read or write error.
@@ -56,8 +56,11 @@
 // output) in another thread end by that signal too. The handler does only async-signal-safe
 // work and runs with SIGCHLD and the other two signals blocked.
 //
-// Two threads: create the second thread only after step 7 (it then inherits the unblocked
-// mask, and the handler may run in it); join it before collect_children().
+// Two threads: create the second thread only after step 7, with SIGCHLD blocked around
+// pthread_create so that it inherits a blocked mask: the handler then runs only in the main
+// thread. In the second thread it could interrupt the thread's own teardown, which holds the
+// sanitizer allocator's locks that the handler's _exit needs (a deadlock, with the main
+// thread waiting in pthread_join). Join it before collect_children().
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,7 @@
 // The pipelined AWK exchange: results paired with their records however full the pipes get,
 // answers that do not wait for more input, and the record named when the code breaks the one
 // result per record rule.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -199,6 +200,38 @@ TEST(AwkStream, AnswersDoNotWaitForMoreInput) {
         EXPECT_EQ(p.read_for(c.out, 8), c.out);
         EXPECT_EQ(p.finish(), 0);
     }
+}
+
+TEST(AwkStream, CodeFilesOnStandardInputAreRefused) {
+    // awk would wait for the rest of its program on the pipe that is to carry the records.
+    TempDir dir;
+    std::string to_stdin = dir.join("to-stdin"), to_lib = dir.join("to-lib");
+    std::string lib = dir.file("lib.awk", "function twice(x) { return 2 * x }\n");
+    ASSERT_EQ(symlink("/dev/stdin", to_stdin.c_str()), 0);
+    ASSERT_EQ(symlink(lib.c_str(), to_lib.c_str()), 0);
+    const std::vector<std::string> commands[] = {
+        {"zelk-match-expr", "-l", "FILE", "1", "1"},
+        {"zelk-match-rows", "-l", "FILE", "1"},
+        {"zelk-script-column", "-e{}", "-l", "FILE", "1"},
+        {"zelk-script-rows", "-f", "FILE"},
+    };
+    for (const std::vector<std::string> &cmd : commands) {
+        for (const std::string &file : std::vector<std::string>{
+                 "-", "/dev/stdin", "/dev/fd/0", "/proc/self/fd/0", "//dev/./fd/0", to_stdin}) {
+            SCOPED_TRACE(cmd[0] + " " + file);
+            std::vector<std::string> args(cmd.begin() + 1, cmd.end());
+            std::replace(args.begin(), args.end(), std::string("FILE"), file);
+            RunOptions o;
+            o.input = "h\n1\n";
+            o.input_pipe = true;
+            EXPECT_RUN(run_tool(cmd[0], args, o), 1, "",
+                       cmd[0] + ": ERROR: AWK code file '" + file +
+                           "' is standard input, which carries the records to AWK\n");
+        }
+    }
+    // A link to a plain file is read as usual.
+    EXPECT_RUN(run_tool("zelk-match-expr", {"-l", to_lib, "1", "twice($0)==2"}, "h\n1\n2\n"), 0,
+               "h\n1\n", "");
 }
 
 TEST(AwkStream, BrokenOutputEndsQuietlyWithTheChild) {

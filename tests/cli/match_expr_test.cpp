@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "awk_helpers.h"
 #include "harness.h"
 
@@ -65,6 +67,33 @@ TEST_F(MatchExpr, MatchLimitAndQuiet) {
                "zelk-match-expr: Invalid value for -mNUM: 0 (must be >= 1)\n");
 }
 
+TEST_F(MatchExpr, RecordsReadPastTheLimitAreNotReported) {
+    // The records after the last match are read before its result comes back; what is wrong
+    // with them says nothing about a run that ends at the limit. Before it, it is reported,
+    // after the records before it.
+    const std::string bad = "x\"y\n", unended = "7";
+    struct Case {
+        std::string tool;
+        std::vector<std::string> args;
+        std::string in, out, err;
+        int status;
+    } cases[] = {
+        {ME, {"-h", "-m2", "1", "$0>0"}, "5\n0\n6\n7\n" + bad, "5\n6\n", "", 0},
+        {ME, {"-h", "-m2", "1", "$0>0"}, "5\n0\n6\n" + unended, "5\n6\n", "", 0},
+        {ME, {"-m1", "-w", "2", "1"}, "h\na,1\nb\n", "h\na,1\n", "", 0},
+        {"zelk-match-rows", {"-h", "-m2", "$1>0"}, "5\n0\n6\n7\n" + bad, "5\n6\n", "", 0},
+        {ME, {"-h", "-m2", "1", "$0>0"}, "5\n0\n" + bad + "6\n", "5\n",
+         "zelk-match-expr: ERROR: record #3, field #1: double-quote in unquoted field\n"
+         "zelk-match-expr: file:  'standard input'\n", 1},
+        {ME, {"-h", "-m3", "1", "$0>0"}, "5\n0\n6\n" + unended, "5\n6\n7\n",
+         "zelk-match-expr: Warning: final record not terminated: file 'standard input'\n", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tool + " " + c.args[1] + " on " + c.in);
+        EXPECT_RUN(run_tool(c.tool, c.args, c.in), c.status, c.out, c.err);
+    }
+}
+
 TEST_F(MatchExpr, LibrariesLoadInOrderBeforeTheCondition) {
     std::string l1 =
         dir.file("l1.awk", "BEGIN { seq = seq \"1\" }\nfunction twice(x) { return 2 * x }\n");
@@ -75,18 +104,36 @@ TEST_F(MatchExpr, LibrariesLoadInOrderBeforeTheCondition) {
 }
 
 TEST_F(MatchExpr, AwkFailuresEndTheRun) {
+    // awk's message shows the code as the user gave it, and nothing of the program around it.
     RunResult r = run_tool(ME, {"1", "$0 >"}, "h\n1\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("syntax error"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(": $0 >\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("__zelk"), std::string::npos) << r.err;
     // gawk ends with status 2 on an unreadable library.
     r = run_tool(ME, {"-l", dir.join("missing.awk"), "1", "1"}, "h\n1\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("missing.awk"), std::string::npos) << r.err;
-    // A condition that ends awk half-way.
-    r = run_tool(ME, {"1", "$0 == 2 ? 1/0 : 1"}, "h\n1\n2\n3\n");
-    EXPECT_EQ(r.status, 1);
+    // Code that ends awk half-way: awk's one message, after the results awk gave before it,
+    // on every run alike.
+    const std::pair<std::string, std::vector<std::string>> deaths[] = {
+        {ME, {"1", "1/$0"}},
+        {"zelk-match-rows", {"1/$1"}},
+        {"zelk-script-column", {"-e", "{$0 = 1/$0}", "1"}},
+    };
+    for (const auto &[tool, args] : deaths) {
+        SCOPED_TRACE(tool);
+        RunResult first = run_tool(tool, args, "h\n5\n0\n6\n");
+        EXPECT_EQ(first.status, 1);
+        EXPECT_EQ(first.out, tool == "zelk-script-column" ? "h\n0.2\n" : "h\n5\n");
+        EXPECT_EQ(std::count(first.err.begin(), first.err.end(), '\n'), 1) << first.err;
+        EXPECT_NE(first.err.find("division by zero"), std::string::npos) << first.err;
+        for (int run = 0; run < 20; run++) {
+            RunResult again = run_tool(tool, args, "h\n5\n0\n6\n");
+            EXPECT_RUN(again, first.status, first.out, first.err);
+        }
+    }
 }
 
 TEST_F(MatchExpr, LibraryRuleThatSkipsTheResultIsAnError) {
