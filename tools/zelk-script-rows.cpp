@@ -144,12 +144,11 @@ int main(int argc, char **argv) {
 
     fp = awk_start(AWK_STREAM, nullptr, fp);
     if (!opt_headerproc && !opt_headeromit) out_recnum = 2;
-    // The thread starts with SIGCHLD blocked, so that awk's end is handled in this one (see
-    // libsubproc.h: in the copying thread the handler could deadlock its teardown).
+    // awk's end and a termination signal are handled in this thread, not the copying one (see
+    // libsubproc.h: there the handlers could deadlock its teardown).
     pthread_t thread;
-    block_sigchld_signals(0);
-    int rc = pthread_create(&thread, nullptr, read_awk_output_and_reformat_records, &awk_from_fd);
-    block_sigchld_signals(1);
+    int rc = create_signal_free_thread(&thread, read_awk_output_and_reformat_records,
+                                       &awk_from_fd);
     if (rc != 0) {
         fatalf(rc, "ERROR: failed to create thread");
     }

@@ -56,14 +56,15 @@
 // output) in another thread end by that signal too. The handler does only async-signal-safe
 // work and runs with SIGCHLD and the other two signals blocked.
 //
-// Two threads: create the second thread only after step 7, with SIGCHLD blocked around
-// pthread_create so that it inherits a blocked mask: the handler then runs only in the main
-// thread. In the second thread it could interrupt the thread's own teardown, which holds the
-// sanitizer allocator's locks that the handler's _exit needs (a deadlock, with the main
-// thread waiting in pthread_join). Join it before collect_children().
+// Two threads: create the second thread only after step 7, with create_signal_free_thread,
+// which starts it with SIGCHLD and the termination signals blocked: their handlers then run
+// only in the main thread. In the second thread they could interrupt the thread's own
+// teardown, which holds the sanitizer allocator's locks that the handlers' _exit needs (a
+// deadlock, with the main thread waiting in pthread_join). Join it before collect_children().
 #pragma once
 
 #include <cstddef>
+#include <pthread.h>
 
 // Installs sigchld_handler for SIGCHLD (empty mask, no SA_RESTART) and makes the fatal path
 // end through error_cleanup_and_exit. Returns 0; failure of sigaction is fatal with
@@ -73,6 +74,10 @@ int register_sigchld_handler(void);
 // how 0: block SIGCHLD in the calling thread; how 1: unblock it. Anything else prints
 // "ERROR: block_sigchld_signals() called incorrectly" and changes nothing.
 void block_sigchld_signals(int how);
+// pthread_create for a program's second thread, which starts with SIGCHLD and the termination
+// signals blocked (see "Two threads" above); the caller's mask is unchanged. Returns
+// pthread_create's result.
+int create_signal_free_thread(pthread_t *thread, void *(*fn)(void *), void *arg);
 
 // Forks and executes command (absolute path, no PATH search) with argv (null-terminated),
 // catching the termination signals from the first call on (see above). The

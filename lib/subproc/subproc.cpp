@@ -204,6 +204,15 @@ void block_sigchld_signals(int how) {
         errorf(0, "ERROR: block_sigchld_signals() called incorrectly");
 }
 
+int create_signal_free_thread(pthread_t *thread, void *(*fn)(void *), void *arg) {
+    sigset_t blocked, old_mask;
+    child_signals_set(&blocked);
+    pthread_sigmask(SIG_BLOCK, &blocked, &old_mask);
+    int rc = pthread_create(thread, nullptr, fn, arg);
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+    return rc;
+}
+
 int run_command_in_subprocess_wpipes(const char *command, char *const argv[], int *in_pipe,
                                      int *out_pipe, char dup_stdout) {
     // Whatever the program has buffered must not be written a second time by the child.
