@@ -196,7 +196,7 @@ int due_recnum(void) {
         awk_to_fd = -1;
     }
     if (!collect_children()) fatal_exit();
-    fatalf(0, "%s", eof_msg);
+    fail_with(0, eof_msg);
 }
 
 [[noreturn]] void printed_by_code(void) {
