@@ -58,8 +58,7 @@ static int next_value(const char **p, const char *end, char *out) {
 // A header text without a byte order mark that stands before a quoted first field, so that
 // the field is read as the quoted field it is.
 static const char *bom_before_quote_skipped(const char *text, size_t n) {
-    bool bom = n > CSV_UTF8_BOM_LEN && memcmp(text, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0;
-    return bom ? text + CSV_UTF8_BOM_LEN : text;
+    return csv_bom_before_quote(text, n) ? text + CSV_UTF8_BOM_LEN : text;
 }
 
 // Keeps the first header; warns when a later one differs from it, naming the first field whose

@@ -245,7 +245,7 @@ void out_char_slow(char c) {
 
 void out_bom_quoted_not_first(const char *p, size_t n) {
     // The readers give a mark followed by a double quote only as the start of a quoted field.
-    if (n > CSV_UTF8_BOM_LEN && memcmp(p, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0) {
+    if (csv_bom_before_quote(p, n)) {
         out_char('"');
         out_bytes(p, CSV_UTF8_BOM_LEN);
         p += CSV_UTF8_BOM_LEN + 1;
@@ -304,7 +304,7 @@ void out_rec_fields_exceeded(void) {
 }
 
 void out_rec_bom_quoted_not_first(const char *p, size_t n) {
-    if (n > CSV_UTF8_BOM_LEN && memcmp(p, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0) {
+    if (csv_bom_before_quote(p, n)) {
         out_rec_char('"');
         out_rec_bytes(p, CSV_UTF8_BOM_LEN);
         p += CSV_UTF8_BOM_LEN + 1;

@@ -21,7 +21,7 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
     int n = 0;
     // At the start of an input, as for the stream readers: a byte order mark before a quoted
     // first field.
-    bool bom = recnum <= 1 && strncmp(s, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0;
+    bool bom = recnum <= 1 && csv_bom_before_quote(s, strnlen(s, CSV_UTF8_BOM_LEN + 1));
     for (;;) {
         // Start of field n + 1.
         if (n == MAX_FIELDS) {
@@ -174,9 +174,7 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
 
 int csv_fields_count(const char *s, size_t n, bool input_start) {
     size_t i = 0;
-    if (input_start && n > CSV_UTF8_BOM_LEN &&
-        memcmp(s, CSV_UTF8_BOM "\"", CSV_UTF8_BOM_LEN + 1) == 0)
-        i = CSV_UTF8_BOM_LEN;
+    if (input_start && csv_bom_before_quote(s, n)) i = CSV_UTF8_BOM_LEN;
     for (int count = 1;; count++) {
         if (i < n && s[i] == '"') {
             // A quoted field: up to a quote that is not doubled.

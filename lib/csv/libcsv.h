@@ -26,6 +26,13 @@
 #define CSV_UTF8_BOM "\xEF\xBB\xBF"
 #define CSV_UTF8_BOM_LEN 3
 
+// Whether s[0..n) begins with a byte order mark and a double quote: at the start of an input,
+// the mark before a quoted first field.
+inline bool csv_bom_before_quote(const char *s, size_t n) {
+    return n > CSV_UTF8_BOM_LEN && s[0] == '\xEF' && s[1] == '\xBB' && s[2] == '\xBF' &&
+           s[3] == '"';
+}
+
 // ---- Raw record reading --------------------------------------------------------------------
 
 // The next record, exactly as the file holds it (quotes, doubled quotes and embedded line
@@ -83,8 +90,8 @@ inline bool csv_fields_valid(const char *s, size_t n, bool input_start = false) 
 // 0. A program that rewrites a field's quoting itself writes these bytes first, as they
 // stand, and rewrites the rest.
 inline int csv_field_bom_len(const char *field, size_t len) {
-    return len >= CSV_UTF8_BOM_LEN + 2 && field[0] == '\xEF' && field[1] == '\xBB' &&
-                   field[2] == '\xBF' && field[3] == '"' && field[len - 1] == '"'
+    return len >= CSV_UTF8_BOM_LEN + 2 && csv_bom_before_quote(field, len) &&
+                   field[len - 1] == '"'
                ? CSV_UTF8_BOM_LEN
                : 0;
 }
