@@ -109,8 +109,12 @@ static bool cat_csv_stream(FILE *fp, const char *name, int) {
             if (!opt_headersomit && first_input) {
                 out_record(text, len);
             } else if (!opt_headersomit && opt_headersall) {
-                out_bytes_not_first(text, len); // not the start of the output
-                out_terminator();
+                // Not the start of the output: a mark before a quoted first field goes inside
+                // the quotes, as in every record built after others.
+                out_rec_begin(1);
+                out_rec_bytes_not_first(text, len);
+                out_rec_add_fields(numfields - 1); // a blank header (-b) stays a blank line
+                out_rec_end();
             }
         } else {
             out_record(text, (size_t)csv_record_read_length());

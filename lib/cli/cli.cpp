@@ -243,17 +243,6 @@ void out_char_slow(char c) {
     if (putc_unlocked(c, stdout) == EOF) out_errno = errno;
 }
 
-void out_bom_quoted_not_first(const char *p, size_t n) {
-    // The readers give a mark followed by a double quote only as the start of a quoted field.
-    if (csv_bom_before_quote(p, n)) {
-        out_char('"');
-        out_bytes(p, CSV_UTF8_BOM_LEN);
-        p += CSV_UTF8_BOM_LEN + 1;
-        n -= CSV_UTF8_BOM_LEN + 1;
-    }
-    out_bytes(p, n);
-}
-
 void out_int(long v) {
     char digits[24];
     char *end = digits + sizeof digits, *p = end;
@@ -304,6 +293,7 @@ void out_rec_fields_exceeded(void) {
 }
 
 void out_rec_bom_quoted_not_first(const char *p, size_t n) {
+    // The readers give a mark followed by a double quote only as the start of a quoted field.
     if (csv_bom_before_quote(p, n)) {
         out_rec_char('"');
         out_rec_bytes(p, CSV_UTF8_BOM_LEN);

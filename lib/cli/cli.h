@@ -123,17 +123,6 @@ inline void out_char(char c) {
     else
         out_char_slow(c);
 }
-// Bytes that follow others in an output record: a second input's record written after a first
-// one's, or a first field written after other fields. A byte order mark before a quoted field,
-// which may stand only at the start of a file, goes inside the quotes there: the field keeps
-// its value and the output stays CSV. Anything else is written as it stands.
-void out_bom_quoted_not_first(const char *p, size_t n);
-inline void out_bytes_not_first(const char *p, size_t n) {
-    if (n > 0 && (unsigned char)p[0] == 0xEF) // a mark's first byte: rare
-        out_bom_quoted_not_first(p, n);
-    else
-        out_bytes(p, n);
-}
 // A number in decimal, as printf's %d writes it.
 void out_int(long v);
 // The record terminator: a NUL under -z, else opt_recterminator.
@@ -206,7 +195,10 @@ inline void out_rec_add_fields(int n) {
     out_rec_nfields += n;
     if (out_rec_nfields > MAX_FIELDS) out_rec_fields_exceeded();
 }
-// out_bytes_not_first for the record being built.
+// Bytes that follow others in the record: a second input's record after a first one's, or a
+// first field after other fields. A byte order mark before a quoted field, which may stand only
+// at the start of a file, goes inside the quotes there: the field keeps its value and the
+// output stays CSV. Anything else is written as it stands.
 void out_rec_bom_quoted_not_first(const char *p, size_t n);
 inline void out_rec_bytes_not_first(const char *p, size_t n) {
     if (n > 0 && (unsigned char)p[0] == 0xEF) // a mark's first byte: rare

@@ -25,7 +25,7 @@ const char *read_numbered_header(FILE *fp, const char *name, int n, int *numfiel
 // An output record of a two-file program is built as one record (out_rec_begin): CSVFILE1's part,
 // the separator given with -s, CSVFILE2's part. A part is a record's text of numfields fields
 // (a blank record is one empty field); the fields it joins count as the separator's commas say.
-// A part after others is written as out_bytes_not_first writes it.
+// A part after others is written as out_rec_bytes_not_first writes it.
 void joined_part(const char *text, size_t len, int numfields);
 void joined_separator(const char *sep);
 // Ends an output record of which only the first file's part was built, so that the output
