@@ -180,10 +180,7 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
                 csv_field_unquote_inplace(keybuf, 0);
                 keylen = strlen(keybuf);
             } else if (keydefs.kinds[i] == 'n') {
-                if (number_unquotes(key, keylen)) {
-                    key++;
-                    keylen -= 2;
-                }
+                number_unquote(&key, &keylen);
             }
             if (keylen == 0) {
                 if (opt_emptyfielderror) {

@@ -93,10 +93,7 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
             csv_field_unquote_inplace(keybuf, 0);
             keylen = strlen(keybuf);
         } else if (opt_numericsort) {
-            if (number_unquotes(key, keylen)) {
-                key++;
-                keylen -= 2;
-            }
+            number_unquote(&key, &keylen);
         }
         if (opt_emptyfielderror && keylen == 0)
             fatalf(0, "ERROR: record #%d: SORT_FIELD is empty", recnum);

@@ -88,11 +88,8 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
         size_t len = f.len;
         field_kind kind = field_number_kind(field, len);
         // A quoted field is never a number as read, so a number costs no test of its quotes.
-        if (kind == field_kind::other && number_unquotes(field, len)) {
-            field++;
-            len -= 2;
+        if (kind == field_kind::other && number_unquote(&field, &len))
             kind = field_number_kind(field, len);
-        }
         switch (kind) {
         case field_kind::number:
             if (out_of_range(field_number_value(field, len)) == (bool)opt_invert)

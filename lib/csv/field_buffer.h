@@ -76,3 +76,11 @@ inline bool number_unquotes(const char *field, size_t len) {
     return len >= 2 && field[0] == '"' && field[len - 1] == '"' &&
            quotes_removable(field + 1, (int)len - 2, ',', false);
 }
+// The text a field is read as where it is read as a number: *field and *len move inside the
+// quotes when number_unquotes, and the result says whether they did.
+inline bool number_unquote(const char **field, size_t *len) {
+    if (!number_unquotes(*field, *len)) return false;
+    ++*field;
+    *len -= 2;
+    return true;
+}
