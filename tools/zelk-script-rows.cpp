@@ -88,17 +88,13 @@ static void *read_awk_output_and_reformat_records(void *arg) {
                 }
                 if (o - done == MAX_RECORD_LENGTH - 1) {
                     write_fd_all(STDOUT_FILENO, out, (size_t)(done - out));
-                    fatalf(0, "ERROR: record #%d: output record length exceeded "
-                              "MAX_RECORD_LENGTH (%d)",
-                           out_recnum, MAX_RECORD_LENGTH);
+                    out_rec_length_exceeded(out_recnum);
                 }
                 if (c == '"') quoted = !quoted;
                 if (c == AWK_FIELD_SEP || (c == ',' && !quoted)) {
                     if (++nfields > MAX_FIELDS) {
                         write_fd_all(STDOUT_FILENO, out, (size_t)(done - out));
-                        fatalf(0, "ERROR: record #%d: number of output fields exceeded "
-                                  "MAX_FIELDS (%d)",
-                               out_recnum, MAX_FIELDS);
+                        out_rec_fields_exceeded(out_recnum);
                     }
                     c = ',';
                 }

@@ -282,14 +282,14 @@ char *out_rec_room_slow(void) {
     return out_rec_staging;
 }
 
-void out_rec_length_exceeded(void) {
-    fatalf(0, "ERROR: record #%d: output record length exceeded MAX_RECORD_LENGTH (%d)",
-           out_rec_recnum, MAX_RECORD_LENGTH);
+void out_rec_length_exceeded(int recnum) {
+    fatalf(0, "ERROR: record #%d: output record length exceeded MAX_RECORD_LENGTH (%d)", recnum,
+           MAX_RECORD_LENGTH);
 }
 
-void out_rec_fields_exceeded(void) {
-    fatalf(0, "ERROR: record #%d: number of output fields exceeded MAX_FIELDS (%d)",
-           out_rec_recnum, MAX_FIELDS);
+void out_rec_fields_exceeded(int recnum) {
+    fatalf(0, "ERROR: record #%d: number of output fields exceeded MAX_FIELDS (%d)", recnum,
+           MAX_FIELDS);
 }
 
 void out_rec_bom_quoted_not_first(const char *p, size_t n) {

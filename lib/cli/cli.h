@@ -165,8 +165,10 @@ extern bool out_rec_open;   // between out_rec_begin and out_rec_end
 // A record with its terminator: MAX_RECORD_LENGTH - 1 bytes, then at most CR LF.
 constexpr size_t OUT_REC_ROOM = MAX_RECORD_LENGTH + 1;
 char *out_rec_room_slow(void);
-[[noreturn]] void out_rec_length_exceeded(void);
-[[noreturn]] void out_rec_fields_exceeded(void);
+// The two messages above, for record recnum, and the fatal exit. A program that checks records
+// it writes by other means (zelk-script-rows, copying awk's output) ends with them too.
+[[noreturn]] void out_rec_length_exceeded(int recnum);
+[[noreturn]] void out_rec_fields_exceeded(int recnum);
 // Starts a record, to be named recnum in the messages. With csv false the output is delimited
 // text that is not CSV, whose one empty field stays an empty line.
 inline void out_rec_begin(int recnum, bool csv = true) {
@@ -181,19 +183,19 @@ inline void out_rec_begin(int recnum, bool csv = true) {
     out_rec_open = true;
 }
 inline void out_rec_bytes(const char *p, size_t n) {
-    if (n > (size_t)(out_rec_limit - out_rec_ptr)) out_rec_length_exceeded();
+    if (n > (size_t)(out_rec_limit - out_rec_ptr)) out_rec_length_exceeded(out_rec_recnum);
     if (n) memcpy(out_rec_ptr, p, n);
     out_rec_ptr += n;
 }
 inline void out_rec_char(char c) {
-    if (out_rec_ptr == out_rec_limit) out_rec_length_exceeded();
+    if (out_rec_ptr == out_rec_limit) out_rec_length_exceeded(out_rec_recnum);
     *out_rec_ptr++ = c;
 }
 // n more fields begin (each after a separator the caller writes, whether one at a time or
 // within a run of fields copied as they stand).
 inline void out_rec_add_fields(int n) {
     out_rec_nfields += n;
-    if (out_rec_nfields > MAX_FIELDS) out_rec_fields_exceeded();
+    if (out_rec_nfields > MAX_FIELDS) out_rec_fields_exceeded(out_rec_recnum);
 }
 // Bytes that follow others in the record: a second input's record after a first one's, or a
 // first field after other fields. A byte order mark before a quoted field, which may stand only
