@@ -77,42 +77,43 @@ void put_escaped(const char *text, size_t n, int width, bool left) {
         put_raw(" ", 1);
 }
 
-// One conversion other than %s and %c, formatted by snprintf from its own specification.
-template <typename T> void put_converted(const char *spec, T value) {
+// One conversion other than %s and %c, formatted by snprintf from a directive of its own (the
+// conversion rebuilt alone: flags, width, precision, length and letter).
+template <typename T> void put_converted(const char *directive, T value) {
     char buf[512];
-    int n = snprintf(buf, sizeof buf, spec, value);
+    int n = snprintf(buf, sizeof buf, directive, value);
     if (n > 0) put_raw(buf, (size_t)n < sizeof buf ? (size_t)n : sizeof buf - 1);
 }
 
-void put_integer(const char *spec, const char *length, char conv, va_list *ap) {
+void put_integer(const char *directive, const char *length, char conv, va_list *ap) {
     bool is_signed = conv == 'd' || conv == 'i';
     if (!strcmp(length, "l")) {
         if (is_signed)
-            put_converted(spec, va_arg(*ap, long));
+            put_converted(directive, va_arg(*ap, long));
         else
-            put_converted(spec, va_arg(*ap, unsigned long));
+            put_converted(directive, va_arg(*ap, unsigned long));
     } else if (!strcmp(length, "ll") || !strcmp(length, "q")) {
         if (is_signed)
-            put_converted(spec, va_arg(*ap, long long));
+            put_converted(directive, va_arg(*ap, long long));
         else
-            put_converted(spec, va_arg(*ap, unsigned long long));
+            put_converted(directive, va_arg(*ap, unsigned long long));
     } else if (!strcmp(length, "j")) {
         if (is_signed)
-            put_converted(spec, va_arg(*ap, intmax_t));
+            put_converted(directive, va_arg(*ap, intmax_t));
         else
-            put_converted(spec, va_arg(*ap, uintmax_t));
+            put_converted(directive, va_arg(*ap, uintmax_t));
     } else if (!strcmp(length, "z") || !strcmp(length, "Z")) {
         if (is_signed)
-            put_converted(spec, va_arg(*ap, ssize_t));
+            put_converted(directive, va_arg(*ap, ssize_t));
         else
-            put_converted(spec, va_arg(*ap, size_t));
+            put_converted(directive, va_arg(*ap, size_t));
     } else if (!strcmp(length, "t")) {
-        put_converted(spec, va_arg(*ap, ptrdiff_t));
+        put_converted(directive, va_arg(*ap, ptrdiff_t));
     } else { // int, and the char and short that travel as int
         if (is_signed)
-            put_converted(spec, va_arg(*ap, int));
+            put_converted(directive, va_arg(*ap, int));
         else
-            put_converted(spec, va_arg(*ap, unsigned));
+            put_converted(directive, va_arg(*ap, unsigned));
     }
 }
 
@@ -169,20 +170,20 @@ void put_formatted(const char *fmt, va_list *ap) {
             char c = (char)va_arg(*ap, int);
             put_escaped(&c, 1, width, left);
         } else if (conv) {
-            char spec[48];
-            int n = snprintf(spec, sizeof spec, "%%%s%s", flags,
+            char directive[48];
+            int n = snprintf(directive, sizeof directive, "%%%s%s", flags,
                              left && !strchr(flags, '-') ? "-" : "");
-            if (width > 0) n += snprintf(spec + n, sizeof spec - (size_t)n, "%d", width);
-            if (prec >= 0) n += snprintf(spec + n, sizeof spec - (size_t)n, ".%d", prec);
-            snprintf(spec + n, sizeof spec - (size_t)n, "%s%c", length, conv);
+            if (width > 0) n += snprintf(directive + n, sizeof directive - (size_t)n, "%d", width);
+            if (prec >= 0) n += snprintf(directive + n, sizeof directive - (size_t)n, ".%d", prec);
+            snprintf(directive + n, sizeof directive - (size_t)n, "%s%c", length, conv);
             if (strchr("diouxX", conv))
-                put_integer(spec, length, conv, ap);
+                put_integer(directive, length, conv, ap);
             else if (strchr("eEfFgGaA", conv) && length[0] == 'L')
-                put_converted(spec, va_arg(*ap, long double));
+                put_converted(directive, va_arg(*ap, long double));
             else if (strchr("eEfFgGaA", conv))
-                put_converted(spec, va_arg(*ap, double));
+                put_converted(directive, va_arg(*ap, double));
             else if (conv == 'p')
-                put_converted(spec, va_arg(*ap, void *));
+                put_converted(directive, va_arg(*ap, void *));
         }
     }
 }
