@@ -95,9 +95,9 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
                     end_partial_record();
                     if (!err2)
                         errorf(0,
-                              "ERROR: mismatch @record #%d: CSVFILE1 has more records than "
-                              "CSVFILE2",
-                              numrecords1);
+                               "ERROR: mismatch @record #%d: CSVFILE1 has more records than "
+                               "CSVFILE2",
+                               numrecords1);
                     return false;
                 }
                 ran_out2 = true;
@@ -132,7 +132,7 @@ static bool paste_csv_streams(FILE *fp1, FILE *fp2, const char *name1, const cha
     if (!ran_out2 && !opt_mismatch2more) {
         if (csv_record_read_and_skip(fp2, name2, numrecords2 + 1, 1, &err2)) {
             errorf(0, "ERROR: mismatch @record #%d: CSVFILE1 has less records than CSVFILE2",
-                  numrecords1);
+                   numrecords1);
             return false;
         }
         if (err2) return false;

@@ -96,9 +96,9 @@ static void print_listed_fields(int recnum) {
         }
         if (opt_warn)
             errorf(0,
-                  "Warning: record #%d: field #%d does not exist (%d fields in record), printing "
-                  "blank field",
-                  recnum, i + 1, f);
+                   "Warning: record #%d: field #%d does not exist (%d fields in record), printing "
+                   "blank field",
+                   recnum, i + 1, f);
     }
     if (fields_list.openended) {
         int next = fields_list.index[fields_list.count - 1] + 1;

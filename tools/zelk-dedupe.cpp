@@ -48,7 +48,7 @@ static ReadResult read_keyed_record(FILE *fp, const char *name, int recnum, int 
     if (!text) return READ_END;
     if (numfields < keyfield) {
         errorf(0, "ERROR: record #%d: KEY_FIELD #%d does not exist (%d fields)", recnum, keyfield,
-              numfields);
+               numfields);
         return READ_FAILED;
     }
     rec->text = text;

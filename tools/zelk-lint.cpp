@@ -120,8 +120,10 @@ static void warn_wide_bom(FILE *fp, const char *name) {
     else if (n >= 2 && memcmp(p, "\xfe\xff", 2) == 0)
         kind = "UTF-16BE";
     if (kind)
-        errorf(0, "Warning: CSVFILE '%s' begins with a %s byte order mark: it is not CSV text "
-                    "(convert it to UTF-8 first)", name, kind);
+        errorf(0,
+               "Warning: CSVFILE '%s' begins with a %s byte order mark: it is not CSV text "
+               "(convert it to UTF-8 first)",
+               name, kind);
 }
 
 // Reads every record and counts its issues; false when the reader reported an error.

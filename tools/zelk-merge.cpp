@@ -201,7 +201,7 @@ static ssize_t spool_read(void *cookie, char *buf, size_t n) {
     if (!write_fd_all(s->fd, buf, (size_t)r)) {
         int e = errno;
         errorf(e, "ERROR: failed writing the temporary copy of CSVFILE2 '%s' in '%s'", s->name,
-              s->dir);
+               s->dir);
         errno = e;
         return -1;
     }
@@ -608,9 +608,9 @@ static bool forward_pass_complete(FILE *fp, const char *name, int keyfield) {
         key = rec.key;
     }
     errorf(0,
-          "ERROR: CSVFILE2 record #%d (key %s) matched no CSVFILE1 record: with -o, both files "
-          "must list the same keys in the same order",
-          currentrec_o, key);
+           "ERROR: CSVFILE2 record #%d (key %s) matched no CSVFILE1 record: with -o, both files "
+           "must list the same keys in the same order",
+           currentrec_o, key);
     return false;
 }
 
@@ -619,8 +619,8 @@ static bool forward_pass_complete(FILE *fp, const char *name, int keyfield) {
 // Refuses a key field that the header (and so every record checked against it) lacks.
 static bool key_field_exists(int n, int keyfield, int headerfields) {
     if (keyfield <= headerfields) return true;
-    errorf(0, "ERROR: CSVFILE%d header: KEY_FIELD%d #%d does not exist (%d fields)", n, n,
-          keyfield, headerfields);
+    errorf(0, "ERROR: CSVFILE%d header: KEY_FIELD%d #%d does not exist (%d fields)", n, n, keyfield,
+           headerfields);
     return false;
 }
 

@@ -153,7 +153,7 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
         }
         if (numfields < keydefs.maxfield) {
             errorf(0, "ERROR: record #%d: lacks max KEYDEF field %d (only %d fields)", recnum,
-                    keydefs.maxfield, numfields);
+                   keydefs.maxfield, numfields);
             return false;
         }
         size_t reclen = (size_t)csv_record_read_length();

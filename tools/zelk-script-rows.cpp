@@ -143,8 +143,7 @@ int main(int argc, char **argv) {
     // awk's end and a termination signal are handled in this thread, not the copying one (see
     // libsubproc.h: there the handlers could deadlock its teardown).
     pthread_t thread;
-    int rc = create_signal_free_thread(&thread, read_awk_output_and_reformat_records,
-                                       &awk_from_fd);
+    int rc = create_signal_free_thread(&thread, read_awk_output_and_reformat_records, &awk_from_fd);
     if (rc != 0) {
         fatalf(rc, "ERROR: failed to create thread");
     }

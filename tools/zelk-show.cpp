@@ -135,8 +135,7 @@ static bool show_last_record(FILE *fp, const char *name, int count) {
     }
     // The record is split as a C string, which would end at a NUL byte inside it.
     if (memchr(last, '\0', (size_t)lastlen)) {
-        errorf(0, "ERROR: record #%d holds a NUL byte and cannot be split into fields",
-              lastnum);
+        errorf(0, "ERROR: record #%d holds a NUL byte and cannot be split into fields", lastnum);
         errorf(0, "file:  '%s'", name);
         return false;
     }

@@ -1,10 +1,10 @@
 // zelk-table: print CSV records as aligned text columns, with widths measured on the first
 // records, fixed for all columns, or given as a list.
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <clocale>
 #include <cwchar>
 #include <langinfo.h>
 

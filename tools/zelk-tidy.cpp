@@ -323,16 +323,16 @@ static void process_record(char **fields, int nf, const char *end, int recnum,
     out_rec_end();
     if (opt_verbose && nf > header_fields)
         errorf(0,
-              opt_recordstrim ? "Warning: record #%d has more fields than header (%d vs %d), "
-                                "trimming"
-                              : "Warning: record #%d has more fields than header (%d vs %d)",
-              recnum, nf, header_fields);
+               opt_recordstrim ? "Warning: record #%d has more fields than header (%d vs %d), "
+                                 "trimming"
+                               : "Warning: record #%d has more fields than header (%d vs %d)",
+               recnum, nf, header_fields);
     else if (opt_verbose && nf < header_fields)
         errorf(0,
-              opt_recordspad ? "Warning: record #%d has less fields than header (%d vs %d), "
-                               "padding"
-                             : "Warning: record #%d has less fields than header (%d vs %d)",
-              recnum, nf, header_fields);
+               opt_recordspad ? "Warning: record #%d has less fields than header (%d vs %d), "
+                                "padding"
+                              : "Warning: record #%d has less fields than header (%d vs %d)",
+               recnum, nf, header_fields);
     errcheck_stdout_exit();
 }
 

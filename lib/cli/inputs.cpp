@@ -87,7 +87,7 @@ void end_partial_record(void) {
 void error_numbered_field_count(int n, const char *what, int recnum, int numfields,
                                 int headerfields) {
     errorf(0, "ERROR: CSVFILE%d %srecord #%d: incorrect number of fields (%d vs %d in header)", n,
-          what, recnum, numfields, headerfields);
+           what, recnum, numfields, headerfields);
 }
 
 namespace {

@@ -27,7 +27,7 @@ void error_fewer_than_first(int first, const char *name) {
 
 void warn_fewer_than_num(int num, int first, const char *name) {
     errorf(0, "Warning: less than NUM (%d) records after FIRST_RECORD (%d) in CSVFILE '%s'", num,
-          first, name);
+           first, name);
 }
 
 bool skip_to_record(FILE *fp, const char *name, int first, int *count) {

@@ -34,7 +34,7 @@ void syntax_max_fields(int recnum) {
 void syntax_quoted_field_not_closed(int recnum, int fieldnum) {
     before_report();
     errorf(0, "ERROR: record #%d, field #%d: quoted field not closed by double quote", recnum,
-          fieldnum);
+           fieldnum);
 }
 void syntax_unembedded_cr(int recnum) {
     before_report();
@@ -42,13 +42,13 @@ void syntax_unembedded_cr(int recnum) {
 }
 void syntax_unescaped_double_quote(int recnum, int fieldnum) {
     before_report();
-    errorf(0, "ERROR: record #%d, field #%d: unescaped double quote char in quoted field",
-          recnum, fieldnum);
+    errorf(0, "ERROR: record #%d, field #%d: unescaped double quote char in quoted field", recnum,
+           fieldnum);
 }
 void syntax_max_record_length(int recnum) {
     before_report();
     errorf(0, "ERROR: record #%d: record length exceeded MAX_RECORD_LENGTH (%d)", recnum,
-          MAX_RECORD_LENGTH);
+           MAX_RECORD_LENGTH);
 }
 
 const char *copy_field_bounded(char *buf, const char *start, size_t len) {
@@ -397,10 +397,10 @@ void field_length_exceeded(void) {
     before_report();
     if (where_recnum > 0 && where_fieldnum > 0)
         errorf(0, "ERROR: record #%d, field #%d: field length exceeded MAX_FIELD_LENGTH (%d)",
-              where_recnum, where_fieldnum, MAX_FIELD_LENGTH);
+               where_recnum, where_fieldnum, MAX_FIELD_LENGTH);
     else if (where_recnum > 0)
         errorf(0, "ERROR: record #%d: field length exceeded MAX_FIELD_LENGTH (%d)", where_recnum,
-              MAX_FIELD_LENGTH);
+               MAX_FIELD_LENGTH);
     else
         errorf(0, "ERROR: field length exceeded MAX_FIELD_LENGTH (%d)", MAX_FIELD_LENGTH);
     if (where_name) errorf(0, "file:  '%s'", where_name);

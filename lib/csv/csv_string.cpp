@@ -83,9 +83,10 @@ int base_parse_csv_record(char *s, int recnum, char verbose, int *count_out, cha
         }
         if (crlast) {
             if (verbose)
-                errorf(0,
-                      "Warning: record #%d: carriage-return at end of unterminated record, removing",
-                      recnum);
+                errorf(
+                    0,
+                    "Warning: record #%d: carriage-return at end of unterminated record, removing",
+                    recnum);
         } else if (*after != '\0' && verbose) {
             errorf(0, "Warning: record #%d: terminator(s) not at end of record string", recnum);
         }

@@ -90,8 +90,7 @@ inline bool csv_fields_valid(const char *s, size_t n, bool input_start = false) 
 // 0. A program that rewrites a field's quoting itself writes these bytes first, as they
 // stand, and rewrites the rest.
 inline int csv_field_bom_len(const char *field, size_t len) {
-    return len >= CSV_UTF8_BOM_LEN + 2 && csv_bom_before_quote(field, len) &&
-                   field[len - 1] == '"'
+    return len >= CSV_UTF8_BOM_LEN + 2 && csv_bom_before_quote(field, len) && field[len - 1] == '"'
                ? CSV_UTF8_BOM_LEN
                : 0;
 }

@@ -168,10 +168,10 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
         out_rec_end();
         if (nf < header_fields)
             errorf(0, "Warning: record #%d has less fields than header (%d vs %d)", recnum, nf,
-                  header_fields);
+                   header_fields);
         else if (nf > header_fields)
             errorf(0, "Warning: record #%d has more fields than header (%d vs %d)", recnum, nf,
-                  header_fields);
+                   header_fields);
         errcheck_stdout_exit();
     }
 }

@@ -42,8 +42,8 @@ enum dsv_input_kind { DSV_INPUT_CSV, DSV_INPUT_DSV };
 // writes each field through proc with out_sep between fields and after each record the
 // terminator, as an output record (out_rec_begin: checked against the limits; in CSV output
 // one empty field is written ""). Blank records are dropped unless opt_blankrecspass (then an
-// empty record is written). Records whose field count differs from record 1's are written as they are with a
-// warning. Returns false when the reader reported an error.
+// empty record is written). Records whose field count differs from record 1's are written as they
+// are with a warning. Returns false when the reader reported an error.
 bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep,
                         char out_sep, dsv_field_proc proc);
 

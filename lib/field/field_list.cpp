@@ -24,7 +24,7 @@ void check_against_header(int n, const field_list_rules &rules, int numheaderfie
                numheaderfields);
     if (rules.warn)
         errorf(0, "Warning: FIELDS_LIST field spec %d is beyond number of header files (%d)", n,
-              numheaderfields);
+               numheaderfields);
 }
 
 // With names, the "-" that splits a range entry: the first whose sides are both header names
@@ -37,9 +37,9 @@ char *range_dash(char *entry, const field_list_rules &rules, int numheaderfields
     if (header_field_lookup(entry, numheaderfields, header, header_end)) return nullptr;
     for (char *dash = first; dash; dash = strchr(dash + 1, '-')) {
         *dash = '\0';
-        bool names = header_field_lookup(entry, numheaderfields, header, header_end) &&
-                     (dash[1] == '\0' ||
-                      header_field_lookup(dash + 1, numheaderfields, header, header_end));
+        bool names =
+            header_field_lookup(entry, numheaderfields, header, header_end) &&
+            (dash[1] == '\0' || header_field_lookup(dash + 1, numheaderfields, header, header_end));
         *dash = '-';
         if (names) return dash;
     }

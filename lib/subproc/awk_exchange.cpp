@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <fcntl.h>
-#include <spawn.h>
 #include <poll.h>
+#include <spawn.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -576,8 +576,10 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     // One result per value: SIGCHLD stays blocked, and awk's end is seen where its output
     // ends, after every result it gave has been handed over (results_ended). Streaming, the
     // handler ends the run when awk fails.
-    if (mode == AWK_STREAM) block_sigchld_signals(1);
-    else csv_set_before_report(awk_drain);
+    if (mode == AWK_STREAM)
+        block_sigchld_signals(1);
+    else
+        csv_set_before_report(awk_drain);
 
     // Read in large pieces (glibc ignores a size given without a buffer).
     static char inbuf[1 << 16];
@@ -726,8 +728,8 @@ bool names_standard_input(const char *path) {
         // The directory resolved whole (/proc/self included), the last component by hand.
         size_t slash = name.rfind('/');
         std::string dir = slash == std::string::npos ? "."
-                          : slash == 0                 ? "/"
-                                                       : name.substr(0, slash);
+                          : slash == 0               ? "/"
+                                                     : name.substr(0, slash);
         char real[PATH_MAX];
         if (!realpath(dir.c_str(), real)) return false;
         std::string full = std::string(real) + (real[1] ? "/" : "") + name.substr(slash + 1);

@@ -108,8 +108,7 @@ const char *datetime_to_utimestr(const char *key, const char *format, int recnum
     errno = 0;
     time_t t = mktime(&tm);
     if (t == (time_t)-1 && tm.tm_yday == -1) {
-        errorf(errno, "ERROR: record #%d: failed to convert date-time '%s' to utime", recnum,
-              key);
+        errorf(errno, "ERROR: record #%d: failed to convert date-time '%s' to utime", recnum, key);
         fatalf(0, "ERROR: record #%d: %s was an invalid date-time: '%s'", recnum, what, key);
     }
     snprintf(utimestr, sizeof utimestr, "%ld", (long)t);
