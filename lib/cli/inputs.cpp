@@ -62,21 +62,20 @@ const char *read_numbered_header(FILE *fp, const char *name, int n, int *numfiel
     return text;
 }
 
-void joined_part(const char *text, size_t len, int numfields) {
-    if (out_rec_ptr == out_rec_start)
-        out_rec_bytes(text, len);
-    else
-        out_rec_bytes_not_first(text, len);
-    if (numfields > 1) out_rec_add_fields(numfields - 1);
-}
-
 void joined_separator(const char *sep) {
     // Each comma begins a field; without one the separator joins the last field of one part to
-    // the first of the next.
-    int fields = 0;
-    for (const char *p = sep; *p; p++)
-        if (*p == ',') fields++;
-    out_rec_bytes(sep, strlen(sep));
+    // the first of the next. A program joins with one separator throughout: it is measured once.
+    static const char *measured;
+    static size_t len;
+    static int fields;
+    if (sep != measured) {
+        measured = sep;
+        len = strlen(sep);
+        fields = 0;
+        for (const char *p = sep; *p; p++)
+            if (*p == ',') fields++;
+    }
+    out_rec_bytes(sep, len);
     out_rec_add_fields(fields);
 }
 

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "cli.h"
+
 // Runs process on each path in order, opened for reading and closed afterwards, or on
 // standard input ("standard input") when there are none or for a path "-". A path that cannot be opened gets
 // "ERROR: failed opening CSVFILE '%s'" and the next one is read. index counts the inputs
@@ -26,7 +28,13 @@ const char *read_numbered_header(FILE *fp, const char *name, int n, int *numfiel
 // the separator given with -s, CSVFILE2's part. A part is a record's text of numfields fields
 // (a blank record is one empty field); the fields it joins count as the separator's commas say.
 // A part after others is written as out_rec_bytes_not_first writes it.
-void joined_part(const char *text, size_t len, int numfields);
+inline void joined_part(const char *text, size_t len, int numfields) {
+    if (out_rec_ptr == out_rec_start)
+        out_rec_bytes(text, len);
+    else
+        out_rec_bytes_not_first(text, len);
+    if (numfields > 1) out_rec_add_fields(numfields - 1);
+}
 void joined_separator(const char *sep);
 // Ends an output record of which only the first file's part was built, so that the output
 // stops with a complete line.
