@@ -180,13 +180,19 @@ input_start_bom:
     // separator among them (a DSV separator may be any byte) separates, as anywhere.
     if (c == sepc) goto first_byte;
     STORE(c);
-    if (GETC() != 0xBB || c == sepc) goto unquoted_next;
+    if (GETC() != 0xBB || c == sepc) goto bom_cut_short;
     STORE(c);
-    if (GETC() != 0xBF || c == sepc) goto unquoted_next;
+    if (GETC() != 0xBF || c == sepc) goto bom_cut_short;
     STORE(c);
-    if (GETC() != '"' || c == sepc) goto unquoted_next;
+    if (GETC() != '"' || c == sepc) goto bom_cut_short;
     STORE(c);
     goto in_quoted;
+bom_cut_short:
+    // The byte after the mark's start goes back to the stream (always possible for the one
+    // byte just read), so that the unquoted field's loop reads it as its own.
+    if (c == EOF) goto unterminated;
+    ungetc(c, fp);
+    goto unquoted_byte;
 
 field_start:
     if (GETC() == EOF) goto unterminated;
@@ -256,9 +262,7 @@ in_unquoted:
     for (;;) {
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
     unquoted_byte:
-        GETC();
-    unquoted_next:
-        if (c == EOF) goto unterminated;
+        if (GETC() == EOF) goto unterminated;
         if (c == sepc) {
             NEXT_FIELD();
             goto field_start;
