@@ -165,6 +165,23 @@ int base_read_record(FILE *fp, const char sep, const char *name, int recnum, cha
         if constexpr (M == PARSE) fstart = pos;                                                \
     } while (0)
 #define GETC() (c = getc_unlocked(fp))
+// The bytes that mean the same wherever a field may end (at its start, inside an unquoted
+// field, after its closing quote): the separator ends the field, CR LF or LF the record. The
+// separator goes first, as a DSV separator may be any byte, and on_quote, what a double quote
+// does in the state, is tested in its place between CR and LF, where the byte order of the
+// record ends costs least. Any other byte is the state's own.
+#define OUTSIDE_QUOTES(on_quote)                                                                   \
+    do {                                                                                           \
+        if (c == sepc) {                                                                           \
+            NEXT_FIELD();                                                                          \
+            goto field_start;                                                                      \
+        }                                                                                          \
+        if (c == '\r') goto after_cr;                                                              \
+        if (c == '"') {                                                                            \
+            on_quote;                                                                              \
+        }                                                                                          \
+        if (c == '\n') goto end_record;                                                            \
+    } while (0)
 
     // Record start: as a field start, except that the end of the stream is no record.
     if (GETC() == EOF) {
@@ -198,16 +215,7 @@ bom_cut_short:
 field_start:
     if (GETC() == EOF) goto unterminated;
 first_byte:
-    if (c == sepc) {
-        NEXT_FIELD();
-        goto field_start;
-    }
-    if (c == '\r') goto after_cr;
-    if (c == '"') {
-        STORE(c);
-        goto in_quoted;
-    }
-    if (c == '\n') goto end_record;
+    OUTSIDE_QUOTES(STORE(c); goto in_quoted);
     STORE(c);
     // fall through
 
@@ -264,16 +272,7 @@ in_unquoted:
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
     unquoted_byte:
         if (GETC() == EOF) goto unterminated;
-        if (c == sepc) {
-            NEXT_FIELD();
-            goto field_start;
-        }
-        if (c == '\r') goto after_cr;
-        if (c == '"') {
-            syntax_double_quote_in_unquoted(recnum, nseps + 1);
-            return R_SYNTAX;
-        }
-        if (c == '\n') goto end_record;
+        OUTSIDE_QUOTES(syntax_double_quote_in_unquoted(recnum, nseps + 1); return R_SYNTAX);
         STORE(c);
     }
 
@@ -290,16 +289,7 @@ in_quoted:
     }
     // After a quote inside a quoted field.
     if (GETC() == EOF) goto unterminated;
-    if (c == sepc) {
-        NEXT_FIELD();
-        goto field_start;
-    }
-    if (c == '\r') goto after_cr;
-    if (c == '"') {
-        STORE(c);
-        goto in_quoted;
-    }
-    if (c == '\n') goto end_record;
+    OUTSIDE_QUOTES(STORE(c); goto in_quoted); // a doubled quote
     syntax_unescaped_double_quote(recnum, nseps + 1);
     return R_SYNTAX;
 
@@ -350,6 +340,7 @@ read_error:
 #undef FIELD_END
 #undef NEXT_FIELD
 #undef GETC
+#undef OUTSIDE_QUOTES
 }
 #pragma GCC diagnostic pop
 
