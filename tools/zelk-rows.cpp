@@ -89,22 +89,11 @@ static bool print_csv_range(FILE *fp, const char *name, int) {
         printed++;
     }
     if (err) return false;
-    if (count == 0) {
-        warn_csvfile_empty(name);
-        return false;
-    }
-    // Nothing after the skipped records: the file is shorter than FIRST_RECORD. (A range whose
-    // records were all blank and dropped is not.)
-    if (nread == 0) {
-        error_fewer_than_first(opt_firstrecord, name);
-        return false;
-    }
-    if (!opt_printall) {
-        warn_fewer_than_num(opt_numtoprint, opt_firstrecord, name);
-        return false;
-    }
-    // The range runs to the end of the file, as asked.
-    return true;
+    // Without -n the range runs to the end of the file, as asked, once it has begun. (A range
+    // whose records were all blank and dropped has begun.)
+    if (opt_printall && nread > 0) return true;
+    range_ended_short(name, count, nread, opt_firstrecord, opt_numtoprint);
+    return false;
 }
 
 int main(int argc, char **argv) {

@@ -174,13 +174,7 @@ static bool show_csv_records(FILE *fp, const char *name, int index) {
         char **fields;
         int nf = csv_record_read_and_split(fp, name, count + 1, 1, &fields, &err);
         if (nf < 0) {
-            if (err) return false;
-            if (count == 0)
-                warn_csvfile_empty(name);
-            else if (handled == 0)
-                error_fewer_than_first(opt_firstrecord, name);
-            else
-                warn_fewer_than_num(opt_numtoprint, opt_firstrecord, name);
+            if (!err) range_ended_short(name, count, handled, opt_firstrecord, opt_numtoprint);
             return false;
         }
         count++;

@@ -21,24 +21,21 @@ void warn_csvfile_empty(const char *name) {
     errorf(0, "Warning: CSVFILE '%s' is empty", name);
 }
 
-void error_fewer_than_first(int first, const char *name) {
-    errorf(0, "ERROR: less than FIRST_RECORD (%d) records in CSVFILE '%s'", first, name);
-}
-
-void warn_fewer_than_num(int num, int first, const char *name) {
-    errorf(0, "Warning: less than NUM (%d) records after FIRST_RECORD (%d) in CSVFILE '%s'", num,
-           first, name);
+void range_ended_short(const char *name, int count, int taken, int first, int num) {
+    if (count == 0)
+        warn_csvfile_empty(name);
+    else if (taken == 0)
+        errorf(0, "ERROR: less than FIRST_RECORD (%d) records in CSVFILE '%s'", first, name);
+    else
+        errorf(0, "Warning: less than NUM (%d) records after FIRST_RECORD (%d) in CSVFILE '%s'",
+               num, first, name);
 }
 
 bool skip_to_record(FILE *fp, const char *name, int first, int *count) {
     char err;
     while (*count < first - 1) {
         if (!csv_record_read_and_skip(fp, name, *count + 1, 1, &err)) {
-            if (err) return false;
-            if (*count == 0)
-                warn_csvfile_empty(name);
-            else
-                error_fewer_than_first(first, name);
+            if (!err) range_ended_short(name, *count, 0, first, 0);
             return false;
         }
         ++*count;

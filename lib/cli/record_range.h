@@ -12,11 +12,16 @@
 // FIRST_RECORD of '1'!").
 int first_record_operand(const char *arg, int num, bool header, char *last);
 
-// Skips records until *count is first - 1. On an input that ends first: "Warning: CSVFILE
-// '%s' is empty" when it held no record, else "ERROR: less than FIRST_RECORD (%d) records in
-// CSVFILE '%s'". A CSV error has been reported by the reader and gets no second message.
-// False in all three cases.
+// Skips records until *count is first - 1. An input that ends first is reported as by
+// range_ended_short; a CSV error has been reported by the reader and gets no second message.
+// False in both cases.
 bool skip_to_record(FILE *fp, const char *name, int first, int *count);
+
+// The input ended after count records, taken of them from the range (blank ones included),
+// before the range was complete. Says why: "Warning: CSVFILE '%s' is empty" when it held no
+// record, "ERROR: less than FIRST_RECORD (%d) records in CSVFILE '%s'" when the range had not
+// begun, else "Warning: less than NUM (%d) records after FIRST_RECORD (%d) in CSVFILE '%s'".
+void range_ended_short(const char *name, int count, int taken, int first, int num);
 
 // Reads the remaining records and returns the text of the last one (the reader's buffer,
 // left alone at end of input), its number in *recnum and its length in *len; null when no
@@ -24,7 +29,5 @@ bool skip_to_record(FILE *fp, const char *name, int first, int *count);
 const char *read_last_record(FILE *fp, const char *name, int *count, int *recnum, int *len,
                              char *err);
 
-// The messages about short inputs, through errorf().
+// "Warning: CSVFILE '%s' is empty", through errorf().
 void warn_csvfile_empty(const char *name);
-void error_fewer_than_first(int first, const char *name);
-void warn_fewer_than_num(int num, int first, const char *name);

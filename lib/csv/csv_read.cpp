@@ -165,6 +165,23 @@ int base_read_record(FILE *fp, const char sep, const char *name, int recnum, cha
         if constexpr (M == PARSE) fstart = pos;                                                \
     } while (0)
 #define GETC() (c = getc_unlocked(fp))
+// The bytes that mean the same wherever a field may end (at its start, inside an unquoted
+// field, after its closing quote): the separator ends the field, CR LF or LF the record. The
+// separator goes first, as a DSV separator may be any byte, and on_quote, what a double quote
+// does in the state, is tested in its place between CR and LF, where the byte order of the
+// record ends costs least. Any other byte is the state's own.
+#define OUTSIDE_QUOTES(on_quote)                                                                   \
+    do {                                                                                           \
+        if (c == sepc) {                                                                           \
+            NEXT_FIELD();                                                                          \
+            goto field_start;                                                                      \
+        }                                                                                          \
+        if (c == '\r') goto after_cr;                                                              \
+        if (c == '"') {                                                                            \
+            on_quote;                                                                              \
+        }                                                                                          \
+        if (c == '\n') goto end_record;                                                            \
+    } while (0)
 
     // Record start: as a field start, except that the end of the stream is no record.
     if (GETC() == EOF) {
@@ -198,16 +215,7 @@ bom_cut_short:
 field_start:
     if (GETC() == EOF) goto unterminated;
 first_byte:
-    if (c == sepc) {
-        NEXT_FIELD();
-        goto field_start;
-    }
-    if (c == '\r') goto after_cr;
-    if (c == '"') {
-        STORE(c);
-        goto in_quoted;
-    }
-    if (c == '\n') goto end_record;
+    OUTSIDE_QUOTES(STORE(c); goto in_quoted);
     STORE(c);
     // fall through
 
@@ -264,16 +272,7 @@ in_unquoted:
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
     unquoted_byte:
         if (GETC() == EOF) goto unterminated;
-        if (c == sepc) {
-            NEXT_FIELD();
-            goto field_start;
-        }
-        if (c == '\r') goto after_cr;
-        if (c == '"') {
-            syntax_double_quote_in_unquoted(recnum, nseps + 1);
-            return R_SYNTAX;
-        }
-        if (c == '\n') goto end_record;
+        OUTSIDE_QUOTES(syntax_double_quote_in_unquoted(recnum, nseps + 1); return R_SYNTAX);
         STORE(c);
     }
 
@@ -290,16 +289,7 @@ in_quoted:
     }
     // After a quote inside a quoted field.
     if (GETC() == EOF) goto unterminated;
-    if (c == sepc) {
-        NEXT_FIELD();
-        goto field_start;
-    }
-    if (c == '\r') goto after_cr;
-    if (c == '"') {
-        STORE(c);
-        goto in_quoted;
-    }
-    if (c == '\n') goto end_record;
+    OUTSIDE_QUOTES(STORE(c); goto in_quoted); // a doubled quote
     syntax_unescaped_double_quote(recnum, nseps + 1);
     return R_SYNTAX;
 
@@ -350,6 +340,7 @@ read_error:
 #undef FIELD_END
 #undef NEXT_FIELD
 #undef GETC
+#undef OUTSIDE_QUOTES
 }
 #pragma GCC diagnostic pop
 
@@ -376,14 +367,44 @@ void report_failure(FILE *fp, const char *name, int recnum) {
         errorf(0, "file:  '%s'", name);
 }
 
-// The parse family's common part: run the machine into the given buffers and sort out the
-// result. Returns R_RECORD, R_EOF, or R_SYNTAX for any failure (already reported).
-int read_parsed(char sep, FILE *fp, const char *name, int recnum, char verbose, char *buf,
-                char **table, int *len, int *count) {
-    int r = read_record<PARSE>(fp, sep, name, recnum, verbose, buf, table, len, count);
-    if (r == R_RECORD || r == R_EOF) return r;
-    report_failure(fp, name, recnum);
-    return R_SYNTAX;
+// Sorts out the machine's result r for every reader: true for a record; false at the end of
+// the input or after a failure, reported here and marked in *errflag. The reader clears
+// *errflag before the machine runs (cleared here, it would cost every record a load and a
+// store).
+bool got_record(int r, FILE *fp, const char *name, int recnum, char *errflag) {
+    if (r == R_RECORD) return true;
+    if (r != R_EOF) {
+        report_failure(fp, name, recnum);
+        *errflag = 1;
+    }
+    return false;
+}
+
+// The parse family's common part: run the machine into the given buffers. Returns the record
+// text, its field count in *numfields and its field starts in *fields; null at the end of the
+// input or after a failure (as got_record tells), *numfields then -1 and *fields null.
+char *read_parsed(char sep, FILE *fp, const char *name, int recnum, char verbose, char *buf,
+                  char **table, int *len, int *numfields, char ***fields, char *errflag) {
+    *errflag = 0;
+    *numfields = -1;
+    *fields = nullptr;
+    int count;
+    int r = read_record<PARSE>(fp, sep, name, recnum, verbose, buf, table, len, &count);
+    if (!got_record(r, fp, name, recnum, errflag)) return nullptr;
+    *numfields = count;
+    *fields = table;
+    return buf;
+}
+
+// read_parsed with the fields then split in place: returns their count, or -1 where
+// read_parsed returns null.
+int read_split(char sep, FILE *fp, const char *name, int recnum, char verbose, char *buf,
+               char **table, int *len, char ***fields, char *errflag) {
+    int count;
+    if (!read_parsed(sep, fp, name, recnum, verbose, buf, table, len, &count, fields, errflag))
+        return -1;
+    split_in_place(*fields, count);
+    return count;
 }
 
 } // namespace
@@ -433,112 +454,60 @@ const char *csv_record_read(FILE *fp, const char *name, int recnum, char verbose
     *errflag = 0;
     int len, count;
     int r = read_record<RAW>(fp, ',', name, recnum, verbose, raw_buf, nullptr, &len, &count);
-    if (r == R_RECORD) {
-        raw_len = len;
-        *numfields = count;
-        return raw_buf;
-    }
-    if (r == R_EOF) return nullptr;
-    report_failure(fp, name, recnum);
-    *errflag = 1;
-    return nullptr;
+    if (!got_record(r, fp, name, recnum, errflag)) return nullptr;
+    raw_len = len;
+    *numfields = count;
+    return raw_buf;
 }
 
 char *csv_record_read_and_parse(FILE *fp, const char *name, int recnum, char verbose,
                                 int *numfields, char ***fields, char *errflag) {
-    *errflag = 0;
-    *numfields = -1;
-    *fields = nullptr;
-    int count;
-    int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
-                        &count);
-    if (r != R_RECORD) {
-        *errflag = (r == R_SYNTAX);
-        return nullptr;
-    }
-    *numfields = count;
-    *fields = parse_table;
-    return parse_buf;
+    return read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
+                       numfields, fields, errflag);
 }
 
 int csv_record_read_and_split(FILE *fp, const char *name, int recnum, char verbose,
                               char ***fields, char *errflag) {
-    *errflag = 0;
-    int count;
-    int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
-                        &count);
-    if (r != R_RECORD) {
-        *errflag = (r == R_SYNTAX);
-        return -1;
-    }
-    split_in_place(parse_table, count);
-    *fields = parse_table;
-    return count;
+    return read_split(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len, fields,
+                      errflag);
 }
 
 char *csv_record_read_and_get_field(FILE *fp, const char *name, int recnum, char verbose,
                                     int fieldnum, char **field, int *numfields, char *errflag) {
-    *errflag = 0;
-    *numfields = -1;
-    int count;
-    int r = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
-                        &count);
-    if (r != R_RECORD) {
-        *errflag = (r == R_SYNTAX);
-        return nullptr;
-    }
-    *numfields = count;
+    char **table;
+    char *text = read_parsed(',', fp, name, recnum, verbose, parse_buf, parse_table, &parse_len,
+                             numfields, &table, errflag);
+    if (!text) return nullptr;
+    int count = *numfields;
     if (fieldnum < 1 || count < fieldnum) {
         *field = nullptr;
-        return parse_buf;
+        return text;
     }
-    int len = csv_parsed_field_length(parse_table, count, fieldnum, parse_buf + parse_len);
+    int len = csv_parsed_field_length(table, count, fieldnum, text + parse_len);
     csv_where_field(fieldnum);
-    copy_field_bounded(getfield_buf, parse_table[fieldnum - 1], (size_t)len);
+    copy_field_bounded(getfield_buf, table[fieldnum - 1], (size_t)len);
     *field = getfield_buf;
     getfield_len = len;
-    return parse_buf;
+    return text;
 }
 
 int csv_record_read_and_skip(FILE *fp, const char *name, int recnum, char verbose, char *errflag) {
     *errflag = 0;
     int len, count;
     int r = read_record<SKIP>(fp, ',', name, recnum, verbose, nullptr, nullptr, &len, &count);
-    if (r == R_RECORD) return 1;
-    if (r == R_EOF) return 0;
-    report_failure(fp, name, recnum);
-    *errflag = 1;
-    return 0;
+    return got_record(r, fp, name, recnum, errflag);
 }
 
 char *dsv_record_read_and_parse(char sep, FILE *fp, const char *name, int recnum, char verbose,
                                 int *numfields, char ***fields, char *errflag) {
-    *errflag = 0;
-    *numfields = -1;
-    *fields = nullptr;
-    int count;
-    int r = read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, &count);
-    if (r != R_RECORD) {
-        *errflag = (r == R_SYNTAX);
-        return nullptr;
-    }
-    *numfields = count;
-    *fields = dsv_table;
-    return dsv_buf;
+    return read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, numfields,
+                       fields, errflag);
 }
 
 int dsv_record_read_and_split(char sep, FILE *fp, const char *name, int recnum, char verbose,
                               char ***fields, char *errflag) {
-    *errflag = 0;
-    int count;
-    int r = read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, &count);
-    if (r != R_RECORD) {
-        *errflag = (r == R_SYNTAX);
-        return -1;
-    }
-    split_in_place(dsv_table, count);
-    *fields = dsv_table;
-    return count;
+    return read_split(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, fields,
+                      errflag);
 }
 
 int csv_record_read_length(void) { return raw_len; }
