@@ -23,8 +23,10 @@ set(CPACK_PACKAGE_NAME zelk)
 set(CPACK_PACKAGE_VENDOR "zelk developers")
 set(CPACK_PACKAGE_CONTACT "zelk developers <zelk@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+list(LENGTH ZELK_TOOL_NAMES ZELK_TOOL_COUNT)
 set(CPACK_PACKAGE_DESCRIPTION
-  "28 small programs that select, project, sort, join, clean, validate, convert and extract\n\
+  "${ZELK_TOOL_COUNT} small programs that select, project, sort, join, clean, validate, \
+convert and extract\n\
 RFC 4180 CSV in constant memory, with manual pages, bash completion and the\n\
 static record library libcsv for programs of your own.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -1,8 +1,9 @@
 // What every program does the same way, run over all of them: the usage text on "--help"
 // (compared with its golden file in tests/data/usage), an unknown option, an option without
 // its argument, an input file that cannot be opened, an empty input, and output that cannot be
-// written; how the programs that run a child end on a termination signal; and that what the
-// programs write reads back as written.
+// written; how the programs that run a child end on a termination signal; that what the
+// programs write reads back as written; and that every place naming the programs names those
+// of tools/programs.txt.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -18,6 +20,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "program_list.h"
 
 namespace {
 
@@ -291,14 +294,109 @@ TEST(Conventions, RecordsPastTheLimitsAreRefused) {
     }
 }
 
-TEST(Conventions, EveryProgramIsInTheTable) {
-    std::set<std::string> built, listed;
+// ---- The program list ------------------------------------------------------------------------
+
+// The programs a place names, each with the purpose it gives ("" where it gives none).
+using Named = std::map<std::string, std::string>;
+
+std::vector<std::string> lines_of_file(const std::string &path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string l; std::getline(in, l);)
+        lines.push_back(l);
+    return lines;
+}
+
+// A line of a manual page as it reads ("\-" is a hyphen).
+std::string page_text(std::string s) {
+    for (size_t i; (i = s.find("\\-")) != std::string::npos;)
+        s.erase(i, 1);
+    return s;
+}
+
+// The words of s after prefix, to the end ("\" line continuations aside).
+Named words_after(const std::string &s, const std::string &prefix) {
+    Named words;
+    size_t at = s.find(prefix);
+    if (at == std::string::npos) return words;
+    std::istringstream in(s.substr(at + prefix.size()));
+    for (std::string w; in >> w;)
+        if (w != "\\") words[w];
+    return words;
+}
+
+// Every program of tools/programs.txt, and only those, in every place that names the programs,
+// with the same purpose where the place gives one; the source files are held to the list when
+// the build is configured.
+TEST(Conventions, EveryPlaceNamesEveryProgram) {
+    const std::string src = ZELK_SOURCE_DIR, build = ZELK_BUILD_DIR;
+    Named built, conventions, pages, suite_page, readme;
     for (const auto &e : std::filesystem::directory_iterator(ZELK_TOOLS_DIR)) {
         std::string n = e.path().filename().string();
-        if (n.rfind("zelk-", 0) == 0 && e.is_regular_file()) built.insert(n);
+        if (n.rfind("zelk-", 0) == 0 && e.is_regular_file()) built[n];
     }
-    for (const Program &p : PROGRAMS) listed.insert(p.name);
-    EXPECT_EQ(built, listed);
+    for (const Program &p : PROGRAMS)
+        conventions[p.name];
+    for (const auto &e : std::filesystem::directory_iterator(src + "/man")) {
+        if (e.path().extension() != ".1") continue;
+        std::vector<std::string> page = lines_of_file(e.path());
+        auto name = std::find(page.begin(), page.end(), ".SH NAME");
+        std::string line = name + 1 < page.end() ? page_text(name[1]) : "";
+        size_t dash = line.find(" - ");
+        pages[e.path().stem()] = dash == std::string::npos ? "" : line.substr(dash + 3);
+    }
+    // zelk(7): a ".BR zelk\-NAME (1)" tag and the purpose under it, in PROGRAMS.
+    bool in_programs = false;
+    std::vector<std::string> seven = lines_of_file(src + "/man/zelk.7");
+    for (size_t i = 0; i < seven.size(); i++) {
+        if (seven[i].rfind(".SH ", 0) == 0) in_programs = seven[i] == ".SH PROGRAMS";
+        if (in_programs && seven[i].rfind(".BR zelk", 0) == 0 && i + 1 < seven.size()) {
+            std::string name = seven[i].substr(4, seven[i].find(' ', 4) - 4);
+            suite_page[page_text(name)] = page_text(seven[i + 1]);
+        }
+    }
+    // The README's table: "| zelk-NAME | purpose | status |".
+    for (const std::string &l : lines_of_file(src + "/README.md")) {
+        if (l.rfind("| zelk-", 0) != 0) continue;
+        size_t bar = l.find(" | ");
+        readme[l.substr(2, bar - 2)] = l.substr(bar + 3, l.find(" | ", bar + 3) - bar - 3);
+    }
+    const std::string bash = read_file(build + "/completion/zelk.bash");
+    const std::string zsh = read_file(build + "/completion/_zelk");
+    struct Place {
+        std::string what;
+        Named named;
+        bool purposes; // whether it gives each program's purpose
+    };
+    const Place places[] = {
+        {"the built programs (" + std::string(ZELK_TOOLS_DIR) + ")", built, false},
+        {"the table of tests/cli/conventions_test.cpp", conventions, false},
+        {"man/ (a page zelk-NAME.1 whose NAME line gives the purpose)", pages, true},
+        {"man/zelk.7 (PROGRAMS)", suite_page, true},
+        {"README.md (The programs)", readme, true},
+        {"the bash completion (its complete line)", words_after(bash, "complete -F _zelk"), false},
+        {"the zsh completion (its #compdef line)",
+         words_after(zsh.substr(0, zsh.find('\n')), "#compdef"), false},
+    };
+    for (const Place &place : places) {
+        std::set<std::string> names;
+        for (const auto &entry : place.named)
+            names.insert(entry.first);
+        EXPECT_EQ(compare_with_list(names, place.what), "");
+        if (!place.purposes) continue;
+        for (const ListedProgram &p : PROGRAM_LIST) {
+            auto it = place.named.find(p.name);
+            if (it != place.named.end()) {
+                EXPECT_EQ(it->second, p.purpose) << p.name << "'s purpose in " << place.what;
+            }
+        }
+    }
+    // And the count of them, where the text gives it.
+    const std::string count = std::to_string(std::size(PROGRAM_LIST)) + " programs";
+    EXPECT_NE(read_file(src + "/README.md").find("the " + count), std::string::npos)
+        << "README.md does not say 'the " << count << "'";
+    EXPECT_NE(read_file(src + "/man/zelk.7").find("suite of " + count), std::string::npos)
+        << "man/zelk.7 does not say 'suite of " << count << "'";
 }
 
 // ---- Termination signals ---------------------------------------------------------------------

@@ -1,6 +1,5 @@
 #include "harness.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -12,6 +11,8 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "program_list.h"
 
 namespace {
 
@@ -143,8 +144,7 @@ std::string usage_text(const std::string &tool) {
 
 std::vector<std::string> program_names() {
     std::vector<std::string> names;
-    for (const auto &e : std::filesystem::directory_iterator(std::string(ZELK_SOURCE_DIR) + "/tools"))
-        if (e.path().extension() == ".cpp") names.push_back(e.path().stem());
-    std::sort(names.begin(), names.end());
+    for (const ListedProgram &p : PROGRAM_LIST)
+        names.push_back(p.name);
     return names;
 }

@@ -53,7 +53,7 @@ std::string read_file(const std::string &path);
 std::string test_data(const std::string &rel);
 // A program's usage text, as "--help" prints it: the golden file tests/data/usage/TOOL.txt.
 std::string usage_text(const std::string &tool);
-// The names of all the programs (one tools/zelk-NAME.cpp each), sorted.
+// The names of all the programs, as tools/programs.txt lists them.
 std::vector<std::string> program_names();
 
 // Compares all three results at once, showing every mismatch.

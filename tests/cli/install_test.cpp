@@ -184,7 +184,8 @@ TEST(DebianPackage, ContentsAndARunFromAScratchRoot) {
           "./usr/share/bash-completion/completions/zelk-match",
           "./usr/share/doc/zelk/examples/sample.csv"})
         EXPECT_NE(contents.out.find(std::string(f) + "\n"), std::string::npos) << f;
-    EXPECT_EQ(run_shell("dpkg-deb -c " + q(deb) + " | grep -c '/usr/bin/zelk-'", o).out, "28\n");
+    EXPECT_EQ(run_shell("dpkg-deb -c " + q(deb) + " | grep -c '/usr/bin/zelk-'", o).out,
+              std::to_string(program_names().size()) + "\n");
 
     ASSERT_EQ(run_shell("dpkg -x " + q(deb) + " root", o).status, 0);
     dir.file("in.csv", "a,b\n1,2\n3,4\n");

@@ -117,9 +117,7 @@ std::string letters_text(const std::set<char> &s) { return std::string(s.begin()
 } // namespace
 
 TEST(ManPages, AgreeWithUsageTexts) {
-    std::vector<std::string> names = program_names();
-    ASSERT_EQ(names.size(), 28u);
-    for (const auto &name : names) {
+    for (const auto &name : program_names()) {
         SCOPED_TRACE(name);
         std::string path = MAN_DIR + "/" + name + ".1";
         ASSERT_TRUE(std::filesystem::exists(path)) << "no page " << path;

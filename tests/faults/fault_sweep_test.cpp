@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <sys/prctl.h>
@@ -25,6 +26,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "program_list.h"
 
 namespace {
 
@@ -340,5 +343,13 @@ std::string program_name(const ::testing::TestParamInfo<Program> &info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, Sweep, ::testing::ValuesIn(PROGRAMS), program_name);
+
+// The sweep runs the programs of its table: one left out of it would go unswept.
+TEST(FaultSweep, EveryProgramIsInTheTable) {
+    std::set<std::string> rows;
+    for (const Program &p : PROGRAMS)
+        rows.insert(p.name);
+    EXPECT_EQ(compare_with_list(rows, "the table of tests/faults/fault_sweep_test.cpp"), "");
+}
 
 } // namespace
