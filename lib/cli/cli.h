@@ -238,7 +238,8 @@ inline void out_rec_end(void) {
 }
 
 // "Error: failed writing output to standard output" and a fatal exit when standard output
-// has an error. Called once a record: the test is the stream's error flag read in place.
+// has an error. Called once a record: the test is the stream's error flag read in place. Once
+// a child runs, the fatal exit ends the children first (libsubproc.h).
 [[noreturn]] void errcheck_stdout_fail(void);
 inline void errcheck_stdout_exit(void) {
     if (stdout->_flags & _IO_ERR_SEEN) errcheck_stdout_fail();

@@ -121,10 +121,6 @@ void arg_vector_add(arg_vector *v, const char *entry);
 // child exited with status 0, else 0. A child that ends while this runs still counts.
 int collect_children(void);
 
-// "Error: failed writing output to standard output" with the system error, then the clean-up,
-// when standard output has an error.
-void errcheck_stdout_runfunc(void);
-
 // SIGPIPE ignored (step 2), so that writing to a child that has gone fails with EPIPE. Unless
 // SIGPIPE was ignored already when the program started, a broken standard output then ends
 // the program as it ends the others: quietly, by SIGPIPE, after the children have been

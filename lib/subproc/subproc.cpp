@@ -363,13 +363,6 @@ void exit_if_output_broken(int err) {
     if (err == EPIPE && sigpipe_state == 1) broken_output_exit();
 }
 
-void errcheck_stdout_runfunc(void) {
-    if (!ferror(stdout)) return;
-    set_fatal_exit(error_cleanup_and_exit);
-    errcheck_stdout_exit(); // reports the output error and ends through the clean-up
-    fatal_exit();
-}
-
 void arg_vector_init(arg_vector *v, int max, const char *alloc_message, const char *limit_format) {
     v->max = max;
     v->count = 0;
