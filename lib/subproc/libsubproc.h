@@ -63,7 +63,6 @@
 // deadlock, with the main thread waiting in pthread_join). Join it before collect_children().
 #pragma once
 
-#include <cstddef>
 #include <pthread.h>
 
 // Installs sigchld_handler for SIGCHLD (empty mask, no SA_RESTART) and makes the fatal path
@@ -131,8 +130,3 @@ void ignore_sigpipe(void);
 // After a failed write to standard output: broken_output_exit when err is EPIPE and SIGPIPE
 // was not ignored by the program's caller; otherwise returns, for the error to be reported.
 void exit_if_output_broken(int err);
-
-// Writing to a file descriptor directly, past the stdio buffers.
-// Writes all n bytes to fd, resuming after short writes and interrupted calls. False on
-// failure, with errno set.
-bool write_fd_all(int fd, const char *p, size_t n);

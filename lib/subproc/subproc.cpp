@@ -375,16 +375,3 @@ void arg_vector_add(arg_vector *v, const char *entry) {
     if (v->count >= v->max - 1) fatalf(0, v->limit_format, v->count + 1, v->max - 1);
     v->argv[v->count++] = const_cast<char *>(entry);
 }
-
-bool write_fd_all(int fd, const char *p, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= (size_t)w;
-    }
-    return true;
-}
