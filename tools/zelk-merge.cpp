@@ -26,7 +26,6 @@
 #include "field_match.h"
 #include "inputs.h"
 #include "libcsv.h"
-#include "libsubproc.h"
 
 // Built with ZELK_MERGE_REFERENCE_SCAN=1 (the tests do), the default mode looks for every key
 // with the plain circular scan instead of the index: the reference the index is checked against.

@@ -53,7 +53,7 @@ static void write_result(const awk_record &rec, const char *result, int len) {
     } else {
         out_terminator();
     }
-    errcheck_stdout_runfunc();
+    errcheck_stdout_exit();
 }
 
 // Rewrites FIELD of every record of fp; false when the header could not be read or a CSV or
@@ -69,7 +69,7 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
         if (!opt_headeromit) {
             out_record(header, (size_t)csv_record_parse_length());
             fflush(stdout);
-            errcheck_stdout_runfunc();
+            errcheck_stdout_exit();
         }
         recnum = 1;
     }

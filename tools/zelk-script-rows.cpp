@@ -166,7 +166,7 @@ int main(int argc, char **argv) {
             }
             out_str(terminator);
             fflush(stdout);
-            errcheck_stdout_runfunc();
+            errcheck_stdout_exit();
         }
         recnum = 1;
     }

@@ -325,6 +325,19 @@ void cli_exit(int status) {
     exit(status);
 }
 
+bool write_fd_all(int fd, const char *p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= (size_t)w;
+    }
+    return true;
+}
+
 void print_matched_record(int recnum, const char *text, size_t n) {
     if (recnum > 0) {
         out_int(recnum);

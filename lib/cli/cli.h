@@ -1,6 +1,6 @@
 // The command-line front end shared by every program: "--help", option parsing with the "Try"
 // line, exclusive option pairs, the common option letters, integer operands, header field
-// names, opening inputs, writing records and the final output check.
+// names, opening inputs, writing records, the final output check and descriptor writes.
 //
 // A program declares a cli_program (its name, option letters, which letters have the common
 // meaning, its own exclusive pairs and its print_usage), then:
@@ -238,7 +238,8 @@ inline void out_rec_end(void) {
 }
 
 // "Error: failed writing output to standard output" and a fatal exit when standard output
-// has an error. Called once a record: the test is the stream's error flag read in place.
+// has an error. Called once a record: the test is the stream's error flag read in place. Once
+// a child runs, the fatal exit ends the children first (libsubproc.h).
 [[noreturn]] void errcheck_stdout_fail(void);
 inline void errcheck_stdout_exit(void) {
     if (stdout->_flags & _IO_ERR_SEEN) errcheck_stdout_fail();
@@ -249,6 +250,11 @@ inline void errcheck_stdout_exit(void) {
 void set_broken_output_exit(void (*fn)(void));
 // Flush standard output, check it, and exit with status (1 if the output failed).
 [[noreturn]] void cli_exit(int status);
+
+// Writing to a file descriptor directly, past the stdio buffers.
+// Writes all n bytes to fd, resuming after short writes and interrupted calls. False on
+// failure, with errno set.
+bool write_fd_all(int fd, const char *p, size_t n);
 
 // Writing a selected record, for the programs that select records.
 // The record text of n bytes (NUL bytes included) and the output terminator, prefixed with

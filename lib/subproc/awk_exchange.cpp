@@ -418,7 +418,7 @@ void hand_over_all(void) {
     }
     pump([] { return qcount == 0 && spos == slen; });
     fflush(stdout);
-    errcheck_stdout_runfunc();
+    errcheck_stdout_exit();
 }
 
 // Whether the code given with -e and -f may read input itself: it names getline, or includes

@@ -18,14 +18,14 @@ int selected;
 void select_result(const awk_record &rec, const char *result, int len) {
     if (!result) { // a blank record passed through
         out_str(opt_recterminator);
-        errcheck_stdout_runfunc();
+        errcheck_stdout_exit();
         return;
     }
     if (awk_result_is_true(result, len) != !opt_invert) return;
     ++selected;
     if (!opt_quiet) {
         print_matched_record(opt_linenums ? rec.recnum : 0, rec.text, rec.len);
-        errcheck_stdout_runfunc();
+        errcheck_stdout_exit();
     }
     if (selected == opt_matchesnum) {
         awk_abandon();
@@ -61,7 +61,7 @@ void awk_select_header(const char *text, size_t len, char error_flag) {
     if (opt_headeromit || opt_quiet) return;
     print_matched_record(opt_linenums ? 1 : 0, text, len);
     fflush(stdout);
-    errcheck_stdout_runfunc();
+    errcheck_stdout_exit();
 }
 
 void awk_select_exit(char error_flag) {

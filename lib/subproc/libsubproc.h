@@ -63,7 +63,6 @@
 // deadlock, with the main thread waiting in pthread_join). Join it before collect_children().
 #pragma once
 
-#include <cstddef>
 #include <pthread.h>
 
 // Installs sigchld_handler for SIGCHLD (empty mask, no SA_RESTART) and makes the fatal path
@@ -121,10 +120,6 @@ void arg_vector_add(arg_vector *v, const char *entry);
 // child exited with status 0, else 0. A child that ends while this runs still counts.
 int collect_children(void);
 
-// "Error: failed writing output to standard output" with the system error, then the clean-up,
-// when standard output has an error.
-void errcheck_stdout_runfunc(void);
-
 // SIGPIPE ignored (step 2), so that writing to a child that has gone fails with EPIPE. Unless
 // SIGPIPE was ignored already when the program started, a broken standard output then ends
 // the program as it ends the others: quietly, by SIGPIPE, after the children have been
@@ -135,8 +130,3 @@ void ignore_sigpipe(void);
 // After a failed write to standard output: broken_output_exit when err is EPIPE and SIGPIPE
 // was not ignored by the program's caller; otherwise returns, for the error to be reported.
 void exit_if_output_broken(int err);
-
-// Writing to a file descriptor directly, past the stdio buffers.
-// Writes all n bytes to fd, resuming after short writes and interrupted calls. False on
-// failure, with errno set.
-bool write_fd_all(int fd, const char *p, size_t n);

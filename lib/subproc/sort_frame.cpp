@@ -41,7 +41,7 @@ FILE *open_sort_pipe(int fd) {
 void sort_write_header(const char *text, size_t len) {
     out_record(text, len);
     fflush(stdout);
-    errcheck_stdout_runfunc();
+    errcheck_stdout_exit();
 }
 
 void sortframe_check_record(int recnum, const char *record, size_t len) {

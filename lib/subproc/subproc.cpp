@@ -363,13 +363,6 @@ void exit_if_output_broken(int err) {
     if (err == EPIPE && sigpipe_state == 1) broken_output_exit();
 }
 
-void errcheck_stdout_runfunc(void) {
-    if (!ferror(stdout)) return;
-    set_fatal_exit(error_cleanup_and_exit);
-    errcheck_stdout_exit(); // reports the output error and ends through the clean-up
-    fatal_exit();
-}
-
 void arg_vector_init(arg_vector *v, int max, const char *alloc_message, const char *limit_format) {
     v->max = max;
     v->count = 0;
@@ -381,17 +374,4 @@ void arg_vector_init(arg_vector *v, int max, const char *alloc_message, const ch
 void arg_vector_add(arg_vector *v, const char *entry) {
     if (v->count >= v->max - 1) fatalf(0, v->limit_format, v->count + 1, v->max - 1);
     v->argv[v->count++] = const_cast<char *>(entry);
-}
-
-bool write_fd_all(int fd, const char *p, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= (size_t)w;
-    }
-    return true;
 }

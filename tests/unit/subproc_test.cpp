@@ -231,7 +231,7 @@ TEST(SubprocDeathTest, FatalErrorsAfterTheStartLeaveNoChild) {
             REQUIRE(freopen("/dev/full", "w", stdout) != nullptr);
             setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
             out_str("x\n");
-            errcheck_stdout_runfunc(); // nothing written yet: no error
+            errcheck_stdout_exit(); // nothing written yet: no error
             cli_exit(0);
         },
         one, full);
@@ -242,7 +242,7 @@ TEST(SubprocDeathTest, FatalErrorsAfterTheStartLeaveNoChild) {
             REQUIRE(freopen("/dev/full", "w", stdout) != nullptr);
             setvbuf(stdout, nullptr, _IONBF, 0);
             out_str("x\n");
-            errcheck_stdout_runfunc();
+            errcheck_stdout_exit();
             _exit(5);
         },
         one, full);
