@@ -49,9 +49,7 @@ TEST_F(Concat, Runs) {
          C + "ERROR: failed opening CSVFILE '" + missing + "': No such file or directory\n", 1},
         {argv(e, blanks, b, a), "", "id,name\n3,z\n1,\"x,y\"\n2,\"multi\nline\"\n"},
         {argv(b, bad, a), "", "id,name\n3,z\n4,ok\n1,\"x,y\"\n2,\"multi\nline\"\n",
-         C + "ERROR: record #3, field #2: double-quote in unquoted field\n" + C + "file:  '" + bad +
-             "'\n",
-         1},
+         read_error("zelk-concat", "record #3, field #2: double-quote in unquoted field", bad), 1},
         // Records with NUL bytes are copied whole.
         {argv(n), "", "h\na\0b,c\n\0\n"s},
         // Usage and option errors; options may follow the operands.
@@ -65,18 +63,14 @@ TEST_F(Concat, Runs) {
         // inside quotes are kept.
         {argv(test_data("csv/crlf.csv")), "", "id,text\n1,\"one, two\"\n2,\"line\r\nbreak\"\n"},
         {argv(bare), "", "lat,lon\n",
-         C + "ERROR: record #2, field #2: double-quote in unquoted field\n" + C + "file:  '" +
-             bare + "'\n",
-         1},
+         read_error("zelk-concat", "record #2, field #2: double-quote in unquoted field", bare), 1},
         {argv(mac), "", "",
-         C + "ERROR: record #1: carriage return not in quoted field\n" + C + "file:  '" + mac +
-             "'\n",
-         1},
+         read_error("zelk-concat", "record #1: carriage return not in quoted field", mac), 1},
     };
     expect_runs("zelk-concat", runs);
-    EXPECT_RUN(run_tool("zelk-concat", {}, with_input("h\n\"open", true)), 1, "h\n",
-               C + "ERROR: record #2, field #1: quoted field not closed by double quote\n" + C +
-                   "file:  'standard input'\n");
+    EXPECT_RUN(
+        run_tool("zelk-concat", {}, with_input("h\n\"open", true)), 1, "h\n",
+        read_error("zelk-concat", "record #2, field #1: quoted field not closed by double quote"));
 }
 
 TEST_F(Concat, LaterHeaderThatDiffersIsWarnedOf) {

@@ -86,9 +86,7 @@ TEST(FromDelim, Runs) {
         {argv(), "", "", FROM_USAGE, 1},
         {argv(";", "a", "b"), "", "", FROM_USAGE, 1},
         {argv(";"), "a;b\nc;d\"e\nf\n", "a,b\n",
-         FD + "ERROR: record #2, field #2: double-quote in unquoted field\n" + FD +
-             "file:  'standard input'\n",
-         1},
+         read_error("zelk-from-delim", "record #2, field #2: double-quote in unquoted field"), 1},
     };
     expect_runs("zelk-from-delim", runs);
     // A delimiter operand that is not one byte, or an escape that does not name one.
@@ -121,8 +119,8 @@ TEST(ToDelim, Runs) {
         {argv("-z", ";"), "", "",
          TD + "invalid option -- 'z'\nTry 'zelk-to-delim --help' for more information.\n", 1},
         {argv(";"), "a,b\n\"c\"d\n", "a;b\n",
-         TD + "ERROR: record #2, field #1: unescaped double quote char in quoted field\n" + TD +
-             "file:  'standard input'\n",
+         read_error("zelk-to-delim",
+                    "record #2, field #1: unescaped double quote char in quoted field"),
          1},
         {argv(";"), "", ""},
     };
@@ -132,8 +130,9 @@ TEST(ToDelim, Runs) {
 // Quoting and replaced line breaks make a field longer than it was; a result that would not
 // fit the 8192-byte field buffer is refused, never written past it.
 TEST(DsvConvert, FieldBufferIsBounded) {
-    const std::string limit = "zelk-from-delim: ERROR: record #1, field #1: field length exceeded "
-                              "MAX_FIELD_LENGTH (8192)\nzelk-from-delim: file:  'standard input'\n";
+    const std::string too_long =
+        "record #1, field #1: field length exceeded MAX_FIELD_LENGTH (8192)";
+    const std::string limit = read_error("zelk-from-delim", too_long);
     // An unwrapped field holding a comma: 8189 bytes quote to 8191, which fits; 8190 do not.
     std::string fits = std::string(8188, 'a') + ",";
     EXPECT_RUN(from({";"}, fits + "\n"), 0, "\"" + fits + "\"\n", "");
@@ -144,9 +143,7 @@ TEST(DsvConvert, FieldBufferIsBounded) {
     // Line breaks shown as four bytes each, with -r alone and with -u -r.
     std::string breaks = "\"" + std::string(2048, '\n') + "\"\n";
     for (auto opts : {std::vector<std::string>{"-r", ";"}, {"-ur", ";"}})
-        EXPECT_RUN(to(opts, breaks), 1, "",
-                   "zelk-to-delim: ERROR: record #1, field #1: field length exceeded "
-                   "MAX_FIELD_LENGTH (8192)\nzelk-to-delim: file:  'standard input'\n");
+        EXPECT_RUN(to(opts, breaks), 1, "", read_error("zelk-to-delim", too_long));
     std::string shown;
     for (int i = 0; i < 2047; i++) shown += "<LF>"; // 8188 bytes
     std::string few = "\"" + std::string(2047, '\n') + "\"\n";
@@ -154,9 +151,7 @@ TEST(DsvConvert, FieldBufferIsBounded) {
     EXPECT_RUN(to({"-r", ";"}, few), 0, "\"" + shown + "\"\n", "");
     // An unwrapped field holding the delimiter, quoted with embeds replaced inside.
     std::string semis = std::string(8190, ';') + "\n";
-    EXPECT_RUN(to({"-r", ";"}, semis), 1, "",
-               "zelk-to-delim: ERROR: record #1, field #1: field length exceeded MAX_FIELD_LENGTH "
-               "(8192)\nzelk-to-delim: file:  'standard input'\n");
+    EXPECT_RUN(to({"-r", ";"}, semis), 1, "", read_error("zelk-to-delim", too_long));
 }
 
 // CSV to delimited text and back gives the CSV again, whatever the fields hold; a field that

@@ -107,6 +107,10 @@ RunResult run_shell(const std::string &script, const RunOptions &opts) {
     return run_argv("/bin/sh", {"sh", "-c", script}, opts, {env});
 }
 
+std::string read_error(const std::string &tool, const std::string &what, const std::string &file) {
+    return tool + ": ERROR: " + what + "\n" + tool + ": file:  '" + file + "'\n";
+}
+
 void expect_runs(const std::string &tool, const std::vector<RunCase> &cases) {
     for (size_t i = 0; i < cases.size(); i++) {
         const RunCase &c = cases[i];

@@ -59,6 +59,11 @@ std::string usage_text(const std::string &tool);
 // The names of all the programs (one tools/zelk-NAME.cpp each), sorted.
 std::vector<std::string> program_names();
 
+// What is said of a record the readers refuse (bad syntax, too long, a field too many): the
+// error, then the input it is in.
+std::string read_error(const std::string &tool, const std::string &what,
+                       const std::string &file = "standard input");
+
 // Compares all three results at once, showing every mismatch.
 #define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                            \
     do {                                                                                       \

@@ -5,10 +5,8 @@ namespace {
 const std::string USAGE = usage_text("zelk-next-cell");
 
 const std::string NC = "zelk-next-cell: ";
-const std::string SYNTAX = NC +
-                           "ERROR: record #1, field #2: unescaped double quote char in "
-                           "quoted field\n" +
-                           NC + "file:  'standard input'\n";
+const std::string SYNTAX = read_error(
+    "zelk-next-cell", "record #1, field #2: unescaped double quote char in quoted field");
 
 TEST(NextCell, Runs) {
     const std::string in = "a,\"b,c\",\"x\",\"say \"\"hi\"\"\"\nnext\n";
@@ -36,8 +34,8 @@ TEST(NextCell, Runs) {
         {argv("1"), "a,\"b\"c\n", "", SYNTAX, 1},
         {argv("-v", "1"), "a,\"b\"c\n", "", SYNTAX, 1},
         {argv("1"), std::string(8192, 'x') + "\n", "",
-         NC + "ERROR: record #1, field #1: field length exceeded MAX_FIELD_LENGTH (8192)\n" + NC +
-             "file:  'standard input'\n",
+         read_error("zelk-next-cell",
+                    "record #1, field #1: field length exceeded MAX_FIELD_LENGTH (8192)"),
          1},
         // Usage and option errors.
         {argv(), "", "", USAGE, 1},

@@ -9,8 +9,8 @@ const std::string USAGE = usage_text("zelk-next-row");
 const std::string INPUT = "id,text\n1,\"two\nlines\"\n\n2,\"crlf\r\ninside\"\r\n3,\"a,b\"\n";
 
 const std::string NR = "zelk-next-row: ";
-const std::string SYNTAX = NR + "ERROR: record #0, field #1: double-quote in unquoted field\n" +
-                           NR + "file:  'standard input'\n";
+const std::string SYNTAX =
+    read_error("zelk-next-row", "record #0, field #1: double-quote in unquoted field");
 
 TEST(NextRow, Runs) {
     const std::vector<RunCase> runs = {
@@ -28,8 +28,7 @@ TEST(NextRow, Runs) {
         {argv("-v"), "last", "last\n",
          NR + "Warning: final record not terminated: file 'standard input'\n"},
         {argv("-v"), std::string(65536, 'x') + "\n", "",
-         NR + "ERROR: record #0: record length exceeded MAX_RECORD_LENGTH (65536)\n" + NR +
-             "file:  'standard input'\n",
+         read_error("zelk-next-row", "record #0: record length exceeded MAX_RECORD_LENGTH (65536)"),
          1},
         // Usage and option errors.
         {argv("file.csv"), "a\n", "", USAGE, 1},
@@ -65,9 +64,7 @@ TEST(NextRow, LeavesTheRestForTheNextReader) {
         // After a syntax error the input is left just past the faulty byte.
         EXPECT_RUN(run_shell("zelk-next-row >/dev/null; zelk-next-row; echo \"status $?\"; cat",
                              with_input("ok\nx\"yz\nw\n", pipe)),
-                   0, "status 1\nyz\nw\n",
-                   "zelk-next-row: ERROR: record #0, field #1: double-quote in unquoted field\n"
-                   "zelk-next-row: file:  'standard input'\n");
+                   0, "status 1\nyz\nw\n", SYNTAX);
     }
 }
 

@@ -36,17 +36,16 @@ TEST_F(RowTally, Runs) {
         {argv("-v", big), "", "3\n"},
         // Bad files get no count and fail the run.
         {argv("-v", bad, missing, b), "", "2\n",
-         RT + "ERROR: record #3, field #1: double-quote in unquoted field\n" + RT + "file:  '" +
-             bad + "'\n" + RT + "ERROR: failed opening CSVFILE '" + missing +
-             "': No such file or directory\n",
+         read_error("zelk-row-tally", "record #3, field #1: double-quote in unquoted field", bad) +
+             RT + "ERROR: failed opening CSVFILE '" + missing + "': No such file or directory\n",
          1},
         {argv("-o", a), "", "",
          RT + "invalid option -- 'o'\nTry 'zelk-row-tally --help' for more information.\n", 1},
     };
     expect_runs("zelk-row-tally", runs);
     EXPECT_RUN(run_tool("zelk-row-tally", {}, with_input("h\n\"open\n", true)), 1, "",
-               RT + "ERROR: record #2, field #1: quoted field not closed by double quote\n" + RT +
-                   "file:  'standard input'\n");
+               read_error("zelk-row-tally",
+                          "record #2, field #1: quoted field not closed by double quote"));
 }
 
 TEST_F(RowTally, OutputErrors) {

@@ -11,7 +11,6 @@ struct Rows : ::testing::Test {
 };
 
 const std::string R = "zelk-rows: ";
-const std::string STDIN = "file:  'standard input'\n";
 
 TEST_F(Rows, Runs) {
     std::string e = dir.file("e.csv", "");
@@ -43,7 +42,7 @@ TEST_F(Rows, Runs) {
         {argv("L"), "only\n", "only\n"},
         {argv("L"), "", "", R + "Warning: CSVFILE 'standard input' is empty\n", 1},
         {argv("L"), "a\nb\"\nc\n", "",
-         R + "ERROR: record #2, field #1: double-quote in unquoted field\n" + R + STDIN, 1},
+         read_error("zelk-rows", "record #2, field #1: double-quote in unquoted field"), 1},
         // Short files. With 6 the skip ends exactly at the end of the file: the read of the
         // range finds nothing.
         {argv("7", five), "", "",
@@ -60,12 +59,12 @@ TEST_F(Rows, Runs) {
         // An error while skipping: the reader's message stands alone, no "empty" or "less
         // than" after it. An error inside the range ends that file after the records before it.
         {argv("3"), "a\"b\nc\nd\n", "",
-         R + "ERROR: record #1, field #1: double-quote in unquoted field\n" + R + STDIN, 1},
+         read_error("zelk-rows", "record #1, field #1: double-quote in unquoted field"), 1},
         {argv("4"), "h\n1\n\"open\n", "",
-         R + "ERROR: record #3, field #1: quoted field not closed by double quote\n" + R + STDIN,
+         read_error("zelk-rows", "record #3, field #1: quoted field not closed by double quote"),
          1},
         {argv("2"), "h\n1\n2\r3\n4\n", "1\n",
-         R + "ERROR: record #3: carriage return not in quoted field\n" + R + STDIN, 1},
+         read_error("zelk-rows", "record #3: carriage return not in quoted field"), 1},
         // Several files.
         {argv("-v", "-h", "-n1", "3", five, missing, two), "",
          five + ":1:h\n" + five + ":3:\"2\nx\"\n" + two + ":1:h\n",

@@ -5,10 +5,8 @@ namespace {
 const char *IN = "a,b\nc,d\ne,f\n";
 
 const std::string SC = "zelk-setcell: ";
-const std::string UNCLOSED = SC +
-                             "ERROR: record #2, field #1: quoted field not closed by double "
-                             "quote\n" +
-                             SC + "file:  'standard input'\n";
+const std::string UNCLOSED =
+    read_error("zelk-setcell", "record #2, field #1: quoted field not closed by double quote");
 
 TEST(Setcell, Runs) {
     const char *ends = "h\n\"p,q\",\"r\"\"s\",t\nu\n";
@@ -39,8 +37,8 @@ TEST(Setcell, Runs) {
         {argv("3", "1", "x"), "a\n\"b\n", "a\n", UNCLOSED, 1},
         // Overlong values are refused.
         {argv("2", "2", "&"), "h\na," + big + ",c\n", "h\n",
-         SC + "ERROR: record #2, field #2: field length exceeded MAX_FIELD_LENGTH (8192)\n" + SC +
-             "file:  'standard input'\n",
+         read_error("zelk-setcell",
+                    "record #2, field #2: field length exceeded MAX_FIELD_LENGTH (8192)"),
          1},
         {argv("2", "2", "<&>"), "h\na," + big.substr(1) + "\n", "h\na,<" + big.substr(1) + ">\n"},
         {argv("1", "1", std::string(4096, '%')), "a\n", "",

@@ -10,7 +10,6 @@ struct Show : ::testing::Test {
 };
 
 const std::string S = "zelk-show: ";
-const std::string STDIN = "file:  'standard input'\n";
 const std::string EMPTY = S + "Warning: CSVFILE 'standard input' is empty\n";
 
 TEST_F(Show, Runs) {
@@ -19,7 +18,7 @@ TEST_F(Show, Runs) {
     // More fields than a record may be split into.
     std::string wide = "h\n" + std::string(512, ',') + "\n";
     const std::string too_wide =
-        S + "ERROR: record #2: number of fields exceeded MAX_FIELDS (512)\n" + S + STDIN;
+        read_error("zelk-show", "record #2: number of fields exceeded MAX_FIELDS (512)");
     const std::vector<RunCase> runs = {
         // One field per line; quoted fields keep their quotes, and a line break inside one is
         // shown as it is.
@@ -58,7 +57,7 @@ TEST_F(Show, Runs) {
         // through the range, refused by the reader alike.
         {argv("L"), wide, "", too_wide, 1},
         {argv("L"), "h\na\0b\n"s, "",
-         S + "ERROR: record #2 holds a NUL byte and cannot be split into fields\n" + S + STDIN, 1},
+         read_error("zelk-show", "record #2 holds a NUL byte and cannot be split into fields"), 1},
         {argv("2"), wide, "", too_wide, 1},
         // Short files and errors; a CSV error while skipping is reported by the reader alone.
         {argv("9", people), "", "",
@@ -68,13 +67,13 @@ TEST_F(Show, Runs) {
         {argv("1"), "", "", EMPTY, 1},
         {argv("-h", "2"), "", "", EMPTY, 1},
         {argv("3"), "a\"b\nc\nd\n", "",
-         S + "ERROR: record #1, field #1: double-quote in unquoted field\n" + S + STDIN, 1},
+         read_error("zelk-show", "record #1, field #1: double-quote in unquoted field"), 1},
         {argv("-h", "5"), "h\n1\n\"open\n", "",
-         S + "ERROR: record #3, field #1: quoted field not closed by double quote\n" + S + STDIN,
+         read_error("zelk-show", "record #3, field #1: quoted field not closed by double quote"),
          1},
         {argv("-n2", "2"), "h\n1\n2,\"x\"y\n", "Record #2:\n1: '1'\n\n",
-         S + "ERROR: record #3, field #2: unescaped double quote char in quoted field\n" + S +
-             STDIN,
+         read_error("zelk-show",
+                    "record #3, field #2: unescaped double quote char in quoted field"),
          1},
         // Several files, each after the first with a banner.
         {argv("-h", "2", people, b, missing, people), "",

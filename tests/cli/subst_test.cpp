@@ -70,15 +70,14 @@ TEST(Subst, Runs) {
         {argv("-Q", "k", "a", "b"), "h,k\nx,a\n", "h,k\nx,b\n"},
         // The field length, and errors.
         {argv("2", "a", "b"), "h\nq," + big + "\n", "h\n",
-         SU + "ERROR: record #2, field #2: field length exceeded MAX_FIELD_LENGTH (8192)\n" + SU +
-             "file:  'standard input'\n",
+         read_error("zelk-subst",
+                    "record #2, field #2: field length exceeded MAX_FIELD_LENGTH (8192)"),
          1},
         {argv("2", "x$", "b"), "h\nq," + big.substr(1) + "\n", "h\nq,b\n"},
         {argv("1", "(", "b"), "h\n", "", SU + "ERROR: failed compiling PATTERN regex '('\n\n", 1},
         {argv("1", "a", "b"), "", "", SU + "ERROR: CSVFILE 'standard input' is empty\n", 1},
         {argv("1", "a", "b"), "h\n\"x\n", "h\n",
-         SU + "ERROR: record #2, field #1: quoted field not closed by double quote\n" + SU +
-             "file:  'standard input'\n",
+         read_error("zelk-subst", "record #2, field #1: quoted field not closed by double quote"),
          1},
         {argv("-o", "-h", "-Q", "1", "a", "b"), "", "",
          SU + "Error: -h and -o options not compatible!\n", 1},
