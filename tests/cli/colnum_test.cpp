@@ -9,50 +9,43 @@ struct Colnum : ::testing::Test {
     std::string h = dir.file("h.csv", "id,name,\"q\",age,name\n1,x,y,2,z\n");
 };
 
-TEST_F(Colnum, NamesToNumbers) {
-    EXPECT_RUN(run_tool("zelk-colnum", {"age,id", h}), 0, "4,1", "");
-    EXPECT_RUN(run_tool("zelk-colnum", {"-n", "age,id,age", h}), 0, "4,1,4\n", "");
-    // A repeated header name gives its first position; a quoted name is found with or
-    // without its quotes.
-    EXPECT_RUN(run_tool("zelk-colnum", {"name,\"q\"", h, "-n"}), 0, "2,3\n", "");
-    EXPECT_RUN(run_tool("zelk-colnum", {"q", h}), 0, "3", "");
-    EXPECT_RUN(run_tool("zelk-colnum", {"Q", h}), 1, "",
-               "zelk-colnum: ERROR: FIELD name 'Q' not found in header\n");
-}
+const std::string CN = "zelk-colnum: ";
 
-TEST_F(Colnum, BadNamesKeepWhatWasPrinted) {
-    EXPECT_RUN(run_tool("zelk-colnum", {"-n", "name,,age", h}), 1, "2",
-               "zelk-colnum: ERROR: invalid format for FIELD_NAMES_LIST\n");
-    for (const char *list : {"", ",id", "id,"})
-        EXPECT_EQ(run_tool("zelk-colnum", {list, h}).err,
-                  "zelk-colnum: ERROR: invalid format for FIELD_NAMES_LIST\n")
-            << list;
-    EXPECT_RUN(run_tool("zelk-colnum", {"id,nope,age", h}), 1, "1",
-               "zelk-colnum: ERROR: FIELD name 'nope' not found in header\n");
-}
-
-TEST_F(Colnum, EmptyFileBlankHeaderAndBadInput) {
+TEST_F(Colnum, Runs) {
     std::string e = dir.file("e.csv", "");
-    EXPECT_RUN(run_tool("zelk-colnum", {"-n", "a", e}), 1, "",
-               "zelk-colnum: ERROR: CSVFILE '" + e + "' is empty\n");
     std::string b = dir.file("b.csv", "\nid\n");
-    EXPECT_RUN(run_tool("zelk-colnum", {"id", b}), 1, "",
-               "zelk-colnum: Warning: header record is empty in CSVFILE '" + b +
-                   "'\nzelk-colnum: ERROR: FIELD name 'id' not found in header\n");
     std::string bad = dir.file("bad.csv", "a\"b\n");
-    EXPECT_RUN(run_tool("zelk-colnum", {"a", bad}), 1, "",
-               "zelk-colnum: ERROR: record #1, field #1: double-quote in unquoted field\n"
-               "zelk-colnum: file:  '" + bad + "'\n");
-}
-
-TEST_F(Colnum, NulByteInHeaderFieldIsPartOfTheName) {
     std::string n = dir.file("n.csv", "a\0b,a\n"s);
-    EXPECT_RUN(run_tool("zelk-colnum", {"a", n}), 0, "2", "");
-}
-
-TEST_F(Colnum, Usage) {
-    EXPECT_RUN(run_tool("zelk-colnum", {}), 1, "", USAGE);
-    EXPECT_RUN(run_tool("zelk-colnum", {"a", h, h}), 1, "", USAGE);
+    const std::string format = CN + "ERROR: invalid format for FIELD_NAMES_LIST\n";
+    const std::vector<RunCase> runs = {
+        // Names to numbers. A repeated header name gives its first position; a quoted name is
+        // found with or without its quotes.
+        {argv("age,id", h), "", "4,1"},
+        {argv("-n", "age,id,age", h), "", "4,1,4\n"},
+        {argv("name,\"q\"", h, "-n"), "", "2,3\n"},
+        {argv("q", h), "", "3"},
+        {argv("Q", h), "", "", CN + "ERROR: FIELD name 'Q' not found in header\n", 1},
+        // Bad names keep what was printed.
+        {argv("-n", "name,,age", h), "", "2", format, 1},
+        {argv("", h), "", "", format, 1},
+        {argv(",id", h), "", "", format, 1},
+        {argv("id,", h), "", "1", format, 1},
+        {argv("id,nope,age", h), "", "1", CN + "ERROR: FIELD name 'nope' not found in header\n", 1},
+        // An empty file, a blank header and bad input.
+        {argv("-n", "a", e), "", "", CN + "ERROR: CSVFILE '" + e + "' is empty\n", 1},
+        {argv("id", b), "", "",
+         CN + "Warning: header record is empty in CSVFILE '" + b + "'\n" + CN +
+             "ERROR: FIELD name 'id' not found in header\n",
+         1},
+        {argv("a", bad), "", "",
+         read_error("zelk-colnum", "record #1, field #1: double-quote in unquoted field", bad), 1},
+        // A NUL byte in a header field is part of the name.
+        {argv("a", n), "", "2"},
+        // Usage.
+        {argv(), "", "", USAGE, 1},
+        {argv("a", h, h), "", "", USAGE, 1},
+    };
+    expect_runs("zelk-colnum", runs);
 }
 
 } // namespace

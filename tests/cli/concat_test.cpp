@@ -12,70 +12,65 @@ struct Concat : ::testing::Test {
     std::string b = dir.file("b.csv", "id,name\r\n3,z\r\n");
 };
 
-TEST_F(Concat, HeaderFromFirstFileOnly) {
-    EXPECT_RUN(run_tool("zelk-concat", {a, b}), 0,
-               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n3,z\n", "");
-}
+const std::string C = "zelk-concat: ";
+const std::string AB = "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n";
 
-TEST_F(Concat, AllHeadersOrNone) {
-    EXPECT_RUN(run_tool("zelk-concat", {"-h", a, b}), 0,
-               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\nid,name\n3,z\n", "");
-    EXPECT_RUN(run_tool("zelk-concat", {"-o", a, b}), 0, "1,\"x,y\"\n2,\"multi\nline\"\n3,z\n",
-               "");
-}
-
-TEST_F(Concat, Terminators) {
-    // Input terminators are never copied; only the chosen one is written.
-    EXPECT_RUN(run_tool("zelk-concat", {"-t", b, a}), 0,
-               "id,name\r\n3,z\r\n1,\"x,y\"\r\n2,\"multi\nline\"\r\n", "");
-    EXPECT_RUN(run_tool("zelk-concat", {"-z", a}), 0,
-               "id,name\0001,\"x,y\"\0002,\"multi\nline\"\0"s, "");
-}
-
-TEST_F(Concat, StandardInputByDefault) {
-    EXPECT_RUN(run_tool("zelk-concat", {}, "h\n1\n2"), 0, "h\n1\n2\n",
-               "zelk-concat: Warning: final record not terminated: file 'standard input'\n");
-    RunOptions o;
-    o.input = "h\n\"open";
-    o.input_pipe = true;
-    EXPECT_RUN(run_tool("zelk-concat", {}, o), 1, "h\n",
-               "zelk-concat: ERROR: record #2, field #1: quoted field not closed by double quote\n"
-               "zelk-concat: file:  'standard input'\n");
-}
-
-TEST_F(Concat, BlankRecords) {
+TEST_F(Concat, Runs) {
     std::string s = dir.file("s.csv", "\n\r\nh1,h2\n\nv1,v2\n");
-    std::string differs = "zelk-concat: Warning: header of CSVFILE '" + s +
+    std::string differs = C + "Warning: header of CSVFILE '" + s +
                           "' differs from that of CSVFILE '" + a + "' at field #1\n";
-    EXPECT_RUN(run_tool("zelk-concat", {a, s}), 0,
-               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\nv1,v2\n", differs);
-    // With -b, the blank line is the second file's first kept record, so it is suppressed as
-    // its header and the real header line is data.
-    EXPECT_RUN(run_tool("zelk-concat", {"-b", a, s}), 0,
-               "id,name\n1,\"x,y\"\n2,\"multi\nline\"\n\nh1,h2\n\nv1,v2\n", differs);
-    EXPECT_RUN(run_tool("zelk-concat", {"-b", "-z", s}), 0, "\0\0h1,h2\0\0v1,v2\0"s, "");
-}
-
-TEST_F(Concat, UnopenableFileIsSkipped) {
-    EXPECT_RUN(run_tool("zelk-concat", {dir.join("missing.csv"), b, a}), 1,
-               "id,name\n3,z\n1,\"x,y\"\n2,\"multi\nline\"\n",
-               "zelk-concat: ERROR: failed opening CSVFILE '" + dir.join("missing.csv") +
-                   "': No such file or directory\n");
-}
-
-TEST_F(Concat, EmptyFirstFileDoesNotHideTheHeader) {
+    std::string missing = dir.join("missing.csv");
     std::string e = dir.file("e.csv", "");
     std::string blanks = dir.file("blanks.csv", "\n\n");
-    EXPECT_RUN(run_tool("zelk-concat", {e, blanks, b, a}), 0,
-               "id,name\n3,z\n1,\"x,y\"\n2,\"multi\nline\"\n", "");
-}
-
-TEST_F(Concat, SyntaxErrorEndsThatFileOnly) {
     std::string bad = dir.file("bad.csv", "id,name\n4,ok\n5,a\"b\n6,never\n");
-    EXPECT_RUN(run_tool("zelk-concat", {b, bad, a}), 1,
-               "id,name\n3,z\n4,ok\n1,\"x,y\"\n2,\"multi\nline\"\n",
-               "zelk-concat: ERROR: record #3, field #2: double-quote in unquoted field\n"
-               "zelk-concat: file:  '" + bad + "'\n");
+    std::string n = dir.file("n.csv", "h\na\0b,c\n\0\n"s);
+    std::string bare = test_data("csv/bare_quote.csv");
+    std::string mac = test_data("csv/cr_only.csv");
+    const std::string ho = C + "Error: -h and -o options not compatible!\n";
+    const std::vector<RunCase> runs = {
+        // The header comes from the first file only; -h keeps all headers, -o none.
+        {argv(a, b), "", AB + "3,z\n"},
+        {argv("-h", a, b), "", AB + "id,name\n3,z\n"},
+        {argv("-o", a, b), "", "1,\"x,y\"\n2,\"multi\nline\"\n3,z\n"},
+        // Input terminators are never copied; only the chosen one is written.
+        {argv("-t", b, a), "", "id,name\r\n3,z\r\n1,\"x,y\"\r\n2,\"multi\nline\"\r\n"},
+        {argv("-z", a), "", "id,name\0001,\"x,y\"\0002,\"multi\nline\"\0"s},
+        // Standard input by default.
+        {argv(), "h\n1\n2", "h\n1\n2\n",
+         C + "Warning: final record not terminated: file 'standard input'\n"},
+        // Blank records. With -b, the blank line is the second file's first kept record, so it
+        // is suppressed as its header and the real header line is data.
+        {argv(a, s), "", AB + "v1,v2\n", differs},
+        {argv("-b", a, s), "", AB + "\nh1,h2\n\nv1,v2\n", differs},
+        {argv("-b", "-z", s), "", "\0\0h1,h2\0\0v1,v2\0"s},
+        // A file that cannot be opened is skipped; an empty first file does not hide the header;
+        // a syntax error ends that file only.
+        {argv(missing, b, a), "", "id,name\n3,z\n1,\"x,y\"\n2,\"multi\nline\"\n",
+         C + "ERROR: failed opening CSVFILE '" + missing + "': No such file or directory\n", 1},
+        {argv(e, blanks, b, a), "", "id,name\n3,z\n1,\"x,y\"\n2,\"multi\nline\"\n"},
+        {argv(b, bad, a), "", "id,name\n3,z\n4,ok\n1,\"x,y\"\n2,\"multi\nline\"\n",
+         read_error("zelk-concat", "record #3, field #2: double-quote in unquoted field", bad), 1},
+        // Records with NUL bytes are copied whole.
+        {argv(n), "", "h\na\0b,c\n\0\n"s},
+        // Usage and option errors; options may follow the operands.
+        {argv("-b", "--help"), "", "", C + "invalid option -- '-'\n" + TRY, 1},
+        {argv("-h", "-o"), "", "", ho, 1},
+        {argv("-oh"), "", "", ho, 1},
+        {argv(a, "-o", "-h"), "", "", ho, 1},
+        {argv("-z", "-t"), "", "", C + "Error: -t and -z options not compatible!\n", 1},
+        {argv(b, "-t"), "", "id,name\r\n3,z\r\n"},
+        // Awkward files: records go through unchanged apart from terminators; line breaks
+        // inside quotes are kept.
+        {argv(test_data("csv/crlf.csv")), "", "id,text\n1,\"one, two\"\n2,\"line\r\nbreak\"\n"},
+        {argv(bare), "", "lat,lon\n",
+         read_error("zelk-concat", "record #2, field #2: double-quote in unquoted field", bare), 1},
+        {argv(mac), "", "",
+         read_error("zelk-concat", "record #1: carriage return not in quoted field", mac), 1},
+    };
+    expect_runs("zelk-concat", runs);
+    EXPECT_RUN(
+        run_tool("zelk-concat", {}, with_input("h\n\"open", true)), 1, "h\n",
+        read_error("zelk-concat", "record #2, field #1: quoted field not closed by double quote"));
 }
 
 TEST_F(Concat, LaterHeaderThatDiffersIsWarnedOf) {
@@ -110,41 +105,11 @@ TEST_F(Concat, LaterHeaderThatDiffersIsWarnedOf) {
                    "' differs from that of CSVFILE 'standard input' at field #1\n");
 }
 
-TEST_F(Concat, RecordsWithNulBytesAreCopiedWhole) {
-    std::string n = dir.file("n.csv", "h\na\0b,c\n\0\n"s);
-    EXPECT_RUN(run_tool("zelk-concat", {n}), 0, "h\na\0b,c\n\0\n"s, "");
-}
-
-TEST_F(Concat, UsageAndOptionErrors) {
-    EXPECT_RUN(run_tool("zelk-concat", {"-b", "--help"}), 1, "",
-               std::string("zelk-concat: invalid option -- '-'\n") + TRY);
-    for (auto args : {std::vector<std::string>{"-h", "-o"}, {"-oh"}, {a, "-o", "-h"}})
-        EXPECT_RUN(run_tool("zelk-concat", args), 1, "",
-                   "zelk-concat: Error: -h and -o options not compatible!\n");
-    EXPECT_RUN(run_tool("zelk-concat", {"-z", "-t"}), 1, "",
-               "zelk-concat: Error: -t and -z options not compatible!\n");
-}
-
-TEST_F(Concat, OptionsAfterOperandsAndDoubleDash) {
-    EXPECT_RUN(run_tool("zelk-concat", {b, "-t"}), 0, "id,name\r\n3,z\r\n", "");
+TEST_F(Concat, DoubleDashEndsTheOptions) {
     std::string dash = dir.file("-t", "x\n");
     RunOptions o;
     o.cwd = dir.path();
     EXPECT_RUN(run_tool("zelk-concat", {"--", "-t"}, o), 0, "x\n", "");
-}
-
-TEST_F(Concat, AwkwardFiles) {
-    // Records go through unchanged apart from terminators; line breaks inside quotes are kept.
-    EXPECT_RUN(run_tool("zelk-concat", {test_data("csv/crlf.csv")}), 0,
-               "id,text\n1,\"one, two\"\n2,\"line\r\nbreak\"\n", "");
-    std::string bare = test_data("csv/bare_quote.csv");
-    EXPECT_RUN(run_tool("zelk-concat", {bare}), 1, "lat,lon\n",
-               "zelk-concat: ERROR: record #2, field #2: double-quote in unquoted field\n"
-               "zelk-concat: file:  '" + bare + "'\n");
-    std::string mac = test_data("csv/cr_only.csv");
-    EXPECT_RUN(run_tool("zelk-concat", {mac}), 1, "",
-               "zelk-concat: ERROR: record #1: carriage return not in quoted field\n"
-               "zelk-concat: file:  '" + mac + "'\n");
 }
 
 } // namespace

@@ -79,6 +79,13 @@ RunResult run_argv(const std::string &path, const std::vector<std::string> &argv
 
 } // namespace
 
+RunOptions with_input(const std::string &input, bool pipe) {
+    RunOptions o;
+    o.input = input;
+    o.input_pipe = pipe;
+    return o;
+}
+
 std::string tool_path(const std::string &tool) { return std::string(ZELK_TOOLS_DIR) + "/" + tool; }
 
 RunResult run_tool(const std::string &tool, const std::vector<std::string> &args,
@@ -99,6 +106,19 @@ RunResult run_shell(const std::string &script, const RunOptions &opts) {
     const char *path = getenv("PATH");
     std::string env = std::string("PATH=") + ZELK_TOOLS_DIR + ":" + (path ? path : "/usr/bin:/bin");
     return run_argv("/bin/sh", {"sh", "-c", script}, opts, {env});
+}
+
+std::string read_error(const std::string &tool, const std::string &what, const std::string &file) {
+    return tool + ": ERROR: " + what + "\n" + tool + ": file:  '" + file + "'\n";
+}
+
+void expect_runs(const std::string &tool, const std::vector<RunCase> &cases) {
+    for (size_t i = 0; i < cases.size(); i++) {
+        const RunCase &c = cases[i];
+        SCOPED_TRACE("row " + std::to_string(i + 1) + ": " + tool + " " +
+                     ::testing::PrintToString(c.args));
+        EXPECT_RUN(run_tool(tool, c.args, c.in), c.status, c.out, c.err);
+    }
 }
 
 TempDir::TempDir() {

@@ -22,6 +22,9 @@ struct RunOptions {
     std::string executable;   // run this file, under the program's name, instead of the program
 };
 
+// Standard input of the given bytes, through a pipe or from a regular file.
+RunOptions with_input(const std::string &input, bool pipe);
+
 // Path of a built program, e.g. tool_path("zelk-concat").
 std::string tool_path(const std::string &tool);
 // Runs a program with argv[0] set to its plain name, so that messages begin "zelk-x: ".
@@ -56,6 +59,11 @@ std::string usage_text(const std::string &tool);
 // The names of all the programs, as tools/programs.txt lists them.
 std::vector<std::string> program_names();
 
+// What is said of a record the readers refuse (bad syntax, too long, a field too many): the
+// error, then the input it is in.
+std::string read_error(const std::string &tool, const std::string &what,
+                       const std::string &file = "standard input");
+
 // Compares all three results at once, showing every mismatch.
 #define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                            \
     do {                                                                                       \
@@ -64,6 +72,24 @@ std::vector<std::string> program_names();
         EXPECT_EQ(r_.err, std::string(exp_err)) << "stderr";                                   \
         EXPECT_EQ(r_.status, (exp_status)) << "exit status";                                   \
     } while (0)
+
+// One row of a table of runs of one program: its arguments and standard input, and what the run
+// must write to standard output and standard error and the status it must exit with.
+struct RunCase {
+    std::vector<std::string> args;
+    std::string in;
+    std::string out;
+    std::string err = "";
+    int status = 0;
+};
+
+// A row's arguments: argv("-u", ";"), argv() for none.
+template <class... Args> std::vector<std::string> argv(const Args &...args) {
+    return {std::string(args)...};
+}
+
+// Runs every row, comparing all three results and naming the row's arguments on a mismatch.
+void expect_runs(const std::string &tool, const std::vector<RunCase> &cases);
 
 // Use std::string for literals that hold NUL bytes: "a\0b"s.
 using namespace std::string_literals;

@@ -11,60 +11,57 @@ struct MatchExpr : ::testing::Test {
     TempDir dir;
 };
 
-TEST_F(MatchExpr, SelectsByConditionOnOneField) {
+const std::string MX = "zelk-match-expr: ";
+
+TEST_F(MatchExpr, Runs) {
     std::string f = dir.file("f.csv", "a,2,C\nb,30,D\n");
-    EXPECT_RUN(run_tool(ME, {"-h", "2", "$0>10", f}), 0, "b,30,D\n", "");
-    EXPECT_RUN(run_tool(ME, {"-h", "-v", "2", "$0>10", f}), 0, "a,2,C\n", "");
-    // Empty and "0" are false; anything else awk prints, such as 0.0, is true.
-    EXPECT_RUN(run_tool(ME, {"-h", "1", "$0"}, "\n0\n0.0\n00\n x\n"), 0, "0.0\n00\n x\n", "");
-    EXPECT_RUN(run_tool(ME, {"-h", "2", "$0>100", f}), 1, "", "");
-    EXPECT_RUN(run_tool(ME, {"2", "$0>1"}, ""), 1, "", "");
-}
-
-TEST_F(MatchExpr, QuotedFieldsReachAwkWhole) {
-    std::string in = "k,v\n1,\"multi\nline, with comma\"\n2,plain\n";
-    EXPECT_RUN(run_tool(ME, {"2", "index($0, \"\\n\") && index($0, \",\")"}, in), 0,
-               "k,v\n1,\"multi\nline, with comma\"\n", "");
-    // Quotes stay unless -u removes them (and undoubles the inner ones).
-    std::string q = "k,v\n1,\"12\"\n2,\"a\"\"b\"\n";
-    EXPECT_RUN(run_tool(ME, {"2", "$0 == 12"}, q), 1, "k,v\n", "");
-    EXPECT_RUN(run_tool(ME, {"-u", "2", "$0 == 12"}, q), 0, "k,v\n1,\"12\"\n", "");
-    EXPECT_RUN(run_tool(ME, {"-u", "2", "$0==\"a\\\"b\""}, q), 0, "k,v\n2,\"a\"\"b\"\n", "");
-}
-
-TEST_F(MatchExpr, HeaderOptions) {
-    std::string in = "id,amount\n1,5\n2,50\n3,500\n";
-    EXPECT_RUN(run_tool(ME, {"-o", "2", "$0>10"}, in), 0, "2,50\n3,500\n", "");
-    EXPECT_RUN(run_tool(ME, {"-n", "2", "$0>10"}, in), 0, "1:id,amount\n3:2,50\n4:3,500\n", "");
-    EXPECT_RUN(run_tool(ME, {"-Q", "amount", "$0<10"}, in), 0, "id,amount\n1,5\n", "");
-    EXPECT_RUN(run_tool(ME, {"-Q", "nope", "$0<10"}, in), 1, "",
-               "zelk-match-expr: ERROR: FIELD name 'nope' not found in header\n");
-    EXPECT_RUN(run_tool(ME, {"-h", "-o", "1", "1"}, in), 1, "",
-               "zelk-match-expr: Error: -h and -o options not compatible!\n");
-    EXPECT_RUN(run_tool(ME, {"-Q", "-h", "1", "1"}, in), 1, "",
-               "zelk-match-expr: Error: -h and -Q options not compatible!\n");
-}
-
-TEST_F(MatchExpr, BlankAndShortRecords) {
-    std::string in = "h\n\nx\n\n";
-    EXPECT_RUN(run_tool(ME, {"-1", "1", "$0==\"\""}, in), 0, "h\n\n\n", "");
-    EXPECT_RUN(run_tool(ME, {"-b", "1", "$0==\"x\""}, in), 0, "h\n\nx\n\n", "");
-    EXPECT_RUN(run_tool(ME, {"1", "1"}, in), 0, "h\nx\n", "");
-    // -q writes nothing at all, not even passed-through blank records.
-    EXPECT_RUN(run_tool(ME, {"-q", "-b", "1", "1"}, in), 0, "", "");
-    EXPECT_RUN(run_tool(ME, {"-w", "2", "1"}, "h\na,b\nc\n"), 0, "h\na,b\n",
-               "Warning: record #3 is missing FIELD\n");
-    EXPECT_RUN(run_tool(ME, {"-b", "-1", "1", "1"}, in), 1, "",
-               "zelk-match-expr: Error: -b and -1 options not compatible!\n");
-}
-
-TEST_F(MatchExpr, MatchLimitAndQuiet) {
-    std::string in = "h\n1\n2\n3\n";
-    EXPECT_RUN(run_tool(ME, {"-m", "2", "1", "$0>0"}, in), 0, "h\n1\n2\n", "");
-    EXPECT_RUN(run_tool(ME, {"-q", "-m1", "1", "$0>0"}, in), 0, "", "");
-    EXPECT_RUN(run_tool(ME, {"-q", "1", "$0>5"}, in), 1, "", "");
-    EXPECT_RUN(run_tool(ME, {"-m", "0", "1", "1"}, in), 1, "",
-               "zelk-match-expr: Invalid value for -mNUM: 0 (must be >= 1)\n");
+    const std::string multi = "k,v\n1,\"multi\nline, with comma\"\n2,plain\n";
+    const std::string q = "k,v\n1,\"12\"\n2,\"a\"\"b\"\n";
+    const std::string amounts = "id,amount\n1,5\n2,50\n3,500\n";
+    const std::string blank = "h\n\nx\n\n";
+    const std::string limit = "h\n1\n2\n3\n";
+    const std::vector<RunCase> runs = {
+        // Selecting by a condition on one field: empty and "0" are false; anything else awk
+        // prints, such as 0.0, is true.
+        {argv("-h", "2", "$0>10", f), "", "b,30,D\n"},
+        {argv("-h", "-v", "2", "$0>10", f), "", "a,2,C\n"},
+        {argv("-h", "1", "$0"), "\n0\n0.0\n00\n x\n", "0.0\n00\n x\n"},
+        {argv("-h", "2", "$0>100", f), "", "", "", 1},
+        {argv("2", "$0>1"), "", "", "", 1},
+        // Quoted fields reach awk whole; quotes stay unless -u removes them (and undoubles the
+        // inner ones).
+        {argv("2", "index($0, \"\\n\") && index($0, \",\")"), multi,
+         "k,v\n1,\"multi\nline, with comma\"\n"},
+        {argv("2", "$0 == 12"), q, "k,v\n", "", 1},
+        {argv("-u", "2", "$0 == 12"), q, "k,v\n1,\"12\"\n"},
+        {argv("-u", "2", "$0==\"a\\\"b\""), q, "k,v\n2,\"a\"\"b\"\n"},
+        // Header options.
+        {argv("-o", "2", "$0>10"), amounts, "2,50\n3,500\n"},
+        {argv("-n", "2", "$0>10"), amounts, "1:id,amount\n3:2,50\n4:3,500\n"},
+        {argv("-Q", "amount", "$0<10"), amounts, "id,amount\n1,5\n"},
+        {argv("-Q", "nope", "$0<10"), amounts, "",
+         MX + "ERROR: FIELD name 'nope' not found in header\n", 1},
+        {argv("-h", "-o", "1", "1"), amounts, "", MX + "Error: -h and -o options not compatible!\n",
+         1},
+        {argv("-Q", "-h", "1", "1"), amounts, "", MX + "Error: -h and -Q options not compatible!\n",
+         1},
+        // Blank and short records; -q writes nothing at all, not even passed-through blank
+        // records.
+        {argv("-1", "1", "$0==\"\""), blank, "h\n\n\n"},
+        {argv("-b", "1", "$0==\"x\""), blank, "h\n\nx\n\n"},
+        {argv("1", "1"), blank, "h\nx\n"},
+        {argv("-q", "-b", "1", "1"), blank, ""},
+        {argv("-w", "2", "1"), "h\na,b\nc\n", "h\na,b\n", "Warning: record #3 is missing FIELD\n"},
+        {argv("-b", "-1", "1", "1"), blank, "", MX + "Error: -b and -1 options not compatible!\n",
+         1},
+        // The match limit, and -q.
+        {argv("-m", "2", "1", "$0>0"), limit, "h\n1\n2\n"},
+        {argv("-q", "-m1", "1", "$0>0"), limit, ""},
+        {argv("-q", "1", "$0>5"), limit, "", "", 1},
+        {argv("-m", "0", "1", "1"), limit, "", MX + "Invalid value for -mNUM: 0 (must be >= 1)\n",
+         1},
+    };
+    expect_runs(ME, runs);
 }
 
 TEST_F(MatchExpr, RecordsReadPastTheLimitAreNotReported) {

@@ -4,52 +4,45 @@ namespace {
 
 const char *MR = "zelk-match-rows";
 
-TEST(MatchRows, SelectsOnWholeRecords) {
-    std::string in = "name,age,city\na,25,X\nb,15,Y\n";
-    EXPECT_RUN(run_tool(MR, {"$2>=20"}, in), 0, "name,age,city\na,25,X\n", "");
-    EXPECT_RUN(run_tool(MR, {"-v", "-o", "$2>=20"}, in), 0, "b,15,Y\n", "");
-    EXPECT_RUN(run_tool(MR, {"-h", "NF==3 && $3 ~ /^[A-Z]$/"}, in), 0, "a,25,X\nb,15,Y\n", "");
-    EXPECT_RUN(run_tool(MR, {"NF==3"}, "h\na,b,c\na,b\n\"x,y\",b,c\n"), 0,
-               "h\na,b,c\n\"x,y\",b,c\n", "");
-    // NR counts the records awk was given, as it would over a plain file.
-    EXPECT_RUN(run_tool(MR, {"NR==2 && FNR==2"}, in), 0, "name,age,city\nb,15,Y\n", "");
-    EXPECT_RUN(run_tool(MR, {"$2>100"}, in), 1, "name,age,city\n", "");
-    EXPECT_RUN(run_tool(MR, {"1"}, ""), 1, "", "");
-}
-
-TEST(MatchRows, QuotedFieldsStayWhole) {
-    // The comma and line feed inside the quotes do not split the field; the quotes stay.
-    std::string in = "h\n\"x,y\",3\n\"p\nq\",3\n";
-    EXPECT_RUN(run_tool(MR, {"$2==3 && $1==\"\\\"x,y\\\"\""}, in), 0, "h\n\"x,y\",3\n", "");
-    // -n numbers records, not lines.
-    EXPECT_RUN(run_tool(MR, {"-n", "$2==3"}, in + "z,3\n"), 0,
-               "1:h\n2:\"x,y\",3\n3:\"p\nq\",3\n4:z,3\n", "");
-}
-
-TEST(MatchRows, BlankRecordsAndQuiet) {
-    std::string in = "h\n\na,b\n";
-    EXPECT_RUN(run_tool(MR, {"NF==0"}, in), 1, "h\n", "");
-    EXPECT_RUN(run_tool(MR, {"-b", "NF==0"}, in), 0, "h\n\n", "");
-    EXPECT_RUN(run_tool(MR, {"-q", "NF==2"}, in), 0, "", "");
-    EXPECT_RUN(run_tool(MR, {"-q", "NF==5"}, in), 1, "", "");
-    EXPECT_RUN(run_tool(MR, {"-m1", "-t", "1"}, "h\n1\n2\n"), 0, "h\r\n1\r\n", "");
-    EXPECT_RUN(run_tool(MR, {"-o", "-h", "1"}, in), 1, "",
-               "zelk-match-rows: Error: -h and -o options not compatible!\n");
-}
-
-TEST(MatchRows, LongRecordsWithCrLf) {
+TEST(MatchRows, Runs) {
+    const std::string in = "name,age,city\na,25,X\nb,15,Y\n";
+    const std::string quoted = "h\n\"x,y\",3\n\"p\nq\",3\n";
+    const std::string blank = "h\n\na,b\n";
     // Records near the record limit, longer together than a pipe holds.
-    std::string big(65000, 'x');
-    std::string in = "h\n" + big + ",1\n" + big + ",2\n" + big + ",3\n";
-    EXPECT_RUN(run_tool(MR, {"-t", "$2 != 2 && length($1) == 65000"}, in), 0,
-               "h\r\n" + big + ",1\r\n" + big + ",3\r\n", "");
-}
-
-TEST(MatchRows, FramingBytesAreRefused) {
-    // A 0x19 would split the field in two, a 0x18 the record.
-    EXPECT_RUN(run_tool(MR, {"NF==2"}, "h\na,b\n\"c\x19\",d\n"), 1, "h\na,b\n",
-               "zelk-match-rows: ERROR: record #3 holds the byte 0x19, which cannot be passed to "
-               "AWK (it delimits records and fields there)\n");
+    const std::string big(65000, 'x');
+    const std::vector<RunCase> runs = {
+        // Selecting on whole records; NR counts the records awk was given, as it would over a
+        // plain file.
+        {argv("$2>=20"), in, "name,age,city\na,25,X\n"},
+        {argv("-v", "-o", "$2>=20"), in, "b,15,Y\n"},
+        {argv("-h", "NF==3 && $3 ~ /^[A-Z]$/"), in, "a,25,X\nb,15,Y\n"},
+        {argv("NF==3"), "h\na,b,c\na,b\n\"x,y\",b,c\n", "h\na,b,c\n\"x,y\",b,c\n"},
+        {argv("NR==2 && FNR==2"), in, "name,age,city\nb,15,Y\n"},
+        {argv("$2>100"), in, "name,age,city\n", "", 1},
+        {argv("1"), "", "", "", 1},
+        // Quoted fields stay whole: the comma and line feed inside the quotes do not split the
+        // field, and the quotes stay. -n numbers records, not lines.
+        {argv("$2==3 && $1==\"\\\"x,y\\\"\""), quoted, "h\n\"x,y\",3\n"},
+        {argv("-n", "$2==3"), quoted + "z,3\n", "1:h\n2:\"x,y\",3\n3:\"p\nq\",3\n4:z,3\n"},
+        // Blank records, and -q.
+        {argv("NF==0"), blank, "h\n", "", 1},
+        {argv("-b", "NF==0"), blank, "h\n\n"},
+        {argv("-q", "NF==2"), blank, ""},
+        {argv("-q", "NF==5"), blank, "", "", 1},
+        {argv("-m1", "-t", "1"), "h\n1\n2\n", "h\r\n1\r\n"},
+        {argv("-o", "-h", "1"), blank, "",
+         "zelk-match-rows: Error: -h and -o options not compatible!\n", 1},
+        // Long records, with CR LF.
+        {argv("-t", "$2 != 2 && length($1) == 65000"),
+         "h\n" + big + ",1\n" + big + ",2\n" + big + ",3\n",
+         "h\r\n" + big + ",1\r\n" + big + ",3\r\n"},
+        // Framing bytes are refused: a 0x19 would split the field in two, a 0x18 the record.
+        {argv("NF==2"), "h\na,b\n\"c\x19\",d\n", "h\na,b\n",
+         "zelk-match-rows: ERROR: record #3 holds the byte 0x19, which cannot be passed to AWK (it "
+         "delimits records and fields there)\n",
+         1},
+    };
+    expect_runs(MR, runs);
 }
 
 TEST(MatchRows, AwkFailures) {

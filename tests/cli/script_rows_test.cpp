@@ -5,28 +5,43 @@ namespace {
 
 const char *SR = "zelk-script-rows";
 
-TEST(ScriptRows, RewritesRecords) {
-    EXPECT_RUN(run_tool(SR, {"-e", "{$2=$2*2}"}, "n,v\na,1\nb,2\n"), 0, "n,v\na,2\nb,4\n", "");
-    // Untouched records come back byte for byte, quoted commas and line feeds included.
-    std::string in = "n,v\n\"x,y\",\"p\nq\"\n\"a\"\"b\",\n";
-    EXPECT_RUN(run_tool(SR, {"-e", "{}"}, in), 0, in, "");
-    EXPECT_RUN(run_tool(SR, {"-e", "$2>1{next}{}"}, "n,v\na,1\nb,2\nc,0\n"), 0, "n,v\na,1\nc,0\n",
-               "");
-    EXPECT_RUN(run_tool(SR, {"-a", "total", "-e", "{$3=$1+$2}"}, "x,y\n1,2\n"), 0,
-               "x,y,total\n1,2,3\n", "");
-    EXPECT_RUN(run_tool(SR, {"-h", "-e", "NR==2{$0=$0 \",\" NF}"}, "a,b\nc,d\n"), 0, "a,b\nc,d,2\n",
-               "");
-    EXPECT_RUN(run_tool(SR, {"-o", "-e", "{}"}, "a,b\nc,d\n"), 0, "c,d\n", "");
-}
+const std::string SRM = "zelk-script-rows: ";
 
-TEST(ScriptRows, BlankRecordsAndCrLf) {
-    EXPECT_RUN(run_tool(SR, {"-e", "{}"}, "h\n\na\n"), 0, "h\na\n", "");
-    EXPECT_RUN(run_tool(SR, {"-b", "-e", "{}"}, "h\n\na\n"), 0, "h\n\na\n", "");
+TEST(ScriptRows, Runs) {
+    // Untouched records come back byte for byte, quoted commas and line feeds included.
+    const std::string quoted = "n,v\n\"x,y\",\"p\nq\"\n\"a\"\"b\",\n";
     // Records close to the limit, so that awk's output spans several reads.
-    std::string big(65000, 'x');
-    std::string in = "h\n" + big + ",1\n" + big + ",2\n" + big + ",3\n";
-    EXPECT_RUN(run_tool(SR, {"-t", "-e", "{$2=$2+1}"}, in), 0,
-               "h\r\n" + big + ",2\r\n" + big + ",3\r\n" + big + ",4\r\n", "");
+    const std::string big(65000, 'x');
+    const std::vector<RunCase> runs = {
+        // Records are rewritten.
+        {argv("-e", "{$2=$2*2}"), "n,v\na,1\nb,2\n", "n,v\na,2\nb,4\n"},
+        {argv("-e", "{}"), quoted, quoted},
+        {argv("-e", "$2>1{next}{}"), "n,v\na,1\nb,2\nc,0\n", "n,v\na,1\nc,0\n"},
+        {argv("-a", "total", "-e", "{$3=$1+$2}"), "x,y\n1,2\n", "x,y,total\n1,2,3\n"},
+        {argv("-h", "-e", "NR==2{$0=$0 \",\" NF}"), "a,b\nc,d\n", "a,b\nc,d,2\n"},
+        {argv("-o", "-e", "{}"), "a,b\nc,d\n", "c,d\n"},
+        // Blank records, and CR LF.
+        {argv("-e", "{}"), "h\n\na\n", "h\na\n"},
+        {argv("-b", "-e", "{}"), "h\n\na\n", "h\n\na\n"},
+        {argv("-t", "-e", "{$2=$2+1}"), "h\n" + big + ",1\n" + big + ",2\n" + big + ",3\n",
+         "h\r\n" + big + ",2\r\n" + big + ",3\r\n" + big + ",4\r\n"},
+        // Option checks.
+        {argv("-e", "x"), "h\n", "",
+         SRM + "Error: -eCODE must be a valid AWK program, i.e., rule(s): [pattern]{actions}!\n",
+         1},
+        {argv("-e", "{}", "-f", "code.awk"), "h\n", "",
+         SRM + "Error: use only -e or -f, but not both!\n", 1},
+        {argv(), "h\n", "", SRM + "Error: Must supply AWK code via -e or -f option!\n", 1},
+        {argv("-o", "-a", "x", "-e{}"), "h\n", "",
+         SRM + "Error: -a and -o options not compatible!\n", 1},
+        {argv("-a", "x", "-h", "-e{}"), "h\n", "",
+         SRM + "Error: -a and -h options not compatible!\n", 1},
+        {argv("-h", "-o", "-e{}"), "h\n", "", SRM + "Error: -h and -o options not compatible!\n",
+         1},
+        {argv("-e{}"), "", "", SRM + "ERROR: CSVFILE 'standard input' is empty\n", 1},
+        {argv("-h", "-e{}"), "", ""},
+    };
+    expect_runs(SR, runs);
 }
 
 TEST(ScriptRows, ManyRecordsStreamBothWays) {
@@ -36,25 +51,6 @@ TEST(ScriptRows, ManyRecordsStreamBothWays) {
         if (i % 3) out += std::to_string(i) + "," + std::to_string(i * i) + "\n";
     }
     EXPECT_RUN(run_tool(SR, {"-e", "$1 % 3 == 0 {next} {$2 = $1 * $1}"}, in), 0, out, "");
-}
-
-TEST(ScriptRows, OptionChecks) {
-    EXPECT_RUN(run_tool(SR, {"-e", "x"}, "h\n"), 1, "",
-               "zelk-script-rows: Error: -eCODE must be a valid AWK program, i.e., rule(s): "
-               "[pattern]{actions}!\n");
-    EXPECT_RUN(run_tool(SR, {"-e", "{}", "-f", "code.awk"}, "h\n"), 1, "",
-               "zelk-script-rows: Error: use only -e or -f, but not both!\n");
-    EXPECT_RUN(run_tool(SR, {}, "h\n"), 1, "",
-               "zelk-script-rows: Error: Must supply AWK code via -e or -f option!\n");
-    EXPECT_RUN(run_tool(SR, {"-o", "-a", "x", "-e{}"}, "h\n"), 1, "",
-               "zelk-script-rows: Error: -a and -o options not compatible!\n");
-    EXPECT_RUN(run_tool(SR, {"-a", "x", "-h", "-e{}"}, "h\n"), 1, "",
-               "zelk-script-rows: Error: -a and -h options not compatible!\n");
-    EXPECT_RUN(run_tool(SR, {"-h", "-o", "-e{}"}, "h\n"), 1, "",
-               "zelk-script-rows: Error: -h and -o options not compatible!\n");
-    EXPECT_RUN(run_tool(SR, {"-e{}"}, ""), 1, "", 
-               "zelk-script-rows: ERROR: CSVFILE 'standard input' is empty\n");
-    EXPECT_RUN(run_tool(SR, {"-h", "-e{}"}, ""), 0, "", "");
 }
 
 TEST(ScriptRows, AwkFailureIsNeverSuccess) {

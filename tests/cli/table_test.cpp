@@ -11,121 +11,100 @@ RunResult table(const std::vector<std::string> &args, const std::string &input) 
 const std::string E = "zelk-table: ";
 const std::string NAMES = "id,name\n1,Alexander\n";
 
-TEST(Table, Justification) {
-    EXPECT_RUN(table({}, NAMES), 0, "id name     \n1  Alexander\n", "");
-    EXPECT_RUN(table({"-r"}, NAMES), 0, "id      name\n 1 Alexander\n", "");
-    // An odd surplus puts the extra blank on the right; the later of -r and -c decides.
-    EXPECT_RUN(table({"-r", "-c"}, NAMES), 0, "id   name   \n1  Alexander\n", "");
-    EXPECT_RUN(table({"-c", "-r"}, NAMES), 0, "id      name\n 1 Alexander\n", "");
-    EXPECT_RUN(table({"-c", "-w6,2"}, "abc,x\nab,xyz\n"), 0, " abc   x \n  ab   xyz\n", "");
-    EXPECT_RUN(table({"-s", " | ", "-m3"}, NAMES), 0, "id  | name     \n1   | Alexander\n", "");
-}
-
-TEST(Table, MeasuringWindow) {
-    std::string in = "a,b\n1,2\nlonger,3\n";
-    EXPECT_RUN(table({}, in), 0, "a      b\n1      2\nlonger 3\n", "");
-    // Widths from the first two records only: the longer value pushes its line right.
-    EXPECT_RUN(table({"-n2"}, in), 0, "a b\n1 2\nlonger 3\n", "");
-    EXPECT_RUN(table({"-n", "1", "-x4"}, "a,b\n1,2,3\n\n"), 1, "a b\n",
-               E + "ERROR: record #2 has 3 fields (2 in header)\n");
-    EXPECT_RUN(table({"-n", "1", "-x4", "-a"}, "a,b\n1,2,3\n"), 0, "a b\n1 2 3   \n", "");
-    EXPECT_RUN(table({"-n", "1", "-a"}, "a,b\n1,2,3\n"), 1, "a b\n",
-               E + "ERROR: record #2 has 3 fields, but only 2 field widths available\n");
-}
-
-TEST(Table, WidthList) {
-    EXPECT_RUN(table({"-w3,4"}, "a,b,c\n"), 1, "",
-               E + "ERROR: record #1 has 3 fields, but only 2 field widths available\n");
-    EXPECT_RUN(table({"-w3,4", "-x5"}, "a,b,c\n"), 0, "a   b    c    \n", "");
-    EXPECT_RUN(table({"-w3,,4"}, "a\n"), 1, "",
-               E + "Invalid value for WIDTHS_LIST element:  (does not represent an integer)\n");
-    EXPECT_RUN(table({"-w3,0"}, "a\n"), 1, "",
-               E + "Invalid value for WIDTHS_LIST element: 0 (must be >= 1)\n");
+TEST(Table, Runs) {
+    const std::string window = "a,b\n1,2\nlonger,3\n";
     std::string widths = "1";
-    for (int i = 1; i < 513; i++) widths += ",1";
-    EXPECT_RUN(table({"-w" + widths}, "a\n"), 1, "",
-               E + "ERROR: WIDTHS_LIST has more than 512 entries\n");
-    // The file is opened before the list is read.
-}
-
-TEST(Table, FixedWidth) {
-    EXPECT_RUN(table({"-f4"}, "a,bcdef\n1,2,3\n"), 1, "a    bcdef\n",
-               E + "ERROR: record #2 has 3 fields (2 in header)\n");
-    EXPECT_RUN(table({"-f4", "-a", "-r"}, "a,bcdef\n1,2,3\n"), 0,
-               "   a bcdef\n   1    2    3\n", "");
-}
-
-TEST(Table, OptionConflictsAndValues) {
-    EXPECT_RUN(table({"-n0"}, ""), 1, "", E + "Invalid value for -nNUMRECS: 0 (must be >= 1)\n");
-    EXPECT_RUN(table({"-f0"}, ""), 1, "", E + "Invalid value for -fWIDTH: 0 (must be >= 1)\n");
-    EXPECT_RUN(table({"-m2x"}, ""), 1, "", E + "Invalid value for -mWIDTH: 2x (includes non-digits)\n");
-    EXPECT_RUN(table({"-xy"}, ""), 1, "",
-               E + "Invalid value for -xWIDTH: y (does not represent an integer)\n");
+    for (int i = 1; i < 513; i++)
+        widths += ",1";
     const std::string f = E + "Error: -f option not compatible with -m, -n, -w, and -x options!\n";
-    EXPECT_RUN(table({"-m3", "-f5"}, ""), 1, "", f);
-    EXPECT_RUN(table({"-n3", "-f5"}, ""), 1, "", f);
-    EXPECT_RUN(table({"-w3", "-f5"}, ""), 1, "", f);
-    EXPECT_RUN(table({"-x3", "-f5"}, ""), 1, "", f);
-    EXPECT_RUN(table({"-f5", "-x3"}, ""), 1, "", E + "Error: -f and -x options not compatible!\n");
-    EXPECT_RUN(table({"-f5", "-m3"}, ""), 1, "",
-               E + "Error: -m option not compatible with -f and -w options!\n");
-    EXPECT_RUN(table({"-w5", "-n3"}, ""), 1, "",
-               E + "Error: -n option not compatible with -f and -w options!\n");
-    EXPECT_RUN(table({"-m1", "-w5"}, ""), 1, "",
-               E + "Error: -w option not compatible with -f, -m, and -n options!\n");
-    // -n with its default value does not count as given.
-    EXPECT_RUN(table({"-n10", "-f2"}, "a\n"), 0, "a \n", "");
-    EXPECT_RUN(table({"-w3", "-x2"}, "a,b\n"), 0, "a   b \n", "");
+    const std::string empty = E + "ERROR: CSVFILE 'standard input' is empty\n";
+    const std::string blank = "\nab,c\n\nx,yz\n";
+    const std::string quoted = "h1,h2\n\"a \"\"b\"\"\",\"x\ny\"\n";
+    const std::string nul = "a,b\nx\0y,z\n"s;
+    const std::vector<RunCase> runs = {
+        // Justification. An odd surplus puts the extra blank on the right; the later of -r and
+        // -c decides.
+        {argv(), NAMES, "id name     \n1  Alexander\n"},
+        {argv("-r"), NAMES, "id      name\n 1 Alexander\n"},
+        {argv("-r", "-c"), NAMES, "id   name   \n1  Alexander\n"},
+        {argv("-c", "-r"), NAMES, "id      name\n 1 Alexander\n"},
+        {argv("-c", "-w6,2"), "abc,x\nab,xyz\n", " abc   x \n  ab   xyz\n"},
+        {argv("-s", " | ", "-m3"), NAMES, "id  | name     \n1   | Alexander\n"},
+        // The measuring window: with -n2, widths come from the first two records only, and the
+        // longer value pushes its line right.
+        {argv(), window, "a      b\n1      2\nlonger 3\n"},
+        {argv("-n2"), window, "a b\n1 2\nlonger 3\n"},
+        {argv("-n", "1", "-x4"), "a,b\n1,2,3\n\n", "a b\n",
+         E + "ERROR: record #2 has 3 fields (2 in header)\n", 1},
+        {argv("-n", "1", "-x4", "-a"), "a,b\n1,2,3\n", "a b\n1 2 3   \n"},
+        {argv("-n", "1", "-a"), "a,b\n1,2,3\n", "a b\n",
+         E + "ERROR: record #2 has 3 fields, but only 2 field widths available\n", 1},
+        // The width list.
+        {argv("-w3,4"), "a,b,c\n", "",
+         E + "ERROR: record #1 has 3 fields, but only 2 field widths available\n", 1},
+        {argv("-w3,4", "-x5"), "a,b,c\n", "a   b    c    \n"},
+        {argv("-w3,,4"), "a\n", "",
+         E + "Invalid value for WIDTHS_LIST element:  (does not represent an integer)\n", 1},
+        {argv("-w3,0"), "a\n", "", E + "Invalid value for WIDTHS_LIST element: 0 (must be >= 1)\n",
+         1},
+        {argv("-w" + widths), "a\n", "", E + "ERROR: WIDTHS_LIST has more than 512 entries\n", 1},
+        // A fixed width.
+        {argv("-f4"), "a,bcdef\n1,2,3\n", "a    bcdef\n",
+         E + "ERROR: record #2 has 3 fields (2 in header)\n", 1},
+        {argv("-f4", "-a", "-r"), "a,bcdef\n1,2,3\n", "   a bcdef\n   1    2    3\n"},
+        // Option conflicts and values; -n with its default value does not count as given.
+        {argv("-n0"), "", "", E + "Invalid value for -nNUMRECS: 0 (must be >= 1)\n", 1},
+        {argv("-f0"), "", "", E + "Invalid value for -fWIDTH: 0 (must be >= 1)\n", 1},
+        {argv("-m2x"), "", "", E + "Invalid value for -mWIDTH: 2x (includes non-digits)\n", 1},
+        {argv("-xy"), "", "", E + "Invalid value for -xWIDTH: y (does not represent an integer)\n",
+         1},
+        {argv("-m3", "-f5"), "", "", f, 1},
+        {argv("-n3", "-f5"), "", "", f, 1},
+        {argv("-w3", "-f5"), "", "", f, 1},
+        {argv("-x3", "-f5"), "", "", f, 1},
+        {argv("-f5", "-x3"), "", "", E + "Error: -f and -x options not compatible!\n", 1},
+        {argv("-f5", "-m3"), "", "",
+         E + "Error: -m option not compatible with -f and -w options!\n", 1},
+        {argv("-w5", "-n3"), "", "",
+         E + "Error: -n option not compatible with -f and -w options!\n", 1},
+        {argv("-m1", "-w5"), "", "",
+         E + "Error: -w option not compatible with -f, -m, and -n options!\n", 1},
+        {argv("-n10", "-f2"), "a\n", "a \n"},
+        {argv("-w3", "-x2"), "a,b\n", "a   b \n"},
+        // An empty or blank input: with nothing to measure, status 1 and a message that says
+        // so. A skipped blank first line does not become the header: the first record with
+        // fields is.
+        {argv(), "", "", empty, 1},
+        {argv(), "\n\n", "", empty, 1},
+        {argv("-f3"), "", ""},
+        {argv("-w3"), "\n", ""},
+        {argv(), blank, "ab c \nx  yz\n"},
+        {argv("-b"), blank, "\nab c \n\nx  yz\n"},
+        {argv("-f2"), blank, "ab c \nx  yz\n"},
+        {argv("-f2", "-b"), blank + "1\n", "\nab c \n\nx  yz\n",
+         E + "ERROR: record #5 has 1 fields (2 in header)\n", 1},
+        // Unquoting.
+        {argv("-u"), quoted, "h1    h2    \na \"b\" x<LF>y\n"},
+        {argv(), quoted, "h1        h2   \n\"a \"\"b\"\"\" \"x\ny\"\n"},
+        {argv("-u", "-f3"), quoted, "h1  h2 \na \"b\" x<LF>y\n"},
+        // NUL bytes.
+        {argv("-f4"), nul, "a    b   \nx\0y  z   \n"s},
+        {argv("-n1"), nul, "a b\nx\0y z\n"s},
+        {argv(), nul, "", E + "ERROR: record #2: a NUL byte cannot be measured for field widths\n",
+         1},
+        {argv("-u", "-f4"), nul, "a    b   \n",
+         E + "ERROR: record #2, field #1: a NUL byte cannot be unquoted\n", 1},
+        // Input errors, and usage.
+        {argv("-n1"), "a,b\n1,2\n3,\"4\n", "a b\n1 2\n",
+         read_error("zelk-table", "record #3, field #2: quoted field not closed by double quote"),
+         1},
+        {argv(), "a,b\n1,\"2\n", "",
+         read_error("zelk-table", "record #2, field #2: quoted field not closed by double quote"),
+         1},
+        {argv("a", "b"), "", "", USAGE, 1},
+    };
+    expect_runs("zelk-table", runs);
 }
-
-TEST(Table, EmptyAndBlankInput) {
-    // Nothing to measure: status 1, and a message that says so.
-    EXPECT_RUN(table({}, ""), 1, "", E + "ERROR: CSVFILE 'standard input' is empty\n");
-    EXPECT_RUN(table({}, "\n\n"), 1, "", E + "ERROR: CSVFILE 'standard input' is empty\n");
-    EXPECT_RUN(table({"-f3"}, ""), 0, "", "");
-    EXPECT_RUN(table({"-w3"}, "\n"), 0, "", "");
-    std::string in = "\nab,c\n\nx,yz\n";
-    EXPECT_RUN(table({}, in), 0, "ab c \nx  yz\n", "");
-    EXPECT_RUN(table({"-b"}, in), 0, "\nab c \n\nx  yz\n", "");
-    // A skipped blank first line does not become the header: the first record with fields is.
-    EXPECT_RUN(table({"-f2"}, in), 0, "ab c \nx  yz\n", "");
-    EXPECT_RUN(table({"-f2", "-b"}, in + "1\n"), 1, "\nab c \n\nx  yz\n",
-               E + "ERROR: record #5 has 1 fields (2 in header)\n");
-}
-
-TEST(Table, Unquoting) {
-    std::string in = "h1,h2\n\"a \"\"b\"\"\",\"x\ny\"\n";
-    EXPECT_RUN(table({"-u"}, in), 0, "h1    h2    \na \"b\" x<LF>y\n", "");
-    EXPECT_RUN(table({}, in), 0, "h1        h2   \n\"a \"\"b\"\"\" \"x\ny\"\n", "");
-    EXPECT_RUN(table({"-u", "-f3"}, in), 0, "h1  h2 \na \"b\" x<LF>y\n", "");
-}
-
-TEST(Table, NulBytes) {
-    std::string in = "a,b\nx\0y,z\n"s;
-    EXPECT_RUN(table({"-f4"}, in), 0, "a    b   \nx\0y  z   \n"s, "");
-    EXPECT_RUN(table({"-n1"}, in), 0, "a b\nx\0y z\n"s, "");
-    EXPECT_RUN(table({}, in), 1, "",
-               E + "ERROR: record #2: a NUL byte cannot be measured for field widths\n");
-    EXPECT_RUN(table({"-u", "-f4"}, in), 1, "a    b   \n",
-               E + "ERROR: record #2, field #1: a NUL byte cannot be unquoted\n");
-}
-
-TEST(Table, InputAndOutputErrors) {
-    EXPECT_RUN(table({"-n1"}, "a,b\n1,2\n3,\"4\n"), 1, "a b\n1 2\n",
-               E + "ERROR: record #3, field #2: quoted field not closed by double quote\n" + E +
-                   "file:  'standard input'\n");
-    EXPECT_RUN(table({}, "a,b\n1,\"2\n"), 1, "",
-               E + "ERROR: record #2, field #2: quoted field not closed by double quote\n" + E +
-                   "file:  'standard input'\n");
-}
-
-TEST(Table, Usage) {
-    EXPECT_RUN(table({"a", "b"}, ""), 1, "", USAGE);
-}
-
-} // namespace
-
-namespace {
 
 // Widths are display widths in a UTF-8 locale (two columns for a wide character, none for a
 // combining mark) and bytes otherwise; -n measures as many records as asked.

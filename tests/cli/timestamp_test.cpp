@@ -8,29 +8,66 @@ RunResult ts(const std::vector<std::string> &args, const std::string &input) {
     return run_tool("zelk-timestamp", args, input);
 }
 
-TEST(Timestamp, ReformatsKeepingQuotesAndOtherFields) {
-    EXPECT_RUN(ts({"2", MDY, "%Y-%m-%d %H:%M:%S"},
-                  "id,when\n1,1/5/2021 1:23:45\n2,\"1/5/2021 1:23:46\"\n3\n4,\n5,\"\"\n"),
-               0, "id,when\n1,2021-01-05 01:23:45\n2,\"2021-01-05 01:23:46\"\n3\n4,\n5,\"\"\n", "");
-    EXPECT_RUN(ts({"-Q", "when", "-o", "-t", MDY, "%H"}, "when,x\n1/5/2021 1:23:45,\"a\"\"b\"\n"),
-               0, "01,\"a\"\"b\"\r\n", "");
-    // Members the old format does not set keep 1970-01-01.
-    EXPECT_RUN(ts({"-h", "1", "%H:%M", "%Y-%m-%d %H:%M"}, "1:23\n"), 0, "1970-01-01 01:23\n", "");
-}
+const std::string T = "zelk-timestamp: ";
 
-TEST(Timestamp, Rounding) {
-    const char *out = "%m/%d/%Y %H:%M";
-    EXPECT_RUN(ts({"-h", "-r", "1", MDY, out}, "1/5/2021 1:23:30\n1/5/2021 1:23:29\n"), 0,
-               "01/05/2021 01:24\n01/05/2021 01:23\n", "");
-    EXPECT_RUN(ts({"-h", "-c", "1", MDY, out}, "1/5/2021 1:23:01\n1/5/2021 1:23:00\n"), 0,
-               "01/05/2021 01:24\n01/05/2021 01:23\n", "");
-    // The carry runs into the next year; weekday and day of year are recomputed.
-    EXPECT_RUN(ts({"-h", "-r", "1", MDY, "%m/%d/%Y %H:%M:%S %a %j"}, "12/31/2021 23:59:45\n"), 0,
-               "01/01/2022 00:00:00 Sat 001\n", "");
-    EXPECT_RUN(ts({"-h", "-c", "1", MDY, "%F %T"}, "12/31/2021 23:59:01\n"), 0,
-               "2022-01-01 00:00:00\n", "");
-    EXPECT_RUN(ts({"-c", "-r", "1", MDY, out}, ""), 1, "",
-               "zelk-timestamp: Error: -c and -r options not compatible!\n");
+TEST(Timestamp, Runs) {
+    const char *minutes = "%m/%d/%Y %H:%M";
+    std::string big(8200, 'y'), fits(8187, 'y');
+    const char *blank = "h\n\n1/5/2021 1:23:45\n";
+    const std::vector<RunCase> runs = {
+        // Reformatting keeps quotes and the other fields; members the old format does not set
+        // keep 1970-01-01.
+        {argv("2", MDY, "%Y-%m-%d %H:%M:%S"),
+         "id,when\n1,1/5/2021 1:23:45\n2,\"1/5/2021 1:23:46\"\n3\n4,\n5,\"\"\n",
+         "id,when\n1,2021-01-05 01:23:45\n2,\"2021-01-05 01:23:46\"\n3\n4,\n5,\"\"\n"},
+        {argv("-Q", "when", "-o", "-t", MDY, "%H"), "when,x\n1/5/2021 1:23:45,\"a\"\"b\"\n",
+         "01,\"a\"\"b\"\r\n"},
+        {argv("-h", "1", "%H:%M", "%Y-%m-%d %H:%M"), "1:23\n", "1970-01-01 01:23\n"},
+        // Rounding. The carry runs into the next year; weekday and day of year are recomputed.
+        {argv("-h", "-r", "1", MDY, minutes), "1/5/2021 1:23:30\n1/5/2021 1:23:29\n",
+         "01/05/2021 01:24\n01/05/2021 01:23\n"},
+        {argv("-h", "-c", "1", MDY, minutes), "1/5/2021 1:23:01\n1/5/2021 1:23:00\n",
+         "01/05/2021 01:24\n01/05/2021 01:23\n"},
+        {argv("-h", "-r", "1", MDY, "%m/%d/%Y %H:%M:%S %a %j"), "12/31/2021 23:59:45\n",
+         "01/01/2022 00:00:00 Sat 001\n"},
+        {argv("-h", "-c", "1", MDY, "%F %T"), "12/31/2021 23:59:01\n", "2022-01-01 00:00:00\n"},
+        {argv("-c", "-r", "1", MDY, minutes), "", "",
+         T + "Error: -c and -r options not compatible!\n", 1},
+        // A new value that needs quotes is quoted.
+        {argv("1", MDY, "%b %d, %Y"), "d,x\n1/5/2021 1:23:45,y\n", "d,x\n\"Jan 05, 2021\",y\n"},
+        {argv("-h", "2", MDY, "\"%Y\"\n"), "a,1/5/2021 1:23:45,b\n", "a,\"\"\"2021\"\"\n\",b\n"},
+        {argv("-h", "1", MDY, "%Y"), "\"1/5/2021 1:23:45\"\n", "\"2021\"\n"},
+        // Empty or overlong results.
+        {argv("-h", "2", MDY, ""), "a,1/5/2021 1:23:45,b\na,\"1/5/2021 1:23:45\"\n",
+         "a,,b\na,\"\"\n"},
+        {argv("2", MDY, big), "h\na,1/5/2021 1:23:45\n", "h\n",
+         T + "ERROR: reformatted date-time in record #2 exceeds 8191 bytes\n", 1},
+        {argv("-h", "1", MDY, fits + "%Y"), "1/5/2021 1:23:45\n", fits + "2021\n"},
+        // Errors.
+        {argv("2", MDY, "%F"), "h\nx,1/5/2021 1:2:3\ny,12/31/2021\nz,1/1/2021 0:0:0\n",
+         "h\nx,2021-01-05\n", T + "ERROR: failed to reformat date-time '12/31/2021' in record #3\n",
+         1},
+        {argv("-e", "2", MDY, "%F"), "h\nx,\"\"\n", "h\n",
+         T + "ERROR: FIELD #2 is empty in record #2\n", 1},
+        {argv("1", MDY, "%F"), "h\n" + std::string(8192, '1') + "\n", "h\n",
+         read_error("zelk-timestamp",
+                    "record #2, field #1: field length exceeded MAX_FIELD_LENGTH (8192)"),
+         1},
+        {argv("1", MDY, "%F"), "", "", T + "ERROR: CSVFILE 'standard input' is empty\n", 1},
+        {argv("-Q", "w", MDY, "%F"), "h\n", "", T + "ERROR: FIELD name 'w' not found in header\n",
+         1},
+        {argv("-b", "-1", "1", MDY, "%F"), "", "", T + "Error: -b and -1 options not compatible!\n",
+         1},
+        {argv("0", MDY, "%F"), "", "", T + "Invalid value for FIELD: 0 (must be >= 1)\n", 1},
+        // Blank records.
+        {argv("1", MDY, "%Y"), blank, "h\n2021\n"},
+        {argv("-b", "1", MDY, "%Y"), blank, "h\n\n2021\n"},
+        {argv("-1", "1", MDY, "%Y"), blank, "h\n\n2021\n"},
+        {argv("-1", "-e", "1", MDY, "%Y"), blank, "h\n",
+         T + "ERROR: FIELD #1 is empty in record #2\n", 1},
+    };
+    expect_runs("zelk-timestamp", runs);
+    EXPECT_EQ(ts({"1", MDY}, "").err.rfind("Program to reformat date-time values", 0), 0u);
 }
 
 TEST(Timestamp, TimeZoneIsAlwaysUtc) {
@@ -42,57 +79,6 @@ TEST(Timestamp, TimeZoneIsAlwaysUtc) {
         run_shell("TZ=America/New_York zelk-timestamp -h -r 1 '%m/%d/%Y %T' '%s %F %T %z'", o), 0,
         utc.out, "");
 }
-
-TEST(Timestamp, NewValueThatNeedsQuotesIsQuoted) {
-    EXPECT_RUN(ts({"1", MDY, "%b %d, %Y"}, "d,x\n1/5/2021 1:23:45,y\n"), 0,
-               "d,x\n\"Jan 05, 2021\",y\n", "");
-    EXPECT_RUN(ts({"-h", "2", MDY, "\"%Y\"\n"}, "a,1/5/2021 1:23:45,b\n"), 0,
-               "a,\"\"\"2021\"\"\n\",b\n", "");
-    EXPECT_RUN(ts({"-h", "1", MDY, "%Y"}, "\"1/5/2021 1:23:45\"\n"), 0, "\"2021\"\n", "");
-}
-
-TEST(Timestamp, EmptyOrOverlongResults) {
-    EXPECT_RUN(ts({"-h", "2", MDY, ""}, "a,1/5/2021 1:23:45,b\na,\"1/5/2021 1:23:45\"\n"), 0,
-               "a,,b\na,\"\"\n", "");
-    std::string big(8200, 'y');
-    EXPECT_RUN(ts({"2", MDY, big}, "h\na,1/5/2021 1:23:45\n"), 1, "h\n",
-               "zelk-timestamp: ERROR: reformatted date-time in record #2 exceeds 8191 bytes\n");
-    std::string fits(8187, 'y');
-    EXPECT_RUN(ts({"-h", "1", MDY, fits + "%Y"}, "1/5/2021 1:23:45\n"), 0, fits + "2021\n", "");
-}
-
-TEST(Timestamp, Errors) {
-    EXPECT_RUN(ts({"2", MDY, "%F"}, "h\nx,1/5/2021 1:2:3\ny,12/31/2021\nz,1/1/2021 0:0:0\n"), 1,
-               "h\nx,2021-01-05\n",
-               "zelk-timestamp: ERROR: failed to reformat date-time '12/31/2021' in record #3\n");
-    EXPECT_RUN(ts({"-e", "2", MDY, "%F"}, "h\nx,\"\"\n"), 1, "h\n",
-               "zelk-timestamp: ERROR: FIELD #2 is empty in record #2\n");
-    EXPECT_RUN(ts({"1", MDY, "%F"}, "h\n" + std::string(8192, '1') + "\n"), 1, "h\n",
-               "zelk-timestamp: ERROR: record #2, field #1: field length exceeded MAX_FIELD_LENGTH "
-               "(8192)\nzelk-timestamp: file:  'standard input'\n");
-    EXPECT_RUN(ts({"1", MDY, "%F"}, ""), 1, "", 
-               "zelk-timestamp: ERROR: CSVFILE 'standard input' is empty\n");
-    EXPECT_RUN(ts({"-Q", "w", MDY, "%F"}, "h\n"), 1, "",
-               "zelk-timestamp: ERROR: FIELD name 'w' not found in header\n");
-    EXPECT_RUN(ts({"-b", "-1", "1", MDY, "%F"}, ""), 1, "",
-               "zelk-timestamp: Error: -b and -1 options not compatible!\n");
-    EXPECT_RUN(ts({"0", MDY, "%F"}, ""), 1, "",
-               "zelk-timestamp: Invalid value for FIELD: 0 (must be >= 1)\n");
-    EXPECT_EQ(ts({"1", MDY}, "").err.rfind("Program to reformat date-time values", 0), 0u);
-}
-
-TEST(Timestamp, BlankRecords) {
-    const char *in = "h\n\n1/5/2021 1:23:45\n";
-    EXPECT_RUN(ts({"1", MDY, "%Y"}, in), 0, "h\n2021\n", "");
-    EXPECT_RUN(ts({"-b", "1", MDY, "%Y"}, in), 0, "h\n\n2021\n", "");
-    EXPECT_RUN(ts({"-1", "1", MDY, "%Y"}, in), 0, "h\n\n2021\n", "");
-    EXPECT_RUN(ts({"-1", "-e", "1", MDY, "%Y"}, in), 1, "h\n",
-               "zelk-timestamp: ERROR: FIELD #1 is empty in record #2\n");
-}
-
-} // namespace
-
-namespace {
 
 // A date-time that is not on the calendar is invalid: it was once moved to another day (and to
 // a different one depending on the seconds), in the reformatting and in the date-time sort keys.

@@ -1,5 +1,6 @@
 // Quoting, unquoting and cleaning single fields.
 #include <cstring>
+#include <optional>
 
 #include "field_buffer.h"
 #include "unit.h"
@@ -23,46 +24,80 @@ TEST(FieldQuoteDeathTest, Limit) {
                 "MAX_FIELD_LENGTH");
 }
 
-TEST(FieldUnquote, Values) {
-    EXPECT_STREQ(csv_field_unquote("\"a\"\"b\"", 1), "a\"b");
-    EXPECT_STREQ(csv_field_unquote("\"\"", 1), "");
-    EXPECT_STREQ(csv_field_unquote("\"", 1), "");
-    EXPECT_STREQ(csv_field_unquote("plain", 1), "plain");
-    EXPECT_STREQ(csv_field_unquote("", 1), "");
-    EXPECT_STREQ(csv_field_unquote("\"a\"b\"", 1), "a\"b"); // a lone inner quote is kept
-    EXPECT_STREQ(csv_field_unquote("\"\"\"\"", 1), "\"");
-    EXPECT_STREQ(csv_field_unquote("\"1\r\n2\"", 1), "1\r\n2");
-}
-
-TEST(FieldUnquote, InvalidQuoting) {
-    StderrCapture cap;
-    EXPECT_EQ(csv_field_unquote("\"open", 1), nullptr);
-    EXPECT_EQ(csv_field_unquote("close\"", 0), nullptr);
-    EXPECT_EQ(csv_field_unquote_and_replace_embeds("x\"", 1), nullptr);
-    EXPECT_EQ(cap.take(), "t: ERROR: invalid field quoting:\n  \"open\n"
-                          "t: ERROR: invalid field quoting:\n  x\"\n");
-}
-
-TEST(FieldUnquote, InPlace) {
-    char q[] = "\"a,\"\"b\"";
-    EXPECT_EQ(csv_field_unquote_inplace(q, 1), 1);
-    EXPECT_STREQ(q, "a,\"b");
-    char u[] = "abc";
-    EXPECT_EQ(csv_field_unquote_inplace(u, 1), 0);
-    EXPECT_STREQ(u, "abc");
-    char e[] = "";
-    EXPECT_EQ(csv_field_unquote_inplace(e, 1), 0);
-    StderrCapture cap;
-    char bad[] = "\"ab";
-    EXPECT_EQ(csv_field_unquote_inplace(bad, 0), -1);
-    EXPECT_STREQ(bad, "\"ab");
-    EXPECT_EQ(cap.take(), "");
-}
-
-TEST(FieldUnquote, Embeds) {
-    EXPECT_STREQ(csv_field_unquote_and_replace_embeds("\"a\nb\r\nc\"", 1), "a<LF>b<CR><LF>c");
-    EXPECT_STREQ(csv_field_unquote_and_replace_embeds("\"x\"\"y\"", 1), "x\"y");
-    EXPECT_STREQ(csv_field_unquote_and_replace_embeds("plain", 1), "plain");
+// Each field through every unquoter and cleaner, copying and in place. A nullptr result is a
+// refused field: named on standard error when verbose, left as it was in place. A byte order
+// mark before a quoted field (an input's first field) stays in front of what becomes of it.
+TEST(FieldUnquoteAndClean, EveryWayOnEachField) {
+    const std::string M = "\xEF\xBB\xBF";
+    const struct {
+        std::string field;
+        const char *unquoted, *cleaned, *unquoted_marked, *cleaned_marked; // marked: <CR>, <LF>
+        std::string bom = "";
+    } cases[] = {
+        {"plain", "plain", "plain", "plain", "plain"},
+        {"abc", "abc", "abc", "abc", "abc"},
+        {"", "", "", "", ""},
+        {"un\nquoted", "un\nquoted", "un\nquoted", "un\nquoted", "un\nquoted"},
+        {"\"abc\"", "abc", "abc", "abc", "abc"},
+        {"\"\"", "", "", "", ""},
+        {"\"", "", "", "", ""},
+        {"\"a,b\"", "a,b", "\"a,b\"", "a,b", "\"a,b\""},
+        {"\"a\"\"b\"", "a\"b", "\"a\"\"b\"", "a\"b", "\"a\"\"b\""},
+        {"\"x\"\"y\"", "x\"y", "\"x\"\"y\"", "x\"y", "\"x\"\"y\""},
+        {"\"a,\"\"b\"", "a,\"b", "\"a,\"\"b\"", "a,\"b", "\"a,\"\"b\""},
+        {"\"\"\"\"", "\"", "\"\"\"\"", "\"", "\"\"\"\""},
+        // A lone inner quote is kept.
+        {"\"a\"b\"", "a\"b", "\"a\"b\"", "a\"b", "\"a\"b\""},
+        {"\"a\nb\"", "a\nb", "\"a\nb\"", "a<LF>b", "a<LF>b"},
+        {"\"1\r\n2\"", "1\r\n2", "\"1\r\n2\"", "1<CR><LF>2", "1<CR><LF>2"},
+        {"\"a\nb\r\nc\"", "a\nb\r\nc", "\"a\nb\r\nc\"", "a<LF>b<CR><LF>c", "a<LF>b<CR><LF>c"},
+        {"\"a,\r\nb\"", "a,\r\nb", "\"a,\r\nb\"", "a,<CR><LF>b", "\"a,<CR><LF>b\""},
+        {"\"x\"\"\ny\"", "x\"\ny", "\"x\"\"\ny\"", "x\"<LF>y", "\"x\"\"<LF>y\""},
+        {"\"open", nullptr, nullptr, nullptr, nullptr},
+        {"\"ab", nullptr, nullptr, nullptr, nullptr},
+        {"\"x", nullptr, nullptr, nullptr, nullptr},
+        {"close\"", nullptr, nullptr, nullptr, nullptr},
+        {"x\"", nullptr, nullptr, nullptr, nullptr},
+        {"abc\"", nullptr, nullptr, nullptr, nullptr},
+        {"\"id\"", "id", "id", "id", "id", M},
+        {"\"a,\"\"b\"", "a,\"b", "\"a,\"\"b\"", "a,\"b", "\"a,\"\"b\"", M},
+        {"\"a\nb\"", "a\nb", "\"a\nb\"", "a<LF>b", "a<LF>b", M},
+        {"\"\"", "", "", "", "", M},
+        {"id", "id", "id", "id", "id", M},
+    };
+    auto result = [](const char *r) { return r ? std::optional<std::string>(r) : std::nullopt; };
+    auto expect = [&](const char *r, const std::string &bom) {
+        return r ? std::optional<std::string>(bom + r) : std::nullopt;
+    };
+    for (const auto &c : cases) {
+        const std::string field = c.bom + c.field;
+        SCOPED_TRACE(testing::PrintToString(field));
+        for (char verbose : {1, 0}) {
+            StderrCapture cap;
+            EXPECT_EQ(result(csv_field_unquote(field.c_str(), verbose)), expect(c.unquoted, c.bom));
+            EXPECT_EQ(result(csv_field_clean(field.c_str(), verbose)), expect(c.cleaned, c.bom));
+            EXPECT_EQ(result(csv_field_unquote_and_replace_embeds(field.c_str(), verbose)),
+                      expect(c.unquoted_marked, c.bom));
+            EXPECT_EQ(result(csv_field_clean_and_replace_embeds(field.c_str(), verbose)),
+                      expect(c.cleaned_marked, c.bom));
+            // In place: 1 where the field changed, 0 where it did not, -1 where refused.
+            std::string u = field, k = field;
+            int ru = csv_field_unquote_inplace(u.data(), verbose);
+            int rk = csv_field_clean_inplace(k.data(), verbose);
+            EXPECT_EQ(u.c_str(), c.unquoted ? c.bom + c.unquoted : field);
+            EXPECT_EQ(ru, c.unquoted ? c.bom + c.unquoted != field : -1);
+            EXPECT_EQ(k.c_str(), c.cleaned ? c.bom + c.cleaned : field);
+            EXPECT_EQ(rk, c.cleaned ? c.bom + c.cleaned != field : -1);
+            std::string said;
+            if (verbose && !c.unquoted) {
+                for (int i = 0; i < 5; i++)
+                    said += "t: ERROR: invalid field quoting:\n  " + field + "\n";
+                said += "t: ERROR: invalid field quoting: " + field + "\n";
+            }
+            EXPECT_EQ(cap.take(), said) << "verbose " << (int)verbose;
+        }
+    }
+    EXPECT_EQ(csv_field_quote((M + "\"id\"").c_str()), "\"" + M + "\"\"id\"\"\"");
 }
 
 TEST(FieldUnquoteDeathTest, Limit) {
@@ -81,74 +116,6 @@ TEST(FieldUnquoteDeathTest, Limit) {
     std::string big = "\"" + std::string(20000, 'u') + "\"";
     EXPECT_EQ(csv_field_unquote_inplace(big.data(), 1), 1);
     EXPECT_EQ(strlen(big.c_str()), 20000u);
-}
-
-TEST(FieldClean, RemovesOnlyUnneededQuotes) {
-    EXPECT_STREQ(csv_field_clean("\"abc\"", 1), "abc");
-    EXPECT_STREQ(csv_field_clean("\"a,b\"", 1), "\"a,b\"");
-    EXPECT_STREQ(csv_field_clean("\"a\nb\"", 1), "\"a\nb\"");
-    EXPECT_STREQ(csv_field_clean("\"a\"\"b\"", 1), "\"a\"\"b\"");
-    EXPECT_STREQ(csv_field_clean("\"\"", 1), "");
-    EXPECT_STREQ(csv_field_clean("\"", 1), "");
-    EXPECT_STREQ(csv_field_clean("plain", 1), "plain");
-    EXPECT_STREQ(csv_field_clean("", 1), "");
-}
-
-TEST(FieldClean, InPlace) {
-    char a[] = "\"abc\"";
-    EXPECT_EQ(csv_field_clean_inplace(a, 1), 1);
-    EXPECT_STREQ(a, "abc");
-    char b[] = "\"a,b\"";
-    EXPECT_EQ(csv_field_clean_inplace(b, 1), 0);
-    EXPECT_STREQ(b, "\"a,b\"");
-    char c[] = "\"\"";
-    EXPECT_EQ(csv_field_clean_inplace(c, 1), 1);
-    EXPECT_STREQ(c, "");
-    char e[] = "";
-    EXPECT_EQ(csv_field_clean_inplace(e, 1), 0);
-    StderrCapture cap;
-    char bad[] = "abc\"";
-    EXPECT_EQ(csv_field_clean_inplace(bad, 1), -1);
-    EXPECT_STREQ(bad, "abc\"");
-    EXPECT_EQ(cap.take(), "t: ERROR: invalid field quoting: abc\"\n");
-}
-
-TEST(FieldClean, Embeds) {
-    EXPECT_STREQ(csv_field_clean_and_replace_embeds("\"a\nb\"", 1), "a<LF>b");
-    EXPECT_STREQ(csv_field_clean_and_replace_embeds("\"a,\r\nb\"", 1), "\"a,<CR><LF>b\"");
-    EXPECT_STREQ(csv_field_clean_and_replace_embeds("\"x\"\"\ny\"", 1), "\"x\"\"<LF>y\"");
-    EXPECT_STREQ(csv_field_clean_and_replace_embeds("\"\"", 1), "");
-    EXPECT_STREQ(csv_field_clean_and_replace_embeds("un\nquoted", 1), "un\nquoted");
-    StderrCapture cap;
-    EXPECT_EQ(csv_field_clean_and_replace_embeds("\"x", 1), nullptr);
-    EXPECT_EQ(cap.take(), "t: ERROR: invalid field quoting:\n  \"x\n");
-}
-
-// A byte order mark before a quoted field (an input's first field) stays in front of what
-// unquoting and cleaning make of the quoted field; quoting takes the field as a value.
-TEST(FieldUnquoteAndClean, ByteOrderMarkStaysInFront) {
-    const std::string M = "\xEF\xBB\xBF";
-    const struct {
-        std::string field, unquoted, cleaned, embeds; // embeds: cleaned with markers
-    } cases[] = {
-        {M + "\"id\"", M + "id", M + "id", M + "id"},
-        {M + "\"a,\"\"b\"", M + "a,\"b", M + "\"a,\"\"b\"", M + "\"a,\"\"b\""},
-        {M + "\"a\nb\"", M + "a\nb", M + "\"a\nb\"", M + "a<LF>b"},
-        {M + "\"\"", M, M, M},
-        {M + "id", M + "id", M + "id", M + "id"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.field));
-        EXPECT_EQ(csv_field_unquote(c.field.c_str(), 1), c.unquoted);
-        EXPECT_EQ(csv_field_clean(c.field.c_str(), 1), c.cleaned);
-        EXPECT_EQ(csv_field_clean_and_replace_embeds(c.field.c_str(), 1), c.embeds);
-        std::string u = c.field, k = c.field;
-        EXPECT_EQ(csv_field_unquote_inplace(u.data(), 1), c.field != c.unquoted);
-        EXPECT_EQ(u.c_str(), c.unquoted);
-        csv_field_clean_inplace(k.data(), 1);
-        EXPECT_EQ(k.c_str(), c.cleaned);
-    }
-    EXPECT_EQ(csv_field_quote((M + "\"id\"").c_str()), "\"" + M + "\"\"id\"\"\"");
 }
 
 TEST(QuotesRemovable, OneRuleForEveryCleaner) {

@@ -10,7 +10,12 @@ namespace {
 struct Rec {
     std::string text; // bytes up to the reported length
     int count;
+    bool operator==(const Rec &) const = default;
 };
+
+void PrintTo(const Rec &r, std::ostream *os) {
+    *os << testing::PrintToString(r.text) << "/" << r.count;
+}
 
 // Reads all records with csv_record_read; stops at the end or the first error.
 struct RawRead {
@@ -52,66 +57,37 @@ std::vector<std::vector<std::string>> split_all(const std::string &bytes, char s
     return out;
 }
 
-TEST(RawRead, EmptyInputIsEndOfFile) {
-    RawRead r("");
-    EXPECT_TRUE(r.recs.empty());
-    EXPECT_EQ(r.error, 0);
-    EXPECT_EQ(r.err, "");
-}
-
-TEST(RawRead, TerminatedAndUnterminatedRecords) {
-    RawRead a("a,b\n");
-    ASSERT_EQ(a.recs.size(), 1u);
-    EXPECT_EQ(a.recs[0].text, "a,b");
-    EXPECT_EQ(a.recs[0].count, 2);
-    EXPECT_EQ(a.err, "");
-
-    RawRead b("a,b");
-    ASSERT_EQ(b.recs.size(), 1u);
-    EXPECT_EQ(b.recs[0].text, "a,b");
-    EXPECT_EQ(b.error, 0);
-    EXPECT_EQ(b.err, "t: Warning: final record not terminated: file 'in.csv'\n");
-    EXPECT_EQ(RawRead("a,b", 0).err, "");
-}
-
-TEST(RawRead, BlankRecordsAndLoneCr) {
-    RawRead r("\n\r\nx\n");
-    ASSERT_EQ(r.recs.size(), 3u);
-    EXPECT_EQ(r.recs[0].count, 0);
-    EXPECT_EQ(r.recs[0].text, "");
-    EXPECT_EQ(r.recs[1].count, 0);
-    EXPECT_EQ(r.recs[2].count, 1);
-
-    // A lone CR at the end of the file is an unterminated record of one empty field.
-    RawRead cr("\r");
-    ASSERT_EQ(cr.recs.size(), 1u);
-    EXPECT_EQ(cr.recs[0].text, "");
-    EXPECT_EQ(cr.recs[0].count, 1);
-    EXPECT_EQ(cr.err, "t: Warning: final record not terminated: file 'in.csv'\n");
-
-    // After a complete record, a final CR yields one more, empty record.
-    RawRead after("a\n\r");
-    ASSERT_EQ(after.recs.size(), 2u);
-    EXPECT_EQ(after.recs[1].count, 1);
-
-    // A CR ending the last field is dropped.
-    RawRead dropped("a,b\r");
-    ASSERT_EQ(dropped.recs.size(), 1u);
-    EXPECT_EQ(dropped.recs[0].text, "a,b");
-}
-
-TEST(RawRead, FieldCounts) {
-    RawRead r(",\n,,\n\"a,b\",c\n\"x\"\"y\"\n\"1\r\n2\",3\r\n");
-    ASSERT_EQ(r.recs.size(), 5u);
-    EXPECT_EQ(r.recs[0].count, 2);
-    EXPECT_EQ(r.recs[1].count, 3);
-    EXPECT_EQ(r.recs[2].text, "\"a,b\",c");
-    EXPECT_EQ(r.recs[2].count, 2);
-    EXPECT_EQ(r.recs[3].text, "\"x\"\"y\"");
-    EXPECT_EQ(r.recs[3].count, 1);
-    EXPECT_EQ(r.recs[4].text, "\"1\r\n2\",3");
-    EXPECT_EQ(r.recs[4].count, 2);
-    EXPECT_EQ(r.err, "");
+// Each input's records, as text and field count, and the warning it gives when verbose;
+// quiet, it gives none.
+TEST(RawRead, RecordsAndFieldCounts) {
+    const std::string unterminated = "t: Warning: final record not terminated: file 'in.csv'\n";
+    const struct {
+        std::string input;
+        std::vector<Rec> recs;
+        std::string warning = "";
+    } cases[] = {
+        // An empty input is the end of the file.
+        {"", {}},
+        {"a,b\n", {{"a,b", 2}}},
+        {"a,b", {{"a,b", 2}}, unterminated},
+        // Blank records have no fields.
+        {"\n\r\nx\n", {{"", 0}, {"", 0}, {"x", 1}}},
+        // A lone CR at the end of the file is an unterminated record of one empty field; after
+        // a complete record it is one more such record. A CR ending the last field is dropped.
+        {"\r", {{"", 1}}, unterminated},
+        {"a\n\r", {{"a", 1}, {"", 1}}, unterminated},
+        {"a,b\r", {{"a,b", 2}}, unterminated},
+        {",\n,,\n\"a,b\",c\n\"x\"\"y\"\n\"1\r\n2\",3\r\n",
+         {{",", 2}, {",,", 3}, {"\"a,b\",c", 2}, {"\"x\"\"y\"", 1}, {"\"1\r\n2\",3", 2}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.input));
+        RawRead r(c.input);
+        EXPECT_EQ(r.recs, c.recs);
+        EXPECT_EQ(r.error, 0);
+        EXPECT_EQ(r.err, c.warning);
+        EXPECT_EQ(RawRead(c.input, 0).err, "");
+    }
 }
 
 struct SyntaxCase {
