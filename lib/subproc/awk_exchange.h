@@ -3,17 +3,12 @@
 // awk reads records from a pipe, split at the byte 0x18 (its RS; whole records also have
 // their fields separated by 0x19, its FS), and writes its results, each ended by 0x18 (its
 // ORS), to a second pipe: its own standard output when it gives one result per value, the
-// inherited write end named "/dev/fd/N" in the program text when it streams.
+// inherited write end named "/dev/fd/N" in the program text when it streams. What awk runs
+// is built by awk_program.
 //
-// The argument vector is "awk", the program's -v assignments, "-e" and the exchange's head
-// text (reserved by awk_argv_reserve_head, filled in by awk_start), the program's -f/-e pairs
-// in command-line order, then "-e" and the exchange's tail text.
-//
-// The head text makes awk announce, from a BEGIN rule that runs once every program file has
-// been read and parsed, that it is ready; awk_start waits for that announcement with SIGCHLD
-// still blocked. So an awk that cannot start (a syntax error, an unreadable -f file, an awk
-// that refuses -e) is recognised before any record is read, and a /usr/bin/awk that is not
-// GNU awk is named as such.
+// awk_start waits for awk's announcement that it is ready with SIGCHLD still blocked, so an
+// awk that cannot start is recognised before any record is read, and a /usr/bin/awk that is
+// not GNU awk is named as such.
 //
 // One result per value (the selection programs and the field rewriter), pipelined: values go
 // to awk in a stream, each followed by nothing but its terminator, while the records they
@@ -48,28 +43,11 @@
 #include <cstddef>
 #include <cstdio>
 
-#define AWK_COMMAND "/usr/bin/awk"
+#include "awk_program.h"
+
 #define AWK_RECORD_END '\x18' // ends every record sent to awk and every result back
 #define AWK_FIELD_SEP '\x19'  // separates the fields of whole records sent to awk
 #define AWK_RESULT_MAX 8191   // bytes of one result, with its terminator
-
-// awk's argument vector, a libsubproc arg_vector of max entries. Allocation failure is fatal
-// with alloc_message and the system error; limit_format ("...(%d vs %d)") is the message of
-// awk_argv_add_entry when the vector is full. The same alloc_message serves for the program
-// texts built by awk_start.
-void awk_argv_init(int max, const char *alloc_message, const char *limit_format);
-// awk_argv_init, then "awk", the -v assignments (a null-terminated list) and the head's place.
-void awk_argv_begin(int max, const char *alloc_message, const char *limit_format,
-                    const char *const *assignments);
-// Stores entry (not copied) at the next index; fatal when only the final null is left.
-void awk_argv_add_entry(const char *entry);
-// Reserves "-e" and the head text's place: call after the -v assignments, before any -f/-e.
-void awk_argv_reserve_head(void);
-
-enum awk_mode {
-    AWK_ONE_RESULT, // one result back for every value sent (awk_submit and the handler)
-    AWK_STREAM,     // records in, whatever the code prints out (read by the caller)
-};
 
 // The program's ends of the two pipes, valid after awk_start.
 extern int awk_to_fd;
@@ -140,24 +118,6 @@ bool awk_send_record(char *text, size_t len, char **fields, int numfields, int r
 // False, with errno, when the last write failed.
 bool awk_close_input(void);
 
-// Whether the awk at path runs a program given with -e (run with no input or output).
-bool awk_accepts_option_e(const char *path);
-
 // The decision rule of the selection programs: a result is false when it is empty or exactly
 // "0", true otherwise (so "0.0", "00" and " " are true).
 bool awk_result_is_true(const char *result, int len);
-
-// ---- Shared by the programs ------------------------------------------------------------------
-
-// Appends "-f" and the library file path. A path that names standard input ("-",
-// /dev/stdin, /dev/fd/0, /proc/self/fd/0, a link to one of them) is refused: awk's standard
-// input is the pipe that carries the records, so awk would wait there for its program.
-void awk_add_library(const char *path);
-
-// -eCODE, -fCODE_FILE and -lLIB_FILE of the programs that run code of their own, in command-
-// line order, with their checks. Returns false for any other letter.
-extern char opt_usecode; // -e given
-extern char opt_usefile; // -f given
-bool awk_code_option(int c, const char *arg);
-// After the options: "Error: Must supply AWK code via -e or -f option!" unless -e or -f.
-void awk_require_code(void);
