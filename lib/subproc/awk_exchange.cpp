@@ -21,11 +21,12 @@ namespace {
 // The announcement that awk has parsed its program and is ready for records.
 const char READY = AWK_FIELD_SEP;
 // The flush request: no value sent can be this record (see the header).
-const char FLUSH_REQUEST[] = {AWK_FIELD_SEP, '"', AWK_RECORD_END};
+const char FLUSH_REQUEST[] = {AWK_FIELD_SEP, AWK_FLUSH_MARK[0], AWK_RECORD_END};
 // In a result frame, 0x18 and 0x1A travel as 0x1A followed by one of these.
-const char ESCAPE = '\x1a';
-const char ESCAPED_END = '\x01';
-const char ESCAPED_ESCAPE = '\x02';
+const char ESCAPE = AWK_BYTE(AWK_ESC_OCT);
+const char ESCAPED_END = AWK_BYTE(AWK_ESC_RS_OCT);
+const char ESCAPED_ESCAPE = AWK_BYTE(AWK_ESC_ESC_OCT);
+const char RECORD_END = AWK_RECORD_END; // the byte ESCAPED_END stands for
 
 awk_mode mode;
 
@@ -211,10 +212,10 @@ void parse(const char *p, size_t n) {
             rstate = FRAME_STATUS;
             break;
         case FRAME_STATUS:
-            if (*p == '=') {
+            if (*p == AWK_RESULT_MARK[0]) {
                 rstate = FRAME_VALUE;
                 rlen = 0;
-            } else if (*p == '!') {
+            } else if (*p == AWK_NO_RESULT_MARK[0]) {
                 rstate = FRAME_NONE;
             } else {
                 printed_by_code();
@@ -229,7 +230,7 @@ void parse(const char *p, size_t n) {
                   due_recnum());
         case FRAME_ESCAPE:
             if (*p != ESCAPED_END && *p != ESCAPED_ESCAPE) printed_by_code();
-            take_value_bytes(*p == ESCAPED_END ? "\x18" : "\x1a", 1);
+            take_value_bytes(*p == ESCAPED_END ? &RECORD_END : &ESCAPE, 1);
             p++;
             rstate = FRAME_VALUE;
             break;

@@ -1,14 +1,18 @@
-// The exchange with /usr/bin/awk shared by the AWK programs.
+// The transport between the AWK programs and /usr/bin/awk: records and values sent, results
+// received and paired with the records they belong to, awk's output watched while the program
+// waits for input, and the end of the exchange. What awk runs is awk_program's.
+//
+// Changes together with awk_program.cpp: the texts there write the frames that parse() here
+// reads, and answer the flush request that this module sends. Both take the bytes from
+// awk_program.h, their one home; a new frame or mark goes there and into both files at once.
 //
 // awk reads records from a pipe, split at the byte 0x18 (its RS; whole records also have
 // their fields separated by 0x19, its FS), and writes its results, each ended by 0x18 (its
 // ORS), to a second pipe: its own standard output when it gives one result per value, the
-// inherited write end named "/dev/fd/N" in the program text when it streams. What awk runs
-// is built by awk_program.
-//
-// awk_start waits for awk's announcement that it is ready with SIGCHLD still blocked, so an
-// awk that cannot start is recognised before any record is read, and a /usr/bin/awk that is
-// not GNU awk is named as such.
+// inherited write end named "/dev/fd/N" in the program text when it streams. awk_start waits
+// for awk's announcement that it is ready (0x19 alone) with SIGCHLD still blocked, so an awk
+// that cannot start is recognised before any record is read, and a /usr/bin/awk that is not
+// GNU awk is named as such.
 //
 // One result per value (the selection programs and the field rewriter), pipelined: values go
 // to awk in a stream, each followed by nothing but its terminator, while the records they
@@ -17,15 +21,11 @@
 // results and flushes them when asked: the exchange sends a flush request (the record 0x19 '"',
 // which no value can be: a value holds no 0x19, and a record's text never has a field that is
 // a lone double quote) after every batch, whenever it must wait for results, before it waits
-// for more input of its own, and at the end. Every result goes back as a frame: 0x19, '=',
-// the value (0x18 written as 0x1A 0x01, 0x1A as 0x1A 0x02), 0x18. The tail rule counts the
-// values it answers; when NR is not the next one (user code that ran next, or read ahead with
-// getline) it sends the frame 0x19 '!' 0x18 instead, and so does the flush request's rule
-// when the last value before it got no result. Any byte outside a frame was printed by the
-// code itself, and is reported for the record whose result was due. The flush request keeps
-// itself out of NR and FNR, so the code sees them count values as usual. The expression stands
-// on a line of its own in the tail text, so that awk's message for a mistake in it quotes the
-// user's code alone.
+// for more input of its own, and at the end. Every result comes back as a frame: 0x19, '=',
+// the value (0x18 written as 0x1A 0x01, 0x1A as 0x1A 0x02), 0x18; a value that got no result
+// (user code that ran next, or read ahead with getline) as the frame 0x19 '!' 0x18. Any byte
+// outside a frame was printed by the code itself, and is reported for the record whose result
+// was due.
 //
 // One result per value, SIGCHLD stays blocked once awk has started (libsubproc's handler is
 // not used): awk's end is seen where its output ends, after every result it gave before has
@@ -33,11 +33,10 @@
 // and the run ends with status 1 and no word more; one that succeeded with results still due
 // was stopped by the code ("invalid processed field"). Streaming, the handler ends the run.
 //
-// Streaming (the record rewriter): the tail rule prints $0 for every record the code lets
-// through, and awk's output is copied by the caller as it comes. Both sides buffer; from a
-// pipe or a terminal, awk is sent the flush request before the program waits for more input.
-// Code that names getline (or @include) could read that request itself, so for such code awk
-// flushes after every record instead.
+// Streaming (the record rewriter): awk prints every record the code lets through, and its
+// output is copied by the caller as it comes. Both sides buffer; from a pipe or a terminal,
+// awk is sent the flush request before the program waits for more input, unless the code may
+// read that request itself (awk_code_may_read_ahead): then awk flushes after every record.
 #pragma once
 
 #include <cstddef>
@@ -45,9 +44,7 @@
 
 #include "awk_program.h"
 
-#define AWK_RECORD_END '\x18' // ends every record sent to awk and every result back
-#define AWK_FIELD_SEP '\x19'  // separates the fields of whole records sent to awk
-#define AWK_RESULT_MAX 8191   // bytes of one result, with its terminator
+#define AWK_RESULT_MAX 8191 // bytes of one result, with its terminator
 
 // The program's ends of the two pipes, valid after awk_start.
 extern int awk_to_fd;

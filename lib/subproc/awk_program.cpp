@@ -16,6 +16,18 @@
 #include "libcsv.h"
 #include "libsubproc.h"
 
+// The bytes of the exchange as the texts spell them, and the frames and the flush request's
+// pattern made of them.
+#define RS AWK_TEXT(AWK_RS_OCT)
+#define FS AWK_TEXT(AWK_FS_OCT)
+#define ESC AWK_TEXT(AWK_ESC_OCT)
+#define ESC_RS AWK_TEXT(AWK_ESC_RS_OCT)
+#define ESC_ESC AWK_TEXT(AWK_ESC_ESC_OCT)
+#define READY FS
+#define RESULT FS AWK_RESULT_MARK
+#define NO_RESULT FS AWK_NO_RESULT_MARK RS
+#define FLUSH_REQUEST "/^" FS AWK_FLUSH_MARK "$/"
+
 namespace {
 
 arg_vector awk_args;
@@ -76,14 +88,15 @@ char *awk_head_text(awk_mode mode, int fd, bool flush_requests) {
     // values. It is recognised by a pattern: comparing $0 with a string would make awk try
     // every record as a number first.
     if (mode == AWK_ONE_RESULT)
-        return format_text("BEGIN{printf \"\\031\";fflush(\"/dev/stdout\")}"
-                           "/^\\031\"$/{NR--;FNR--;if(NR!=__zelk_n)printf \"\\031!\\030\";"
+        return format_text("BEGIN{printf \"" READY "\";fflush(\"/dev/stdout\")}" FLUSH_REQUEST
+                           "{NR--;FNR--;if(NR!=__zelk_n)printf \"" NO_RESULT "\";"
                            "fflush(\"/dev/stdout\");next}");
     if (!flush_requests)
-        return format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd,
-                           fd);
-    return format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}"
-                       "/^\\031\"$/{NR--;FNR--;fflush(\"/dev/fd/%d\");next}",
+        return format_text("BEGIN{printf \"" READY "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
+                           fd, fd);
+    return format_text("BEGIN{printf \"" READY
+                       "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}" FLUSH_REQUEST
+                       "{NR--;FNR--;fflush(\"/dev/fd/%d\");next}",
                        fd, fd, fd);
 }
 
@@ -95,10 +108,11 @@ char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each) {
     if (mode == AWK_ONE_RESULT)
         return format_text("{__zelk_r=\\\n%s\n"
                            "if(NR==__zelk_n+1){__zelk_n=NR;"
-                           "if(__zelk_r~/[\\030\\032]/){gsub(/\\032/,\"\\032\\002\",__zelk_r);"
-                           "gsub(/\\030/,\"\\032\\001\",__zelk_r)}"
-                           "printf \"\\031=\";print __zelk_r}"
-                           "else{printf \"\\031!\\030\";fflush(\"/dev/stdout\");__zelk_n=NR}}",
+                           "if(__zelk_r~/[" RS ESC "]/){"
+                           "gsub(/" ESC "/,\"" ESC ESC_ESC "\",__zelk_r);"
+                           "gsub(/" RS "/,\"" ESC ESC_RS "\",__zelk_r)}"
+                           "printf \"" RESULT "\";print __zelk_r}"
+                           "else{printf \"" NO_RESULT "\";fflush(\"/dev/stdout\");__zelk_n=NR}}",
                            expr);
     // A record of one empty field is printed "" (an empty line reads back as a blank record);
     // a record the code left without fields stays blank. NF is looked at only for an empty $0,

@@ -27,6 +27,31 @@
 
 #define AWK_COMMAND "/usr/bin/awk"
 
+// ---- The bytes of the exchange ---------------------------------------------------------------
+// The texts here write them and awk_exchange reads and sends them. Each is given once, as the
+// octal number the texts spell it with: AWK_TEXT makes it the escape awk reads in a string or a
+// regular expression ("\\030"), AWK_BYTE the byte itself.
+#define AWK_TEXT(oct) AWK_TEXT_(oct)
+#define AWK_TEXT_(oct) "\\" #oct
+#define AWK_BYTE(oct) ((char)(oct))
+// 030 (AWK_RS_OCT) ends every record sent and every result back (awk's RS and ORS). 031
+// (AWK_FS_OCT) separates the fields of whole records sent (awk's FS), opens every frame back,
+// and alone is awk's announcement that it is ready. In a result, 030 travels as 032 001, and
+// 032 (AWK_ESC_OCT) as 032 002.
+#define AWK_RS_OCT 030
+#define AWK_FS_OCT 031
+#define AWK_ESC_OCT 032
+#define AWK_ESC_RS_OCT 001
+#define AWK_ESC_ESC_OCT 002
+// What follows AWK_FS: a frame with a result, or one for a value without, or the flush
+// request, a record sent that no value can be.
+#define AWK_RESULT_MARK "="
+#define AWK_NO_RESULT_MARK "!"
+#define AWK_FLUSH_MARK "\""
+
+#define AWK_RECORD_END AWK_BYTE(AWK_RS_OCT)
+#define AWK_FIELD_SEP AWK_BYTE(AWK_FS_OCT)
+
 // awk's argument vector, a libsubproc arg_vector of max entries. Allocation failure is fatal
 // with alloc_message and the system error; limit_format ("...(%d vs %d)") is the message of
 // awk_argv_add_entry when the vector is full. The same alloc_message serves for the program
