@@ -426,10 +426,7 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     // code prints lands among the results, in order, and is recognised. Streaming: awk
     // writes to the pipe's write end by its number, so that end is inherited.
     bool dup_stdout = mode == AWK_ONE_RESULT;
-    if (pipe2(to_awk, O_CLOEXEC) != 0 || (dup_stdout ? pipe2(from_awk, O_CLOEXEC) : pipe(from_awk)) != 0 ||
-        fcntl(from_awk[0], F_SETFD, FD_CLOEXEC) != 0)
-        fatalf(errno, "ERROR: failed creating pipes");
-    ignore_sigpipe();
+    open_command_pipes(to_awk, from_awk, dup_stdout);
 
     int fd = from_awk[1];
     bool flush_each = false;
@@ -442,12 +439,7 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
         stream_buffered = !flush_each;
     }
     char *const *argv = awk_argv_complete(mode, expr, fd, watch, flush_each);
-
-    register_sigchld_handler();
-    block_sigchld_signals(0);
-    run_command_in_subprocess_wpipes(AWK_COMMAND, argv, to_awk, from_awk, dup_stdout);
-    close(to_awk[0]);
-    close(from_awk[1]);
+    start_command_on_pipes(AWK_COMMAND, argv, to_awk, from_awk, dup_stdout, true);
     awk_to_fd = to_awk[1];
     awk_from_fd = from_awk[0];
 
