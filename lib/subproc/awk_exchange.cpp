@@ -312,6 +312,13 @@ template <class Done> void pump(Done done) {
     }
 }
 
+// awk sees the end of its input; its output is read to the end.
+void close_input_and_read_to_end(void) {
+    close(awk_to_fd);
+    awk_to_fd = -1;
+    pump([] { return from_eof; });
+}
+
 void send_flush_request(void) {
     memcpy(sbuf + slen, FLUSH_REQUEST, sizeof FLUSH_REQUEST);
     slen += sizeof FLUSH_REQUEST;
@@ -531,18 +538,14 @@ void awk_drain(void) {
 
 void awk_finish(void) {
     hand_over_all();
-    close(awk_to_fd);
-    awk_to_fd = -1;
     // Only what an END rule printed can come now.
-    pump([] { return from_eof; });
+    close_input_and_read_to_end();
 }
 
 void awk_abandon(void) {
     discarding = true;
     spos = slen = 0;
-    close(awk_to_fd);
-    awk_to_fd = -1;
-    pump([] { return from_eof; });
+    close_input_and_read_to_end();
 }
 
 bool awk_send_record(char *text, size_t len, char **fields, int numfields, int recnum) {
