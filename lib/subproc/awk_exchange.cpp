@@ -1,18 +1,12 @@
 #include "awk_exchange.h"
 
 #include <cerrno>
-#include <climits>
-#include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
-#include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "cli.h"
@@ -24,18 +18,15 @@ int awk_from_fd = -1;
 
 namespace {
 
-const char *alloc_msg;
-arg_vector awk_args;
-int head_index = -1; // index of the head text's place in awk_args
-
 // The announcement that awk has parsed its program and is ready for records.
 const char READY = AWK_FIELD_SEP;
 // The flush request: no value sent can be this record (see the header).
-const char FLUSH_REQUEST[] = {AWK_FIELD_SEP, '"', AWK_RECORD_END};
+const char FLUSH_REQUEST[] = {AWK_FIELD_SEP, AWK_FLUSH_MARK[0], AWK_RECORD_END};
 // In a result frame, 0x18 and 0x1A travel as 0x1A followed by one of these.
-const char ESCAPE = '\x1a';
-const char ESCAPED_END = '\x01';
-const char ESCAPED_ESCAPE = '\x02';
+const char ESCAPE = AWK_BYTE(AWK_ESC_OCT);
+const char ESCAPED_END = AWK_BYTE(AWK_ESC_RS_OCT);
+const char ESCAPED_ESCAPE = AWK_BYTE(AWK_ESC_ESC_OCT);
+const char RECORD_END = AWK_RECORD_END; // the byte ESCAPED_END stands for
 
 awk_mode mode;
 
@@ -46,25 +37,6 @@ awk_mode mode;
     size_t n = strlen(msg);
     int own_lf = n > 0 && msg[n - 1] == '\n';
     fatalf(errnum, own_lf ? "%.*s\n" : "%.*s", (int)n - own_lf, msg);
-}
-
-char *alloc_or_die(size_t n) {
-    char *p = (char *)calloc(n, 1);
-    if (!p) fail_with(errno, alloc_msg);
-    return p;
-}
-
-char *format_text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-char *format_text(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(nullptr, 0, fmt, ap);
-    va_end(ap);
-    char *text = alloc_or_die((size_t)n + 1);
-    va_start(ap, fmt);
-    vsnprintf(text, (size_t)n + 1, fmt, ap);
-    va_end(ap);
-    return text;
 }
 
 // awk did not announce itself: it could not parse its program or read a -f file (and said
@@ -240,10 +212,10 @@ void parse(const char *p, size_t n) {
             rstate = FRAME_STATUS;
             break;
         case FRAME_STATUS:
-            if (*p == '=') {
+            if (*p == AWK_RESULT_MARK[0]) {
                 rstate = FRAME_VALUE;
                 rlen = 0;
-            } else if (*p == '!') {
+            } else if (*p == AWK_NO_RESULT_MARK[0]) {
                 rstate = FRAME_NONE;
             } else {
                 printed_by_code();
@@ -258,7 +230,7 @@ void parse(const char *p, size_t n) {
                   due_recnum());
         case FRAME_ESCAPE:
             if (*p != ESCAPED_END && *p != ESCAPED_ESCAPE) printed_by_code();
-            take_value_bytes(*p == ESCAPED_END ? "\x18" : "\x1a", 1);
+            take_value_bytes(*p == ESCAPED_END ? &RECORD_END : &ESCAPE, 1);
             p++;
             rstate = FRAME_VALUE;
             break;
@@ -338,6 +310,13 @@ template <class Done> void pump(Done done) {
             fatalf(errno, "ERROR: failed reading new field value from AWK");
         }
     }
+}
+
+// awk sees the end of its input; its output is read to the end.
+void close_input_and_read_to_end(void) {
+    close(awk_to_fd);
+    awk_to_fd = -1;
+    pump([] { return from_eof; });
 }
 
 void send_flush_request(void) {
@@ -421,36 +400,6 @@ void hand_over_all(void) {
     errcheck_stdout_exit();
 }
 
-// Whether the code given with -e and -f may read input itself: it names getline, or includes
-// another file. A file that cannot be read counts as one that may (awk will refuse it).
-bool code_may_read_ahead(void) {
-    static const char *const words[] = {"getline", "@include"};
-    for (int i = head_index + 1; i + 1 < awk_args.count; i += 2) {
-        const char *arg = awk_args.argv[i + 1];
-        if (strcmp(awk_args.argv[i], "-e") == 0) {
-            for (const char *w : words)
-                if (strstr(arg, w)) return true;
-            continue;
-        }
-        FILE *f = fopen(arg, "r");
-        if (!f) return true;
-        // Each piece starts with the end of the one before, so no word is cut in two.
-        static char piece[8 + (1 << 16)];
-        size_t have = 0, n;
-        bool found = false;
-        while (!found && (n = fread(piece + have, 1, sizeof piece - have, f)) > 0) {
-            size_t total = have + n;
-            for (const char *w : words)
-                if (memmem(piece, total, w, strlen(w))) found = true;
-            have = total < 8 ? total : 8;
-            memmove(piece, piece + total - have, have);
-        }
-        fclose(f);
-        if (found) return true;
-    }
-    return false;
-}
-
 // The input stream from a pipe or a terminal: a read that would wait first hands over every
 // result due, so that a slow or interactive input gets each answer before more input arrives.
 // While it waits, awk's output is watched too: with SIGCHLD blocked, an awk that ends is
@@ -474,30 +423,6 @@ ssize_t watched_read(void *cookie, char *buf, size_t size) {
 
 } // namespace
 
-void awk_argv_init(int max, const char *alloc_message, const char *limit_format) {
-    alloc_msg = alloc_message;
-    arg_vector_init(&awk_args, max, alloc_message, limit_format);
-}
-
-void awk_argv_begin(int max, const char *alloc_message, const char *limit_format,
-                    const char *const *assignments) {
-    awk_argv_init(max, alloc_message, limit_format);
-    awk_argv_add_entry("awk");
-    for (const char *const *a = assignments; *a; a++)
-        awk_argv_add_entry(*a);
-    awk_argv_reserve_head();
-}
-
-void awk_argv_add_entry(const char *entry) {
-    arg_vector_add(&awk_args, entry);
-}
-
-void awk_argv_reserve_head(void) {
-    awk_argv_add_entry("-e");
-    head_index = awk_args.count;
-    awk_argv_add_entry("");
-}
-
 FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     mode = m;
     struct stat st;
@@ -508,63 +433,20 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     // code prints lands among the results, in order, and is recognised. Streaming: awk
     // writes to the pipe's write end by its number, so that end is inherited.
     bool dup_stdout = mode == AWK_ONE_RESULT;
-    if (pipe2(to_awk, O_CLOEXEC) != 0 || (dup_stdout ? pipe2(from_awk, O_CLOEXEC) : pipe(from_awk)) != 0 ||
-        fcntl(from_awk[0], F_SETFD, FD_CLOEXEC) != 0)
-        fatalf(errno, "ERROR: failed creating pipes");
-    ignore_sigpipe();
+    open_command_pipes(to_awk, from_awk, dup_stdout);
 
     int fd = from_awk[1];
-    char *head;
-    char *tail;
-    if (mode == AWK_ONE_RESULT) {
-        // The flush request also takes itself out of NR and FNR, so that the code sees them
-        // count values. It is recognised by a pattern: comparing $0 with a string would make
-        // awk try every record as a number first.
-        head = format_text("BEGIN{printf \"\\031\";fflush(\"/dev/stdout\")}"
-                           "/^\\031\"$/{NR--;FNR--;if(NR!=__zelk_n)printf \"\\031!\\030\";"
-                           "fflush(\"/dev/stdout\");next}");
-        // The value is computed first: an expression that reads ahead with getline moves NR.
-        // The expression stands on a line of its own (the assignment continued onto it, the
-        // newline after it ending the statement), so that awk, reporting a mistake in it,
-        // shows the user's text and not this one.
-        tail = format_text("{__zelk_r=\\\n%s\n"
-                           "if(NR==__zelk_n+1){__zelk_n=NR;"
-                           "if(__zelk_r~/[\\030\\032]/){gsub(/\\032/,\"\\032\\002\",__zelk_r);"
-                           "gsub(/\\030/,\"\\032\\001\",__zelk_r)}"
-                           "printf \"\\031=\";print __zelk_r}"
-                           "else{printf \"\\031!\\030\";fflush(\"/dev/stdout\");__zelk_n=NR}}",
-                           expr);
-    } else {
+    bool flush_each = false;
+    if (mode == AWK_STREAM) {
         // From a pipe or a terminal, awk is asked to flush before the program waits for more
         // input; but code that may read input itself could read that request, so it has
         // awk flush every record instead.
-        bool flush_each = !regular && code_may_read_ahead();
+        flush_each = !regular && awk_code_may_read_ahead();
         watch = !regular && !flush_each;
         stream_buffered = !flush_each;
-        head = watch ? format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}"
-                                   "/^\\031\"$/{NR--;FNR--;fflush(\"/dev/fd/%d\");next}",
-                                   fd, fd, fd)
-                     : format_text("BEGIN{printf \"\\031\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}", fd,
-                                   fd);
-        // A record of one empty field is printed "" (an empty line reads back as a blank
-        // record); a record the code left without fields stays blank. NF is looked at only
-        // for an empty $0, so that other records are not split for it.
-        tail = flush_each ? format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";"
-                                        "print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
-                                        fd, fd)
-                          : format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";"
-                                        "print > \"/dev/fd/%d\"}",
-                                        fd);
     }
-    awk_args.argv[head_index] = head;
-    awk_argv_add_entry("-e");
-    awk_argv_add_entry(tail);
-
-    register_sigchld_handler();
-    block_sigchld_signals(0);
-    run_command_in_subprocess_wpipes(AWK_COMMAND, awk_args.argv, to_awk, from_awk, dup_stdout);
-    close(to_awk[0]);
-    close(from_awk[1]);
+    char *const *argv = awk_argv_complete(mode, expr, fd, watch, flush_each);
+    start_command_on_pipes(AWK_COMMAND, argv, to_awk, from_awk, dup_stdout, true);
     awk_to_fd = to_awk[1];
     awk_from_fd = from_awk[0];
 
@@ -592,7 +474,7 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     if (!watch) return input;
     cookie_io_functions_t io = {watched_read, nullptr, nullptr, nullptr};
     FILE *watched = fopencookie((void *)(intptr_t)fileno(input), "r", io);
-    if (!watched) fail_with(errno, alloc_msg);
+    if (!watched) fail_with(errno, awk_alloc_message);
     setvbuf(watched, inbuf, _IOFBF, sizeof inbuf);
     return watched;
 }
@@ -656,18 +538,14 @@ void awk_drain(void) {
 
 void awk_finish(void) {
     hand_over_all();
-    close(awk_to_fd);
-    awk_to_fd = -1;
     // Only what an END rule printed can come now.
-    pump([] { return from_eof; });
+    close_input_and_read_to_end();
 }
 
 void awk_abandon(void) {
     discarding = true;
     spos = slen = 0;
-    close(awk_to_fd);
-    awk_to_fd = -1;
-    pump([] { return from_eof; });
+    close_input_and_read_to_end();
 }
 
 bool awk_send_record(char *text, size_t len, char **fields, int numfields, int recnum) {
@@ -692,97 +570,6 @@ bool awk_close_input(void) {
     return ok;
 }
 
-bool awk_accepts_option_e(const char *path) {
-    posix_spawn_file_actions_t fa;
-    if (posix_spawn_file_actions_init(&fa) != 0) return false;
-    for (int fd = 0; fd <= 2; fd++)
-        posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    char *const argv[] = {const_cast<char *>("awk"), const_cast<char *>("-e"),
-                          const_cast<char *>("BEGIN { exit 0 }"), nullptr};
-    pid_t pid;
-    int rc = posix_spawn(&pid, path, &fa, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) return false;
-    int st;
-    while (waitpid(pid, &st, 0) < 0)
-        if (errno != EINTR) return false;
-    return WIFEXITED(st) && WEXITSTATUS(st) == 0;
-}
-
 bool awk_result_is_true(const char *result, int len) {
     return !(len == 0 || (len == 1 && result[0] == '0'));
 }
-
-namespace {
-
-// Whether awk would read the file at path from its standard input, which carries the records
-// (so it would wait for the rest of its program while the program waits for it to start):
-// "-", or any name that leads, through symbolic links, to descriptor 0 of the process
-// itself, as /dev/stdin, /dev/fd/0 and /proc/self/fd/0 do. Such a name is resolved in this
-// process; awk resolves it the same way in its own.
-bool names_standard_input(const char *path) {
-    if (strcmp(path, "-") == 0) return true;
-    std::string pid = std::to_string(getpid());
-    std::string name = path;
-    for (int hops = 0; hops < 40; hops++) {
-        // The directory resolved whole (/proc/self included), the last component by hand.
-        size_t slash = name.rfind('/');
-        std::string dir = slash == std::string::npos ? "."
-                          : slash == 0               ? "/"
-                                                     : name.substr(0, slash);
-        char real[PATH_MAX];
-        if (!realpath(dir.c_str(), real)) return false;
-        std::string full = std::string(real) + (real[1] ? "/" : "") + name.substr(slash + 1);
-        // A descriptor's link names what the descriptor is open on, not a path to follow.
-        if (full.rfind("/proc/", 0) == 0 && full.find("/fd/") != std::string::npos)
-            return full == "/proc/" + pid + "/fd/0" ||
-                   full == "/proc/" + pid + "/task/" + pid + "/fd/0";
-        struct stat st;
-        if (lstat(full.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
-        char target[PATH_MAX];
-        ssize_t n = readlink(full.c_str(), target, sizeof target - 1);
-        if (n < 0) return false;
-        target[n] = '\0';
-        name = target[0] == '/' ? std::string(target) : std::string(real) + "/" + target;
-    }
-    return false;
-}
-
-} // namespace
-
-void awk_add_library(const char *path) {
-    if (names_standard_input(path))
-        fatalf(0, "ERROR: AWK code file '%s' is standard input, which carries the records to AWK",
-               path);
-    awk_argv_add_entry("-f");
-    awk_argv_add_entry(path);
-}
-
-char opt_usecode;
-char opt_usefile;
-
-bool awk_code_option(int c, const char *arg) {
-    switch (c) {
-    case 'e':
-        if (opt_usefile) fatalf(0, "Error: use only -e or -f, but not both!");
-        if (!strchr(arg, '{') || !strchr(arg, '}'))
-            fatalf(0, "Error: -eCODE must be a valid AWK program, i.e., rule(s): "
-                      "[pattern]{actions}!");
-        awk_argv_add_entry("-e");
-        awk_argv_add_entry(arg);
-        opt_usecode = 1;
-        return true;
-    case 'f':
-        if (opt_usecode) fatalf(0, "Error: use only -e or -f, but not both!");
-        awk_add_library(arg);
-        opt_usefile = 1;
-        return true;
-    case 'l': awk_add_library(arg); return true;
-    }
-    return false;
-}
-
-void awk_require_code(void) {
-    if (!opt_usecode && !opt_usefile) fatalf(0, "Error: Must supply AWK code via -e or -f option!");
-}
-

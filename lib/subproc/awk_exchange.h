@@ -1,18 +1,17 @@
-// The exchange with /usr/bin/awk shared by the AWK programs.
+// The transport between the AWK programs and /usr/bin/awk: records and values sent, results
+// received and paired with the records they belong to, awk's output watched while the program
+// waits for input, and the end of the exchange. What awk runs is awk_program's.
+//
+// Changes together with awk_program.cpp: the texts there write the frames that parse() here
+// reads, and answer the flush request that this module sends. Both take the bytes from
+// awk_program.h, their one home; a new frame or mark goes there and into both files at once.
 //
 // awk reads records from a pipe, split at the byte 0x18 (its RS; whole records also have
 // their fields separated by 0x19, its FS), and writes its results, each ended by 0x18 (its
 // ORS), to a second pipe: its own standard output when it gives one result per value, the
-// inherited write end named "/dev/fd/N" in the program text when it streams.
-//
-// The argument vector is "awk", the program's -v assignments, "-e" and the exchange's head
-// text (reserved by awk_argv_reserve_head, filled in by awk_start), the program's -f/-e pairs
-// in command-line order, then "-e" and the exchange's tail text.
-//
-// The head text makes awk announce, from a BEGIN rule that runs once every program file has
-// been read and parsed, that it is ready; awk_start waits for that announcement with SIGCHLD
-// still blocked. So an awk that cannot start (a syntax error, an unreadable -f file, an awk
-// that refuses -e) is recognised before any record is read, and a /usr/bin/awk that is not
+// inherited write end named "/dev/fd/N" in the program text when it streams. awk_start waits
+// for awk's announcement that it is ready (0x19 alone) with SIGCHLD still blocked, so an awk
+// that cannot start is recognised before any record is read, and a /usr/bin/awk that is not
 // GNU awk is named as such.
 //
 // One result per value (the selection programs and the field rewriter), pipelined: values go
@@ -22,15 +21,11 @@
 // results and flushes them when asked: the exchange sends a flush request (the record 0x19 '"',
 // which no value can be: a value holds no 0x19, and a record's text never has a field that is
 // a lone double quote) after every batch, whenever it must wait for results, before it waits
-// for more input of its own, and at the end. Every result goes back as a frame: 0x19, '=',
-// the value (0x18 written as 0x1A 0x01, 0x1A as 0x1A 0x02), 0x18. The tail rule counts the
-// values it answers; when NR is not the next one (user code that ran next, or read ahead with
-// getline) it sends the frame 0x19 '!' 0x18 instead, and so does the flush request's rule
-// when the last value before it got no result. Any byte outside a frame was printed by the
-// code itself, and is reported for the record whose result was due. The flush request keeps
-// itself out of NR and FNR, so the code sees them count values as usual. The expression stands
-// on a line of its own in the tail text, so that awk's message for a mistake in it quotes the
-// user's code alone.
+// for more input of its own, and at the end. Every result comes back as a frame: 0x19, '=',
+// the value (0x18 written as 0x1A 0x01, 0x1A as 0x1A 0x02), 0x18; a value that got no result
+// (user code that ran next, or read ahead with getline) as the frame 0x19 '!' 0x18. Any byte
+// outside a frame was printed by the code itself, and is reported for the record whose result
+// was due.
 //
 // One result per value, SIGCHLD stays blocked once awk has started (libsubproc's handler is
 // not used): awk's end is seen where its output ends, after every result it gave before has
@@ -38,38 +33,18 @@
 // and the run ends with status 1 and no word more; one that succeeded with results still due
 // was stopped by the code ("invalid processed field"). Streaming, the handler ends the run.
 //
-// Streaming (the record rewriter): the tail rule prints $0 for every record the code lets
-// through, and awk's output is copied by the caller as it comes. Both sides buffer; from a
-// pipe or a terminal, awk is sent the flush request before the program waits for more input.
-// Code that names getline (or @include) could read that request itself, so for such code awk
-// flushes after every record instead.
+// Streaming (the record rewriter): awk prints every record the code lets through, and its
+// output is copied by the caller as it comes. Both sides buffer; from a pipe or a terminal,
+// awk is sent the flush request before the program waits for more input, unless the code may
+// read that request itself (awk_code_may_read_ahead): then awk flushes after every record.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 
-#define AWK_COMMAND "/usr/bin/awk"
-#define AWK_RECORD_END '\x18' // ends every record sent to awk and every result back
-#define AWK_FIELD_SEP '\x19'  // separates the fields of whole records sent to awk
-#define AWK_RESULT_MAX 8191   // bytes of one result, with its terminator
+#include "awk_program.h"
 
-// awk's argument vector, a libsubproc arg_vector of max entries. Allocation failure is fatal
-// with alloc_message and the system error; limit_format ("...(%d vs %d)") is the message of
-// awk_argv_add_entry when the vector is full. The same alloc_message serves for the program
-// texts built by awk_start.
-void awk_argv_init(int max, const char *alloc_message, const char *limit_format);
-// awk_argv_init, then "awk", the -v assignments (a null-terminated list) and the head's place.
-void awk_argv_begin(int max, const char *alloc_message, const char *limit_format,
-                    const char *const *assignments);
-// Stores entry (not copied) at the next index; fatal when only the final null is left.
-void awk_argv_add_entry(const char *entry);
-// Reserves "-e" and the head text's place: call after the -v assignments, before any -f/-e.
-void awk_argv_reserve_head(void);
-
-enum awk_mode {
-    AWK_ONE_RESULT, // one result back for every value sent (awk_submit and the handler)
-    AWK_STREAM,     // records in, whatever the code prints out (read by the caller)
-};
+#define AWK_RESULT_MAX 8191 // bytes of one result, with its terminator
 
 // The program's ends of the two pipes, valid after awk_start.
 extern int awk_to_fd;
@@ -140,24 +115,6 @@ bool awk_send_record(char *text, size_t len, char **fields, int numfields, int r
 // False, with errno, when the last write failed.
 bool awk_close_input(void);
 
-// Whether the awk at path runs a program given with -e (run with no input or output).
-bool awk_accepts_option_e(const char *path);
-
 // The decision rule of the selection programs: a result is false when it is empty or exactly
 // "0", true otherwise (so "0.0", "00" and " " are true).
 bool awk_result_is_true(const char *result, int len);
-
-// ---- Shared by the programs ------------------------------------------------------------------
-
-// Appends "-f" and the library file path. A path that names standard input ("-",
-// /dev/stdin, /dev/fd/0, /proc/self/fd/0, a link to one of them) is refused: awk's standard
-// input is the pipe that carries the records, so awk would wait there for its program.
-void awk_add_library(const char *path);
-
-// -eCODE, -fCODE_FILE and -lLIB_FILE of the programs that run code of their own, in command-
-// line order, with their checks. Returns false for any other letter.
-extern char opt_usecode; // -e given
-extern char opt_usefile; // -f given
-bool awk_code_option(int c, const char *arg);
-// After the options: "Error: Must supply AWK code via -e or -f option!" unless -e or -f.
-void awk_require_code(void);

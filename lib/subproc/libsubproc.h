@@ -21,7 +21,11 @@
 //
 // start_command_with_pipes() performs steps 1 to 7 in that order (it also keeps the read end
 // of a plain from_child pipe out of the command, so that a command writing to it cannot block
-// forever once the program has gone).
+// forever once the program has gone). A command whose arguments name the output pipe by its
+// number (awk's program text) is started in two calls, its arguments completed in between:
+// open_command_pipes() performs steps 1 and 2, start_command_on_pipes() steps 3 to 7, and
+// leaves step 6 to the caller when asked to (awk keeps SIGCHLD blocked until it has said
+// that it is ready, or to its end, so that its failure is judged where its output ends).
 //
 // Fatal errors: from the first register_sigchld_handler() or started child on, the fatal path
 // of libcsv and the front end (fatalf, fatal_exit, errcheck_stdout_exit, cli_exit's output
@@ -63,7 +67,12 @@
 // deadlock, with the main thread waiting in pthread_join). Join it before collect_children().
 #pragma once
 
+#include <cerrno>
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
+
+#include "libcsv.h"
 
 // Installs sigchld_handler for SIGCHLD (empty mask, no SA_RESTART) and makes the fatal path
 // end through error_cleanup_and_exit. Returns 0; failure of sigaction is fatal with
@@ -92,8 +101,14 @@ int run_command_in_subprocess_wpipes(const char *command, char *const argv[], in
 
 // Steps 1 to 7 of the protocol above. Pipe failure is fatal with "ERROR: failed creating
 // pipes". Afterwards to_child[1] and from_child[0] are the program's ends.
-void start_command_with_pipes(const char *command, char *const argv[], int to_child[2],
-                              int from_child[2], char dup_stdout);
+inline void start_command_with_pipes(const char *command, char *const argv[], int to_child[2],
+                                     int from_child[2], char dup_stdout);
+// The same in two calls: steps 1 and 2, then steps 3 to 7, with SIGCHLD still blocked at the
+// end when keep_sigchld_blocked (block_sigchld_signals(1) unblocks it; collect_children judges
+// the child meanwhile).
+inline void open_command_pipes(int to_child[2], int from_child[2], char dup_stdout);
+inline void start_command_on_pipes(const char *command, char *const argv[], int to_child[2],
+                                   int from_child[2], char dup_stdout, bool keep_sigchld_blocked);
 
 // Reaps every started child that has ended; if one of them failed, terminates the group and
 // exits with status 1.
@@ -130,3 +145,33 @@ void ignore_sigpipe(void);
 // After a failed write to standard output: broken_output_exit when err is EPIPE and SIGPIPE
 // was not ignored by the program's caller; otherwise returns, for the error to be reported.
 void exit_if_output_broken(int err);
+
+// ---- Starting a child ------------------------------------------------------------------------
+// Written out where a program starts its one child: as functions of their own the calls would
+// cost each program more than the steps themselves.
+
+void open_command_pipes(int to_child[2], int from_child[2], char dup_stdout) {
+    // Written by descriptor number, the output pipe's write end must survive exec; its read
+    // end must not, or the command would hold a reader of its own output.
+    if (pipe2(to_child, O_CLOEXEC) != 0 ||
+        (dup_stdout ? pipe2(from_child, O_CLOEXEC) : pipe(from_child)) != 0 ||
+        (!dup_stdout && fcntl(from_child[0], F_SETFD, FD_CLOEXEC) != 0))
+        fatalf(errno, "ERROR: failed creating pipes");
+    ignore_sigpipe();
+}
+
+void start_command_on_pipes(const char *command, char *const argv[], int to_child[2],
+                            int from_child[2], char dup_stdout, bool keep_sigchld_blocked) {
+    register_sigchld_handler();
+    block_sigchld_signals(0);
+    run_command_in_subprocess_wpipes(command, argv, to_child, from_child, dup_stdout);
+    if (!keep_sigchld_blocked) block_sigchld_signals(1);
+    close(to_child[0]);
+    close(from_child[1]);
+}
+
+void start_command_with_pipes(const char *command, char *const argv[], int to_child[2],
+                              int from_child[2], char dup_stdout) {
+    open_command_pipes(to_child, from_child, dup_stdout);
+    start_command_on_pipes(command, argv, to_child, from_child, dup_stdout, false);
+}

@@ -276,23 +276,6 @@ int run_command_in_subprocess_wpipes(const char *command, char *const argv[], in
     return r;
 }
 
-void start_command_with_pipes(const char *command, char *const argv[], int to_child[2],
-                              int from_child[2], char dup_stdout) {
-    if (pipe2(to_child, O_CLOEXEC) != 0) fatalf(errno, "ERROR: failed creating pipes");
-    // Written by descriptor number, the output pipe's write end must survive exec; its read
-    // end must not, or the command would hold a reader of its own output.
-    int r = dup_stdout ? pipe2(from_child, O_CLOEXEC) : pipe(from_child);
-    if (r != 0) fatalf(errno, "ERROR: failed creating pipes");
-    if (!dup_stdout) fcntl(from_child[0], F_SETFD, FD_CLOEXEC);
-    ignore_sigpipe();
-    register_sigchld_handler();
-    block_sigchld_signals(0);
-    run_command_in_subprocess_wpipes(command, argv, to_child, from_child, dup_stdout);
-    block_sigchld_signals(1);
-    close(to_child[0]);
-    close(from_child[1]);
-}
-
 void sigchld_handler(int) {
     int saved_errno = errno;
     if (reap_ended_children()) {

@@ -166,6 +166,24 @@ TEST(SubprocDeathTest, CollectChildrenCountsLateFailures) {
         zero, "^$");
 }
 
+TEST(SubprocDeathTest, ChildStartedInTwoCallsKeepsSigchldBlocked) {
+    // The output pipe named by its number in the arguments; the child's failure is left to
+    // collect_children, not to the handler, however long ago it ended.
+    auto body = [] {
+        int to[2], from[2];
+        open_command_pipes(to, from, 0);
+        std::string script = "echo ready > /dev/fd/" + std::to_string(from[1]) + "; exit 2";
+        const char *argv[] = {"sh", "-c", script.c_str(), nullptr};
+        start_command_on_pipes("/bin/sh", const_cast<char *const *>(argv), to, from, 0, true);
+        char buf[16];
+        REQUIRE(read(from[0], buf, sizeof buf) == 6 && memcmp(buf, "ready\n", 6) == 0);
+        REQUIRE(read(from[0], buf, sizeof buf) == 0);
+        usleep(200000);
+        _exit(collect_children() == 0 ? 7 : 5);
+    };
+    EXPECT_EXIT(body(), ::testing::ExitedWithCode(7), "^$");
+}
+
 TEST(SubprocDeathTest, FailingChildTerminatesTheWholeGroup) {
     Sleeper child;
     EXPECT_EXIT(

@@ -1,0 +1,251 @@
+#include "awk_program.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "libcsv.h"
+#include "libsubproc.h"
+
+// The bytes of the exchange as the texts spell them, and the frames and the flush request's
+// pattern made of them.
+#define RS AWK_TEXT(AWK_RS_OCT)
+#define FS AWK_TEXT(AWK_FS_OCT)
+#define ESC AWK_TEXT(AWK_ESC_OCT)
+#define ESC_RS AWK_TEXT(AWK_ESC_RS_OCT)
+#define ESC_ESC AWK_TEXT(AWK_ESC_ESC_OCT)
+#define READY FS
+#define RESULT FS AWK_RESULT_MARK
+#define NO_RESULT FS AWK_NO_RESULT_MARK RS
+#define FLUSH_REQUEST "/^" FS AWK_FLUSH_MARK "$/"
+
+namespace {
+
+arg_vector awk_args;
+int head_index = -1; // index of the head text's place in awk_args
+
+char *format_text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+char *format_text(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(nullptr, 0, fmt, ap);
+    va_end(ap);
+    char *text = (char *)calloc((size_t)n + 1, 1);
+    if (!text) fatalf(errno, "%s", awk_alloc_message);
+    va_start(ap, fmt);
+    vsnprintf(text, (size_t)n + 1, fmt, ap);
+    va_end(ap);
+    return text;
+}
+
+} // namespace
+
+const char *awk_alloc_message;
+
+void awk_argv_init(int max, const char *alloc_message, const char *limit_format) {
+    awk_alloc_message = alloc_message;
+    arg_vector_init(&awk_args, max, alloc_message, limit_format);
+}
+
+void awk_argv_begin(int max, const char *alloc_message, const char *limit_format,
+                    const char *const *assignments) {
+    awk_argv_init(max, alloc_message, limit_format);
+    awk_argv_add_entry("awk");
+    for (const char *const *a = assignments; *a; a++)
+        awk_argv_add_entry(*a);
+    awk_argv_reserve_head();
+}
+
+void awk_argv_add_entry(const char *entry) {
+    arg_vector_add(&awk_args, entry);
+}
+
+void awk_argv_reserve_head(void) {
+    awk_argv_add_entry("-e");
+    head_index = awk_args.count;
+    awk_argv_add_entry("");
+}
+
+char *const *awk_argv_complete(awk_mode mode, const char *expr, int fd, bool flush_requests,
+                               bool flush_each) {
+    awk_args.argv[head_index] = awk_head_text(mode, fd, flush_requests);
+    awk_argv_add_entry("-e");
+    awk_argv_add_entry(awk_tail_text(mode, expr, fd, flush_each));
+    return awk_args.argv;
+}
+
+char *awk_head_text(awk_mode mode, int fd, bool flush_requests) {
+    // The flush request also takes itself out of NR and FNR, so that the code sees them count
+    // values. It is recognised by a pattern: comparing $0 with a string would make awk try
+    // every record as a number first.
+    if (mode == AWK_ONE_RESULT)
+        return format_text("BEGIN{printf \"" READY "\";fflush(\"/dev/stdout\")}" FLUSH_REQUEST
+                           "{NR--;FNR--;if(NR!=__zelk_n)printf \"" NO_RESULT "\";"
+                           "fflush(\"/dev/stdout\");next}");
+    if (!flush_requests)
+        return format_text("BEGIN{printf \"" READY "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
+                           fd, fd);
+    return format_text("BEGIN{printf \"" READY
+                       "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}" FLUSH_REQUEST
+                       "{NR--;FNR--;fflush(\"/dev/fd/%d\");next}",
+                       fd, fd, fd);
+}
+
+char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each) {
+    // The value is computed first: an expression that reads ahead with getline moves NR. The
+    // expression stands on a line of its own (the assignment continued onto it, the newline
+    // after it ending the statement), so that awk, reporting a mistake in it, shows the
+    // user's text and not this one.
+    if (mode == AWK_ONE_RESULT)
+        return format_text("{__zelk_r=\\\n%s\n"
+                           "if(NR==__zelk_n+1){__zelk_n=NR;"
+                           "if(__zelk_r~/[" RS ESC "]/){"
+                           "gsub(/" ESC "/,\"" ESC ESC_ESC "\",__zelk_r);"
+                           "gsub(/" RS "/,\"" ESC ESC_RS "\",__zelk_r)}"
+                           "printf \"" RESULT "\";print __zelk_r}"
+                           "else{printf \"" NO_RESULT "\";fflush(\"/dev/stdout\");__zelk_n=NR}}",
+                           expr);
+    // A record of one empty field is printed "" (an empty line reads back as a blank record);
+    // a record the code left without fields stays blank. NF is looked at only for an empty $0,
+    // so that other records are not split for it.
+    if (!flush_each)
+        return format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";print > \"/dev/fd/%d\"}", fd);
+    return format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";"
+                       "print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
+                       fd, fd);
+}
+
+namespace {
+
+// Whether the n bytes at p name getline or @include.
+bool names_reading_word(const char *p, size_t n) {
+    for (const char *w : {"getline", "@include"})
+        if (memmem(p, n, w, strlen(w))) return true;
+    return false;
+}
+
+} // namespace
+
+bool awk_code_may_read_ahead(void) {
+    for (int i = head_index + 1; i + 1 < awk_args.count; i += 2) {
+        const char *arg = awk_args.argv[i + 1];
+        if (strcmp(awk_args.argv[i], "-e") == 0) {
+            if (names_reading_word(arg, strlen(arg))) return true;
+            continue;
+        }
+        FILE *f = fopen(arg, "r");
+        if (!f) return true;
+        // Each piece starts with the end of the one before, so no word is cut in two.
+        static char piece[8 + (1 << 16)];
+        size_t have = 0, n;
+        bool found = false;
+        while (!found && (n = fread(piece + have, 1, sizeof piece - have, f)) > 0) {
+            size_t total = have + n;
+            found = names_reading_word(piece, total);
+            have = total < 8 ? total : 8;
+            memmove(piece, piece + total - have, have);
+        }
+        fclose(f);
+        if (found) return true;
+    }
+    return false;
+}
+
+bool awk_accepts_option_e(const char *path) {
+    posix_spawn_file_actions_t fa;
+    if (posix_spawn_file_actions_init(&fa) != 0) return false;
+    for (int fd = 0; fd <= 2; fd++)
+        posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    char *const argv[] = {const_cast<char *>("awk"), const_cast<char *>("-e"),
+                          const_cast<char *>("BEGIN { exit 0 }"), nullptr};
+    pid_t pid;
+    int rc = posix_spawn(&pid, path, &fa, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) return false;
+    int st;
+    while (waitpid(pid, &st, 0) < 0)
+        if (errno != EINTR) return false;
+    return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+namespace {
+
+// Whether awk would read the file at path from its standard input, which carries the records
+// (so it would wait for the rest of its program while the program waits for it to start):
+// "-", or any name that leads, through symbolic links, to descriptor 0 of the process
+// itself, as /dev/stdin, /dev/fd/0 and /proc/self/fd/0 do. Such a name is resolved in this
+// process; awk resolves it the same way in its own.
+bool names_standard_input(const char *path) {
+    if (strcmp(path, "-") == 0) return true;
+    std::string pid = std::to_string(getpid());
+    std::string name = path;
+    for (int hops = 0; hops < 40; hops++) {
+        // The directory resolved whole (/proc/self included), the last component by hand.
+        size_t slash = name.rfind('/');
+        std::string dir = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : name.substr(0, slash);
+        char real[PATH_MAX];
+        if (!realpath(dir.c_str(), real)) return false;
+        std::string full = std::string(real) + (real[1] ? "/" : "") + name.substr(slash + 1);
+        // A descriptor's link names what the descriptor is open on, not a path to follow.
+        if (full.rfind("/proc/", 0) == 0 && full.find("/fd/") != std::string::npos)
+            return full == "/proc/" + pid + "/fd/0" ||
+                   full == "/proc/" + pid + "/task/" + pid + "/fd/0";
+        struct stat st;
+        if (lstat(full.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+        char target[PATH_MAX];
+        ssize_t n = readlink(full.c_str(), target, sizeof target - 1);
+        if (n < 0) return false;
+        target[n] = '\0';
+        name = target[0] == '/' ? std::string(target) : std::string(real) + "/" + target;
+    }
+    return false;
+}
+
+} // namespace
+
+void awk_add_library(const char *path) {
+    if (names_standard_input(path))
+        fatalf(0, "ERROR: AWK code file '%s' is standard input, which carries the records to AWK",
+               path);
+    awk_argv_add_entry("-f");
+    awk_argv_add_entry(path);
+}
+
+char opt_usecode;
+char opt_usefile;
+
+bool awk_code_option(int c, const char *arg) {
+    switch (c) {
+    case 'e':
+        if (opt_usefile) fatalf(0, "Error: use only -e or -f, but not both!");
+        if (!strchr(arg, '{') || !strchr(arg, '}'))
+            fatalf(0, "Error: -eCODE must be a valid AWK program, i.e., rule(s): "
+                      "[pattern]{actions}!");
+        awk_argv_add_entry("-e");
+        awk_argv_add_entry(arg);
+        opt_usecode = 1;
+        return true;
+    case 'f':
+        if (opt_usecode) fatalf(0, "Error: use only -e or -f, but not both!");
+        awk_add_library(arg);
+        opt_usefile = 1;
+        return true;
+    case 'l': awk_add_library(arg); return true;
+    }
+    return false;
+}
+
+void awk_require_code(void) {
+    if (!opt_usecode && !opt_usefile) fatalf(0, "Error: Must supply AWK code via -e or -f option!");
+}

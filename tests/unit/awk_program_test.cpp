@@ -1,0 +1,134 @@
+// What awk is asked to run: the texts around the user's code, run by the real awk and read
+// back with a frame reader of the test's own, and the scan of the code for getline.
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <list>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "awk_program.h"
+#include "unit.h"
+
+namespace {
+
+const char *const ASSIGNMENTS[] = {"-vRS=\x18", "-vFS=\x19", "-vORS=\x18", nullptr};
+const std::string RS = "\x18", FS = "\x19", READY = FS, FLUSH = FS + "\"" + RS;
+
+// A new vector with the user's code, given as (option letter, argument) pairs.
+void begin_argv(const std::vector<std::pair<char, std::string>> &code) {
+    static std::list<std::string> kept; // the vector holds the entries, not copies
+    opt_usecode = opt_usefile = 0;
+    awk_argv_begin(32, "alloc", "limit %d %d", ASSIGNMENTS);
+    for (const auto &[c, arg] : code)
+        awk_code_option(c, kept.emplace_back(arg).c_str());
+}
+
+// Frees the vector and its two texts: the head after "awk", the assignments and "-e"; the tail
+// last.
+void free_argv(char *const *argv) {
+    int n = 0;
+    while (argv[n])
+        n++;
+    free(argv[std::size(ASSIGNMENTS) + 1]), free(argv[n - 1]), free(const_cast<char **>(argv));
+}
+
+// Runs awk with the vector on input; what it wrote to standard output.
+std::string run_awk(char *const *argv, const std::string &input) {
+    char in[] = "/tmp/zelk-awkprog-in-XXXXXX", out[] = "/tmp/zelk-awkprog-out-XXXXXX";
+    int in_fd = mkstemp(in), out_fd = mkstemp(out);
+    EXPECT_EQ(write(in_fd, input.data(), input.size()), (ssize_t)input.size());
+    lseek(in_fd, 0, SEEK_SET);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in_fd, 0);
+    posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+    pid_t pid;
+    int st = -1;
+    if (posix_spawn(&pid, AWK_COMMAND, &fa, nullptr, argv, environ) == 0) waitpid(pid, &st, 0);
+    posix_spawn_file_actions_destroy(&fa);
+    EXPECT_EQ(st, 0);
+    std::string got(4096, '\0');
+    got.resize((size_t)pread(out_fd, got.data(), got.size(), 0));
+    close(in_fd), close(out_fd), unlink(in), unlink(out);
+    free_argv(argv);
+    return got;
+}
+
+// The results as the transport reads them: "=" and the value, or "!" for a value without one.
+std::vector<std::string> read_frames(const std::string &out) {
+    std::vector<std::string> frames;
+    EXPECT_EQ(out.substr(0, 1), READY);
+    for (size_t i = 1; i < out.size();) {
+        size_t end = out.find('\x18', i);
+        if (out[i] != '\x19' || end == std::string::npos) return frames.push_back("stray"), frames;
+        std::string frame;
+        for (size_t j = i + 1; j < end; j++)
+            frame += out[j] != '\x1a' ? out[j] : out[++j] == '\x01' ? '\x18' : '\x1a';
+        frames.push_back(frame);
+        i = end + 1;
+    }
+    return frames;
+}
+
+} // namespace
+
+TEST(AwkProgram, OneResultTextsFrameEveryValue) {
+    // Values escaped in their frame, a flush request left out of NR, a value skipped by next.
+    begin_argv({{'e', "{ if ($0 == \"skip\") next }"}});
+    const char *expr = "$0 == \"esc\" ? \"a\\030b\\032c\" : $0 \"#\" NR";
+    std::string out = run_awk(awk_argv_complete(AWK_ONE_RESULT, expr, 1, true, false),
+                              "x" + RS + FLUSH + "esc" + RS + "y" + RS + "skip" + RS + FLUSH);
+    std::vector<std::string> want = {"=x#1", "=a" + RS + "b\x1a" + "c", "=y#3", "!"};
+    EXPECT_EQ(read_frames(out), want);
+}
+
+TEST(AwkProgram, StreamTextsPrintEveryRecord) {
+    // One empty field printed as "", no field as an empty record; a flush request left out.
+    for (bool flush_each : {false, true}) {
+        begin_argv({{'e', R"($0 == "e" { $1 = "" } $0 == "z" { $0 = "" } NF > 1 { $2 = NR })"}});
+        std::string in = "a" + FS + "b" + RS + (flush_each ? "" : FLUSH) + "e" + RS + "z" + RS +
+                         "c" + FS + "d" + RS;
+        EXPECT_EQ(run_awk(awk_argv_complete(AWK_STREAM, nullptr, 1, !flush_each, flush_each), in),
+                  READY + "a 1" + RS + "\"\"" + RS + RS + "c 4" + RS)
+            << flush_each;
+    }
+}
+
+TEST(AwkProgram, CodeThatMayReadInput) {
+    std::string dir = testing::TempDir(), near_end = dir + "awkprog-near-end.awk",
+                plain = dir + "awkprog-plain.awk";
+    // A word cut by the scan's 64 KiB pieces, and a file without one.
+    std::ofstream(near_end) << "{ x = 1 }\n#" << std::string((1 << 16) - 10, 'x')
+                            << "\n{ getline }\n";
+    std::ofstream(plain) << "{ get = line }\n";
+    struct Row {
+        std::vector<std::pair<char, std::string>> code;
+        bool may;
+    } rows[] = {
+        {{{'e', "{ $1 = 1 }"}}, false},
+        {{{'e', "{ getline x }"}}, true},
+        {{{'e', "{ x = 1 }"}, {'l', plain}}, false},
+        {{{'e', "@include \"x\" {}"}}, true},
+        {{{'f', plain}, {'l', near_end}}, true},
+        {{{'f', dir + "awkprog-missing.awk"}}, true}, // awk will refuse it
+    };
+    for (const Row &r : rows) {
+        begin_argv(r.code);
+        EXPECT_EQ(awk_code_may_read_ahead(), r.may) << r.code.back().second;
+        free_argv(awk_argv_complete(AWK_STREAM, nullptr, 1, false, false));
+    }
+    unlink(near_end.c_str()), unlink(plain.c_str());
+}
+
+TEST(AwkProgram, RecognisesAnAwkThatAcceptsDashE) {
+    EXPECT_TRUE(awk_accepts_option_e(AWK_COMMAND));
+    EXPECT_FALSE(awk_accepts_option_e("/nonexistent/awk"));
+    // An awk without -e, where one is installed.
+    if (access("/usr/bin/mawk", X_OK) == 0) {
+        EXPECT_FALSE(awk_accepts_option_e("/usr/bin/mawk"));
+    }
+}
