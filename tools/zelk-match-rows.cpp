@@ -63,7 +63,7 @@ static const cli_program program = {"zelk-match-rows", "bhl:m:noqtv", "ot", pair
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    static const char *const assignments[] = {"-vFS=\x19", "-vRS=\x18", "-vORS=\x18", nullptr};
+    static const char *const assignments[] = {AWK_SET_FS, AWK_SET_RS, AWK_SET_ORS, nullptr};
     awk_argv_begin(2 * argc + 7, "ERROR: failed allocating dynamic memory",
                    "ERROR: max size of AWK argv exceeded (%d vs %d)\n", assignments);
     int c;

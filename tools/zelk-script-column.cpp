@@ -101,7 +101,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     cli_begin(&program, argc, argv);
-    static const char *const assignments[] = {"-vRS=\x18", "-vORS=\x18", nullptr};
+    static const char *const assignments[] = {AWK_SET_RS, AWK_SET_ORS, nullptr};
     awk_argv_begin(2 * argc + 6, "ERROR: failed allocating dynamic memory",
                    "ERROR: max size of AWK argv exceeded (%d vs %d)", assignments);
     int c;

@@ -113,7 +113,7 @@ static void *read_awk_output_and_reformat_records(void *arg) {
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    static const char *const assignments[] = {"-vRS=\x18", "-vFS=\x19", "-vORS=\x18", "-vOFS=,",
+    static const char *const assignments[] = {AWK_SET_RS, AWK_SET_FS, AWK_SET_ORS, "-vOFS=,",
                                               nullptr};
     awk_argv_begin(2 * argc + 8, "ERROR: failed allocating memory",
                    "ERROR: max size of AWK argv exceeded (%d vs %d)", assignments);

@@ -51,6 +51,10 @@
 
 #define AWK_RECORD_END AWK_BYTE(AWK_RS_OCT)
 #define AWK_FIELD_SEP AWK_BYTE(AWK_FS_OCT)
+// The -v assignments that make them awk's separators (awk reads the escapes in a value).
+#define AWK_SET_RS "-vRS=" AWK_TEXT(AWK_RS_OCT)
+#define AWK_SET_ORS "-vORS=" AWK_TEXT(AWK_RS_OCT)
+#define AWK_SET_FS "-vFS=" AWK_TEXT(AWK_FS_OCT)
 
 // awk's argument vector, a libsubproc arg_vector of max entries. Allocation failure is fatal
 // with alloc_message and the system error; limit_format ("...(%d vs %d)") is the message of
