@@ -27,15 +27,12 @@ static const char *opt_emptyfieldstr = "";
 
 static int stat_numrecordsread;
 static int stat_numheaderfields;
-static int stat_numfieldscleaned;
 static int stat_numfieldsunquoted;
 static int stat_numrecordspadded;
 static int stat_numrecordstrimmed;
 static int stat_numblanksremoved;
 static int stat_numblankspadded;
 static int stat_numemptyquoted;
-static int stat_numreplacedcrs;
-static int stat_numreplacedlfs;
 static int stat_numwsquoted;
 static int stat_numwsemptied;
 static int stat_numltwsquoted;
@@ -84,11 +81,14 @@ static const cli_pair pairs[] = {{'b', 'B'}, {'c', 'u'}, {'e', 'u'}, {0, 0}};
 static const cli_program program = {"zelk-tidy", "bBcdeprs:tuvVwWxX", "t", pairs, print_usage};
 
 // ---- Field procedures -----------------------------------------------------------------------
-// Each takes one field as split by the reader (quotes kept) and the record loop's field
-// buffer, and returns the text to write: the field, a part of it, the buffer or the empty-field
-// text, with its length in *outlen.
+// Each takes one field as split by the reader (quotes kept) and returns the text to write: the
+// field, a part of it, the field buffer or the empty-field text, with its length in *outlen.
 
-typedef const char *(*field_proc)(const char *field, int len, char *buf, int *outlen);
+typedef const char *(*field_proc)(const char *field, int len, int *outlen);
+
+static char fieldbuf[MAX_FIELD_LENGTH];
+// The report takes its counts of line breaks replaced and fields cleaned from here.
+static field_rewrite rewrite{.buf = fieldbuf};
 
 static const char *unchanged(const char *field, int len, int *outlen) {
     *outlen = len;
@@ -101,93 +101,45 @@ static const char *empty_field(int *outlen) {
     return opt_emptyfieldstr;
 }
 
-static const char *field_proc_do_nothing(const char *field, int len, char *, int *outlen) {
+static const char *field_proc_do_nothing(const char *field, int len, int *outlen) {
     return unchanged(field, len, outlen);
 }
 
-// The whole field, quotes included, with line breaks shown as text. A field without line
-// breaks is the same text and is not copied.
-static const char *field_proc_replace_embeds(const char *field, int len, char *buf,
-                                             int *outlen) {
-    if (!field_has(field, len, '\n') && !field_has(field, len, '\r'))
-        return unchanged(field, len, outlen);
-    field_buffer fb{buf, 0};
-    fb.put_embeds(field, len, &stat_numreplacedcrs, &stat_numreplacedlfs);
-    return fb.finish(outlen);
+static const char *field_proc_replace_embeds(const char *field, int len, int *outlen) {
+    return rewrite.whole<true>(field, len, outlen);
 }
 
-// The value of a quoted field: its inner text with each doubled quote written once.
-static const char *unquoted_value(const char *field, int len, char *buf, int *outlen,
-                                  bool embeds) {
-    stat_numfieldsunquoted++;
-    if (!field_has(field + 1, len - 2, '"') &&
-        (!embeds || (!field_has(field, len, '\n') && !field_has(field, len, '\r'))))
-        return unchanged(field + 1, len - 2, outlen); // nothing to rewrite: no copy
-    field_buffer fb{buf, 0};
-    const char *p = field + 1, *end = field + len - 1;
-    while (p < end) {
-        const char *q = (const char *)memchr(p, '"', (size_t)(end - p));
-        const char *stop = q ? q + 1 : end; // a quote is copied, the byte after it skipped
-        if (embeds)
-            fb.put_embeds(p, (int)(stop - p), &stat_numreplacedcrs, &stat_numreplacedlfs);
-        else
-            fb.put_bytes(p, (int)(stop - p));
-        p = q ? q + 2 : end;
-    }
-    return fb.finish(outlen);
-}
-
-static const char *unquote(const char *field, int len, char *buf, int *outlen, bool embeds) {
+// -u, and -r when Embeds.
+template <bool Embeds>
+static const char *field_proc_unquote(const char *field, int len, int *outlen) {
     if (field_is_wrapped(field, len)) {
         if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
-        return unquoted_value(field, len, buf, outlen, embeds);
+        stat_numfieldsunquoted++;
+        return rewrite.value<Embeds>(field, len, outlen);
     }
     if (len == 0) return empty_field(outlen);
-    if (embeds) return field_proc_replace_embeds(field, len, buf, outlen);
-    return unchanged(field, len, outlen);
+    return rewrite.whole<Embeds>(field, len, outlen);
 }
 
-static const char *field_proc_unquote(const char *field, int len, char *buf, int *outlen) {
-    return unquote(field, len, buf, outlen, false);
-}
-
-static const char *field_proc_unquote_and_replace_embeds(const char *field, int len, char *buf,
-                                                         int *outlen) {
-    return unquote(field, len, buf, outlen, true);
-}
-
-static const char *field_proc_clean(const char *field, int len, char *, int *outlen) {
+// -c, and -r when Embeds; -e keeps "" as it is.
+template <bool Embeds>
+static const char *field_proc_clean(const char *field, int len, int *outlen) {
     if (len == 0) return empty_field(outlen);
-    if (!field_is_wrapped(field, len)) return unchanged(field, len, outlen);
+    if (!field_is_wrapped(field, len)) return rewrite.whole<Embeds>(field, len, outlen);
     if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
-    if (!quotes_removable(field + 1, len - 2, ',', false)) return unchanged(field, len, outlen);
-    stat_numfieldscleaned++;
-    return unchanged(field + 1, len - 2, outlen);
-}
-
-static const char *field_proc_clean_and_replace_embeds(const char *field, int len, char *buf,
-                                                       int *outlen) {
-    if (len == 0) return empty_field(outlen);
-    if (!field_is_wrapped(field, len)) return field_proc_replace_embeds(field, len, buf, outlen);
-    if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
-    if (!quotes_removable(field + 1, len - 2, ',', true))
-        return field_proc_replace_embeds(field, len, buf, outlen);
-    stat_numfieldscleaned++;
-    return field_proc_replace_embeds(field + 1, len - 2, buf, outlen);
+    return rewrite.clean<Embeds>(field, len, outlen);
 }
 
 static field_proc choose_field_proc(void) {
     if (opt_unquotefields)
-        return opt_replacelfcrs ? field_proc_unquote_and_replace_embeds : field_proc_unquote;
-    if (opt_cleanfields)
-        return opt_replacelfcrs ? field_proc_clean_and_replace_embeds : field_proc_clean;
+        return opt_replacelfcrs ? field_proc_unquote<true> : field_proc_unquote<false>;
+    if (opt_cleanfields) return opt_replacelfcrs ? field_proc_clean<true> : field_proc_clean<false>;
     return opt_replacelfcrs ? field_proc_replace_embeds : field_proc_do_nothing;
 }
 
 // ---- Records --------------------------------------------------------------------------------
 
 static field_proc proc;
-static char fieldbuf[MAX_FIELD_LENGTH];
 
 // What a field is written as: text[0..len), between double quotes when quoted is set.
 struct field_out {
@@ -234,7 +186,7 @@ static field_out field_output(const char *f, int len, int fieldnum) {
     }
     if (proc_rewrites) csv_where_field(fieldnum);
     int outlen;
-    const char *out = proc(f, len, fieldbuf, &outlen);
+    const char *out = proc(f, len, &outlen);
     return {out, outlen, false};
 }
 
@@ -384,11 +336,10 @@ static void print_report(void) {
             "Number of whitespace fields emptied:                  %d\n"
             "Number of leading/trailing whitespace fields quoted:  %d\n"
             "Number of leading/trailing whitespace fields cleaned: %d\n",
-            stat_numrecordsread, stat_numheaderfields, stat_numfieldscleaned,
-            stat_numfieldsunquoted, stat_numrecordspadded, stat_numrecordstrimmed,
-            stat_numblanksremoved, stat_numblankspadded, stat_numemptyquoted,
-            stat_numreplacedcrs, stat_numreplacedlfs, stat_numwsquoted, stat_numwsemptied,
-            stat_numltwsquoted, stat_numltwsremoved);
+            stat_numrecordsread, stat_numheaderfields, rewrite.cleaned, stat_numfieldsunquoted,
+            stat_numrecordspadded, stat_numrecordstrimmed, stat_numblanksremoved,
+            stat_numblankspadded, stat_numemptyquoted, rewrite.crs, rewrite.lfs, stat_numwsquoted,
+            stat_numwsemptied, stat_numltwsquoted, stat_numltwsremoved);
 }
 
 int main(int argc, char **argv) {
@@ -421,7 +372,7 @@ int main(int argc, char **argv) {
     emptyfield_len = strlen(opt_emptyfieldstr);
     separator_is_comma = strcmp(opt_separatorstr, ",") == 0;
     proc = choose_field_proc();
-    proc_rewrites = proc != field_proc_clean && proc != field_proc_do_nothing;
+    proc_rewrites = opt_unquotefields || opt_replacelfcrs;
 
     const char *name;
     FILE *fp = open_input_or_exit(optind < argc ? argv[optind] : nullptr, &name);

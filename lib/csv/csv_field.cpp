@@ -17,7 +17,8 @@ char unquote_embeds_buf[MAX_FIELD_LENGTH];
 char clean_buf[MAX_FIELD_LENGTH];
 char clean_embeds_buf[MAX_FIELD_LENGTH];
 
-enum Quoting { UNQUOTED, QUOTED, INVALID };
+// The values are what the in-place forms return when there is nothing more to do.
+enum Quoting { INVALID = -1, UNQUOTED = 0, QUOTED = 1 };
 
 Quoting quoting(const char *f, size_t n) {
     if (n == 0) return UNQUOTED;
@@ -31,47 +32,17 @@ void invalid_quoting(const char *f, char verbose) {
     if (verbose) errorf(0, "ERROR: invalid field quoting:\n  %s", f);
 }
 
-// The value of a quoted field of length n: its inner bytes with each doubled quote written
-// once. With embeds, LF and CR become their markers.
-const char *unquote_into(field_buffer &out, const char *f, size_t n, bool embeds) {
-    if (n <= 2) return out.finish();
-    const char *end = f + n - 1;
-    for (const char *p = f + 1; p < end; p++) {
-        char c = *p;
-        if (c == '"' && p + 1 < end && p[1] == '"') p++;
-        if (embeds && c == '\n')
-            out.put_bytes(EMBED_LF_TEXT, 4);
-        else if (embeds && c == '\r')
-            out.put_bytes(EMBED_CR_TEXT, 4);
-        else
-            out.put(c);
-    }
-    return out.finish();
-}
-
 const char *copy_into(field_buffer &out, const char *f, size_t n) {
     out.put_bytes(f, (int)n);
     return out.finish();
 }
 
-// Copy with line breaks made visible.
-const char *copy_embeds_into(field_buffer &out, const char *f, size_t n) {
-    out.put_embeds(f, (int)n);
-    return out.finish();
-}
-
-// Whether a quoted field of n > 2 bytes keeps its quotes when cleaned.
-bool keeps_quotes(const char *f, size_t n, bool embeds_visible) {
-    return !quotes_removable(f + 1, (int)n - 2, ',', embeds_visible);
-}
-
-enum Op { UNQUOTE, UNQUOTE_EMBEDS, CLEAN, CLEAN_EMBEDS };
-
 // The four functions that return a new string in their own buffer: invalid quoting gives the
 // message and null, an unquoted field an unchanged copy, a quoted one its value (unquoting)
 // or, when cleaning, its inner bytes unless one of them needs the quotes. The embeds forms
 // write line breaks as markers in quoted fields.
-const char *transform(char *buf, const char *field, char verbose, Op op) {
+template <bool Clean, bool Embeds>
+const char *transform(char *buf, const char *field, char verbose) {
     size_t n = strlen(field);
     field_buffer out{buf, 0};
     if (int bom = csv_field_bom_len(field, n)) {
@@ -88,22 +59,25 @@ const char *transform(char *buf, const char *field, char verbose, Op op) {
     case QUOTED:
         break;
     }
-    switch (op) {
-    case UNQUOTE:
-        return unquote_into(out, field, n, false);
-    case UNQUOTE_EMBEDS:
-        return unquote_into(out, field, n, true);
-    case CLEAN:
-        if (n <= 2) return out.finish();
-        if (keeps_quotes(field, n, false)) return copy_into(out, field, n);
-        return copy_into(out, field + 1, n - 2);
-    case CLEAN_EMBEDS:
-        if (n <= 2) return out.finish();
-        // Line breaks are made visible, so only commas and quotes need the quotes kept.
-        if (keeps_quotes(field, n, true)) return copy_embeds_into(out, field, n);
-        return copy_embeds_into(out, field + 1, n - 2);
-    }
-    return nullptr;
+    if (n <= 2) return out.finish(); // a lone double quote counts as quoted
+    // A rewrite is made behind the byte order mark; a part of the field is copied there.
+    field_rewrite rw{.buf = out.buf + out.len, .cap = out.cap - out.len};
+    int len;
+    const char *text =
+        Clean ? rw.clean<Embeds>(field, (int)n, &len) : rw.value<Embeds>(field, (int)n, &len);
+    if (text != rw.buf) return copy_into(out, text, (size_t)len);
+    out.len += len;
+    return out.finish();
+}
+
+// Where the in-place forms start: field and *n move past a byte order mark before a quoted
+// field.
+Quoting in_place_start(char *&field, size_t *n) {
+    *n = strlen(field);
+    int bom = csv_field_bom_len(field, *n);
+    field += bom;
+    *n -= (size_t)bom;
+    return quoting(field, *n);
 }
 
 } // namespace
@@ -118,61 +92,49 @@ const char *csv_field_quote(const char *field) {
 }
 
 const char *csv_field_unquote(const char *field, char verbose) {
-    return transform(unquote_buf, field, verbose, UNQUOTE);
+    return transform<false, false>(unquote_buf, field, verbose);
 }
 
 int csv_field_unquote_inplace(char *field, char verbose) {
-    size_t n = strlen(field);
-    int bom = csv_field_bom_len(field, n);
-    field += bom;
-    n -= (size_t)bom;
-    switch (quoting(field, n)) {
-    case INVALID:
-        invalid_quoting(field, verbose);
-        return -1;
-    case UNQUOTED:
-        return 0;
-    case QUOTED:
-        break;
+    size_t n;
+    Quoting q = in_place_start(field, &n);
+    if (q == INVALID) invalid_quoting(field, verbose);
+    if (q != QUOTED) return q;
+    int len = 0;
+    if (n > 2) {
+        // The value is never longer than the field, so it can be written over it.
+        field_rewrite rw{.buf = field, .cap = (int)n};
+        const char *text = rw.value<false>(field, (int)n, &len);
+        memmove(field, text, (size_t)len);
     }
-    // The value is never longer than the field, so it can be written over it.
-    field_buffer out{field, 0, (int)n};
-    unquote_into(out, field, n, false);
+    field[len] = '\0';
     return 1;
 }
 
 const char *csv_field_unquote_and_replace_embeds(const char *field, char verbose) {
-    return transform(unquote_embeds_buf, field, verbose, UNQUOTE_EMBEDS);
+    return transform<false, true>(unquote_embeds_buf, field, verbose);
 }
 
 const char *csv_field_clean(const char *field, char verbose) {
-    return transform(clean_buf, field, verbose, CLEAN);
+    return transform<true, false>(clean_buf, field, verbose);
 }
 
 int csv_field_clean_inplace(char *field, char verbose) {
-    size_t n = strlen(field);
-    int bom = csv_field_bom_len(field, n);
-    field += bom;
-    n -= (size_t)bom;
-    switch (quoting(field, n)) {
-    case INVALID:
-        if (verbose) errorf(0, "ERROR: invalid field quoting: %s", field);
-        return -1;
-    case UNQUOTED:
-        return 0;
-    case QUOTED:
-        break;
+    size_t n;
+    Quoting q = in_place_start(field, &n);
+    if (q == INVALID && verbose) errorf(0, "ERROR: invalid field quoting: %s", field);
+    if (q != QUOTED) return q;
+    int len = 0;
+    if (n > 2) {
+        field_rewrite rw{.buf = field, .cap = (int)n};
+        const char *text = rw.clean<false>(field, (int)n, &len);
+        if (!rw.cleaned) return 0;
+        memmove(field, text, (size_t)len);
     }
-    if (n <= 2) {
-        field[0] = '\0';
-        return 1;
-    }
-    if (keeps_quotes(field, n, false)) return 0;
-    memmove(field, field + 1, n - 2);
-    field[n - 2] = '\0';
+    field[len] = '\0';
     return 1;
 }
 
 const char *csv_field_clean_and_replace_embeds(const char *field, char verbose) {
-    return transform(clean_embeds_buf, field, verbose, CLEAN_EMBEDS);
+    return transform<true, true>(clean_embeds_buf, field, verbose);
 }

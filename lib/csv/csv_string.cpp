@@ -102,6 +102,17 @@ size_t field_len(int fieldnum, int numfields, char **fields) {
     return strlen(fields[fieldnum - 1]);
 }
 
+// Field fieldnum of a parsed record of numfields fields, copied into buf; a field the record
+// does not have is an error.
+const char *field_copy(char *buf, int fieldnum, int numfields, char **fields) {
+    if (fieldnum < 1 || numfields < fieldnum) {
+        errorf(0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, numfields);
+        return nullptr;
+    }
+    csv_where_field(fieldnum);
+    return copy_field_bounded(buf, fields[fieldnum - 1], field_len(fieldnum, numfields, fields));
+}
+
 int string_parse(char *record, int recnum, char verbose, char ***fields, char *errflag,
                  char blankisfield, bool split) {
     *errflag = 0;
@@ -149,13 +160,7 @@ const char *csv_record_string_get_field(char *record, int recnum, char verbose, 
         }
         return nullptr;
     }
-    if (fieldnum < 1 || count < fieldnum) {
-        errorf(0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, count);
-        return nullptr;
-    }
-    csv_where_field(fieldnum);
-    return copy_field_bounded(string_field_buf, table[fieldnum - 1],
-                              field_len(fieldnum, count, table));
+    return field_copy(string_field_buf, fieldnum, count, table);
 }
 
 const char *csv_record_parse_get_field(int fieldnum, int numfields, char **fields,
@@ -164,13 +169,7 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
         parse_field_buf[0] = '\0';
         return parse_field_buf;
     }
-    if (fieldnum < 1 || numfields < fieldnum) {
-        errorf(0, "ERROR: field #%d invalid (record has only %d fields)", fieldnum, numfields);
-        return nullptr;
-    }
-    csv_where_field(fieldnum);
-    return copy_field_bounded(parse_field_buf, fields[fieldnum - 1],
-                              field_len(fieldnum, numfields, fields));
+    return field_copy(parse_field_buf, fieldnum, numfields, fields);
 }
 
 int csv_fields_count(const char *s, size_t n, bool input_start) {

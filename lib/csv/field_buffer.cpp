@@ -6,7 +6,8 @@
 
 void field_buffer::put_bytes(const char *s, int n) {
     if (n > cap - len) field_length_exceeded();
-    memcpy(buf + len, s, (size_t)n);
+    // Unquoting in place writes a field over itself, a little behind where it reads.
+    memmove(buf + len, s, (size_t)n);
     len += n;
 }
 
@@ -42,3 +43,16 @@ void field_buffer::put_quoted(const char *s, int n, bool embeds) {
     }
     put('"');
 }
+
+// Out of line, so that a caller's path for fields without quotes stays short.
+template <bool Embeds> const char *field_rewrite::clean(const char *field, int len, int *outlen) {
+    if (quotes_removable(field + 1, len - 2, sep, Embeds)) {
+        cleaned++;
+        field++;
+        len -= 2;
+    }
+    return whole<Embeds>(field, len, outlen);
+}
+
+template const char *field_rewrite::clean<false>(const char *, int, int *);
+template const char *field_rewrite::clean<true>(const char *, int, int *);

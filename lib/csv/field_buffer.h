@@ -67,6 +67,60 @@ inline bool quotes_removable(const char *inner, int n, char sep, bool embeds_vis
            (embeds_visible || (!field_has(inner, n, '\n') && !field_has(inner, n, '\r')));
 }
 
+// The one set of rewrites of a field's quoting and line breaks: the library's unquoting and
+// cleaning, zelk-tidy's field options and the delimiter converters' -u and -r all use it. Each
+// takes a field as the readers split it, field[0..len) with its quotes (a byte order mark
+// before a quoted first field is the caller's to write first: csv_field_bom_len), and returns
+// the text to write with its length in *outlen: the field itself or a part of it when nothing
+// needs rewriting, which costs no copy, else buf. With Embeds, line breaks are written as
+// EMBED_CR_TEXT and EMBED_LF_TEXT; a program picks its forms once, from its options, so that
+// the per-field work holds no test it need not make.
+struct field_rewrite {
+    char *buf;                      // cap + 1 bytes
+    int cap = MAX_FIELD_LENGTH - 1; // as field_buffer's
+    char sep = ',';                 // the output's separator
+    int crs = 0, lfs = 0;           // line breaks written as text
+    int cleaned = 0;                // quoted fields that clean wrote without their quotes
+
+    // The field as it is, but for its line breaks.
+    template <bool Embeds> const char *whole(const char *field, int len, int *outlen) {
+        if (Embeds && (field_has(field, len, '\n') || field_has(field, len, '\r'))) {
+            field_buffer fb{buf, 0, cap};
+            fb.put_embeds(field, len, &crs, &lfs);
+            return fb.finish(outlen);
+        }
+        *outlen = len;
+        return field;
+    }
+    // A quoted field (field_is_wrapped) without its quotes when nothing between them needs
+    // them in the output (quotes_removable), else whole.
+    template <bool Embeds> const char *clean(const char *field, int len, int *outlen);
+    // The value of a quoted field (field_is_wrapped): the bytes between its quotes with each
+    // doubled quote written once (a quote that is not doubled is kept). Without Embeds, buf
+    // may be field itself: the value is never longer.
+    template <bool Embeds> const char *value(const char *field, int len, int *outlen) {
+        const char *p = field + 1, *end = field + len - 1;
+        const char *q = (const char *)memchr(p, '"', (size_t)(len - 2));
+        if (!q && (!Embeds || (!field_has(p, len - 2, '\n') && !field_has(p, len - 2, '\r')))) {
+            *outlen = len - 2;
+            return p;
+        }
+        // Runs up to and including a quote are copied whole; the quote's double is skipped.
+        field_buffer fb{buf, 0, cap};
+        for (;;) {
+            const char *stop = q ? q + 1 : end;
+            if (Embeds)
+                fb.put_embeds(p, (int)(stop - p), &crs, &lfs);
+            else
+                fb.put_bytes(p, (int)(stop - p));
+            p = stop < end && *stop == '"' ? stop + 1 : stop;
+            if (p >= end) break;
+            q = (const char *)memchr(p, '"', (size_t)(end - p));
+        }
+        return fb.finish(outlen);
+    }
+};
+
 // Whether a field as the readers give it loses its quotes where it is read as a number or a
 // numeric sort key: a quoted field that could stand unquoted in a CSV file is read as its
 // inner text field[1..len-1), so "42" is 42 as 42 is; any other field is read as it is, so a

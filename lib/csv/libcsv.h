@@ -72,9 +72,9 @@ const char *csv_record_parse_get_field(int fieldnum, int numfields, char **field
 
 // How many fields s[0..n) holds as the stream readers accept them, without a record
 // terminator (unquoted fields free of double quotes, CR and LF, quoted fields closed and
-// followed by a comma or the end), or 0 when it is not such text. With input_start, s stands
-// at the start of an input, where the first field may be a byte order mark before a quoted
-// field.
+// followed by a comma or the end), or 0 when it is not such text; the readers' length limit
+// is not checked. With input_start, s stands at the start of an input, where the first field
+// may be a byte order mark before a quoted field.
 int csv_fields_count(const char *s, size_t n, bool input_start = false);
 // Whether s[0..n) is such text.
 inline bool csv_fields_valid(const char *s, size_t n, bool input_start = false) {

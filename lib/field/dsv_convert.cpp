@@ -45,80 +45,38 @@ char dsv_delimiter_arg(const char *arg) {
 
 namespace {
 
-bool has_embeds(const char *s, int n) { return field_has(s, n, '\n') || field_has(s, n, '\r'); }
-
-// A wrapped field can lose its quotes when nothing between them needs quoting in the output.
-bool unwrappable(const char *field, int len, char sep, bool embeds_allowed) {
-    return quotes_removable(field + 1, len - 2, sep, embeds_allowed);
-}
-
-// An unwrapped field that holds the separator or a double quote is quoted; others are
+// An unquoted field that holds the separator or a double quote is quoted; others are
 // written as they are.
-const char *unwrapped(const char *field, int len, char sep, char *buf, int *outlen,
-                      bool embeds) {
-    if (!field_has(field, len, sep) && !field_has(field, len, '"')) {
+const char *unwrapped(field_rewrite &rw, const char *field, int len, int *outlen, bool embeds) {
+    if (!field_has(field, len, rw.sep) && !field_has(field, len, '"')) {
         *outlen = len;
         return field;
     }
-    field_buffer fb{buf, 0};
+    field_buffer fb{rw.buf, 0, rw.cap};
     fb.put_quoted(field, len, embeds);
     return fb.finish(outlen);
 }
 
+// The field procedure of the options: -u drops a quoted field's quotes where nothing between
+// them needs them in the output, -r shows line breaks; without either a quoted field is
+// written as it is.
+template <bool Unquote, bool Embeds>
+const char *field_proc(field_rewrite &rw, const char *field, int len, int *outlen) {
+    if (!field_is_wrapped(field, len)) return unwrapped(rw, field, len, outlen, Embeds);
+    return Unquote ? rw.clean<Embeds>(field, len, outlen) : rw.whole<Embeds>(field, len, outlen);
+}
+
 } // namespace
 
-const char *field_proc_basic(const char *field, int len, char sep, char *buf, int *outlen) {
-    if (field_is_wrapped(field, len)) {
-        *outlen = len;
-        return field;
-    }
-    return unwrapped(field, len, sep, buf, outlen, false);
-}
-
-const char *field_proc_replace_embeds(const char *field, int len, char sep, char *buf,
-                                      int *outlen) {
-    if (!field_is_wrapped(field, len)) return unwrapped(field, len, sep, buf, outlen, true);
-    if (!has_embeds(field, len)) {
-        *outlen = len;
-        return field;
-    }
-    field_buffer fb{buf, 0};
-    fb.put_embeds(field, len);
-    return fb.finish(outlen);
-}
-
-const char *field_proc_unquote(const char *field, int len, char sep, char *buf, int *outlen) {
-    if (!field_is_wrapped(field, len)) return unwrapped(field, len, sep, buf, outlen, false);
-    if (unwrappable(field, len, sep, false)) {
-        *outlen = len - 2;
-        return field + 1;
-    }
-    *outlen = len;
-    return field;
-}
-
-const char *field_proc_unquote_and_replace_embeds(const char *field, int len, char sep,
-                                                  char *buf, int *outlen) {
-    if (!field_is_wrapped(field, len)) return unwrapped(field, len, sep, buf, outlen, true);
-    if (!unwrappable(field, len, sep, true))
-        return field_proc_replace_embeds(field, len, sep, buf, outlen);
-    if (!has_embeds(field + 1, len - 2)) {
-        *outlen = len - 2;
-        return field + 1;
-    }
-    field_buffer fb{buf, 0};
-    fb.put_embeds(field + 1, len - 2);
-    return fb.finish(outlen);
-}
-
 dsv_field_proc dsv_choose_field_proc(bool unquote, bool replace_embeds) {
-    if (unquote) return replace_embeds ? field_proc_unquote_and_replace_embeds : field_proc_unquote;
-    return replace_embeds ? field_proc_replace_embeds : field_proc_basic;
+    if (unquote) return replace_embeds ? field_proc<true, true> : field_proc<true, false>;
+    return replace_embeds ? field_proc<false, true> : field_proc<false, false>;
 }
 
 bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep,
                         char out_sep, dsv_field_proc proc) {
     static char fieldbuf[MAX_FIELD_LENGTH];
+    field_rewrite rw{.buf = fieldbuf, .sep = out_sep};
     int header_fields = 0;
     int recnum = 0;
     char err;
@@ -141,7 +99,7 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
         // is the input's or stands nowhere in the record: a quoted field keeps its quotes, and
         // an unquoted one holds no double quote (the reader refuses it) and no separator to
         // protect.
-        bool as_read = proc == field_proc_basic &&
+        bool as_read = proc == field_proc<false, false> &&
                        (out_sep == in_sep || !field_has(text, (int)textlen, out_sep));
         // Delimited output is not CSV: there one empty field stays an empty line.
         out_rec_begin(recnum, kind == DSV_INPUT_DSV);
@@ -162,7 +120,7 @@ bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in
                 len -= bom;
             }
             int outlen;
-            const char *out = proc(field, len, out_sep, fieldbuf, &outlen);
+            const char *out = proc(rw, field, len, &outlen);
             out_rec_bytes(out, (size_t)outlen);
         }
         out_rec_end();

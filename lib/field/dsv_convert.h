@@ -19,18 +19,12 @@ char dsv_delimiter_arg(const char *arg);
     "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"               \
     "  -u -- unquote quoted fields that can be unquoted with delimiter change\n"
 
-// A field procedure: the field field[0..len) as split by the reader (quotes kept), the output
-// separator, and the loop's field buffer (MAX_FIELD_LENGTH bytes). Returns the text to write
-// (the field itself, a part of it, or the buffer) and its length in *outlen.
-typedef const char *(*dsv_field_proc)(const char *field, int len, char sep, char *buf,
-                                      int *outlen);
+struct field_rewrite;
 
-const char *field_proc_basic(const char *field, int len, char sep, char *buf, int *outlen);
-const char *field_proc_replace_embeds(const char *field, int len, char sep, char *buf,
-                                      int *outlen);
-const char *field_proc_unquote(const char *field, int len, char sep, char *buf, int *outlen);
-const char *field_proc_unquote_and_replace_embeds(const char *field, int len, char sep,
-                                                  char *buf, int *outlen);
+// A field procedure: the field field[0..len) as split by the reader (quotes kept) and the
+// loop's rewrite (its buffer and the output separator). Returns the text to write (the field
+// itself, a part of it, or the buffer) and its length in *outlen.
+typedef const char *(*dsv_field_proc)(field_rewrite &rw, const char *field, int len, int *outlen);
 
 // The procedure for the -u and -r options.
 dsv_field_proc dsv_choose_field_proc(bool unquote, bool replace_embeds);
