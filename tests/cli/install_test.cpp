@@ -128,6 +128,11 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
         {{"zelk-merge", "-Q", "", "h.csv", "k", "k.csv"}, 2, "id\nfull\\ name\nfirst-name\n"},
         {{"zelk-merge", "-Q", "-s", ";", "id", "h.csv", "", "k.csv"}, 6, "key\nv\n"},
         {{"zelk-merge", "i", "h.csv", "k", "k.csv"}, 1, "in.csv\n"},
+        // zelk-order-keys: the KEYDEF after -k, attached or in the next word; no operand.
+        {{"zelk-order-keys", "-Q", "-kfu", "h.csv"}, 2, "-kfull\\ name\n"},
+        {{"zelk-order-keys", "-Qo", "-k", "f", "h.csv"}, 3, "full\\ name\nfirst-name\n"},
+        {{"zelk-order-keys", "-Q", "-k'fu", "h.csv"}, 2, "full name\n"},
+        {{"zelk-order-keys", "-Q", "-kid", "h."}, -1, "h.csv\n"},
         // Options, with the one that zelk-order-keys' Usage line requires.
         {{"zelk-match", "-x"}, -1, "-x\n"},
         {{"zelk-order-keys", "-k"}, -1, "-k\n"},

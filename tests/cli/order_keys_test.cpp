@@ -27,6 +27,9 @@ TEST_F(OrderKeys, Runs) {
     const std::string control =
         OK + "ERROR: record #3: sort key holds a control byte (0x01 or 0x02), which cannot be "
              "sorted\n";
+    // Header names: "2" is a name, not field 2; the quoted "r" is read as r, not as a reverse
+    // suffix on nothing.
+    const std::string named = "id,amount,2,\"r\"\nb,10,x,q\na,9,y,p\nc,10,z,r\n";
     const std::vector<RunCase> runs = {
         // Keys in the order given: field 2 as text first, then field 1 as a number. The same
         // field twice is two keys; equal records keep their input order.
@@ -77,8 +80,21 @@ TEST_F(OrderKeys, Runs) {
         {argv("-k1", "-kd"), "h\n", "", OK + "Invalid KEYDEF syntax: 'd'!\n", 1},
         {argv("-e"), "h\n", "", OK + "ERROR: At least one -kKEYDEF spec is required!\n\n\n", 1},
         {argv("-h", "-o", "-k1"), "h\n", "", OK + "Error: -h and -o options not compatible!\n", 1},
-        {argv("-Q", "-k1"), "h\n", "",
-         OK + "invalid option -- 'Q'\nTry 'zelk-order-keys --help' for more information.\n", 1},
+        // Header names with -Q: the whole KEYDEF, else the name before its suffix letters.
+        {argv("-Q", "-kamountnr", "-kid"), named,
+         "id,amount,2,\"r\"\nb,10,x,q\nc,10,z,r\na,9,y,p\n"},
+        {argv("-kamountnr", "-kid", "-Q"), named,
+         "id,amount,2,\"r\"\nb,10,x,q\nc,10,z,r\na,9,y,p\n"},
+        {argv("-k0", "-x"), "h\n", "", OK + "Invalid value for KEYDEF: 0 (must be >= 1)\n", 1},
+        {argv("-Q", "-k2r"), named, "id,amount,2,\"r\"\nc,10,z,r\na,9,y,p\nb,10,x,q\n"},
+        {argv("-Q", "-o", "-kr"), named, "a,9,y,p\nb,10,x,q\nc,10,z,r\n"},
+        {argv("-Q", "-kidx"), named, "", OK + "ERROR: FIELD name 'idx' not found in header\n", 1},
+        {argv("-Q", "-kamountnr"), "amount,amountn\n", "",
+         OK + "ERROR: KEYDEF 'amountnr' is ambiguous: header names 'amountn' and 'amount' both "
+              "fit\n",
+         1},
+        {argv("-Q", "-kid"), "", "", OK + "ERROR: CSVFILE 'standard input' is empty\n", 1},
+        {argv("-Q", "-h", "-k1"), "h\n", "", OK + "Error: -h and -Q options not compatible!\n", 1},
         {argv("-k1", "a", "b"), "h\n", "", usage_text("zelk-order-keys"), 1},
         // Records that cannot be framed are refused: more fields than the library splits gives
         // its message and status 1, not a crash. Framing bytes outside the keys are data.
