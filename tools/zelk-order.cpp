@@ -37,6 +37,7 @@ static void print_usage(void) {
           "  -DFORMAT -- SORT_FIELD is a date-time, use FORMAT as the date-time format string\n"
           "  -e -- empty SORT_FIELD is an error (allowed by default)\n"
           "  -h -- sort header record (passed through by default)\n"
+          "  -i -- ignore case: compare the keys with a-z folded to A-Z\n"
           "  -n -- numeric sort\n"
           "  -o -- omit header record (not sorted, not passed through)\n"
           "  -Q -- query header to get index of FIELD name\n"
@@ -59,8 +60,11 @@ static const cli_pair pairs[] = {
     {'n', 'D', "-D and -n options not compatible!", true},
     {'d', 'n', "-n option not compatible with -d or -D options!", true},
     {'D', 'n', "-n option not compatible with -d or -D options!", true},
+    {'i', 'n'},
+    {'i', 'd'},
+    {'i', 'D'},
     {0, 0}};
-static const cli_program program = {"zelk-order", "dD:ehnoQrtuz:1", "oQt1", pairs, print_usage};
+static const cli_program program = {"zelk-order", "dD:ehinoQrtuz:1", "oQt1", pairs, print_usage};
 
 static void sort_argv_add_once(char *seen, const char *entry) {
     if (*seen) return;
@@ -110,12 +114,12 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    arg_vector_init(&sort_args, 9, "ERROR: failed allocating dynamic memory",
+    arg_vector_init(&sort_args, 10, "ERROR: failed allocating dynamic memory",
                     "ERROR: max size of sort argv exceeded");
     static const char *const fixed[] = {"sort", "--field-separator=\x02", "--zero-terminated",
                                         "--stable", "--key=1,1", SORT_BUFFER_SIZE};
     for (const char *a : fixed) arg_vector_add(&sort_args, a);
-    char numeric_added = 0, reverse_added = 0;
+    char numeric_added = 0, reverse_added = 0, ignorecase_added = 0;
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
         switch (c) {
@@ -126,6 +130,7 @@ int main(int argc, char **argv) {
             break;
         case 'e': opt_emptyfielderror = 1; break;
         case 'h': opt_headersort = 1; break;
+        case 'i': sort_argv_add_once(&ignorecase_added, "--ignore-case"); break;
         case 'n':
             opt_numericsort = 1;
             sort_argv_add_once(&numeric_added, "--numeric-sort");

@@ -38,6 +38,9 @@ TEST_F(OrderKeys, Runs) {
         {argv("-k1", "-k2nr"), given, "h1,h2\na,10\nb,2\nb,1\nn,v\n"},
         {argv("-k1", "-k1r"), eq, "k,n\na,2\na,4\nb,1\nc,3\n"},
         {argv("-h", "-k1r"), "b,1\na,2\nb,3\n", "b,1\nb,3\na,2\n"},
+        // i folds a-z to A-Z, so _ sorts after the letters; equal folded keys keep input order.
+        {argv("-h", "-k1i"), "b,1\n_,2\nB,3\na,4\nA,5\n", "a,4\nA,5\nb,1\nB,3\n_,2\n"},
+        {argv("-h", "-k1ir", "-k2nr"), "b,1\n_,2\nB,3\na,4\nA,5\n", "_,2\nB,3\nb,1\nA,5\na,4\n"},
         // Records and output. A blank record under -1 is one empty key, also before any other
         // record, and has one field only; a record is too short even when the field it lacks is
         // not the first key. -u compares unquoted values.
@@ -77,6 +80,7 @@ TEST_F(OrderKeys, Runs) {
          OK + "Invalid value for KEYDEF: 99999999999999999999 (invalid/out-of-range)\n", 1},
         {argv("-k2x"), "h\n", "", OK + "Invalid KEYDEF syntax: '2x'!\n", 1},
         {argv("-k2rn"), "h\n", "", OK + "Invalid KEYDEF syntax: '2rn'!\n", 1},
+        {argv("-k2ni"), "h\n", "", OK + "Invalid KEYDEF syntax: '2ni'!\n", 1},
         {argv("-k1", "-kd"), "h\n", "", OK + "Invalid KEYDEF syntax: 'd'!\n", 1},
         {argv("-e"), "h\n", "", OK + "ERROR: At least one -kKEYDEF spec is required!\n\n\n", 1},
         {argv("-h", "-o", "-k1"), "h\n", "", OK + "Error: -h and -o options not compatible!\n", 1},
