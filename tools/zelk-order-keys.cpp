@@ -23,7 +23,7 @@ static char opt_datesort;                          // some KEYDEF has "d"
 #define MAX_KEYDEF_FIELD MAX_FIELDS
 
 // The keys in the order given: the -k arguments as typed, and once read, their field numbers
-// and kinds ('d' date-time, 'n' numeric, 0 text).
+// and kinds ('d' date-time, 'n' numeric, general or not, 0 text).
 static struct {
     int given;
     const char **specs;
@@ -40,13 +40,14 @@ static arg_vector sort_args;
 static void print_usage(void) {
     fputs("Program to sort a CSV file, based on values in multiple fields.\n\n"
           "Usage: zelk-order-keys [OPTIONS] -kKEYDEF... [CSVFILE]\n\n"
-          "KEYDEF defines a sort key: FIELD[n|d|i][r]\n"
+          "KEYDEF defines a sort key: FIELD[n|g|d|i][r]\n"
           "  FIELD is the 1-based index of the key field, or header field name if -Q option;\n"
           "  field can be followed by 'n' or 'd' to indicate numeric or date-time sorting for "
           "the key;\n"
+          "  or by 'g' for general numeric sorting (floating-point numbers with exponents),\n"
           "  or by 'i' to compare the key as text with a-z folded to A-Z (ignoring case);\n"
           "  KEYDEF can be completed with 'r' to indicate reverse sort;\n"
-          "  Examples: -k1, -k2r, -k3n, -k4nr, -k5d, -k5dr, -k6i, -k6ir.\n\n"
+          "  Examples: -k1, -k2r, -k3n, -k4nr, -k5d, -k5dr, -k6i, -k6ir, -k7g.\n\n"
           "NOTE: a record with embedded LFs (\\n's) in quoted fields sorts as one record.\n\n"
           "Options:\n"
           "  -DFORMAT -- use FORMAT as the date-time format string for any date-time sort "
@@ -78,7 +79,7 @@ static void *alloc_or_exit(size_t n) {
 // kind letter, then at most one r. Checked by hand: compiling it as a regular expression,
 // glibc's regcomp frees a block twice when one of its allocations fails.
 static bool is_suffix(const char *text) {
-    if (*text != '\0' && strchr("ndi", *text)) text++;
+    if (*text != '\0' && strchr("ngdi", *text)) text++;
     if (*text == 'r') text++;
     return *text == '\0';
 }
@@ -97,6 +98,9 @@ static void add_key(int field, const char *suffix) {
     } else if (strchr(suffix, 'n')) {
         keydefs.kinds[p - 1] = 'n';
         opts = reverse ? "nr" : "n";
+    } else if (strchr(suffix, 'g')) {
+        keydefs.kinds[p - 1] = 'n'; // read as a number, compared by sort -g
+        opts = reverse ? "gr" : "g";
     } else if (strchr(suffix, 'i')) {
         opts = reverse ? "fr" : "f";
     } else {

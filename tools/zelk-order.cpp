@@ -17,7 +17,7 @@ static char opt_datesort;                          // -d, -D
 static const char *opt_dateformat = "%m/%d/%Y %T"; // -D
 static char opt_emptyfielderror;                   // -e
 static char opt_headersort;                        // -h
-static char opt_numericsort;                       // -n
+static char opt_numericsort;                       // -n, -g: the key is a number
 static char opt_reversesort;                       // -r
 static char opt_unquotekey;                        // -u
 static const char *opt_tzone = "UTC";              // -z
@@ -36,6 +36,7 @@ static void print_usage(void) {
           "  -d -- SORT_FIELD is a date-time, use -D if need to supply date-time FORMAT string\n"
           "  -DFORMAT -- SORT_FIELD is a date-time, use FORMAT as the date-time format string\n"
           "  -e -- empty SORT_FIELD is an error (allowed by default)\n"
+          "  -g -- general numeric sort: floating-point numbers with exponents (2e-05)\n"
           "  -h -- sort header record (passed through by default)\n"
           "  -i -- ignore case: compare the keys with a-z folded to A-Z\n"
           "  -n -- numeric sort\n"
@@ -63,8 +64,12 @@ static const cli_pair pairs[] = {
     {'i', 'n'},
     {'i', 'd'},
     {'i', 'D'},
+    {'g', 'n'},
+    {'g', 'd'},
+    {'g', 'D'},
+    {'g', 'i'},
     {0, 0}};
-static const cli_program program = {"zelk-order", "dD:ehinoQrtuz:1", "oQt1", pairs, print_usage};
+static const cli_program program = {"zelk-order", "dD:eghinoQrtuz:1", "oQt1", pairs, print_usage};
 
 static void sort_argv_add_once(char *seen, const char *entry) {
     if (*seen) return;
@@ -129,6 +134,10 @@ int main(int argc, char **argv) {
             sort_argv_add_once(&numeric_added, "--numeric-sort");
             break;
         case 'e': opt_emptyfielderror = 1; break;
+        case 'g':
+            opt_numericsort = 1;
+            sort_argv_add_once(&numeric_added, "--general-numeric-sort");
+            break;
         case 'h': opt_headersort = 1; break;
         case 'i': sort_argv_add_once(&ignorecase_added, "--ignore-case"); break;
         case 'n':

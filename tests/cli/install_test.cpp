@@ -162,7 +162,7 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
                "[$(touch x)][*][It's][`id`][a\nb][say \"hi\"]", "");
     EXPECT_FALSE(std::filesystem::exists(dir.join("x")));
     RunResult keys = complete(bash, bin, {"zelk-order-keys", "-"}, dir.path());
-    EXPECT_NE(keys.out.find("\n-kKEYDEF -- a sort key: FIELD[n|d|i][r] (required, repeatable)\n"),
+    EXPECT_NE(keys.out.find("\n-kKEYDEF -- a sort key: FIELD[n|g|d|i][r] (required, repeatable)\n"),
               std::string::npos)
         << keys.out;
 }

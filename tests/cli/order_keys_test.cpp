@@ -37,6 +37,11 @@ TEST_F(OrderKeys, Runs) {
         {argv("-k2n", "-k1r"), given, "h1,h2\nn,v\nb,1\nb,2\na,10\n"},
         {argv("-k1", "-k2nr"), given, "h1,h2\na,10\nb,2\nb,1\nn,v\n"},
         {argv("-k1", "-k1r"), eq, "k,n\na,2\na,4\nb,1\nc,3\n"},
+        // g reads exponents and quoted numbers, where n stops at the e.
+        {argv("-h", "-k1g"), "1e3\n2e-05\n-0.5\n10\n\"3.5e1\"\n",
+         "-0.5\n2e-05\n10\n\"3.5e1\"\n1e3\n"},
+        {argv("-h", "-k1n"), "1e3\n2e-05\n-0.5\n10\n\"3.5e1\"\n",
+         "-0.5\n1e3\n2e-05\n\"3.5e1\"\n10\n"},
         {argv("-h", "-k1r"), "b,1\na,2\nb,3\n", "b,1\nb,3\na,2\n"},
         // i folds a-z to A-Z, so _ sorts after the letters; equal folded keys keep input order.
         {argv("-h", "-k1i"), "b,1\n_,2\nB,3\na,4\nA,5\n", "a,4\nA,5\nb,1\nB,3\n_,2\n"},
@@ -81,6 +86,7 @@ TEST_F(OrderKeys, Runs) {
         {argv("-k2x"), "h\n", "", OK + "Invalid KEYDEF syntax: '2x'!\n", 1},
         {argv("-k2rn"), "h\n", "", OK + "Invalid KEYDEF syntax: '2rn'!\n", 1},
         {argv("-k2ni"), "h\n", "", OK + "Invalid KEYDEF syntax: '2ni'!\n", 1},
+        {argv("-k2gn"), "h\n", "", OK + "Invalid KEYDEF syntax: '2gn'!\n", 1},
         {argv("-k1", "-kd"), "h\n", "", OK + "Invalid KEYDEF syntax: 'd'!\n", 1},
         {argv("-e"), "h\n", "", OK + "ERROR: At least one -kKEYDEF spec is required!\n\n\n", 1},
         {argv("-h", "-o", "-k1"), "h\n", "", OK + "Error: -h and -o options not compatible!\n", 1},
