@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <regex.h>
 
 #include "cli.h"
 #include "field_buffer.h"
+#include "field_loop.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 #include "sort_frame.h"
@@ -22,8 +22,11 @@ static char opt_datesort;                          // some KEYDEF has "d"
 
 #define MAX_KEYDEF_FIELD MAX_FIELDS
 
-// The keys in the order given: field numbers and kinds ('d' date-time, 'n' numeric, 0 text).
+// The keys in the order given: the -k arguments as typed, and once read, their field numbers
+// and kinds ('d' date-time, 'n' numeric, general or not, 0 text).
 static struct {
+    int given;
+    const char **specs;
     int count;
     int maxfield;
     int *fields;
@@ -32,17 +35,19 @@ static struct {
 
 static arg_vector sort_args;
 
-static regex_t keydef_regex;
+#define MAX_SUFFIX_LENGTH 2
 
 static void print_usage(void) {
     fputs("Program to sort a CSV file, based on values in multiple fields.\n\n"
           "Usage: zelk-order-keys [OPTIONS] -kKEYDEF... [CSVFILE]\n\n"
-          "KEYDEF defines a sort key: FIELD[n|d][r]\n"
-          "  FIELD is the 1-based index of the key field;\n"
+          "KEYDEF defines a sort key: FIELD[n|g|d|i][r]\n"
+          "  FIELD is the 1-based index of the key field, or header field name if -Q option;\n"
           "  field can be followed by 'n' or 'd' to indicate numeric or date-time sorting for "
           "the key;\n"
+          "  or by 'g' for general numeric sorting (floating-point numbers with exponents),\n"
+          "  or by 'i' to compare the key as text with a-z folded to A-Z (ignoring case);\n"
           "  KEYDEF can be completed with 'r' to indicate reverse sort;\n"
-          "  Examples: -k1, -k2r, -k3n, -k4nr, -k5d, -k5dr.\n\n"
+          "  Examples: -k1, -k2r, -k3n, -k4nr, -k5d, -k5dr, -k6i, -k6ir, -k7g.\n\n"
           "NOTE: a record with embedded LFs (\\n's) in quoted fields sorts as one record.\n\n"
           "Options:\n"
           "  -DFORMAT -- use FORMAT as the date-time format string for any date-time sort "
@@ -50,6 +55,7 @@ static void print_usage(void) {
           "  -e -- empty KEYDEF fields are an error (allowed by default)\n"
           "  -h -- sort header record (passed through by default)\n"
           "  -o -- omit header record (not sorted, not passed through)\n"
+          "  -Q -- query header to get indices of KEYDEF field names\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -u -- unquote quoted KEYDEF field values to obtain sort keys\n"
           "        (remove surrounding \"'s and unescape embedded \"'s);\n"
@@ -60,8 +66,8 @@ static void print_usage(void) {
     print_datetime_usage("TIMEZONE required only if date-time sort keys require DST.\n");
 }
 
-static const cli_pair pairs[] = {{'h', 'o'}, {0, 0}};
-static const cli_program program = {"zelk-order-keys", "D:ehk:otuz:1", "ot1", pairs, print_usage};
+static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};
+static const cli_program program = {"zelk-order-keys", "D:ehk:oQtuz:1", "oQt1", pairs, print_usage};
 
 static void *alloc_or_exit(size_t n) {
     void *p = calloc(n, 1);
@@ -69,9 +75,46 @@ static void *alloc_or_exit(size_t n) {
     return p;
 }
 
-// One -k option: its field number, its kind, and the sort entry that compares it.
+// Whether text is what may follow a KEYDEF's FIELD, number or header name alike: at most one
+// kind letter, then at most one r. Checked by hand: compiling it as a regular expression,
+// glibc's regcomp frees a block twice when one of its allocations fails.
+static bool is_suffix(const char *text) {
+    if (*text != '\0' && strchr("ngdi", *text)) text++;
+    if (*text == 'r') text++;
+    return *text == '\0';
+}
+
+// One key: field number and the KEYDEF's suffix letters, and the sort entry that compares it.
+static void add_key(int field, const char *suffix) {
+    int p = ++keydefs.count;
+    keydefs.fields[p - 1] = field;
+    if (field > keydefs.maxfield) keydefs.maxfield = field;
+    bool reverse = strchr(suffix, 'r') != nullptr;
+    const char *opts;
+    if (strchr(suffix, 'd')) {
+        keydefs.kinds[p - 1] = 'd';
+        opt_datesort = 1;
+        opts = reverse ? "nr" : "n";
+    } else if (strchr(suffix, 'n')) {
+        keydefs.kinds[p - 1] = 'n';
+        opts = reverse ? "nr" : "n";
+    } else if (strchr(suffix, 'g')) {
+        keydefs.kinds[p - 1] = 'n'; // read as a number, compared by sort -g
+        opts = reverse ? "gr" : "g";
+    } else if (strchr(suffix, 'i')) {
+        opts = reverse ? "fr" : "f";
+    } else {
+        opts = reverse ? "r" : "";
+    }
+    char *entry = (char *)alloc_or_exit(28);
+    snprintf(entry, 28, "-k%d,%d%s", p, p, opts);
+    arg_vector_add(&sort_args, entry);
+}
+
+// A KEYDEF whose FIELD is a number.
 static void add_keydef(const char *k) {
-    if (regexec(&keydef_regex, k, 0, nullptr, 0) != 0) fatalf(0, "Invalid KEYDEF syntax: '%s'!", k);
+    size_t digits = strspn(k, "0123456789");
+    if (digits == 0 || !is_suffix(k + digits)) fatalf(0, "Invalid KEYDEF syntax: '%s'!", k);
     char reason[51] = "";
     errno = 0;
     long v = strtol(k, nullptr, 10);
@@ -82,25 +125,31 @@ static void add_keydef(const char *k) {
     else if (v > MAX_KEYDEF_FIELD)
         snprintf(reason, sizeof reason, "must be <= %d", MAX_KEYDEF_FIELD);
     if (reason[0]) fatalf(0, "Invalid value for %s: %s (%s)", "KEYDEF", k, reason);
+    add_key((int)v, k + digits);
+}
 
-    int p = ++keydefs.count;
-    keydefs.fields[p - 1] = (int)v;
-    if (v > keydefs.maxfield) keydefs.maxfield = (int)v;
-    bool reverse = strchr(k, 'r') != nullptr;
-    const char *opts;
-    if (strchr(k, 'd')) {
-        keydefs.kinds[p - 1] = 'd';
-        opt_datesort = 1;
-        opts = reverse ? "nr" : "n";
-    } else if (strchr(k, 'n')) {
-        keydefs.kinds[p - 1] = 'n';
-        opts = reverse ? "nr" : "n";
-    } else {
-        opts = reverse ? "r" : "";
+// A KEYDEF whose FIELD is a header name. A name may itself end in suffix letters, so every
+// reading is tried: the whole KEYDEF as a name, then the name without each possible suffix.
+// Exactly one reading must name a header field; two are refused rather than guessed between.
+static void add_named_keydef(const char *k, int numfields, char **fields, const char *end) {
+    size_t len = strlen(k);
+    int field = 0;
+    size_t namelen = 0;
+    for (size_t cut = 0; cut <= MAX_SUFFIX_LENGTH && (cut == 0 || cut < len); cut++) {
+        if (!is_suffix(k + len - cut)) continue;
+        char *name = strndup(k, len - cut);
+        if (!name) fatalf(errno, "ERROR: failed allocating dynamic memory");
+        int n = header_field_lookup(name, numfields, fields, end);
+        if (n != 0 && field != 0)
+            fatalf(0, "ERROR: KEYDEF '%s' is ambiguous: header names '%.*s' and '%s' both fit", k,
+                   (int)namelen, k, name);
+        free(name);
+        if (n == 0) continue;
+        field = n;
+        namelen = len - cut;
     }
-    char *entry = (char *)alloc_or_exit(28);
-    snprintf(entry, 28, "-k%d,%d%s", p, p, opts);
-    arg_vector_add(&sort_args, entry);
+    if (field == 0) fatalf(0, "ERROR: FIELD name '%s' not found in header", k);
+    add_key(field, k + namelen);
 }
 
 // Where fields 1..n of a record as read lie (the record holds at least n fields and is valid
@@ -125,8 +174,10 @@ static void locate_fields(const char *record, const char *end, int n, const char
     }
 }
 
-// Streams the input into sort, one frame per record; false when the run must fail.
-static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipefd) {
+// Streams the input into sort, one frame per record; false when the run must fail. A header
+// already read (with -Q) is passed in, else it is read here.
+static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipefd,
+                                            const char *header, size_t headerlen) {
     static char splitbuf[MAX_RECORD_LENGTH];
     static char keybuf[MAX_RECORD_LENGTH];
     const char *starts[MAX_KEYDEF_FIELD];
@@ -135,12 +186,15 @@ static bool create_sort_input_from_csv_file(FILE *fp, const char *name, int pipe
     char error;
     int recnum = 1;
     if (!opt_headersort) {
-        const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error);
         if (!header) {
-            if (!error) error_empty_input(name);
-            return false;
+            header = csv_record_read(fp, name, 1, 1, &numfields, &error);
+            if (!header) {
+                if (!error) error_empty_input(name);
+                return false;
+            }
+            headerlen = (size_t)csv_record_read_length();
         }
-        if (!opt_headeromit) sort_write_header(header, (size_t)csv_record_read_length());
+        if (!opt_headeromit) sort_write_header(header, headerlen);
         recnum = 2;
     }
     FILE *pipe = open_sort_pipe(pipefd);
@@ -211,6 +265,7 @@ int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
     arg_vector_init(&sort_args, argc + 6, "ERROR: failed allocating dynamic memory",
                     "ERROR: max size of sort argv exceeded");
+    keydefs.specs = (const char **)alloc_or_exit(sizeof(char *) * (size_t)argc);
     keydefs.fields = (int *)alloc_or_exit(sizeof(int) * (size_t)argc);
     keydefs.kinds = (char *)alloc_or_exit((size_t)argc);
     arg_vector_add(&sort_args, "sort");
@@ -218,31 +273,45 @@ int main(int argc, char **argv) {
     arg_vector_add(&sort_args, "--zero-terminated");
     arg_vector_add(&sort_args, "--stable");
     arg_vector_add(&sort_args, SORT_BUFFER_SIZE);
-    if (regcomp(&keydef_regex, "^[0-9]+[dn]?[r]?$", REG_EXTENDED | REG_NOSUB) != 0)
-        fatalf(0, "ERROR compiling KEYDEF regex");
 
+    // Names are looked up in the header; numbers are checked as each -k is seen.
+    bool names = cli_option_given(argc, argv, 'Q');
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
         switch (c) {
         case 'D': opt_dateformat = optarg; break;
         case 'e': opt_emptyfielderror = 1; break;
         case 'h': opt_headersort = 1; break;
-        case 'k': add_keydef(optarg); break;
+        case 'k':
+            keydefs.specs[keydefs.given++] = optarg;
+            if (!names) add_keydef(optarg);
+            break;
         case 'u': opt_unquotekeys = 1; break;
         case 'z': opt_tzone = optarg; break;
         }
     }
-    if (opt_datesort) setenv("TZ", opt_tzone, 1);
-    if (keydefs.count == 0) fatalf(0, "ERROR: At least one -kKEYDEF spec is required!\n\n");
+    if (keydefs.given == 0) fatalf(0, "ERROR: At least one -kKEYDEF spec is required!\n\n");
 
     int nops = argc - optind;
     if (nops > 1) cli_usage_exit();
     const char *name;
     FILE *fp = open_input_or_exit(nops == 1 ? argv[optind] : nullptr, &name);
+    const char *header = nullptr;
+    size_t headerlen = 0;
+    if (opt_queryfieldname) {
+        int numfields;
+        char **fields;
+        header = header_fields_required(fp, name, &numfields, &fields);
+        if (!header) fatal_exit();
+        headerlen = (size_t)csv_record_parse_length();
+        for (int i = 0; i < keydefs.given; i++)
+            add_named_keydef(keydefs.specs[i], numfields, fields, header + headerlen);
+    }
+    if (opt_datesort) setenv("TZ", opt_tzone, 1);
 
     int to_sort[2], from_sort[2];
     start_sort_child(sort_args.argv, to_sort, from_sort);
-    if (!create_sort_input_from_csv_file(fp, name, to_sort[1])) fatal_exit();
+    if (!create_sort_input_from_csv_file(fp, name, to_sort[1], header, headerlen)) fatal_exit();
     if (!reformat_sort_output(from_sort[0])) fatal_exit();
     cli_exit(collect_children() ? 0 : 1);
 }

@@ -17,7 +17,7 @@ static char opt_datesort;                          // -d, -D
 static const char *opt_dateformat = "%m/%d/%Y %T"; // -D
 static char opt_emptyfielderror;                   // -e
 static char opt_headersort;                        // -h
-static char opt_numericsort;                       // -n
+static char opt_numericsort;                       // -n, -g: the key is a number
 static char opt_reversesort;                       // -r
 static char opt_unquotekey;                        // -u
 static const char *opt_tzone = "UTC";              // -z
@@ -36,7 +36,9 @@ static void print_usage(void) {
           "  -d -- SORT_FIELD is a date-time, use -D if need to supply date-time FORMAT string\n"
           "  -DFORMAT -- SORT_FIELD is a date-time, use FORMAT as the date-time format string\n"
           "  -e -- empty SORT_FIELD is an error (allowed by default)\n"
+          "  -g -- general numeric sort: floating-point numbers with exponents (2e-05)\n"
           "  -h -- sort header record (passed through by default)\n"
+          "  -i -- ignore case: compare the keys with a-z folded to A-Z\n"
           "  -n -- numeric sort\n"
           "  -o -- omit header record (not sorted, not passed through)\n"
           "  -Q -- query header to get index of FIELD name\n"
@@ -59,8 +61,15 @@ static const cli_pair pairs[] = {
     {'n', 'D', "-D and -n options not compatible!", true},
     {'d', 'n', "-n option not compatible with -d or -D options!", true},
     {'D', 'n', "-n option not compatible with -d or -D options!", true},
+    {'i', 'n'},
+    {'i', 'd'},
+    {'i', 'D'},
+    {'g', 'n'},
+    {'g', 'd'},
+    {'g', 'D'},
+    {'g', 'i'},
     {0, 0}};
-static const cli_program program = {"zelk-order", "dD:ehnoQrtuz:1", "oQt1", pairs, print_usage};
+static const cli_program program = {"zelk-order", "dD:eghinoQrtuz:1", "oQt1", pairs, print_usage};
 
 static void sort_argv_add_once(char *seen, const char *entry) {
     if (*seen) return;
@@ -110,12 +119,12 @@ static void create_sort_input(FILE *fp, const char *name, int recnum, int sortfi
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
-    arg_vector_init(&sort_args, 9, "ERROR: failed allocating dynamic memory",
+    arg_vector_init(&sort_args, 10, "ERROR: failed allocating dynamic memory",
                     "ERROR: max size of sort argv exceeded");
     static const char *const fixed[] = {"sort", "--field-separator=\x02", "--zero-terminated",
                                         "--stable", "--key=1,1", SORT_BUFFER_SIZE};
     for (const char *a : fixed) arg_vector_add(&sort_args, a);
-    char numeric_added = 0, reverse_added = 0;
+    char numeric_added = 0, reverse_added = 0, ignorecase_added = 0;
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
         switch (c) {
@@ -125,7 +134,12 @@ int main(int argc, char **argv) {
             sort_argv_add_once(&numeric_added, "--numeric-sort");
             break;
         case 'e': opt_emptyfielderror = 1; break;
+        case 'g':
+            opt_numericsort = 1;
+            sort_argv_add_once(&numeric_added, "--general-numeric-sort");
+            break;
         case 'h': opt_headersort = 1; break;
+        case 'i': sort_argv_add_once(&ignorecase_added, "--ignore-case"); break;
         case 'n':
             opt_numericsort = 1;
             sort_argv_add_once(&numeric_added, "--numeric-sort");

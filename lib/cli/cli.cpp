@@ -100,6 +100,14 @@ int cli_next_option(int argc, char **argv) {
 
 bool cli_seen(char c) { return seen[(unsigned char)c]; }
 
+bool cli_option_given(int argc, char **argv, char c) {
+    bool given = false;
+    for (int opt; (opt = getopt(argc, argv, program->optstring)) != -1;)
+        if (opt == c) given = true;
+    optind = 0; // glibc's getopt starts again from the first argument
+    return given;
+}
+
 void cli_usage_exit(void) {
     program->print_usage();
     exit(1);

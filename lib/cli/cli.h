@@ -61,6 +61,9 @@ void cli_begin(const cli_program *prog, int argc, char **argv);
 int cli_next_option(int argc, char **argv);
 // Whether option letter c has been seen so far.
 bool cli_seen(char c);
+// Whether option letter c is anywhere among the options, asked before they are read (for a
+// program that reads an earlier option by a later one); reading them starts afresh after.
+bool cli_option_given(int argc, char **argv, char c);
 // The usage text, then exit 1 (a wrong number of operands).
 [[noreturn]] void cli_usage_exit(void);
 // The "Try" line, then exit 1.

@@ -128,6 +128,11 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
         {{"zelk-merge", "-Q", "", "h.csv", "k", "k.csv"}, 2, "id\nfull\\ name\nfirst-name\n"},
         {{"zelk-merge", "-Q", "-s", ";", "id", "h.csv", "", "k.csv"}, 6, "key\nv\n"},
         {{"zelk-merge", "i", "h.csv", "k", "k.csv"}, 1, "in.csv\n"},
+        // zelk-order-keys: the KEYDEF after -k, attached or in the next word; no operand.
+        {{"zelk-order-keys", "-Q", "-kfu", "h.csv"}, 2, "-kfull\\ name\n"},
+        {{"zelk-order-keys", "-Qo", "-k", "f", "h.csv"}, 3, "full\\ name\nfirst-name\n"},
+        {{"zelk-order-keys", "-Q", "-k'fu", "h.csv"}, 2, "full name\n"},
+        {{"zelk-order-keys", "-Q", "-kid", "h."}, -1, "h.csv\n"},
         // Options, with the one that zelk-order-keys' Usage line requires.
         {{"zelk-match", "-x"}, -1, "-x\n"},
         {{"zelk-order-keys", "-k"}, -1, "-k\n"},
@@ -157,7 +162,7 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
                "[$(touch x)][*][It's][`id`][a\nb][say \"hi\"]", "");
     EXPECT_FALSE(std::filesystem::exists(dir.join("x")));
     RunResult keys = complete(bash, bin, {"zelk-order-keys", "-"}, dir.path());
-    EXPECT_NE(keys.out.find("\n-kKEYDEF -- a sort key: FIELD[n|d][r] (required, repeatable)\n"),
+    EXPECT_NE(keys.out.find("\n-kKEYDEF -- a sort key: FIELD[n|g|d|i][r] (required, repeatable)\n"),
               std::string::npos)
         << keys.out;
 }

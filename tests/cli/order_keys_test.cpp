@@ -27,6 +27,9 @@ TEST_F(OrderKeys, Runs) {
     const std::string control =
         OK + "ERROR: record #3: sort key holds a control byte (0x01 or 0x02), which cannot be "
              "sorted\n";
+    // Header names: "2" is a name, not field 2; the quoted "r" is read as r, not as a reverse
+    // suffix on nothing.
+    const std::string named = "id,amount,2,\"r\"\nb,10,x,q\na,9,y,p\nc,10,z,r\n";
     const std::vector<RunCase> runs = {
         // Keys in the order given: field 2 as text first, then field 1 as a number. The same
         // field twice is two keys; equal records keep their input order.
@@ -34,7 +37,15 @@ TEST_F(OrderKeys, Runs) {
         {argv("-k2n", "-k1r"), given, "h1,h2\nn,v\nb,1\nb,2\na,10\n"},
         {argv("-k1", "-k2nr"), given, "h1,h2\na,10\nb,2\nb,1\nn,v\n"},
         {argv("-k1", "-k1r"), eq, "k,n\na,2\na,4\nb,1\nc,3\n"},
+        // g reads exponents and quoted numbers, where n stops at the e.
+        {argv("-h", "-k1g"), "1e3\n2e-05\n-0.5\n10\n\"3.5e1\"\n",
+         "-0.5\n2e-05\n10\n\"3.5e1\"\n1e3\n"},
+        {argv("-h", "-k1n"), "1e3\n2e-05\n-0.5\n10\n\"3.5e1\"\n",
+         "-0.5\n1e3\n2e-05\n\"3.5e1\"\n10\n"},
         {argv("-h", "-k1r"), "b,1\na,2\nb,3\n", "b,1\nb,3\na,2\n"},
+        // i folds a-z to A-Z, so _ sorts after the letters; equal folded keys keep input order.
+        {argv("-h", "-k1i"), "b,1\n_,2\nB,3\na,4\nA,5\n", "a,4\nA,5\nb,1\nB,3\n_,2\n"},
+        {argv("-h", "-k1ir", "-k2nr"), "b,1\n_,2\nB,3\na,4\nA,5\n", "_,2\nB,3\nb,1\nA,5\na,4\n"},
         // Records and output. A blank record under -1 is one empty key, also before any other
         // record, and has one field only; a record is too short even when the field it lacks is
         // not the first key. -u compares unquoted values.
@@ -74,11 +85,26 @@ TEST_F(OrderKeys, Runs) {
          OK + "Invalid value for KEYDEF: 99999999999999999999 (invalid/out-of-range)\n", 1},
         {argv("-k2x"), "h\n", "", OK + "Invalid KEYDEF syntax: '2x'!\n", 1},
         {argv("-k2rn"), "h\n", "", OK + "Invalid KEYDEF syntax: '2rn'!\n", 1},
+        {argv("-k2ni"), "h\n", "", OK + "Invalid KEYDEF syntax: '2ni'!\n", 1},
+        {argv("-k2gn"), "h\n", "", OK + "Invalid KEYDEF syntax: '2gn'!\n", 1},
         {argv("-k1", "-kd"), "h\n", "", OK + "Invalid KEYDEF syntax: 'd'!\n", 1},
         {argv("-e"), "h\n", "", OK + "ERROR: At least one -kKEYDEF spec is required!\n\n\n", 1},
         {argv("-h", "-o", "-k1"), "h\n", "", OK + "Error: -h and -o options not compatible!\n", 1},
-        {argv("-Q", "-k1"), "h\n", "",
-         OK + "invalid option -- 'Q'\nTry 'zelk-order-keys --help' for more information.\n", 1},
+        // Header names with -Q: the whole KEYDEF, else the name before its suffix letters.
+        {argv("-Q", "-kamountnr", "-kid"), named,
+         "id,amount,2,\"r\"\nb,10,x,q\nc,10,z,r\na,9,y,p\n"},
+        {argv("-kamountnr", "-kid", "-Q"), named,
+         "id,amount,2,\"r\"\nb,10,x,q\nc,10,z,r\na,9,y,p\n"},
+        {argv("-k0", "-x"), "h\n", "", OK + "Invalid value for KEYDEF: 0 (must be >= 1)\n", 1},
+        {argv("-Q", "-k2r"), named, "id,amount,2,\"r\"\nc,10,z,r\na,9,y,p\nb,10,x,q\n"},
+        {argv("-Q", "-o", "-kr"), named, "a,9,y,p\nb,10,x,q\nc,10,z,r\n"},
+        {argv("-Q", "-kidx"), named, "", OK + "ERROR: FIELD name 'idx' not found in header\n", 1},
+        {argv("-Q", "-kamountnr"), "amount,amountn\n", "",
+         OK + "ERROR: KEYDEF 'amountnr' is ambiguous: header names 'amountn' and 'amount' both "
+              "fit\n",
+         1},
+        {argv("-Q", "-kid"), "", "", OK + "ERROR: CSVFILE 'standard input' is empty\n", 1},
+        {argv("-Q", "-h", "-k1"), "h\n", "", OK + "Error: -h and -Q options not compatible!\n", 1},
         {argv("-k1", "a", "b"), "h\n", "", usage_text("zelk-order-keys"), 1},
         // Records that cannot be framed are refused: more fields than the library splits gives
         // its message and status 1, not a crash. Framing bytes outside the keys are data.

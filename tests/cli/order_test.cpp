@@ -25,6 +25,10 @@ TEST_F(Order, Runs) {
     // 02:30 on that day does not exist in Chicago (clocks jump to 03:00): it becomes 03:30
     // there, after 03:15, while in UTC (the default) it is before.
     const std::string dst = "id,when\na,03/08/2020 02:30:00\nb,03/08/2020 03:15:00\n";
+    // -g reads exponents, -n stops before them; a quoted number is read without its quotes.
+    const std::string general = "id,v\na,1e3\nb,2e-05\nc,-0.5\nd,10\ne,\"3.5e1\"\n";
+    // Case folding turns a-z into A-Z, so _ (between Z and a) sorts after every letter.
+    const std::string cases = "k,v\nb,1\n_,2\nB,3\na,4\nA,5\nb,6\n";
     const std::string ho = O + "Error: -h and -o options not compatible!\n";
     const std::string nd = O + "-n option not compatible with -d or -D options!\n";
     const std::vector<RunCase> runs = {
@@ -35,6 +39,13 @@ TEST_F(Order, Runs) {
         {argv("-n", "2"), eq, "k,v\na,1\nb,1\nx,2\ny,2\nz,2\n"},
         {argv("-nr", "2"), eq, "k,v\nx,2\ny,2\nz,2\na,1\nb,1\n"},
         {argv("-n", "-n", "-r", "-r", "-n", "-r", "2"), eq, "k,v\nx,2\ny,2\nz,2\na,1\nb,1\n"},
+        {argv("-g", "2"), general, "id,v\nc,-0.5\nb,2e-05\nd,10\ne,\"3.5e1\"\na,1e3\n"},
+        {argv("-n", "2"), general, "id,v\nc,-0.5\na,1e3\nb,2e-05\ne,\"3.5e1\"\nd,10\n"},
+        {argv("-g", "-r", "-g", "2"), general, "id,v\na,1e3\ne,\"3.5e1\"\nd,10\nb,2e-05\nc,-0.5\n"},
+        // -i: equal folded keys keep their input order, in both directions.
+        {argv("1"), cases, "k,v\nA,5\nB,3\n_,2\na,4\nb,1\nb,6\n"},
+        {argv("-i", "1"), cases, "k,v\na,4\nA,5\nb,1\nB,3\nb,6\n_,2\n"},
+        {argv("-i", "-r", "-i", "1"), cases, "k,v\n_,2\nb,1\nB,3\nb,6\na,4\nA,5\n"},
         // Line feeds, CR LF and commas inside quoted fields stay inside their record. -u sorts
         // on the unquoted value: "b" before "a,x" loses its quote and sorts after.
         {argv("1"), quoted, "id,text\n1,\"a,x\"\n2,\"b\r\n\"\"q\"\"\"\n3,\"c\nmore\"\n"},
@@ -82,6 +93,11 @@ TEST_F(Order, Runs) {
         {argv("-n", "-D%T", "1"), "h\n", "", O + "-D and -n options not compatible!\n", 1},
         {argv("-d", "-n", "1"), "h\n", "", nd, 1},
         {argv("-D%T", "-n", "1"), "h\n", "", nd, 1},
+        {argv("-i", "-n", "1"), "h\n", "", O + "Error: -i and -n options not compatible!\n", 1},
+        {argv("-D%T", "-i", "1"), "h\n", "", O + "Error: -i and -D options not compatible!\n", 1},
+        {argv("-n", "-g", "1"), "h\n", "", O + "Error: -g and -n options not compatible!\n", 1},
+        {argv("-g", "-d", "1"), "h\n", "", O + "Error: -g and -d options not compatible!\n", 1},
+        {argv("-i", "-g", "1"), "h\n", "", O + "Error: -g and -i options not compatible!\n", 1},
         {argv("-h", "-o", "1"), "h\n", "", ho, 1},
         {argv("-o", "-h", "1"), "h\n", "", ho, 1},
         {argv("-Q", "-h", "1"), "h\n", "", O + "Error: -h and -Q options not compatible!\n", 1},
@@ -120,10 +136,9 @@ TEST_F(Order, QuotedNumericKeysSortAsUnquoted) {
         quoted += records.back();
     }
     const std::pair<const char *, std::vector<std::string>> runs[] = {
-        {"zelk-order", {"-n", "2"}},
-        {"zelk-order", {"-nr", "2"}},
-        {"zelk-order-keys", {"-k2n"}},
-        {"zelk-order-keys", {"-k2nr", "-k1"}}};
+        {"zelk-order", {"-n", "2"}},           {"zelk-order", {"-nr", "2"}},
+        {"zelk-order", {"-g", "2"}},           {"zelk-order-keys", {"-k2n"}},
+        {"zelk-order-keys", {"-k2gr", "-k1"}}, {"zelk-order-keys", {"-k2nr", "-k1"}}};
     for (const auto &[tool, args] : runs) {
         RunResult model = run_tool(tool, args, plain);
         ASSERT_EQ(model.status, 0) << model.err;
