@@ -13,15 +13,16 @@ static void print_usage(void) {
     fputs("Program to edit (replace) the value of one field in one record in a CSV file.\n\n"
           "Usage: zelk-setcell [OPTION...] RECORD FIELD NEWVALUE [CSVFILE]\n\n"
           "RECORD is the 1-based record number to operate on.\n"
-          "FIELD is the 1-based field index to operate on.\n"
+          "FIELD is the 1-based field index to operate on, or header field name if -Q option.\n"
           "NEWVALUE is the new/replacement value of the specified field.\n"
           "(NEWVALUE can contain '&' to be substituted by the previous value of the field.)\n\n"
           "Options:\n"
+          "  -Q -- query header (record 1) to get index of FIELD name\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n",
           stderr);
 }
 
-static const cli_program program = {"zelk-setcell", "t", "t", nullptr, print_usage};
+static const cli_program program = {"zelk-setcell", "Qt", "Qt", nullptr, print_usage};
 
 // Copies records from recnum on until the input ends; false when it ended on an error.
 static bool copy_records(FILE *fp, const char *name, int recnum, int upto) {
@@ -36,16 +37,20 @@ static bool copy_records(FILE *fp, const char *name, int recnum, int upto) {
     return true;
 }
 
+// fieldnum is 0 when -Q names the field and recnum is the header.
 static void replace_csv_record(FILE *fp, const char *name, int recnum, int fieldnum) {
     int numfields;
     char **fields;
     char error;
     const char *text = csv_record_read_and_parse(fp, name, recnum, 1, &numfields, &fields, &error);
     if (!text) {
-        if (!error)
+        if (!error && opt_queryfieldname && recnum == 1)
+            error_empty_input(name);
+        else if (!error)
             fatalf(0, "ERROR: CSVFILE '%s' has less than RECORD (%d) records", name, recnum);
         cli_exit(1);
     }
+    if (fieldnum == 0) fieldnum = fieldname2fieldnum(opt_fieldnamestr, numfields, fields);
     if (numfields < fieldnum)
         fatalf(0, "ERROR: record #%d does not contain replacement FIELD #%d", recnum, fieldnum);
     field_span f =
@@ -65,13 +70,19 @@ int main(int argc, char **argv) {
     int nops = argc - optind;
     if (nops < 3 || nops > 4) cli_usage_exit();
     int recnum = intstrconv(argv[optind], "RECORD", 1);
-    int fieldnum = intstrconv(argv[optind + 1], "FIELD", 1);
+    int fieldnum = field_operand(argv[optind + 1]);
     const char *path = nops == 4 ? argv[optind + 3] : nullptr;
     const char *name;
     FILE *fp = open_input_or_exit(path, &name);
     replacement_compile(&format, argv[optind + 2], false, "NEWVALUE");
 
-    if (!copy_records(fp, name, 1, recnum)) cli_exit(1);
+    // With -Q the header is read for the name first, unless it is the record to change.
+    int from = 1;
+    if (opt_queryfieldname && recnum > 1) {
+        if (!header_pass_required(fp, name, &fieldnum, true)) cli_exit(1);
+        from = 2;
+    }
+    if (!copy_records(fp, name, from, recnum)) cli_exit(1);
     replace_csv_record(fp, name, recnum, fieldnum);
     cli_exit(copy_records(fp, name, recnum + 1, 0) ? 0 : 1);
 }

@@ -1,15 +1,19 @@
 // zelk-subst: replace the value of one field, in every record, where it matches a pattern.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <regex.h>
 
 #include "cli.h"
+#include "field_buffer.h"
 #include "field_loop.h"
 #include "field_match.h"
 #include "libcsv.h"
 #include "replacement.h"
 
 static char opt_fixedstring;          // -F
+static char opt_inside;               // -g, -n: each match replaced inside the field
+static int opt_maxmatches = INT_MAX;  // -nNUM
 static char opt_ignorecase;           // -i
 static int opt_cflags = REG_EXTENDED; // -i adds REG_ICASE
 static char opt_multsubstrs;          // -m
@@ -31,9 +35,11 @@ static void print_usage(void) {
           "Options:\n"
           "  -b -- blank records passed through (removed by default, see also -1)\n"
           "  -F -- interpret PATTERN as a fixed string \n"
+          "  -g -- replace each match inside the field value (see below)\n"
           "  -h -- header record is to be processed (passed through by default)\n"
           "  -i -- ignore case when matching PATTERN\n"
           "  -m -- support multiple regex subexpression matches in REPLACEMENT\n"
+          "  -nNUM -- replace only the first NUM matches inside the field value (implies -g)\n"
           "  -o -- omit header record (not processed, not passed through)\n"
           "  -Q -- query header to get index of FIELD name\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
@@ -43,14 +49,19 @@ static void print_usage(void) {
           "with regex matching '&' replaced by substring matched,\n"
           "with fixed string matching '&' replaced by entire original field,\n"
           "-m option requires use of '&0' to match entire regex, and\n"
-          "allows '&1', etc., to match 1st, etc. parenthesize subexpressions.\n",
+          "allows '&1', etc., to match 1st, etc. parenthesize subexpressions.\n\n"
+          "With -g, PATTERN is matched against the field value (a quoted field without its\n"
+          "quotes), every match is replaced, and the new value is quoted when the field was\n"
+          "or when it needs quotes. REPLACEMENT then takes '&' for the match and '\\1' to '\\9'\n"
+          "for subexpressions, each as often as wanted, '\\&' for '&' and '\\\\' for '\\'\n"
+          "(with -m: '&0' to '&9' as above).\n",
           stderr);
 }
 
 static const cli_pair pairs[] = {{'m', 'F', "Error: -F and -m options not compatible!", true},
                                  {'F', 'm', "Error: -m and -F options not compatible!", true},
                                  {0, 0}};
-static const cli_program program = {"zelk-subst", "bFhimoQtx1", "b1hoQt", pairs, print_usage};
+static const cli_program program = {"zelk-subst", "bFghimn:oQtx1", "b1hoQt", pairs, print_usage};
 
 // Whether a regular expression is nothing but literal bytes: then its leftmost match, the
 // one regexec reports, is the pattern's first occurrence (with -x: the whole field equal to
@@ -59,7 +70,101 @@ static bool literal_regex(const char *pattern) {
     return pattern[0] != '\0' && !opt_ignorecase && !strpbrk(pattern, ".[]()*+?{}|^$\\");
 }
 
-// Copies the stream with the replacement made; false when reading ended on an error.
+// The field of f (copied into field) with each match in its value, up to -n of them, replaced,
+// and the record written; written unchanged when nothing matches. An empty match right after a
+// match is no match, so that x* on "abc" gives four and on "xax" two.
+static void replace_inside(const field_span &f, const char *field, const char *pattern,
+                           fixed_matcher matcher, const regex_t *re, int recnum) {
+    static char unquoted[MAX_FIELD_LENGTH];
+    static char value[MAX_FIELD_LENGTH];
+    static char written[MAX_FIELD_LENGTH];
+    const size_t cap = MAX_FIELD_LENGTH - 1;
+    // A byte order mark before a quoted first field stays in front of it, unmatched.
+    size_t bom = (size_t)csv_field_bom_len(field, f.len);
+    const char *v = field + bom;
+    int vlen = (int)(f.len - bom);
+    bool quoted = field_is_wrapped(v, vlen);
+    if (quoted) {
+        field_rewrite rw{.buf = unquoted};
+        v = rw.value<false>(v, vlen, &vlen);
+    }
+    size_t n = (size_t)vlen, patlen = strlen(pattern);
+    if (!matcher && !prefilter.may_match(v, n)) {
+        out_record(f.text, f.textlen);
+        errcheck_stdout_exit();
+        return;
+    }
+
+    const char *args[10];
+    size_t argl[10];
+    regmatch_t pm[10];
+    for (int k = 1; k < 10; k++) {
+        args[k] = "";
+        argl[k] = 0;
+    }
+    size_t len = 0, copied = 0, pos = 0, prev_end = n + 1; // no match yet
+    int count = 0;
+    while (pos <= n && count < opt_maxmatches) {
+        size_t so, eo;
+        if (matcher && opt_exactmatch) {
+            if (pos > 0 || !matcher(v, n, pattern, patlen)) break;
+            so = 0;
+            eo = n;
+        } else if (matcher) {
+            const char *at = fixed_find(v, pos, n, pattern, patlen, opt_ignorecase);
+            if (!at) break;
+            so = (size_t)(at - v);
+            eo = so + patlen;
+        } else {
+            if (field_regex_exec_from(re, v, pos, n, 10, pm) != 0) break;
+            so = (size_t)pm[0].rm_so;
+            eo = (size_t)pm[0].rm_eo;
+            for (int k = 1; k < 10; k++) {
+                bool took_part = pm[k].rm_so >= 0;
+                args[k] = took_part ? v + pm[k].rm_so : "";
+                argl[k] = took_part ? (size_t)(pm[k].rm_eo - pm[k].rm_so) : 0;
+            }
+        }
+        if (so == eo && so == prev_end) {
+            pos = so + 1;
+            continue;
+        }
+        args[0] = v + so;
+        argl[0] = eo - so;
+        if (so - copied > cap - len) field_length_exceeded();
+        memcpy(value + len, v + copied, so - copied);
+        len += so - copied;
+        size_t need = replacement_compose(&format, args, argl, value + len, cap - len);
+        if (need > cap - len) field_length_exceeded();
+        len += need;
+        copied = prev_end = eo;
+        pos = eo > so ? eo : so + 1;
+        count++;
+    }
+    if (count == 0) {
+        out_record(f.text, f.textlen);
+        errcheck_stdout_exit();
+        return;
+    }
+    if (n - copied > cap - len) field_length_exceeded();
+    memcpy(value + len, v + copied, n - copied);
+    len += n - copied;
+
+    field_buffer fb{written, 0};
+    fb.put_bytes(field, (int)bom);
+    if (quoted || !quotes_removable(value, (int)len, ',', false))
+        fb.put_quoted(value, (int)len);
+    else
+        fb.put_bytes(value, (int)len);
+    int outlen;
+    fb.finish(&outlen);
+    write_field_replaced(f, written, (size_t)outlen, 1, recnum);
+    errcheck_stdout_exit();
+}
+
+// Copies the stream with the replacement made; false when reading ended on an error. Inside
+// is -g, a loop of its own so that the whole-field loop keeps no test of it.
+template <bool Inside>
 static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const char *pattern,
                                fixed_matcher matcher, const regex_t *re) {
     int recnum = 0; // the last record read
@@ -87,6 +192,10 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
 
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
         field_span_copy(f, field);
+        if constexpr (Inside) {
+            replace_inside(f, field, pattern, matcher, re, recnum);
+            continue;
+        }
 
         bool matched;
         if (literal) {
@@ -136,7 +245,12 @@ int main(int argc, char **argv) {
             opt_ignorecase = 1;
             opt_cflags |= REG_ICASE;
             break;
+        case 'g': opt_inside = 1; break;
         case 'm': opt_multsubstrs = 1; break;
+        case 'n':
+            opt_inside = 1;
+            opt_maxmatches = intstrconv(optarg, "-nNUM");
+            break;
         case 'x': opt_exactmatch = 1; break;
         }
     }
@@ -151,7 +265,8 @@ int main(int argc, char **argv) {
 
     const char *name;
     FILE *fp = open_input_or_exit(path, &name);
-    replacement_compile(&format, repl, opt_multsubstrs, "REPLACEMENT");
+    if (!opt_inside || opt_multsubstrs)
+        replacement_compile(&format, repl, opt_multsubstrs, "REPLACEMENT");
 
     fixed_matcher matcher = nullptr;
     static regex_t re;
@@ -162,6 +277,10 @@ int main(int argc, char **argv) {
     } else {
         prefilter.init(pattern, opt_ignorecase);
     }
+    if (opt_inside && !opt_multsubstrs)
+        replacement_compile_backrefs(&format, repl, matcher ? 0 : (int)re.re_nsub, "REPLACEMENT");
 
-    cli_exit(replace_csv_stream(fp, name, fieldnum, pattern, matcher, &re) ? 0 : 1);
+    bool ok = opt_inside ? replace_csv_stream<true>(fp, name, fieldnum, pattern, matcher, &re)
+                         : replace_csv_stream<false>(fp, name, fieldnum, pattern, matcher, &re);
+    cli_exit(ok ? 0 : 1);
 }

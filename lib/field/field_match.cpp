@@ -46,6 +46,15 @@ bool strcasecmp_wrapper(const char *field, size_t flen, const char *pat, size_t 
     return flen == plen && equal_nocase(field, pat, plen);
 }
 
+const char *fixed_find(const char *field, size_t from, size_t flen, const char *pat, size_t plen,
+                       bool ignorecase) {
+    if (plen == 0) return field + from;
+    if (!ignorecase) return (const char *)memmem(field + from, flen - from, pat, plen);
+    for (size_t i = from; i + plen <= flen; i++)
+        if (equal_nocase(field + i, pat, plen)) return field + i;
+    return nullptr;
+}
+
 fixed_matcher fixed_matcher_choose(bool exact, bool ignorecase) {
     if (exact) return ignorecase ? strcasecmp_wrapper : strcmp_wrapper;
     return ignorecase ? strcasestr_wrapper : strstr_wrapper;
@@ -93,14 +102,11 @@ bool field_regex_matches(field_regex *r, const char *field, size_t flen) {
     return field_regex_exec(&r->re, field, flen, 0, nullptr) == 0;
 }
 
-int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t nmatch,
-                     regmatch_t *pmatch) {
-    regmatch_t whole[1];
-    regmatch_t *pm = nmatch ? pmatch : whole;
-    pm[0].rm_so = 0;
-    pm[0].rm_eo = (regoff_t)flen;
-    // glibc's regexec answers "no match" also when it ran out of memory; only errno tells.
-    // Taking that for "no match" would drop or keep records silently.
+namespace {
+
+// glibc's regexec answers "no match" also when it ran out of memory; only errno tells.
+// Taking that for "no match" would drop or keep records silently.
+int regexec_checked(const regex_t *re, const char *field, size_t nmatch, regmatch_t *pm) {
     errno = 0;
     int r = regexec(re, field, nmatch, pm, REG_STARTEND);
     if (r != 0 && (r != REG_NOMATCH || errno == ENOMEM)) {
@@ -112,6 +118,24 @@ int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t n
         fatalf(0, "ERROR: failed matching regular expression: %s", why);
     }
     return r;
+}
+
+} // namespace
+
+int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t nmatch,
+                     regmatch_t *pmatch) {
+    regmatch_t whole[1];
+    regmatch_t *pm = nmatch ? pmatch : whole;
+    pm[0].rm_so = 0;
+    pm[0].rm_eo = (regoff_t)flen;
+    return regexec_checked(re, field, nmatch, pm);
+}
+
+int field_regex_exec_from(const regex_t *re, const char *field, size_t from, size_t flen,
+                          size_t nmatch, regmatch_t *pmatch) {
+    pmatch[0].rm_so = (regoff_t)from;
+    pmatch[0].rm_eo = (regoff_t)flen;
+    return regexec_checked(re, field, nmatch, pmatch);
 }
 
 namespace {

@@ -23,6 +23,11 @@ bool strcasecmp_wrapper(const char *field, size_t flen, const char *pat, size_t 
 // The matcher for whole-field (exact) or substring matching, with or without case.
 fixed_matcher fixed_matcher_choose(bool exact, bool ignorecase);
 
+// Where pat (plen bytes) first occurs in field[from..flen), ASCII letters compared without case
+// with ignorecase; null when it does not. An empty pattern occurs at from.
+const char *fixed_find(const char *field, size_t from, size_t flen, const char *pat, size_t plen,
+                       bool ignorecase);
+
 // Compiles pattern with cflags; with exact, the text compiled is "^PATTERN$" (the anchors are
 // added as text, so an alternation a|b becomes ^a|b$). Returns regcomp's result. A failed
 // allocation of the anchored text is fatal.
@@ -33,6 +38,10 @@ int field_regex_compile(regex_t *re, const char *pattern, int cflags, bool exact
 // other failure of regexec (out of memory) is fatal.
 int field_regex_exec(const regex_t *re, const char *field, size_t flen, size_t nmatch,
                      regmatch_t *pmatch);
+// The same, for the leftmost match that starts at or after offset from: the bytes before it
+// stay the match's context, so '^' does not match there. nmatch is at least 1.
+int field_regex_exec_from(const regex_t *re, const char *field, size_t from, size_t flen,
+                          size_t nmatch, regmatch_t *pmatch);
 
 // A cheap first test for a regular expression: the longest run of bytes that every match must
 // contain, found in the pattern text. Patterns it cannot read safely (alternation, groups with

@@ -69,6 +69,40 @@ void replacement_compile(replacement *r, const char *text, bool numbered, const 
     }
 }
 
+void replacement_compile_backrefs(replacement *r, const char *text, int nsub, const char *name) {
+    r->npieces = 0;
+    int textlen = 0;
+    int cost = 0; // counted as replacement_compile counts, for the same limit
+    size_t n = strlen(text);
+    for (size_t i = 0; i < n; i++) {
+        char c = text[i];
+        if (c == '&') {
+            add_ref(r, 0);
+            cost += 2;
+        } else if (c != '\\') {
+            add_literal(r, textlen, c);
+            cost += c == '%' ? 2 : 1;
+        } else {
+            char d = text[++i];
+            if (d == '&' || d == '\\') {
+                add_literal(r, textlen, d);
+            } else if (d >= '1' && d <= '9') {
+                if (d - '0' > nsub)
+                    fatalf(0,
+                           "ERROR: REPLACEMENT refers to \\%c, but PATTERN has %d subexpressions",
+                           d, nsub);
+                add_ref(r, d - '0');
+            } else {
+                fatalf(0, "ERROR: '\\' not followed by 1-9, '&' or '\\' in REPLACEMENT");
+            }
+            cost += 2;
+        }
+        if (cost > FORMAT_MAX)
+            fatalf(0, "ERROR: %s is too long (more than %d bytes once converted)", name,
+                   FORMAT_MAX);
+    }
+}
+
 size_t replacement_compose(const replacement *r, const char *const *args, const size_t *argl, char *buf,
                size_t cap) {
     size_t n = 0;

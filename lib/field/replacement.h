@@ -5,6 +5,9 @@
 // Without numbered references: '&' stands for the matched text (at most once); "\&" is a
 // literal '&'. With numbered references: "&0" to "&9" stand for the whole match and the
 // subexpressions 1 to 9, as often as wanted; "\&" is a literal '&'; any other '&' is an error.
+// With back references (zelk-subst -g): '&' stands for the match and "\1" to "\9" for the
+// subexpressions, as often as wanted; "\&" and "\\" are a literal '&' and '\'; any other '\'
+// is an error.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +31,10 @@ struct replacement {
 // references without numbering), "ERROR: & not followed by digit in REPLACEMENT" (numbered),
 // and a text whose converted form would not fit the 8191-byte format buffer.
 void replacement_compile(replacement *r, const char *text, bool numbered, const char *name);
+// The same with back references, for a pattern of nsub subexpressions. Fatal errors:
+// "ERROR: '\\' not followed by 1-9, '&' or '\\' in REPLACEMENT", "ERROR: REPLACEMENT
+// refers to \N, but PATTERN has M subexpressions" and the length as above.
+void replacement_compile_backrefs(replacement *r, const char *text, int nsub, const char *name);
 
 // The replacement with args[k] (argl[k] bytes) for reference k, into buf (cap bytes); returns
 // the length it needs, which may be more than cap (then only what fits is written).

@@ -73,7 +73,7 @@ const Program PROGRAMS[] = {
      {"-Q", "-e", "{}", "h", "@"}},
     {"zelk-script-rows", 'e', {"-e", "{}", "@"}, CSVFILE, 1, EMPTY},
     {"zelk-setcell", 0, {"2", "1", "v", "@"}, CSVFILE, 1,
-     "ERROR: CSVFILE '@' has less than RECORD (2) records"},
+     "ERROR: CSVFILE '@' has less than RECORD (2) records", {"-Q", "2", "h", "v", "@"}},
     {"zelk-show", 'n', {"1", "@"}, CSVFILE, 1, EMPTY_WARNING},
     {"zelk-subst", 0, {"1", ".", "v", "@"}, CSVFILE, 1, EMPTY, {"-Q", "h", ".", "v", "@"}},
     {"zelk-table", 'w', {"@"}, CSVFILE, 1, EMPTY},

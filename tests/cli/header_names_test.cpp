@@ -32,6 +32,7 @@ TEST(HeaderNames, ByteOrderMarkAndQuotesAreNotTyped) {
         {"zelk-range", {"-Q", "-m", "2", "id", "@"}, "@\n2,Bob,B\n"},
         {"zelk-dedupe", {"-Q", "first-name", "@"}, "@\n2,Bob,B\n1,Ann,A\n"},
         {"zelk-subst", {"-Q", "name", "Ann", "Eve", "@"}, "@\n2,Bob,B\n1,Eve,A\n"},
+        {"zelk-setcell", {"-Q", "3", "name", "Eve", "@"}, "@\n2,Bob,B\n1,Eve,A\n"},
         {"zelk-match-expr", {"-Q", "id", "$0 == 2", "@"}, "@\n2,Bob,B\n"},
         {"zelk-script-column", {"-Q", "-e", "{ $0 = $0 * 10 }", "id", "@"},
          "@\n20,Bob,B\n10,Ann,A\n"},

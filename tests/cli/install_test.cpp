@@ -119,6 +119,7 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
         {{"zelk-columns", "-Q", "h.csv", "id,fi"}, -1, "id,first-name\n"},
         {{"zelk-columns", "-Q", "h.csv", "id,'fu"}, -1, "full name\n"},
         {{"zelk-colnum", "i", "h.csv"}, 1, "id\n"},
+        {{"zelk-setcell", "-Q", "2", "f", "x", "h.csv"}, 3, "full\\ name\nfirst-name\n"},
         // Names that the shell would run, glob or split, inserted in the quotes begun.
         {{"zelk-columns", "-Q", "odd.csv", "'"},
          -1,

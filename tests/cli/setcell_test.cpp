@@ -43,6 +43,17 @@ TEST(Setcell, Runs) {
         {argv("2", "2", "<&>"), "h\na," + big.substr(1) + "\n", "h\na,<" + big.substr(1) + ">\n"},
         {argv("1", "1", std::string(4096, '%')), "a\n", "",
          SC + "ERROR: NEWVALUE is too long (more than 8191 bytes once converted)\n", 1},
+        // -Q: FIELD named in record 1, which may itself be the record changed.
+        {argv("-Q", "3", "b", "<&>"), IN, "a,b\nc,d\ne,<f>\n"},
+        {argv("-Q", "1", "b", "B"), IN, "a,B\nc,d\ne,f\n"},
+        {argv("-Q", "2", "z", "x"), IN, "", SC + "ERROR: FIELD name 'z' not found in header\n", 1},
+        {argv("-Q", "1", "z", "x"), IN, "", SC + "ERROR: FIELD name 'z' not found in header\n", 1},
+        {argv("-Q", "3", "a", "x"), "", "", SC + "ERROR: CSVFILE 'standard input' is empty\n", 1},
+        {argv("-Q", "1", "a", "x"), "", "", SC + "ERROR: CSVFILE 'standard input' is empty\n", 1},
+        {argv("-Q", "3", "b", "x"), "a,b\nc\n", "a,b\nc\n",
+         SC + "ERROR: CSVFILE 'standard input' has less than RECORD (3) records\n", 1},
+        {argv("-Q", "2", "b", "x"), "a,b\nc\n", "a,b\n",
+         SC + "ERROR: record #2 does not contain replacement FIELD #2\n", 1},
         // Operands.
         {argv("0", "1", "x"), IN, "", SC + "Invalid value for RECORD: 0 (must be >= 1)\n", 1},
         {argv("1", "1x", "x"), IN, "", SC + "Invalid value for FIELD: 1x (includes non-digits)\n",

@@ -1,9 +1,23 @@
+#include <algorithm>
+#include <climits>
+#include <random>
+#include <regex.h>
+
 #include "harness.h"
 
 namespace {
 
 RunResult subst(const std::vector<std::string> &args, const std::string &input) {
     return run_tool("zelk-subst", args, input);
+}
+
+// v as a CSV field: quoted when asked or when it needs it.
+std::string csv_quoted(const std::string &v, bool quote) {
+    if (!quote && v.find_first_of(",\"\r\n") == std::string::npos) return v;
+    std::string q = "\"";
+    for (char c : v)
+        q += c == '"' ? "\"\"" : std::string(1, c);
+    return q + "\"";
 }
 
 const std::string SU = "zelk-subst: ";
@@ -126,6 +140,130 @@ TEST(Subst, NewValuesStayValidCsv) {
         {argv("2", "Smith", "Dr. &"), in, "id,name\n1,Dr. Smith\n"},
     };
     expect_runs("zelk-subst", runs);
+}
+
+// -g and -n: each match inside the field's value replaced, sed's way: empty matches, anchors,
+// back references, and the quoting of the new value.
+TEST(Subst, MatchesInsideTheField) {
+    std::string big(8000, 'a');
+    const std::vector<RunCase> runs = {
+        {argv("-h", "-g", "1", "x*", "-"), "abc\nxax\n\n", "-a-b-c-\n-a-\n"},
+        {argv("-h", "-g", "1", "^a", "X"), "aaa\n", "Xaa\n"},
+        {argv("-h", "-g", "1", "a$|^b", "X"), "bab\nbaa\n", "Xab\nXaX\n"},
+        {argv("-h", "-g", "-m", "1", "([a-z])([0-9])", "&2&1&0\\1"), "a1-b2\n",
+         "1aa1\\1-2bb2\\1\n"},
+        {argv("-h", "-g", "-x", "1", "a*", "<&>"), "aa\nab\n\"aa\"\n", "<aa>\nab\n\"<aa>\"\n"},
+        {argv("-h", "-g", "-F", "-x", "-i", "1", "AB", "x"), "ab\n\"Ab\"\nabc\n",
+         "x\n\"x\"\nabc\n"},
+        // The value of a quoted field is matched, its quotes never; a new value is quoted when
+        // it needs quotes.
+        {argv("-h", "-g", "2", "\"", "'"), "a,\"say \"\"hi\"\"\",c\n", "a,\"say 'hi'\",c\n"},
+        {argv("-h", "-g", "1", ",", "\n"), "\"a,b\",c\n", "\"a\nb\",c\n"},
+        {argv("-h", "-g", "1", "q", "Q"), "\xEF\xBB\xBF\"q,q\"\n", "\xEF\xBB\xBF\"Q,Q\"\n"},
+        {argv("-h", "-g", "2", "b", "<&>"), "a,b\0b\n"s, "a,<b>\0<b>\n"s},
+        // Errors.
+        {argv("-h", "-g", "1", "a", "\\1"), "a\n", "",
+         SU + "ERROR: REPLACEMENT refers to \\1, but PATTERN has 0 subexpressions\n", 1},
+        {argv("-h", "-g", "-F", "1", "(a)", "\\1"), "a\n", "",
+         SU + "ERROR: REPLACEMENT refers to \\1, but PATTERN has 0 subexpressions\n", 1},
+        {argv("-h", "-g", "1", "a", "x\\"), "a\n", "",
+         SU + "ERROR: '\\' not followed by 1-9, '&' or '\\' in REPLACEMENT\n", 1},
+        {argv("-h", "-g", "1", "a", "\\0"), "a\n", "",
+         SU + "ERROR: '\\' not followed by 1-9, '&' or '\\' in REPLACEMENT\n", 1},
+        {argv("-h", "-n0", "1", "a", "b"), "a\n", "",
+         SU + "Invalid value for -nNUM: 0 (must be >= 1)\n", 1},
+        {argv("-h", "-g", "1", "a", "&&"), "h\n" + big + "\n", "h\n",
+         SU + "ERROR: record #2, field #1: field length exceeded MAX_FIELD_LENGTH (8192)\n"
+              "zelk-subst: file:  'standard input'\n",
+         1},
+    };
+    expect_runs("zelk-subst", runs);
+}
+
+// -g against a model that finds each leftmost-longest match by trying every substring of the
+// value whole (a fixed string as a regular expression of bracketed bytes), applies sed's rule
+// for empty matches, and quotes the result, over random fields quoted and not.
+TEST(Subst, MatchesInsideTheFieldAsModelled) {
+    struct Form {
+        std::vector<std::string> opts;
+        std::string pattern, repl;
+    } forms[] = {
+        {{"-g"}, "a", "<&>"},         {{"-g"}, "x*", "-"},
+        {{"-g"}, "(a|b)+", "[\\1&]"}, {{"-g"}, "[ ,]", ""},
+        {{"-n2"}, "b*", "_"},         {{"-g", "-i"}, "A\"?", "&&"},
+        {{"-g", "-F"}, ",", ";\""},   {{"-g", "-F", "-i"}, "Ax", "\\&"},
+        {{"-n1", "-F"}, "", "\\\\"},
+    };
+    std::mt19937 rng(23);
+    std::vector<std::string> values, read;
+    std::string in = "id,f\n";
+    for (int i = 0; i < 150; i++) {
+        std::string v;
+        for (int k = (int)(rng() % 7); k > 0; k--)
+            v += "abAx, \""[rng() % 7];
+        values.push_back(v);
+        read.push_back(csv_quoted(v, rng() % 3 == 0));
+        in += std::to_string(i) + "," + read.back() + "\n";
+    }
+    for (const Form &form : forms) {
+        bool fixed = std::count(form.opts.begin(), form.opts.end(), "-F") > 0;
+        bool icase = std::count(form.opts.begin(), form.opts.end(), "-i") > 0;
+        int limit = form.opts[0] == "-g" ? INT_MAX : std::stoi(form.opts[0].substr(2));
+        std::string re = form.pattern;
+        if (fixed) {
+            re.clear();
+            for (char c : form.pattern)
+                re += std::string("[") + c + "]";
+        }
+        regex_t whole;
+        ASSERT_EQ(
+            regcomp(&whole, ("^(" + re + ")$").c_str(), REG_EXTENDED | (icase ? REG_ICASE : 0)), 0);
+        std::string want = "id,f\n";
+        for (size_t r = 0; r < values.size(); r++) {
+            const std::string &v = values[r];
+            std::string out;
+            size_t pos = 0, copied = 0, prev_end = std::string::npos, so, eo;
+            int count = 0;
+            regmatch_t pm[11];
+            auto leftmost_longest = [&] {
+                for (so = pos; so <= v.size(); so++)
+                    for (eo = v.size() + 1; eo-- > so;)
+                        if (regexec(&whole, v.substr(so, eo - so).c_str(), 11, pm, 0) == 0)
+                            return true;
+                return false;
+            };
+            while (pos <= v.size() && count < limit && leftmost_longest()) {
+                if (so == eo && so == prev_end) {
+                    pos = so + 1;
+                    continue;
+                }
+                out += v.substr(copied, so - copied);
+                for (size_t k = 0; k < form.repl.size(); k++) {
+                    char c = form.repl[k];
+                    if (c == '&') {
+                        out += v.substr(so, eo - so);
+                    } else if (c == '\\' && isdigit((unsigned char)form.repl[k + 1])) {
+                        // The model's group 1 is the whole match.
+                        const regmatch_t &g = pm[form.repl[++k] - '0' + 1];
+                        if (g.rm_so >= 0) out += v.substr(so + g.rm_so, g.rm_eo - g.rm_so);
+                    } else {
+                        out += c == '\\' ? form.repl[++k] : c;
+                    }
+                }
+                copied = prev_end = eo;
+                pos = eo > so ? eo : so + 1;
+                count++;
+            }
+            std::string field =
+                count ? csv_quoted(out + v.substr(copied), read[r][0] == '"') : read[r];
+            want += std::to_string(r) + "," + field + "\n";
+        }
+        regfree(&whole);
+        std::vector<std::string> args = form.opts;
+        args.insert(args.end(), {"2", form.pattern, form.repl});
+        SCOPED_TRACE(form.pattern + " -> " + form.repl);
+        EXPECT_RUN(subst(args, in), 0, want, "");
+    }
 }
 
 } // namespace
