@@ -104,11 +104,10 @@ struct record2 {
 };
 
 // The length of a key just read (into the library's field copy), after unquoting it in place
-// with -u. A key whose quoting is invalid is compared as it stands.
+// with -u. A key whose quoting is invalid is compared as it stands; a NUL byte is data.
 static int prepare_key(char *key) {
     int len = csv_record_get_field_length();
-    if (opt_unquotekeys && csv_field_unquote_inplace(key, 0) == 1) len = (int)strlen(key);
-    return len;
+    return opt_unquotekeys ? csv_field_value_inplace(key, len) : len;
 }
 
 // Reads CSVFILE2 record recnum into rec; false at the end of the file. A CSV or read error in

@@ -176,6 +176,8 @@ TEST_F(Merge, UnquotedKeys) {
     std::string n1 = dir.file("n1.csv", "id,a\nk\0x,1\n"s);
     std::string n2 = dir.file("n2.csv", "id,b\nk\0y,2\nk\0x,3\n"s);
     EXPECT_RUN(merge({"1", n1, "1", n2}), 0, "id,a,id,b\nk\0x,1,k\0x,3\n"s, "");
+    std::string n3 = dir.file("n3.csv", "id,b\n\"k\0y\",2\n\"k\0x\",3\n"s);
+    EXPECT_RUN(merge({"-u", "1", n1, "1", n3}), 0, "id,a,id,b\nk\0x,1,\"k\0x\",3\n"s, "");
 }
 
 TEST_F(Merge, FieldCounts) {
