@@ -7,7 +7,9 @@
 #include "field_match.h"
 #include "libcsv.h"
 
-static char opt_leavefirst; // -f
+static char opt_leavefirst;  // -f
+static char opt_ignorecase;  // -i
+static char opt_unquotekeys; // -u
 
 static void print_usage(void) {
     fputs("Program to remove records with duplicate keys in a CSV file.\n\n"
@@ -18,18 +20,22 @@ static void print_usage(void) {
           "  -f -- first record of sequence should be left when there are key duplicates\n"
           "        (default is to leave last record of sequence with duplicate keys)\n"
           "  -h -- process header (passed through by default)\n"
+          "  -i -- ignore case of ASCII letters when comparing keys\n"
           "  -Q -- query header to get indices of FIELDS_LIST field names\n"
-          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n\n"
+          "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -u -- unquote quoted KEY_FIELDs before comparing\n"
+          "        (remove surrounding \"'s and unescape embedded \"'s)\n\n"
           "Note: Duplicate key records must be sequential (grouped), so sorting\n"
           "on KEY_FIELD may be required before running this program (use stable sort).\n",
           stderr);
 }
 
-static const cli_program program = {"zelk-dedupe", "fhQt", "hQt", nullptr, print_usage};
+static const cli_program program = {"zelk-dedupe", "fhiQtu", "hQt", nullptr, print_usage};
 
 enum ReadResult { READ_END, READ_FAILED, READ_RECORD };
 
-// One data record as read: its text and its key field (raw, quotes kept), with their lengths.
+// One data record as read: its text and its key field (as read, or its value with -u), with
+// their lengths.
 struct keyed_record {
     const char *text;
     int textlen;
@@ -55,7 +61,13 @@ static ReadResult read_keyed_record(FILE *fp, const char *name, int recnum, int 
     rec->textlen = csv_record_parse_length();
     rec->key = key;
     rec->keylen = csv_record_get_field_length();
+    if (opt_unquotekeys) rec->keylen = csv_field_value_inplace(key, rec->keylen);
     return READ_RECORD;
+}
+
+static bool same_key(const held_key *k, const keyed_record &rec) {
+    return opt_ignorecase ? held_key_equals_nocase(k, rec.key, rec.keylen)
+                          : held_key_equals(k, rec.key, rec.keylen);
 }
 
 static void no_records_warning(void) {
@@ -87,7 +99,7 @@ static bool keep_last_of_runs(FILE *fp, const char *name, int recnum, int keyfie
         case READ_FAILED: return false;
         case READ_RECORD: break;
         }
-        if (!held_key_equals(&heldkey, rec.key, rec.keylen)) {
+        if (!same_key(&heldkey, rec)) {
             out_record(held.text, (size_t)held.len);
             errcheck_stdout_exit();
             held_key_set(&heldkey, rec.key, rec.keylen);
@@ -109,7 +121,7 @@ static bool keep_first_of_runs(FILE *fp, const char *name, int recnum, int keyfi
         case READ_FAILED: return false;
         case READ_RECORD: break;
         }
-        if (have_prev && held_key_equals(&prevkey, rec.key, rec.keylen)) continue;
+        if (have_prev && same_key(&prevkey, rec)) continue;
         out_record(rec.text, (size_t)rec.textlen);
         errcheck_stdout_exit();
         held_key_set(&prevkey, rec.key, rec.keylen);
@@ -136,7 +148,11 @@ int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {
-        if (c == 'f') opt_leavefirst = 1;
+        switch (c) {
+        case 'f': opt_leavefirst = 1; break;
+        case 'i': opt_ignorecase = 1; break;
+        case 'u': opt_unquotekeys = 1; break;
+        }
     }
     int nops = argc - optind;
     if (nops < 1 || nops > 2) cli_usage_exit();

@@ -1,5 +1,5 @@
 // zelk-merge: join a second CSV file to a first on one key field each. For every CSVFILE1
-// record the CSVFILE2 record with the identical key is found and written after it, on the same
+// record the CSVFILE2 record with the same key is found and written after it, on the same
 // output record. The default mode gives each key the record that a circular scan of CSVFILE2,
 // starting just after the previous match, would reach first. It reads CSVFILE2 forward while
 // the matches lie ahead; the first key that has to be looked for behind the scan position has
@@ -39,6 +39,7 @@
 #endif
 
 static char opt_allowmissing;    // -a
+static char opt_ignorecase;      // -i
 static char opt_orderedkeys;     // -o
 static char opt_queryfieldnames; // -Q
 static char opt_unquotekeys;     // -u
@@ -63,6 +64,7 @@ static void print_usage(void) {
           "if -Q option.\n\n"
           "Options:\n"
           "  -a -- allow CSVFILE2 to lack matching records\n"
+          "  -i -- ignore case of ASCII letters when comparing keys\n"
           "  -o -- identically ordered keys in files, so can be efficient finding match in "
           "CSVFILE2\n"
           "        when using -a option (Note: all CSVFILE2 keys must match a CSVFILE1 key!)\n"
@@ -75,7 +77,7 @@ static void print_usage(void) {
           stderr);
 }
 
-static const cli_program program = {"zelk-merge", "aoQs:tuv", "t", nullptr, print_usage};
+static const cli_program program = {"zelk-merge", "aioQs:tuv", "t", nullptr, print_usage};
 
 // The key of the current CSVFILE1 record; every comparison is made against it.
 static held_key keycopy;
@@ -102,11 +104,10 @@ struct record2 {
 };
 
 // The length of a key just read (into the library's field copy), after unquoting it in place
-// with -u. A key whose quoting is invalid is compared as it stands.
+// with -u. A key whose quoting is invalid is compared as it stands; a NUL byte is data.
 static int prepare_key(char *key) {
     int len = csv_record_get_field_length();
-    if (opt_unquotekeys && csv_field_unquote_inplace(key, 0) == 1) len = (int)strlen(key);
-    return len;
+    return opt_unquotekeys ? csv_field_value_inplace(key, len) : len;
 }
 
 // Reads CSVFILE2 record recnum into rec; false at the end of the file. A CSV or read error in
@@ -132,8 +133,13 @@ static bool read_record2(FILE *fp, const char *name, int recnum, char verbose, i
     return true;
 }
 
+// Every comparison of two keys, so that -i folds case alike in the scan, the index and the
+// forward pass; the index's hash folds with it. Chosen once, so that a comparison costs what
+// it did before -i.
+static bool (*same_key)(const held_key *k, const char *key, int keylen) = held_key_equals;
+
 static bool matches_keycopy(const char *key, int keylen) {
-    return key && held_key_equals(&keycopy, key, keylen);
+    return key && same_key(&keycopy, key, keylen);
 }
 
 // ---- CSVFILE2 in the default mode: a regular file, read forward and at any offset -----------
@@ -347,9 +353,13 @@ static void reference_warn_same_keys(csvfile2 *f, int keyfield) {
     record2 rec;
     for (int r = 2; read_record2(f->fp, f->name, r, 0, keyfield, &rec); r++) {
         if (!rec.key) continue;
-        auto [it, fresh] = first.try_emplace(std::string(rec.key, (size_t)rec.keylen), r);
+        std::string key(rec.key, (size_t)rec.keylen);
+        if (opt_ignorecase)
+            for (char &c : key)
+                c = (char)ascii_lower((unsigned char)c);
+        auto [it, fresh] = first.try_emplace(key, r);
         if (fresh || it->second == 0) continue;
-        warn_same_key(it->second, r, it->first.c_str());
+        warn_same_key(it->second, r, rec.key);
         it->second = 0;
     }
 }
@@ -414,10 +424,10 @@ template <class T> struct growing {
     }
 };
 
-uint64_t hash(const char *p, int n) {
+template <bool Fold> [[gnu::always_inline]] inline uint64_t hash_of(const char *p, int n) {
     uint64_t h = seed ^ 0xcbf29ce484222325u;
     for (int i = 0; i < n; i++)
-        h = (h ^ (unsigned char)p[i]) * 0x100000001b3u;
+        h = (h ^ (Fold ? ascii_lower((unsigned char)p[i]) : (unsigned char)p[i])) * 0x100000001b3u;
     h ^= h >> 33; // the finaliser of MurmurHash3: every input bit reaches the low bits
     h *= 0xff51afd7ed558ccdu;
     h ^= h >> 33;
@@ -425,6 +435,12 @@ uint64_t hash(const char *p, int n) {
     h ^= h >> 33;
     if (ZELK_MERGE_FEW_HASHES) h &= 0x100000001u;
     return h;
+}
+
+// Keys that compare equal (same_key) hash alike. Kept inline, as it was before -i, where the
+// index is built and searched.
+[[gnu::always_inline]] inline uint64_t hash(const char *p, int n) {
+    return opt_ignorecase ? hash_of<true>(p, n) : hash_of<false>(p, n);
 }
 
 // Reads record recnum into rec through the reader at offsets; the record has been read before.
@@ -477,7 +493,7 @@ void build(csvfile2 *f, int keyfield) {
             const uint32_t earlier = ref & SHARED ? first_of.p[ref & ~SHARED] : ref;
             record2 other;
             read_at(f, keyfield, (int)earlier, &other);
-            if (!held_key_equals(&key, other.key, other.keylen)) continue;
+            if (!same_key(&key, other.key, other.keylen)) continue;
             if (!(ref & SHARED)) {
                 warn_same_key((int)earlier, (int)r, key.text);
                 table[i].ref = SHARED | (uint32_t)first_of.n;
@@ -588,7 +604,7 @@ static bool forward_pass(FILE *fp, const char *name, int keyfield, record2 *rec)
         lastmatched = false;
         return false;
     }
-    if (!held_key_equals(&keycopy, key2copy.text, key2copy.len)) return false;
+    if (!same_key(&keycopy, key2copy.text, key2copy.len)) return false;
     lastmatched = true;
     *rec = {record2copy.text, record2copy.len, key2copy.text,
             key2copy.len,     numfields2,      currentrec_o};
@@ -718,6 +734,10 @@ int main(int argc, char **argv) {
     while ((c = cli_next_option(argc, argv)) != -1) {
         switch (c) {
         case 'a': opt_allowmissing = 1; break;
+        case 'i':
+            opt_ignorecase = 1;
+            same_key = held_key_equals_nocase;
+            break;
         case 'o': opt_orderedkeys = 1; break;
         case 'Q': opt_queryfieldnames = 1; break;
         case 's': opt_recseparator = optarg; break;

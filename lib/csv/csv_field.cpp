@@ -111,6 +111,21 @@ int csv_field_unquote_inplace(char *field, char verbose) {
     return 1;
 }
 
+int csv_field_value_inplace(char *field, int len) {
+    const int bom = csv_field_bom_len(field, (size_t)len);
+    char *f = field + bom;
+    const int n = len - bom;
+    if (quoting(f, (size_t)n) != QUOTED) return len;
+    int vlen = 0;
+    if (n > 2) {
+        field_rewrite rw{.buf = f, .cap = n};
+        const char *text = rw.value<false>(f, n, &vlen);
+        memmove(f, text, (size_t)vlen);
+    }
+    f[vlen] = '\0';
+    return bom + vlen;
+}
+
 const char *csv_field_unquote_and_replace_embeds(const char *field, char verbose) {
     return transform<false, true>(unquote_embeds_buf, field, verbose);
 }

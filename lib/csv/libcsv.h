@@ -98,6 +98,10 @@ inline int csv_field_bom_len(const char *field, size_t len) {
 const char *csv_field_quote(const char *field);
 const char *csv_field_unquote(const char *field, char verbose);
 int csv_field_unquote_inplace(char *field, char verbose);
+// The value of field[0..len) written over it, for keys compared by value; returns its length.
+// A field that is not quoted, or whose quoting is invalid, stays as it is. Unlike the forms
+// above it takes a length, so a NUL byte inside the field is data.
+int csv_field_value_inplace(char *field, int len);
 const char *csv_field_unquote_and_replace_embeds(const char *field, char verbose);
 const char *csv_field_clean(const char *field, char verbose);
 int csv_field_clean_inplace(char *field, char verbose);

@@ -232,6 +232,14 @@ bool held_key_equals(const held_key *k, const char *text, int len) {
     return k->len == len && memcmp(k->text, text, (size_t)len) == 0;
 }
 
+bool held_key_equals_nocase(const held_key *k, const char *text, int len) {
+    if (k->len != len) return false;
+    for (int i = 0; i < len; i++)
+        if (ascii_lower((unsigned char)k->text[i]) != ascii_lower((unsigned char)text[i]))
+            return false;
+    return true;
+}
+
 namespace {
 
 field_regex re_wsonly;

@@ -92,6 +92,12 @@ void held_key_set(held_key *k, const char *text, int len);
 void held_record_set(held_record *r, const char *text, int len);
 // Whether the held key is byte for byte the len bytes of text.
 bool held_key_equals(const held_key *k, const char *text, int len);
+// The same but for the case of ASCII letters: keys that ignore case. Other bytes, those of
+// UTF-8 characters beyond ASCII included, must be equal.
+bool held_key_equals_nocase(const held_key *k, const char *text, int len);
+inline unsigned char ascii_lower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? (unsigned char)(c + ('a' - 'A')) : c;
+}
 
 // The two whitespace classes of unquoted fields, shared by the cleaner and the validator:
 // whitespace only ("^[ \t]+$") and leading or trailing whitespace

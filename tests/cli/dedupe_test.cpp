@@ -21,6 +21,10 @@ TEST_F(Dedupe, Runs) {
     std::string shortrec = dir.file("short.csv", "n,k\n1\n");
     std::string empty = dir.file("empty.csv", "k,v\n,1\n,2\nb,3\n");
     std::string bad = dir.file("bad.csv", "k\nx\nx\ny\"z\n");
+    std::string mail = dir.file("mail.csv", "k,v\n\"e@x.org\",1\ne@x.org,2\nE@X.org,3\n\"E@X.ORG\","
+                                            "4\n\"\xc3\x89\",5\n\"\xc3\xa9\",6\n");
+    std::string dq = dir.file(
+        "dq.csv", "k,v\n\"a\"\"b\",1\n\"A\"\"B\",2\n\"a\"\"\"\"b\",3\n\"a\0b\",4\n\"a\0c\",5\n"s);
     const std::string none = D + "Warning: no records to process\n";
     const std::string hq = D + "Error: -h and -Q options not compatible!\n";
     const std::vector<RunCase> table = {
@@ -37,6 +41,21 @@ TEST_F(Dedupe, Runs) {
         {argv("-f", "1", q), "", "k,v\na,1\n\"a\",2\n"},
         {argv("1", n), "", "k,v\na\0x,1\na\0y,3\n"s},
         {argv("-f", "1", n), "", "k,v\na\0x,1\na\0y,2\n"s},
+        // -u compares values (quotes removed, doubled quotes single) and -i ignores the case
+        // of ASCII letters, alone or together; the records written are those read. Bytes
+        // beyond ASCII (É, é) compare as they are. A NUL byte in a value is still data.
+        {argv("-u", "1", mail), "",
+         "k,v\ne@x.org,2\nE@X.org,3\n\"E@X.ORG\",4\n\"\xc3\x89\",5\n\"\xc3\xa9\",6\n"},
+        {argv("-i", "1", mail), "",
+         "k,v\n\"e@x.org\",1\nE@X.org,3\n\"E@X.ORG\",4\n\"\xc3\x89\",5\n\"\xc3\xa9\",6\n"},
+        {argv("-iu", "1", mail), "", "k,v\n\"E@X.ORG\",4\n\"\xc3\x89\",5\n\"\xc3\xa9\",6\n"},
+        {argv("-f", "-i", "-u", "1", mail), "",
+         "k,v\n\"e@x.org\",1\n\"\xc3\x89\",5\n\"\xc3\xa9\",6\n"},
+        {argv("-u", "1", dq), "",
+         "k,v\n\"a\"\"b\",1\n\"A\"\"B\",2\n\"a\"\"\"\"b\",3\n\"a\0b\",4\n\"a\0c\",5\n"s},
+        {argv("-fiu", "1", dq), "",
+         "k,v\n\"a\"\"b\",1\n\"a\"\"\"\"b\",3\n\"a\0b\",4\n\"a\0c\",5\n"s},
+        {argv("-hfu", "-i", "1", dir.file("hk.csv", "\"A\",1\na,2\nb,3\n")), "", "\"A\",1\nb,3\n"},
         // With -h the first record takes part in the comparison; -Q looks the key up in it.
         {argv("-h", "1", h), "", "a,2\nb,3\n"},
         {argv("-hf", "1", h), "", "a,1\nb,3\n"},

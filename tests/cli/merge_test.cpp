@@ -75,6 +75,31 @@ TEST_F(Merge, DuplicateKeysFirstReachedFromScanPositionWins) {
     EXPECT_RUN(merge({"1", e3, "1", e2}), 0, "id,id,v\na,a,1\nb,b,3\nc,c,6\n", "");
 }
 
+TEST_F(Merge, KeysIgnoringCase) {
+    // -i ignores the case of ASCII letters in the scan, the index (a hash that folds alike)
+    // and the forward pass, and combines with -u; the records are joined as read, and a
+    // shared key is named as its later record holds it.
+    std::string c1 = dir.file("c1.csv", "id,m\n1,B@y.org\n2,\"e@X.org\"\n3,a@b.c\n");
+    std::string c2 = dir.file("c2.csv", "m,v\nA@B.C,x\nb@Y.ORG,y\nE@x.org,z\ne@x.org,w\n");
+    for (const char *exe : {"", ZELK_MERGE_REFERENCE, ZELK_MERGE_FEW_HASHES}) {
+        RunOptions o;
+        o.executable = exe;
+        EXPECT_RUN(merge({"-a", "2", c1, "1", c2}, o), 0,
+                   "id,m,m,v\n1,B@y.org,,\n2,\"e@X.org\",,\n3,a@b.c,,\n", "");
+        EXPECT_RUN(merge({"-a", "-i", "2", c1, "1", c2}, o), 0,
+                   "id,m,m,v\n1,B@y.org,b@Y.ORG,y\n2,\"e@X.org\",,\n3,a@b.c,A@B.C,x\n",
+                   same_key(4, 5, "e@x.org"));
+        EXPECT_RUN(merge({"-iu", "2", c1, "1", c2}, o), 0,
+                   "id,m,m,v\n1,B@y.org,b@Y.ORG,y\n2,\"e@X.org\",E@x.org,z\n3,a@b.c,A@B.C,x\n",
+                   same_key(4, 5, "e@x.org"));
+    }
+    std::string c3 = dir.file("c3.csv", "m,v\nb@y.ORG,y\n\"E@x.org\",z\nA@b.c,x\n");
+    EXPECT_RUN(merge({"-o", "-i", "-u", "2", c1, "1", c3}), 0,
+               "id,m,m,v\n1,B@y.org,b@y.ORG,y\n2,\"e@X.org\",\"E@x.org\",z\n3,a@b.c,A@b.c,x\n", "");
+    EXPECT_RUN(merge({"-o", "-u", "2", c1, "1", c3}), 1, "id,m,m,v\n1,B@y.org\n",
+               no_match("B@y.org"));
+}
+
 TEST_F(Merge, ForwardPass) {
     // The first key finds key 2 waiting, which blocks it.
     EXPECT_RUN(merge({"-o", "1", f1, "1", f2}), 1, "id,a,id,b\n1,x\n", no_match("1"));
@@ -151,6 +176,8 @@ TEST_F(Merge, UnquotedKeys) {
     std::string n1 = dir.file("n1.csv", "id,a\nk\0x,1\n"s);
     std::string n2 = dir.file("n2.csv", "id,b\nk\0y,2\nk\0x,3\n"s);
     EXPECT_RUN(merge({"1", n1, "1", n2}), 0, "id,a,id,b\nk\0x,1,k\0x,3\n"s, "");
+    std::string n3 = dir.file("n3.csv", "id,b\n\"k\0y\",2\n\"k\0x\",3\n"s);
+    EXPECT_RUN(merge({"-u", "1", n1, "1", n3}), 0, "id,a,id,b\nk\0x,1,\"k\0x\",3\n"s, "");
 }
 
 TEST_F(Merge, FieldCounts) {
@@ -268,10 +295,12 @@ TEST_F(Merge, UsageAndOptionErrors) {
 // whose index sees nearly every key as a hash collision) must give the same stdout, stderr and
 // status. Keys come from a small set, so duplicates and misses are common; CSVFILE2 also has
 // blank, short and over-long records, quoted fields, CR LF ends, an unterminated last record
-// or a CSV error at its end. ZELK_MERGE_DIFF_CASES sets the number of pairs.
+// or a CSV error at its end; keys differ in case too, for -i. ZELK_MERGE_DIFF_CASES sets the
+// number of pairs.
 TEST(MergeIndex, SameResultsAsTheCircularScan) {
-    const std::vector<std::string> keys = {"a",     "b", "c",    "d",     "e",     "\"a\"",
-                                           "\"b\"", "",  "\"\"", "n\0x"s, "n\0y"s, "\"q\"\"\""};
+    const std::vector<std::string> keys = {"a",    "b",     "c",     "d",     "e",
+                                           "A",    "\"A\"", "\"a\"", "\"b\"", "",
+                                           "\"\"", "n\0x"s, "n\0y"s, "N\0X"s, "\"q\"\"\""};
     std::mt19937 rng(20261208);
     auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
     auto key = [&] { return keys[(size_t)pick((int)keys.size())]; };
@@ -303,7 +332,7 @@ TEST(MergeIndex, SameResultsAsTheCircularScan) {
         const std::string f1 = dir.file("1.csv", t1), f2 = dir.file("2.csv", t2);
 
         std::vector<std::string> args;
-        for (const char *opt : {"-a", "-u", "-v", "-t", "-s;"})
+        for (const char *opt : {"-a", "-i", "-u", "-v", "-t", "-s;"})
             if (pick(opt[1] == 'a' ? 2 : 3) == 0) args.push_back(opt);
         args.insert(args.end(), {"1", f1, "2"});
         std::vector<std::string> with_file = args;

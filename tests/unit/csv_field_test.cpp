@@ -89,6 +89,10 @@ TEST(FieldUnquoteAndClean, EveryWayOnEachField) {
             EXPECT_EQ(ru, c.unquoted ? c.bom + c.unquoted != field : -1);
             EXPECT_EQ(k.c_str(), c.cleaned ? c.bom + c.cleaned : field);
             EXPECT_EQ(rk, c.cleaned ? c.bom + c.cleaned != field : -1);
+            // By length, invalid quoting is left as it stands.
+            std::string v = field;
+            v.resize((size_t)csv_field_value_inplace(v.data(), (int)v.size()));
+            EXPECT_EQ(v, c.unquoted ? c.bom + c.unquoted : field);
             std::string said;
             if (verbose && !c.unquoted) {
                 for (int i = 0; i < 5; i++)
@@ -167,6 +171,10 @@ TEST(FieldRewrite, AgreesWithByteModel) {
         std::string copy = field;
         csv_field_unquote_inplace(copy.data(), 0);
         EXPECT_EQ(copy.c_str(), value);
+        // By length, with a NUL byte inside as data.
+        std::string nul = "\"\0"s + inner + "\"";
+        nul.resize((size_t)csv_field_value_inplace(nul.data(), (int)nul.size()));
+        EXPECT_EQ(nul, "\0"s + value);
     }
 }
 
