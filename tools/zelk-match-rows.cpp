@@ -23,6 +23,9 @@ static void print_usage(void) {
           "  -mNUM -- stop after NUM matches\n"
           "  -n -- prefix each output record with its 1-based record number\n"
           "  -o -- omit header record (not grep'd, not passed through)\n"
+          "  -Q -- give CONDITION the header's field names: zelk_col(NAME) is the number of\n"
+          "        the field NAME names, so $zelk_col(\"amount\") is its value (an unknown\n"
+          "        NAME ends the run)\n"
           "  -q -- quiet: suppress all output, look at exit status\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -v -- invert match (i.e., select non-matching)\n\n"
@@ -36,16 +39,20 @@ static void print_usage(void) {
           stderr);
 }
 
-static const cli_pair pairs[] = {{'h', 'o'}, {0, 0}};
-static const cli_program program = {"zelk-match-rows", "bhl:m:noqtv", "ot", pairs, print_usage};
+static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};
+static const cli_program program = {"zelk-match-rows", "bhl:m:noQqtv", "oQt", pairs, print_usage};
 
-// Runs the records of fp past the condition and ends the run.
-[[noreturn]] static void grep_csv_stream(FILE *fp, const char *name) {
+// Runs the records of fp past the condition and ends the run. With -Q the header has been
+// read.
+[[noreturn]] static void grep_csv_stream(FILE *fp, const char *name, const char *header) {
     int numfields;
     char error_flag;
     int recnum = 0;
-    if (!opt_headergrep) {
-        const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
+    if (opt_queryfieldname) {
+        awk_select_header(header, (size_t)csv_record_parse_length(), 0);
+        recnum = 1;
+    } else if (!opt_headergrep) {
+        header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
         awk_select_header(header, (size_t)csv_record_read_length(), error_flag);
         recnum = 1;
     }
@@ -80,7 +87,16 @@ int main(int argc, char **argv) {
     const char *name;
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
-    fp = awk_start(AWK_ONE_RESULT, condition, fp);
+    const char *header = nullptr;
+    char error_flag = 0;
+    if (opt_queryfieldname) {
+        fp = awk_start_with_names(AWK_ONE_RESULT, condition, fp, name, &header, &error_flag);
+        if (!header) { // awk has not started
+            if (!error_flag) error_empty_input(name);
+            fatal_exit();
+        }
+    } else
+        fp = awk_start(AWK_ONE_RESULT, condition, fp);
     awk_select_begin("ERROR: failed writing record to AWK");
-    grep_csv_stream(fp, name);
+    grep_csv_stream(fp, name, header);
 }

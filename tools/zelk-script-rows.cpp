@@ -30,6 +30,9 @@ static void print_usage(void) {
           "  -h          -- process header record (passed through by default)\n"
           "  -lLIB_FILE  -- load AWK library/functions file LIB_FILE\n"
           "  -o          -- omit header record (not processed, not passed through)\n"
+          "  -Q          -- give the code the header's field names: zelk_col(NAME) is the\n"
+          "                 number of the field NAME names, so $zelk_col(\"amount\") is its\n"
+          "                 value (an unknown NAME ends the run)\n"
           "  -t          -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n\n"
           "The AWK code will receive each successive CSVFILE record as an input \"record\" "
           "($0).\n"
@@ -44,7 +47,7 @@ static void print_usage(void) {
 }
 
 static const cli_pair pairs[] = {{'a', 'o'}, {'a', 'h'}, {0, 0}};
-static const cli_program program = {"zelk-script-rows", "a:be:f:hl:ot", "ho", pairs, print_usage};
+static const cli_program program = {"zelk-script-rows", "a:be:f:hl:oQt", "hoQ", pairs, print_usage};
 
 // The number of the next record written by the output thread (the header, when written, is
 // record 1). Set before the thread starts.
@@ -138,7 +141,20 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 1 ? argv[optind] : nullptr, &name);
     const char *terminator = opt_terminatecrlf ? "\r\n" : "\n";
 
-    fp = awk_start(AWK_STREAM, nullptr, fp);
+    const char *header = nullptr; // with -Q, read before awk starts
+    size_t headerlen = 0;
+    int numfields;
+    char error_flag = 0;
+    if (opt_queryfieldname) {
+        fp = awk_start_with_names(AWK_STREAM, nullptr, fp, name, &header, &error_flag);
+        if (!header) { // awk has not started
+            if (!error_flag) error_empty_input(name);
+            fatal_exit();
+        }
+        headerlen = (size_t)csv_record_parse_length();
+    } else {
+        fp = awk_start(AWK_STREAM, nullptr, fp);
+    }
     if (!opt_headerproc && !opt_headeromit) out_recnum = 2;
     // awk's end and a termination signal are handled in this thread, not the copying one (see
     // libsubproc.h: there the handlers could deadlock its teardown).
@@ -148,18 +164,19 @@ int main(int argc, char **argv) {
         fatalf(rc, "ERROR: failed to create thread");
     }
 
-    int numfields;
-    char error_flag;
     int recnum = 0;
     if (!opt_headerproc) {
-        const char *header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
+        if (!opt_queryfieldname) {
+            header = csv_record_read(fp, name, 1, 1, &numfields, &error_flag);
+            headerlen = (size_t)csv_record_read_length();
+        }
         if (!header) {
             if (!error_flag) error_empty_input(name);
             fatal_exit();
         }
         if (!opt_headeromit) {
             // Written and flushed before any record goes to awk, so before the thread writes.
-            out_bytes(header, (size_t)csv_record_read_length());
+            out_bytes(header, headerlen);
             if (opt_appendfields) {
                 out_char(',');
                 out_str(opt_appendstr);

@@ -163,6 +163,20 @@ const char *header_field_skip_bom(const char *field, int *len) {
     return field;
 }
 
+size_t header_field_value(const char *field, int len, int fieldnum, char *out) {
+    if (fieldnum == 1) field = header_field_skip_bom(field, &len);
+    if (len < 2 || field[0] != '"' || field[len - 1] != '"') {
+        memcpy(out, field, (size_t)len);
+        return (size_t)len;
+    }
+    size_t j = 0;
+    for (int i = 1; i + 1 < len; i++) {
+        out[j++] = field[i];
+        if (field[i] == '"') i++; // the second quote of a doubled pair
+    }
+    return j;
+}
+
 int header_field_lookup(const char *name, int numfields, char *const *fields,
                         const char *record_end) {
     size_t namelen = strlen(name);

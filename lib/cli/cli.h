@@ -84,6 +84,9 @@ int header_field_lookup(const char *name, int numfields, char *const *fields,
                         const char *record_end);
 // The bytes of a header field with a leading UTF-8 byte order mark left out (*len adjusted).
 const char *header_field_skip_bom(const char *field, int *len);
+// The value of header field fieldnum (len bytes), the name it has when none of the fields'
+// bytes is that name, written to out (room for len bytes); returns its length.
+size_t header_field_value(const char *field, int len, int fieldnum, char *out);
 // header_field_lookup on a parsed header, or "ERROR: FIELD name '%s' not found in header".
 int fieldname2fieldnum(const char *name, int numfields, char **fields);
 

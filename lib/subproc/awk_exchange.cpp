@@ -421,34 +421,54 @@ ssize_t watched_read(void *cookie, char *buf, size_t size) {
     }
 }
 
-} // namespace
+// Between awk_prepare_input and awk_launch: what the input decided.
+int pending_fd = -1; // the result pipe's write end
+bool pending_watch, pending_flush_each;
+int pending_to[2], pending_from[2];
 
-FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
+// awk_start in two steps: the pipes made and the stream to read from returned, then awk
+// started on them.
+FILE *awk_prepare_input(awk_mode m, FILE *input) {
     mode = m;
     struct stat st;
     bool regular = fstat(fileno(input), &st) == 0 && S_ISREG(st.st_mode);
     bool watch = mode == AWK_ONE_RESULT && !regular; // input read through watched_read
-    int to_awk[2], from_awk[2];
     // One result per value: awk's standard output is the result pipe, so that whatever the
     // code prints lands among the results, in order, and is recognised. Streaming: awk
     // writes to the pipe's write end by its number, so that end is inherited.
-    bool dup_stdout = mode == AWK_ONE_RESULT;
-    open_command_pipes(to_awk, from_awk, dup_stdout);
+    open_command_pipes(pending_to, pending_from, mode == AWK_ONE_RESULT);
 
-    int fd = from_awk[1];
-    bool flush_each = false;
+    pending_fd = pending_from[1];
+    pending_flush_each = false;
     if (mode == AWK_STREAM) {
         // From a pipe or a terminal, awk is asked to flush before the program waits for more
         // input; but code that may read input itself could read that request, so it has
         // awk flush every record instead.
-        flush_each = !regular && awk_code_may_read_ahead();
-        watch = !regular && !flush_each;
-        stream_buffered = !flush_each;
+        pending_flush_each = !regular && awk_code_may_read_ahead();
+        watch = !regular && !pending_flush_each;
+        stream_buffered = !pending_flush_each;
     }
-    char *const *argv = awk_argv_complete(mode, expr, fd, watch, flush_each);
-    start_command_on_pipes(AWK_COMMAND, argv, to_awk, from_awk, dup_stdout, true);
-    awk_to_fd = to_awk[1];
-    awk_from_fd = from_awk[0];
+    pending_watch = watch;
+
+    // Read in large pieces (glibc ignores a size given without a buffer). Until awk runs, the
+    // watched input only reads: there is nothing to hand over and no output to watch.
+    static char inbuf[1 << 16];
+    if (regular) setvbuf(input, inbuf, _IOFBF, sizeof inbuf);
+    if (!watch) return input;
+    cookie_io_functions_t io = {watched_read, nullptr, nullptr, nullptr};
+    FILE *watched = fopencookie((void *)(intptr_t)fileno(input), "r", io);
+    if (!watched) fail_with(errno, awk_alloc_message);
+    setvbuf(watched, inbuf, _IOFBF, sizeof inbuf);
+    return watched;
+}
+
+void awk_launch(const char *expr) {
+    bool dup_stdout = mode == AWK_ONE_RESULT;
+    char *const *argv =
+        awk_argv_complete(mode, expr, pending_fd, pending_watch, pending_flush_each);
+    start_command_on_pipes(AWK_COMMAND, argv, pending_to, pending_from, dup_stdout, true);
+    awk_to_fd = pending_to[1];
+    awk_from_fd = pending_from[0];
 
     char c;
     ssize_t n;
@@ -463,20 +483,32 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
     else
         csv_set_before_report(awk_drain);
 
-    // Read in large pieces (glibc ignores a size given without a buffer).
-    static char inbuf[1 << 16];
-    if (regular) setvbuf(input, inbuf, _IOFBF, sizeof inbuf);
     if (mode == AWK_ONE_RESULT) {
         // Neither side may block the other: the program's ends never wait, except in poll.
         fcntl(awk_to_fd, F_SETFL, fcntl(awk_to_fd, F_GETFL) | O_NONBLOCK);
         fcntl(awk_from_fd, F_SETFL, fcntl(awk_from_fd, F_GETFL) | O_NONBLOCK);
     }
-    if (!watch) return input;
-    cookie_io_functions_t io = {watched_read, nullptr, nullptr, nullptr};
-    FILE *watched = fopencookie((void *)(intptr_t)fileno(input), "r", io);
-    if (!watched) fail_with(errno, awk_alloc_message);
-    setvbuf(watched, inbuf, _IOFBF, sizeof inbuf);
-    return watched;
+}
+
+} // namespace
+
+FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
+    FILE *fp = awk_prepare_input(m, input);
+    awk_launch(expr);
+    return fp;
+}
+
+FILE *awk_start_with_names(awk_mode m, const char *expr, FILE *input, const char *name,
+                           const char **header, char *error_flag) {
+    FILE *fp = awk_prepare_input(m, input);
+    int numfields;
+    char **fields;
+    *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, error_flag);
+    if (!*header) return fp;
+    // The parsed form leaves the commas in place: the fields end where the text does.
+    awk_set_field_names(numfields, fields, *header + csv_record_parse_length());
+    awk_launch(expr);
+    return fp;
 }
 
 void awk_refuse_framing_bytes(const char *p, size_t n, int recnum) {

@@ -58,6 +58,11 @@ extern int awk_from_fd;
 // it waits for more input). If awk does not start, the run ends with status 1 (awk has printed
 // its own diagnostic).
 FILE *awk_start(awk_mode mode, const char *expr, FILE *input);
+// awk_start for -Q: the header (record 1, parsed) read first and its names given to the code
+// (awk_set_field_names). *header gets its text (csv_record_parse_length() bytes), or null,
+// with the reader's *error_flag, when there is none: then awk is not started.
+FILE *awk_start_with_names(awk_mode mode, const char *expr, FILE *input, const char *name,
+                           const char **header, char *error_flag);
 
 // Refuses n bytes about to be sent that hold 0x18 or 0x19: they would split or join records
 // or fields inside awk and misalign every later result. Fatal, naming record recnum, after

@@ -12,7 +12,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <unordered_set>
+#include <vector>
 
+#include "cli.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 
@@ -47,6 +50,9 @@ char *format_text(const char *fmt, ...) {
     return text;
 }
 
+// -Q: the texts that give the code the header's names, each a -e argument of its own.
+std::vector<std::string> name_texts;
+
 } // namespace
 
 const char *awk_alloc_message;
@@ -54,6 +60,7 @@ const char *awk_alloc_message;
 void awk_argv_init(int max, const char *alloc_message, const char *limit_format) {
     awk_alloc_message = alloc_message;
     arg_vector_init(&awk_args, max, alloc_message, limit_format);
+    name_texts.clear();
 }
 
 void awk_argv_begin(int max, const char *alloc_message, const char *limit_format,
@@ -78,6 +85,22 @@ void awk_argv_reserve_head(void) {
 char *const *awk_argv_complete(awk_mode mode, const char *expr, int fd, bool flush_requests,
                                bool flush_each) {
     awk_args.argv[head_index] = awk_head_text(mode, fd, flush_requests);
+    if (!name_texts.empty()) {
+        // Their BEGIN rules run before any of the code's.
+        arg_vector v;
+        arg_vector_init(&v, awk_args.max + 2 * (int)name_texts.size(), awk_alloc_message,
+                        awk_args.limit_format);
+        for (int i = 0; i <= head_index; i++)
+            arg_vector_add(&v, awk_args.argv[i]);
+        for (const std::string &text : name_texts) {
+            arg_vector_add(&v, "-e");
+            arg_vector_add(&v, text.c_str());
+        }
+        for (int i = head_index + 1; i < awk_args.count; i++)
+            arg_vector_add(&v, awk_args.argv[i]);
+        free(awk_args.argv);
+        awk_args = v;
+    }
     awk_argv_add_entry("-e");
     awk_argv_add_entry(awk_tail_text(mode, expr, fd, flush_each));
     return awk_args.argv;
@@ -122,6 +145,79 @@ char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each) {
     return format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";"
                        "print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
                        fd, fd);
+}
+
+namespace {
+
+// n bytes as the text of an awk string literal: every byte that awk would read specially, or
+// that is not printable ASCII, as a three-digit octal escape, which awk reads as that byte
+// whatever the locale.
+void append_awk_string(std::string &out, const char *p, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)p[i];
+        if (c < 0x20 || c >= 0x7f || c == '\\' || c == '"') {
+            const char digits[] = {'\\', (char)('0' + (c >> 6)), (char)('0' + ((c >> 3) & 7)),
+                                   (char)('0' + (c & 7))};
+            out.append(digits, sizeof digits);
+        } else {
+            out += (char)c;
+        }
+    }
+}
+
+// One argument to awk must stay below the kernel's limit (32 pages): a text is ended when it
+// passes TEXT_SOFT_MAX, and a name goes in pieces of PIECE_MAX bytes (each byte at most four
+// of text).
+constexpr size_t TEXT_SOFT_MAX = 1 << 16;
+constexpr size_t PIECE_MAX = 1 << 12;
+
+// The lookup, with the offending name shown as messages show it: control bytes as \ooo.
+std::string lookup_function(void) {
+    std::string f = "function zelk_col(name,  shown, i) {\n"
+                    "    if (name in __zelk_col) return __zelk_col[name]\n"
+                    "    shown = name\n"
+                    "    for (i = 1; i < 32; i++) gsub(sprintf(\"%c\", i), "
+                    "sprintf(\"\\\\%03o\", i), shown)\n"
+                    "    gsub(/\\177/, \"\\\\177\", shown)\n"
+                    "    printf \"%s: ERROR: field name '%s' not found in header\\n\", \"";
+    append_awk_string(f, program_invocation_name, strlen(program_invocation_name));
+    f += "\", shown > \"/dev/stderr\"\n"
+         "    exit 1\n"
+         "}\n";
+    return f;
+}
+
+} // namespace
+
+void awk_set_field_names(int numfields, char *const *fields, const char *record_end) {
+    name_texts.assign(1, lookup_function() + "BEGIN{");
+    std::unordered_set<std::string> seen;
+    static char value[MAX_RECORD_LENGTH];
+    // A field's bytes first, then its value, each name for the first field that has it.
+    for (int pass = 0; pass < 2; pass++) {
+        for (int i = 1; i <= numfields; i++) {
+            int len = csv_parsed_field_length(fields, numfields, i, record_end);
+            const char *name = fields[i - 1];
+            size_t n = (size_t)len;
+            if (pass == 1) {
+                n = header_field_value(name, len, i, value);
+                name = value;
+            }
+            if (!seen.emplace(name, n).second) continue;
+            for (size_t at = 0; at == 0 || at < n; at += PIECE_MAX) {
+                std::string *text = &name_texts.back();
+                if (text->size() > TEXT_SOFT_MAX) {
+                    *text += "}";
+                    text = &name_texts.emplace_back("BEGIN{");
+                }
+                *text += at == 0 ? "__zelk_s=\"" : "__zelk_s=__zelk_s \"";
+                append_awk_string(*text, name + at, n - at < PIECE_MAX ? n - at : PIECE_MAX);
+                *text += "\";";
+            }
+            name_texts.back() += "__zelk_col[__zelk_s]=" + std::to_string(i) + ";";
+        }
+    }
+    name_texts.back() += "}";
 }
 
 namespace {

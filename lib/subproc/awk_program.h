@@ -3,9 +3,9 @@
 // touches a pipe (that is awk_exchange).
 //
 // The argument vector is "awk", the program's -v assignments, "-e" and the head text (its
-// place reserved by awk_argv_reserve_head), the program's -f/-e pairs in command-line order,
-// then "-e" and the tail text (both texts put in by awk_argv_complete, once the descriptor
-// they may write to is known).
+// place reserved by awk_argv_reserve_head), with -Q "-e" and each text of the header's names,
+// the program's -f/-e pairs in command-line order, then "-e" and the tail text (both texts put in
+// by awk_argv_complete, once the descriptor they may write to is known).
 //
 // The head text makes awk announce, from a BEGIN rule that runs once every program file has
 // been read and parsed, that it is ready; so an awk that cannot start (a syntax error, an
@@ -84,11 +84,18 @@ enum awk_mode {
 // value), with flush_each the tail flushes after every record.
 char *awk_head_text(awk_mode mode, int fd, bool flush_requests);
 char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each);
-// Puts the head text in its place and appends "-e" and the tail text: the vector to run awk
-// with.
+// Puts the head text in its place, the field names' texts (if any) after it, and appends "-e"
+// and the tail text: the vector to run awk with.
 char *const *awk_argv_complete(awk_mode mode, const char *expr, int fd, bool flush_requests,
                                bool flush_each);
 
+// -Q: the header's field names for the code, as zelk_col(NAME), the number of the field
+// that NAME names (by header_field_lookup's rule: a field's bytes, or failing that its value;
+// the first field of several). A name that names no field ends awk with a message rather than
+// give 0, which would make $zelk_col(NAME) the whole record. The names reach awk as string
+// literals in BEGIN rules of their own, each argument within the kernel's limit for one, put
+// after the head text; numfields fields of a parsed header whose text ends at record_end.
+void awk_set_field_names(int numfields, char *const *fields, const char *record_end);
 // Whether the code given with -e and -f may read input itself: it names getline, or includes
 // another file. A file that cannot be read counts as one that may (awk will refuse it).
 bool awk_code_may_read_ahead(void);

@@ -134,6 +134,8 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
         {{"zelk-order-keys", "-Qo", "-k", "f", "h.csv"}, 3, "full\\ name\nfirst-name\n"},
         {{"zelk-order-keys", "-Q", "-k'fu", "h.csv"}, 2, "full name\n"},
         {{"zelk-order-keys", "-Q", "-kid", "h."}, -1, "h.csv\n"},
+        // The AWK programs' -Q names fields inside the code, not in an operand.
+        {{"zelk-match-rows", "-Q", "i", "h.csv"}, 2, "in.csv\n"},
         // Options, with the one that zelk-order-keys' Usage line requires.
         {{"zelk-match", "-x"}, -1, "-x\n"},
         {{"zelk-order-keys", "-k"}, -1, "-k\n"},

@@ -10,7 +10,22 @@ TEST(MatchRows, Runs) {
     const std::string blank = "h\n\na,b\n";
     // Records near the record limit, longer together than a pipe holds.
     const std::string big(65000, 'x');
+    // Header names that awk would read specially, a byte order mark on the first, a name twice.
+    const std::string names = "\xEF\xBB\xBF\"a b\",\"c,d\",\"q\"\"t\",b\\s,\"l\nf\",dup,dup\n";
+    const std::string all_names = "$zelk_col(\"a b\")==1 && $zelk_col(\"c,d\")==2 && "
+                                  "$zelk_col(\"q\\\"t\")==3 && $zelk_col(\"b\\\\s\")==4 && "
+                                  "$zelk_col(\"l\\nf\")==5 && $zelk_col(\"dup\")==6";
     const std::vector<RunCase> runs = {
+        // -Q: the code reads fields by header name, by a field's value or its bytes.
+        {argv("-Q", all_names), names + "1,2,3,4,5,6,7\n1,2,3,4,5,7,6\n",
+         names + "1,2,3,4,5,6,7\n"},
+        {argv("-Q", "-o", "$zelk_col(\"\\\"c,d\\\"\")==2"), names + "1,2\n1,3\n", "1,2\n"},
+        {argv("-Q", "$zelk_col(\"ab\")"), names + "1\n", names,
+         "zelk-match-rows: ERROR: field name 'ab' not found in header\n", 1},
+        {argv("-Q", "$zelk_col(\"x\")"), "", "",
+         "zelk-match-rows: ERROR: CSVFILE 'standard input' is empty\n", 1},
+        {argv("-Q", "-h", "1"), in, "",
+         "zelk-match-rows: Error: -h and -Q options not compatible!\n", 1},
         // Selecting on whole records; NR counts the records awk was given, as it would over a
         // plain file.
         {argv("$2>=20"), in, "name,age,city\na,25,X\n"},

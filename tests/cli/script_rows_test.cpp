@@ -20,6 +20,15 @@ TEST(ScriptRows, Runs) {
         {argv("-a", "total", "-e", "{$3=$1+$2}"), "x,y\n1,2\n", "x,y,total\n1,2,3\n"},
         {argv("-h", "-e", "NR==2{$0=$0 \",\" NF}"), "a,b\nc,d\n", "a,b\nc,d,2\n"},
         {argv("-o", "-e", "{}"), "a,b\nc,d\n", "c,d\n"},
+        // -Q: fields by header name (a quoted one's value); an unknown name fails at once.
+        {argv("-Q", "-e", "{$zelk_col(\"x,y\")=$zelk_col(\"p\\nq\") $zelk_col(\"n\")}"),
+         "n,\"x,y\",\"p\nq\"\na,b,c\n", "n,\"x,y\",\"p\nq\"\na,ca,c\n"},
+        {argv("-Qo", "-e", "BEGIN{zelk_col(\"v\")}"), "n\na\n", "",
+         SRM + "ERROR: field name 'v' not found in header\n", 1},
+        {argv("-Q", "-e{}"), "\"n\n", "",
+         SRM + "ERROR: record #1, field #1: quoted field not closed by double quote\n" + SRM +
+             "file:  'standard input'\n",
+         1},
         // Blank records, and CR LF.
         {argv("-e", "{}"), "h\n\na\n", "h\na\n"},
         {argv("-b", "-e", "{}"), "h\n\na\n", "h\n\na\n"},

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "awk_program.h"
+#include "cli.h"
 #include "unit.h"
 
 namespace {
@@ -130,5 +131,50 @@ TEST(AwkProgram, RecognisesAnAwkThatAcceptsDashE) {
     // An awk without -e, where one is installed.
     if (access("/usr/bin/mawk", X_OK) == 0) {
         EXPECT_FALSE(awk_accepts_option_e("/usr/bin/mawk"));
+    }
+}
+
+TEST(AwkProgram, FieldNamesAgreeWithTheHeaderLookup) {
+    // Every field's bytes and value asked for by name, against the programs' own lookup: the
+    // names cross awk's string syntax, framing bytes, several texts and pieces of long names.
+    std::string long_names;
+    for (int i = 0; i < 10; i++)
+        long_names += ",\"" + std::string(3000, (char)(1 + i)) + "\"";
+    const std::string headers[] = {
+        "\"a\",a,\"a\"",
+        "\xEF\xBB\xBF\"x y\",b,x y",
+        "\xEF\xBB\xBF"
+        "a,\"q\"\"t\",b\\s,\"l\nf\",\"c,d\",\x18\x19\x1a,\x7f,\xc3\xa9,,\"\"",
+        std::string(20000, '\xc3') + long_names,
+    };
+    setenv("LC_ALL", "C", 1); // unhex makes bytes, not characters
+    for (const std::string &header : headers) {
+        MemStream in(header + "\n");
+        int numfields;
+        char **fields, error;
+        char *text = csv_record_read_and_parse(in, "h", 1, 1, &numfields, &fields, &error);
+        ASSERT_TRUE(text) << header;
+        const char *end = text + csv_record_parse_length();
+        begin_argv({{'e', "function unhex(h,  s, i) { for (i = 1; i < length(h); i += 2) "
+                          "s = s sprintf(\"%c\", strtonum(\"0x\" substr(h, i, 2))); return s }"}});
+        awk_set_field_names(numfields, fields, end);
+        std::string input, hex = "0123456789abcdef";
+        std::vector<std::string> want;
+        for (int i = 1; i <= numfields; i++) {
+            int len = csv_parsed_field_length(fields, numfields, i, end);
+            char value[MAX_RECORD_LENGTH];
+            for (std::string name :
+                 {std::string(fields[i - 1], (size_t)len),
+                  std::string(value, header_field_value(fields[i - 1], len, i, value))}) {
+                for (unsigned char c : name)
+                    input += {hex[c >> 4], hex[c & 15]};
+                input += RS;
+                want.push_back("=" + std::to_string(header_field_lookup(name.c_str(), numfields,
+                                                                        fields, end)));
+            }
+        }
+        char *const *argv =
+            awk_argv_complete(AWK_ONE_RESULT, "zelk_col(unhex($0))", 1, true, false);
+        EXPECT_EQ(read_frames(run_awk(argv, input + FLUSH)), want) << header.substr(0, 40);
     }
 }
