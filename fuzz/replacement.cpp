@@ -1,11 +1,15 @@
 // The replacement text of zelk-subst and zelk-setcell against a plain expansion written from
 // its rules: "\&" is a literal '&'; without numbering '&' is the matched text (at most once);
 // with numbering "&0" to "&9" are the match and its subexpressions, and any other '&' is an
-// error. A text whose converted form passes the format buffer is refused; any other text is
-// accepted and expands to the reference's bytes, NUL bytes and '%' in the arguments included.
+// error. With back references (zelk-subst -g), '&' is the match as often as it stands, "\1"
+// to "\9" the subexpressions the pattern has, "\&" and "\\" literal, and any other
+// backslash an error. A text whose converted form passes the format buffer is refused; any
+// other text is accepted and expands to the reference's bytes, NUL bytes and '%' in the
+// arguments included.
 //
-// Input: a flag byte (bit 0: numbered), the replacement text up to the first 0xFF byte (and
-// its first NUL), then up to ten arguments separated by 0xFF bytes.
+// Input: a flag byte (bit 0: numbered; bit 1: back references, for a pattern of (flag >> 2) % 10
+// subexpressions), the replacement text up to the first 0xFF byte (and its first NUL), then up
+// to ten arguments separated by 0xFF bytes.
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +52,31 @@ std::optional<expansion> reference(const std::string &t, bool numbered,
     return e;
 }
 
+std::optional<expansion> reference_backrefs(const std::string &t, int nsub,
+                                            const std::vector<std::string> &args) {
+    expansion e{"", 0};
+    for (size_t i = 0; i < t.size(); i++) {
+        char c = t[i];
+        if (c == '&') {
+            e.text += args[0];
+            e.format_length += 2;
+        } else if (c != '\\') {
+            e.text += c;
+            e.format_length += c == '%' ? 2 : 1;
+        } else {
+            char d = i + 1 < t.size() ? t[++i] : '\0';
+            if (d == '&' || d == '\\')
+                e.text += d;
+            else if (d >= '1' && d <= '0' + nsub)
+                e.text += args[(size_t)(d - '0')];
+            else
+                return std::nullopt;
+            e.format_length += 2;
+        }
+    }
+    return e;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -64,8 +93,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int k = 0; k < 10; k++) argp[k] = args[(size_t)k].data(), argl[k] = args[(size_t)k].size();
 
     static replacement r;
-    bool fatal = fuzz::ends_fatally([&] { replacement_compile(&r, text.c_str(), numbered, "REPLACEMENT"); });
-    auto want = reference(text, numbered, args);
+    bool backrefs = data[0] & 2;
+    int nsub = (data[0] >> 2) % 10;
+    bool fatal = fuzz::ends_fatally([&] {
+        if (backrefs)
+            replacement_compile_backrefs(&r, text.c_str(), nsub, "REPLACEMENT");
+        else
+            replacement_compile(&r, text.c_str(), numbered, "REPLACEMENT");
+    });
+    auto want = backrefs ? reference_backrefs(text, nsub, args) : reference(text, numbered, args);
     if (!want) {
         FUZZ_CHECK(fatal);
         return 0;
