@@ -98,6 +98,10 @@ void awk_submit(int recnum, const char *text, size_t len, const char *value, siz
 // becoming 0x19 on the way (the text itself is not changed). Refused if it holds 0x18 or 0x19.
 void awk_submit_record(int recnum, const char *text, size_t len, char *const *fields,
                        int numfields);
+// awk_submit_record, but awk is sent each field's value: a quoted field without its quotes and
+// with its doubled quotes single. The record handed over is still the text as read.
+void awk_submit_record_values(int recnum, const char *text, size_t len, char *const *fields,
+                              int numfields);
 // Queues a record that is not sent: the handler gets it, with a null result, in its turn.
 void awk_submit_blank(int recnum);
 // Hands over every result due (before a fatal error of the program, so that the records before
