@@ -82,30 +82,18 @@ void put_record(const char *text, size_t len, char *const *fields, int numfields
     slen += len + 1;
 }
 
-// put_record, but with each field's value in place of its text: a quoted field without its
-// quotes and with its doubled quotes single (a byte order mark before it kept). A value is
+// put_record, but with each field's value in place of its text (awk_field_value). A value is
 // never longer than its field, so the room is the same.
 void put_values(const char *text, size_t len, char *const *fields, int numfields) {
     char *d = sbuf + slen;
     for (int i = 0; i < numfields; i++) {
         if (i > 0) *d++ = AWK_FIELD_SEP;
         const char *f = fields[i];
-        int n = csv_parsed_field_length(fields, numfields, i + 1, text + len);
-        int bom = csv_field_bom_len(f, (size_t)n);
-        memcpy(d, f, (size_t)bom);
-        d += bom;
-        f += bom;
-        n -= bom;
-        if (field_is_wrapped(f, n)) {
-            field_rewrite rw{.buf = d, .cap = n};
-            int vlen;
-            const char *v = rw.value<false>(f, n, &vlen);
-            if (v != d) memcpy(d, v, (size_t)vlen);
-            d += vlen;
-        } else {
-            memcpy(d, f, (size_t)n);
-            d += n;
-        }
+        size_t n = (size_t)csv_parsed_field_length(fields, numfields, i + 1, text + len);
+        int vlen;
+        const char *v = awk_field_value(f, n, d, &vlen);
+        if (v != d) memcpy(d, v, (size_t)vlen);
+        d += vlen;
     }
     *d++ = AWK_RECORD_END;
     slen = (size_t)(d - sbuf);
@@ -649,6 +637,20 @@ bool awk_close_input(void) {
     close(awk_to_fd);
     awk_to_fd = -1;
     return ok;
+}
+
+const char *awk_field_value(const char *field, size_t n, char *buf, int *vlen) {
+    int bom = csv_field_bom_len(field, n);
+    if (!field_is_wrapped(field + bom, (int)n - bom)) {
+        *vlen = (int)n;
+        return field;
+    }
+    memcpy(buf, field, (size_t)bom);
+    field_rewrite rw{.buf = buf + bom, .cap = (int)n};
+    const char *v = rw.value<false>(field + bom, (int)n - bom, vlen);
+    if (v != buf + bom) memcpy(buf + bom, v, (size_t)*vlen);
+    *vlen += bom;
+    return buf;
 }
 
 bool awk_result_is_true(const char *result, int len) {
