@@ -10,6 +10,7 @@
 
 static char opt_blankrecsproc; // -b
 static char opt_headergrep;    // -h
+static char opt_values;        // -u
 
 static void print_usage(void) {
     fputs("Program to 'grep' records in a CSV file, to select/remove records that\n"
@@ -28,6 +29,8 @@ static void print_usage(void) {
           "        NAME ends the run)\n"
           "  -q -- quiet: suppress all output, look at exit status\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -u -- give CONDITION each field's value: a quoted field without its quotes,\n"
+          "        doubled quotes single (the records written stay as read)\n"
           "  -v -- invert match (i.e., select non-matching)\n\n"
           "CONDITION is to be a single AWK Expression, i.e., AWK code that results in a value.\n"
           "The AWK code will receive each successive CSVFILE record as an input \"record\" "
@@ -40,10 +43,11 @@ static void print_usage(void) {
 }
 
 static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};
-static const cli_program program = {"zelk-match-rows", "bhl:m:noQqtv", "oQt", pairs, print_usage};
+static const cli_program program = {"zelk-match-rows", "bhl:m:noQqtuv", "oQt", pairs, print_usage};
 
-// Runs the records of fp past the condition and ends the run. With -Q the header has been
-// read.
+// Runs the records of fp past the condition, their fields given as values with Values (-u),
+// and ends the run. With -Q the header has been read.
+template <bool Values>
 [[noreturn]] static void grep_csv_stream(FILE *fp, const char *name, const char *header) {
     int numfields;
     char error_flag;
@@ -63,7 +67,11 @@ static const cli_program program = {"zelk-match-rows", "bhl:m:noQqtv", "oQt", pa
             csv_record_read_and_parse(fp, name, ++recnum, 1, &numfields, &fields, &error_flag);
         if (!text) break;
         if (numfields == 0 && !opt_blankrecsproc) continue;
-        awk_submit_record(recnum, text, (size_t)csv_record_parse_length(), fields, numfields);
+        size_t len = (size_t)csv_record_parse_length();
+        if (Values)
+            awk_submit_record_values(recnum, text, len, fields, numfields);
+        else
+            awk_submit_record(recnum, text, len, fields, numfields);
     }
     awk_select_exit(error_flag);
 }
@@ -79,6 +87,7 @@ int main(int argc, char **argv) {
         switch (c) {
         case 'b': opt_blankrecsproc = 1; break;
         case 'h': opt_headergrep = 1; break;
+        case 'u': opt_values = 1; break;
         }
     }
     int nops = argc - optind;
@@ -98,5 +107,6 @@ int main(int argc, char **argv) {
     } else
         fp = awk_start(AWK_ONE_RESULT, condition, fp);
     awk_select_begin("ERROR: failed writing record to AWK");
-    grep_csv_stream(fp, name, header);
+    if (opt_values) grep_csv_stream<true>(fp, name, header);
+    grep_csv_stream<false>(fp, name, header);
 }

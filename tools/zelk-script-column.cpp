@@ -4,9 +4,12 @@
 
 #include "awk_exchange.h"
 #include "cli.h"
+#include "field_buffer.h"
 #include "field_loop.h"
 #include "libcsv.h"
 #include "libsubproc.h"
+
+static char opt_values; // -u
 
 static void print_usage(void) {
     fputs("Program to 'process' the values in one field in the records of a CSV file, using "
@@ -23,6 +26,9 @@ static void print_usage(void) {
           "  -o          -- omit header record (not processed, not passed through)\n"
           "  -Q          -- query header to get index of FIELD name\n"
           "  -t          -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -u          -- give the code FIELD's value (a quoted field without its quotes,\n"
+          "                 doubled quotes single) and quote the new value where it needs it;\n"
+          "                 a value the code leaves as it was is written as read\n"
           "  -1          -- interpret blank record as single empty field (see also -b)\n\n"
           "The AWK program code will receive FIELD's value in each CSVFILE record as its input "
           "\"record\" ($0).\n"
@@ -39,7 +45,7 @@ static void print_usage(void) {
           stderr);
 }
 
-static const cli_program program = {"zelk-script-column", "be:f:hl:oQt1", "b1hoQt", nullptr,
+static const cli_program program = {"zelk-script-column", "be:f:hl:oQtu1", "b1hoQt", nullptr,
                                     print_usage};
 
 // Writes a record with its FIELD replaced by the result (a blank record passed through: the
@@ -56,13 +62,46 @@ static void write_result(const awk_record &rec, const char *result, int len) {
     errcheck_stdout_exit();
 }
 
-// Rewrites FIELD of every record of fp; false when the header could not be read or a CSV or
-// read error ended the input. Every other failure ends the process.
-static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
+// The handler with -u: the result is a value. One equal to the value the code was given puts
+// the field back as read; any other is quoted when it holds a double quote, a comma or a line
+// break.
+static void write_value_result(const awk_record &rec, const char *result, int len) {
+    if (!result) {
+        write_result(rec, result, len);
+        return;
+    }
+    static char buf[MAX_FIELD_LENGTH];
+    const char *raw = rec.text + rec.cut_at;
+    int vlen;
+    const char *value = awk_field_value(raw, rec.cut_len, buf, &vlen);
+    if (vlen == len && memcmp(value, result, (size_t)len) == 0) {
+        result = raw;
+        len = (int)rec.cut_len;
+    } else if (!quotes_removable(result, len, ',', false)) {
+        // Quoted, it is held to the limit of a result as awk gives it.
+        int quoted = len + 2;
+        for (int i = 0; i < len; i++)
+            quoted += result[i] == '"';
+        if (quoted > AWK_RESULT_MAX - 1)
+            fatalf(0, "ERROR: processed field from AWK exceeds max field size");
+        field_buffer fb{buf, 0};
+        fb.put_quoted(result, len);
+        result = fb.finish(&len);
+    }
+    field_span f{rec.text, rec.len, rec.cut_at, rec.cut_len, rec.numfields};
+    write_field_replaced(f, result, (size_t)len, 1, rec.recnum);
+    errcheck_stdout_exit();
+}
+
+// Rewrites FIELD of every record of fp, sent to awk as its value with Values (-u); false when
+// the header could not be read or a CSV or read error ended the input. Every other failure
+// ends the process.
+template <bool Values> static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
     int numfields;
     char **fields;
     char error_flag;
     int recnum = 0;
+    static char valuebuf[MAX_FIELD_LENGTH]; // FIELD's value with -u
     if (!opt_headerproc) {
         const char *header = header_pass_required(fp, name, &fieldnum, false);
         if (!header) return false;
@@ -91,7 +130,10 @@ static bool process_csv_file(FILE *fp, const char *name, int fieldnum) {
         awk_refuse_long_field(f.len);
         const char *field = text + f.start;
         awk_refuse_framing_bytes(field, f.len, recnum);
-        awk_submit(recnum, text, textlen, field, f.len, f.start, f.len, f.numfields);
+        const char *value = field;
+        int vlen = (int)f.len;
+        if (Values) value = awk_field_value(field, f.len, valuebuf, &vlen);
+        awk_submit(recnum, text, textlen, value, (size_t)vlen, f.start, f.len, f.numfields);
     }
 }
 
@@ -110,6 +152,7 @@ int main(int argc, char **argv) {
         case 'e':
         case 'f':
         case 'l': awk_code_option(c, optarg); break;
+        case 'u': opt_values = 1; break;
         }
     }
     awk_require_code();
@@ -120,9 +163,10 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
     fp = awk_start(AWK_ONE_RESULT, "$0", fp);
-    awk_set_handler(write_result, "ERROR: failed writing field to AWK",
+    awk_set_handler(opt_values ? write_value_result : write_result,
+                    "ERROR: failed writing field to AWK",
                     "ERROR: invalid processed field from AWK\n");
-    if (!process_csv_file(fp, name, fieldnum)) {
+    if (!(opt_values ? process_csv_file<true> : process_csv_file<false>)(fp, name, fieldnum)) {
         awk_drain();
         fatal_exit();
     }

@@ -33,7 +33,10 @@ static void print_usage(void) {
           "  -Q          -- give the code the header's field names: zelk_col(NAME) is the\n"
           "                 number of the field NAME names, so $zelk_col(\"amount\") is its\n"
           "                 value (an unknown NAME ends the run)\n"
-          "  -t          -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n\n"
+          "  -t          -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
+          "  -u          -- give the code each field's value (a quoted field without its\n"
+          "                 quotes, doubled quotes single) and quote the fields it sets where\n"
+          "                 they need it; a field left as it was is written as read\n\n"
           "The AWK code will receive each successive CSVFILE record as an input \"record\" "
           "($0).\n"
           "I.e., each CSVFILE record will be available as $0, with its fields as $1, $2, etc.\n"
@@ -47,7 +50,8 @@ static void print_usage(void) {
 }
 
 static const cli_pair pairs[] = {{'a', 'o'}, {'a', 'h'}, {0, 0}};
-static const cli_program program = {"zelk-script-rows", "a:be:f:hl:oQt", "hoQ", pairs, print_usage};
+static const cli_program program = {"zelk-script-rows", "a:be:f:hl:oQtu", "hoQ", pairs,
+                                    print_usage};
 
 // The number of the next record written by the output thread (the header, when written, is
 // record 1). Set before the thread starts.
@@ -132,6 +136,7 @@ int main(int argc, char **argv) {
         case 'f':
         case 'l': awk_code_option(c, optarg); break;
         case 't': opt_terminatecrlf = 1; break;
+        case 'u': awk_give_values(); break;
         }
     }
     awk_require_code();

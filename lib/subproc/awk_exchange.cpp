@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "field_buffer.h"
 #include "libcsv.h"
 #include "libsubproc.h"
 
@@ -79,6 +80,23 @@ void put_record(const char *text, size_t len, char *const *fields, int numfields
     for (int i = 1; i < numfields; i++)
         d[fields[i] - 1 - text] = AWK_FIELD_SEP;
     slen += len + 1;
+}
+
+// put_record, but with each field's value in place of its text (awk_field_value). A value is
+// never longer than its field, so the room is the same.
+void put_values(const char *text, size_t len, char *const *fields, int numfields) {
+    char *d = sbuf + slen;
+    for (int i = 0; i < numfields; i++) {
+        if (i > 0) *d++ = AWK_FIELD_SEP;
+        const char *f = fields[i];
+        size_t n = (size_t)csv_parsed_field_length(fields, numfields, i + 1, text + len);
+        int vlen;
+        const char *v = awk_field_value(f, n, d, &vlen);
+        if (v != d) memcpy(d, v, (size_t)vlen);
+        d += vlen;
+    }
+    *d++ = AWK_RECORD_END;
+    slen = (size_t)(d - sbuf);
 }
 
 // Blocking write of the whole send buffer (AWK_STREAM); false with errno on failure.
@@ -336,7 +354,7 @@ void send_room(size_t n) {
 }
 
 // After a value has been put in the send buffer.
-void value_sent(size_t n) {
+inline void value_sent(size_t n) {
     values_sent++;
     batch_bytes += n;
     if (batch_bytes >= BATCH_BYTES || values_sent - flushed_through >= BATCH_ENTRIES)
@@ -550,13 +568,32 @@ void awk_submit(int recnum, const char *text, size_t len, const char *value, siz
     value_sent(n + 1);
 }
 
-void awk_submit_record(int recnum, const char *text, size_t len, char *const *fields,
-                       int numfields) {
+namespace {
+
+template <bool Values>
+void submit_record(int recnum, const char *text, size_t len, char *const *fields, int numfields) {
     awk_refuse_framing_bytes(text, len, recnum);
     queue_push(recnum, text, len, false);
     send_room(len + 1 + sizeof FLUSH_REQUEST);
-    if (!awk_gone) put_record(text, len, fields, numfields);
+    if (!awk_gone) {
+        if (Values)
+            put_values(text, len, fields, numfields);
+        else
+            put_record(text, len, fields, numfields);
+    }
     value_sent(len + 1);
+}
+
+} // namespace
+
+void awk_submit_record(int recnum, const char *text, size_t len, char *const *fields,
+                       int numfields) {
+    submit_record<false>(recnum, text, len, fields, numfields);
+}
+
+void awk_submit_record_values(int recnum, const char *text, size_t len, char *const *fields,
+                              int numfields) {
+    submit_record<true>(recnum, text, len, fields, numfields);
 }
 
 void awk_submit_blank(int recnum) {
@@ -600,6 +637,20 @@ bool awk_close_input(void) {
     close(awk_to_fd);
     awk_to_fd = -1;
     return ok;
+}
+
+const char *awk_field_value(const char *field, size_t n, char *buf, int *vlen) {
+    int bom = csv_field_bom_len(field, n);
+    if (!field_is_wrapped(field + bom, (int)n - bom)) {
+        *vlen = (int)n;
+        return field;
+    }
+    memcpy(buf, field, (size_t)bom);
+    field_rewrite rw{.buf = buf + bom, .cap = (int)n};
+    const char *v = rw.value<false>(field + bom, (int)n - bom, vlen);
+    if (v != buf + bom) memcpy(buf + bom, v, (size_t)*vlen);
+    *vlen += bom;
+    return buf;
 }
 
 bool awk_result_is_true(const char *result, int len) {

@@ -98,6 +98,10 @@ void awk_submit(int recnum, const char *text, size_t len, const char *value, siz
 // becoming 0x19 on the way (the text itself is not changed). Refused if it holds 0x18 or 0x19.
 void awk_submit_record(int recnum, const char *text, size_t len, char *const *fields,
                        int numfields);
+// awk_submit_record, but awk is sent each field's value (awk_field_value). The record handed
+// over is still the text as read.
+void awk_submit_record_values(int recnum, const char *text, size_t len, char *const *fields,
+                              int numfields);
 // Queues a record that is not sent: the handler gets it, with a null result, in its turn.
 void awk_submit_blank(int recnum);
 // Hands over every result due (before a fatal error of the program, so that the records before
@@ -119,6 +123,12 @@ bool awk_send_record(char *text, size_t len, char **fields, int numfields, int r
 // Sends what is still buffered, then closes the to-awk pipe: awk sees the end of its input.
 // False, with errno, when the last write failed.
 bool awk_close_input(void);
+
+// The value the code is given for field[0..n) with -u: a quoted field without its quotes and
+// with each doubled quote single (a byte order mark before it kept in front), any other field
+// as it is. Returns field itself or buf (room for n bytes: a value is never longer), with the
+// length in *vlen.
+const char *awk_field_value(const char *field, size_t n, char *buf, int *vlen);
 
 // The decision rule of the selection programs: a result is false when it is empty or exactly
 // "0", true otherwise (so "0.0", "00" and " " are true).

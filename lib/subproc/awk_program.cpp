@@ -106,6 +106,39 @@ char *const *awk_argv_complete(awk_mode mode, const char *expr, int fd, bool flu
     return awk_args.argv;
 }
 
+namespace {
+
+void append_awk_string(std::string &out, const char *p, size_t n);
+
+// -u, streaming: the rule after the head's saves each field as read and gives the code its
+// value (a quoted field without its quotes, "" as "; by regular expressions, which do not
+// count characters as substr and length do, so any bytes pass alike); the rule before the
+// tail's puts back the saved text of every field still equal to the value it was given, and
+// quotes any other that holds a double quote, a comma or a line break. Values are compared as strings, so that
+// 1.0 set to 1 is a change. A record the code read itself (getline moved NR) was given as
+// read, or its fields are values where the tail cannot tell which: the run ends instead.
+bool give_values;
+#define VALUES_HEAD                                                                                \
+    "{__zelk_nr=NR;__zelk_nf=NF;for(__zelk_i=1;__zelk_i<=NF;__zelk_i++){"                          \
+    "__zelk_v=__zelk_raw[__zelk_i]=$__zelk_i;"                                                     \
+    "if(__zelk_v~/^\"/){sub(/^\"/,\"\",__zelk_v);sub(/\"$/,\"\",__zelk_v);"                        \
+    "gsub(/\"\"/,\"\\\"\",__zelk_v);$__zelk_i=__zelk_v}"                                           \
+    "__zelk_val[__zelk_i]=__zelk_v}}"
+#define VALUES_TAIL                                                                                \
+    "NR!=__zelk_nr{printf \"%s: ERROR: with -u, AWK code must not read records itself "            \
+    "(getline moved NR)\\n\" > \"/dev/stderr\";exit 1}"                                            \
+    "{for(__zelk_i=1;__zelk_i<=NF;__zelk_i++){__zelk_v=$__zelk_i \"\";"                            \
+    "if(__zelk_i<=__zelk_nf&&__zelk_v==(__zelk_val[__zelk_i] \"\")){"                              \
+    "if(__zelk_v!=(__zelk_raw[__zelk_i] \"\"))$__zelk_i=__zelk_raw[__zelk_i]}"                     \
+    "else if(__zelk_v~/[\",\\r\\n]/){gsub(/\"/,\"\\\"\\\"\",__zelk_v);"                            \
+    "$__zelk_i=\"\\\"\" __zelk_v \"\\\"\"}}}"
+
+} // namespace
+
+void awk_give_values(void) {
+    give_values = true;
+}
+
 char *awk_head_text(awk_mode mode, int fd, bool flush_requests) {
     // The flush request also takes itself out of NR and FNR, so that the code sees them count
     // values. It is recognised by a pattern: comparing $0 with a string would make awk try
@@ -114,13 +147,14 @@ char *awk_head_text(awk_mode mode, int fd, bool flush_requests) {
         return format_text("BEGIN{printf \"" READY "\";fflush(\"/dev/stdout\")}" FLUSH_REQUEST
                            "{NR--;FNR--;if(NR!=__zelk_n)printf \"" NO_RESULT "\";"
                            "fflush(\"/dev/stdout\");next}");
+    const char *values = give_values ? VALUES_HEAD : "";
     if (!flush_requests)
-        return format_text("BEGIN{printf \"" READY "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
-                           fd, fd);
+        return format_text("BEGIN{printf \"" READY "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}%s",
+                           fd, fd, values);
     return format_text("BEGIN{printf \"" READY
                        "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}" FLUSH_REQUEST
-                       "{NR--;FNR--;fflush(\"/dev/fd/%d\");next}",
-                       fd, fd, fd);
+                       "{NR--;FNR--;fflush(\"/dev/fd/%d\");next}%s",
+                       fd, fd, fd, values);
 }
 
 char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each) {
@@ -140,11 +174,20 @@ char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each) {
     // A record of one empty field is printed "" (an empty line reads back as a blank record);
     // a record the code left without fields stays blank. NF is looked at only for an empty $0,
     // so that other records are not split for it.
+    std::string values;
+    if (give_values) {
+        std::string name;
+        append_awk_string(name, program_invocation_name, strlen(program_invocation_name));
+        char *text = format_text(VALUES_TAIL, name.c_str());
+        values = text;
+        free(text);
+    }
     if (!flush_each)
-        return format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";print > \"/dev/fd/%d\"}", fd);
-    return format_text("{if(!length($0)&&NF)$0=\"\\\"\\\"\";"
+        return format_text("%s{if(!length($0)&&NF)$0=\"\\\"\\\"\";print > \"/dev/fd/%d\"}",
+                           values.c_str(), fd);
+    return format_text("%s{if(!length($0)&&NF)$0=\"\\\"\\\"\";"
                        "print > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}",
-                       fd, fd);
+                       values.c_str(), fd, fd);
 }
 
 namespace {

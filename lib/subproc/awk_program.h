@@ -96,6 +96,9 @@ char *const *awk_argv_complete(awk_mode mode, const char *expr, int fd, bool flu
 // literals in BEGIN rules of their own, each argument within the kernel's limit for one, put
 // after the head text; numfields fields of a parsed header whose text ends at record_end.
 void awk_set_field_names(int numfields, char *const *fields, const char *record_end);
+// -u, streaming: the code is given each field's value, and fields are written back quoted
+// where they need it (see awk_program.cpp). Before awk_argv_complete.
+void awk_give_values(void);
 // Whether the code given with -e and -f may read input itself: it names getline, or includes
 // another file. A file that cannot be read counts as one that may (awk will refuse it).
 bool awk_code_may_read_ahead(void);

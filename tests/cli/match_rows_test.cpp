@@ -39,6 +39,17 @@ TEST(MatchRows, Runs) {
         // field, and the quotes stay. -n numbers records, not lines.
         {argv("$2==3 && $1==\"\\\"x,y\\\"\""), quoted, "h\n\"x,y\",3\n"},
         {argv("-n", "$2==3"), quoted + "z,3\n", "1:h\n2:\"x,y\",3\n3:\"p\nq\",3\n4:z,3\n"},
+        // -u: the condition sees values; the records written are the bytes read.
+        {argv("-u", "$2 == \"net 30, paid\" && NF == 2"),
+         "h,t\na,\"net 30, paid\"\nb,net 30\nc,\"\"\"net 30, paid\"\"\"\n",
+         "h,t\na,\"net 30, paid\"\n"},
+        {argv("-u", "$1 == \"say \\\"hi\\\"\" || $1 == \"p\\nq\" || $2 == 3"),
+         "h\n\"say \"\"hi\"\"\",1\n\"p\nq\",2\nx,\"3\"\n\"say hi\",4\n",
+         "h\n\"say \"\"hi\"\"\",1\n\"p\nq\",2\nx,\"3\"\n"},
+        {argv("-u", "-h", "length($2) == 0 && NF == 3"), "a,\"\",b\nc,,d\ne,\"\"\"\",f\n",
+         "a,\"\",b\nc,,d\n"},
+        {argv("-u", "-Q", "-n", "$zelk_col(\"c,d\") == \"x,\\\"y\\\"\""),
+         names + "1,\"x,\"\"y\"\"\"\n1,x\n", "1:" + names + "2:1,\"x,\"\"y\"\"\"\n"},
         // Blank records, and -q.
         {argv("NF==0"), blank, "h\n", "", 1},
         {argv("-b", "NF==0"), blank, "h\n\n"},

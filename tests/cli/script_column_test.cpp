@@ -15,6 +15,8 @@ TEST(ScriptColumn, Runs) {
                                         "not skip the final print (no next, no getline)\n";
     // A result of 8190 bytes fits with its terminator; one more byte does not.
     const std::string v(8190, 'v');
+    const std::string quoted =
+        "n,v\na,\"x,y\"\nb,\"say \"\"hi\"\"\"\nc,plain\nd,\"p\nq\"\ne,\"\"\nf,\"kept\"\n";
     const std::vector<RunCase> runs = {
         // One field is rewritten. The value goes with its quotes; the result is written as it
         // comes, unquoted.
@@ -24,6 +26,18 @@ TEST(ScriptColumn, Runs) {
         {argv("-h", "-e", "{$0=length($0) \",\" $0}", "2"), "1,\"a,b\",z\n", "1,5,\"a,b\",z\n"},
         {argv("-o", "-t", "-Q", "v", "-e", "{$0=$0+1}"), "n,v\na,1\nb,\"x\ny\"\n",
          "a,2\r\nb,1\r\n"},
+        // -u: the code gets values; a value left alone is written as read, a new one quoted
+        // when it needs it.
+        {argv("-u", "-e{}", "2"), quoted, quoted},
+        {argv("-u", "-e{$0 = $0 \"!\"}", "2"), quoted,
+         "n,v\na,\"x,y!\"\nb,\"say \"\"hi\"\"!\"\nc,plain!\nd,\"p\nq!\"\ne,!\nf,kept!\n"},
+        {argv("-u", "-Q", "v", "-e{$0 = length($0) \",\" ($0 == \"say \\\"hi\\\"\")}"), quoted,
+         "n,v\na,\"3,0\"\nb,\"8,1\"\nc,\"5,0\"\nd,\"3,0\"\ne,\"0,0\"\nf,\"4,0\"\n"},
+        {argv("-u", "-h", "-e{$0 = \"\"}", "1"), "\"a\"\n\"\"\n", "\"\"\n\"\"\n"},
+        {argv("-u", "-h", "-e{$0 = $0 $0}", "1"), std::string(4096, '"') + "\n",
+         std::string(8190, '"') + "\n"},
+        {argv("-u", "-h", "-e{$0 = $0 $0}", "1"), std::string(4098, '"') + "\n", "",
+         SCM + "ERROR: processed field from AWK exceeds max field size\n", 1},
         // Code files and libraries.
         {argv("-l", lib, "-f", code, "1"), "h\nab\n", "h\nAB\n"},
         {argv("-e", "{}", "-f", code, "1"), "h\n", "",
