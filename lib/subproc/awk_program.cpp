@@ -114,9 +114,10 @@ void append_awk_string(std::string &out, const char *p, size_t n);
 // value (a quoted field without its quotes, "" as "; by regular expressions, which do not
 // count characters as substr and length do, so any bytes pass alike); the rule before the
 // tail's puts back the saved text of every field still equal to the value it was given, and
-// quotes any other that holds a double quote, a comma or a line break. Values are compared as strings, so that
-// 1.0 set to 1 is a change. A record the code read itself (getline moved NR) was given as
-// read, or its fields are values where the tail cannot tell which: the run ends instead.
+// quotes any other that holds a double quote, a comma or a line break. Values are compared as
+// strings, so that 1.0 set to 1 is a change. A record the code read itself (getline moved NR)
+// was given as read, or its fields are values where the tail cannot tell which: the run ends
+// instead.
 bool give_values;
 #define VALUES_HEAD                                                                                \
     "{__zelk_nr=NR;__zelk_nf=NF;for(__zelk_i=1;__zelk_i<=NF;__zelk_i++){"                          \
