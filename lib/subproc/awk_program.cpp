@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <unordered_set>
 #include <vector>
 
 #include "cli.h"
@@ -235,19 +234,20 @@ std::string lookup_function(void) {
 
 void awk_set_field_names(int numfields, char *const *fields, const char *record_end) {
     name_texts.assign(1, lookup_function() + "BEGIN{");
-    std::unordered_set<std::string> seen;
     static char value[MAX_RECORD_LENGTH];
-    // A field's bytes first, then its value, each name for the first field that has it.
-    for (int pass = 0; pass < 2; pass++) {
-        for (int i = 1; i <= numfields; i++) {
+    // A field's bytes first, then its value, each name for the first field that has it: the
+    // assignments go in the opposite order, values before bytes and the last field first, so
+    // that the one that must win is made last. A value that is the field's bytes is left out.
+    for (int pass = 1; pass >= 0; pass--) {
+        for (int i = numfields; i >= 1; i--) {
             int len = csv_parsed_field_length(fields, numfields, i, record_end);
             const char *name = fields[i - 1];
             size_t n = (size_t)len;
             if (pass == 1) {
                 n = header_field_value(name, len, i, value);
+                if (n == (size_t)len && memcmp(value, name, n) == 0) continue;
                 name = value;
             }
-            if (!seen.emplace(name, n).second) continue;
             for (size_t at = 0; at == 0 || at < n; at += PIECE_MAX) {
                 std::string *text = &name_texts.back();
                 if (text->size() > TEXT_SOFT_MAX) {
