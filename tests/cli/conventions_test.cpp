@@ -53,6 +53,7 @@ const Program PROGRAMS[] = {
      {"-Q", "h", "@"}},
     {"zelk-from-delim", 0, {";", "@"},
      "ERROR: failed opening DSVFILE '@': No such file or directory", 0, nullptr},
+    {"zelk-group", 0, {"1", "count", "@"}, CSVFILE, 1, EMPTY, {"-Q", "h", "count", "@"}},
     {"zelk-lint", 0, {"@"}, CSVFILE, 0, EMPTY_WARNING},
     {"zelk-match", 'f', {"1", ".", "@"}, CSVFILE, 1, nullptr, {"-Q", "h", ".", "@"}},
     {"zelk-match-expr", 'm', {"1", "$0 > 0", "@"}, CSVFILE, 1, nullptr,

@@ -44,6 +44,7 @@ const Program PROGRAMS[] = {
     {"zelk-concat", {"people.csv", "fields.csv"}, nullptr},
     {"zelk-dedupe", {"3", "plain.csv"}, nullptr},
     {"zelk-from-delim", {"\\t", "people.tsv"}, nullptr},
+    {"zelk-group", {"3", "count,sum:2,distinct:1", "people.csv"}, nullptr},
     {"zelk-lint", {"people.csv"}, nullptr},
     {"zelk-match", {"-i", "3", "^[bl]", "people.csv"}, nullptr},
     {"zelk-match-expr", {"2", "$0 > 50", "people.csv"}, nullptr},
