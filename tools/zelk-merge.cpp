@@ -5,7 +5,9 @@
 // the matches lie ahead; the first key that has to be looked for behind the scan position has
 // the records indexed (a hash of each key and the record's offset), so every later key costs
 // one read of its record. A CSVFILE2 that cannot be rewound is copied to an unlinked temporary
-// file as it is read. With -o a single forward pass holds one record of each file.
+// file as it is read. With -o a single forward pass holds one record of each file. Every record
+// of a key (-m) needs all of CSVFILE2 indexed before the first key: that join builds the index
+// at once.
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -40,6 +42,7 @@
 
 static char opt_allowmissing;    // -a
 static char opt_ignorecase;      // -i
+static char opt_manymatches;     // -m
 static char opt_orderedkeys;     // -o
 static char opt_queryfieldnames; // -Q
 static char opt_unquotekeys;     // -u
@@ -65,6 +68,7 @@ static void print_usage(void) {
           "Options:\n"
           "  -a -- allow CSVFILE2 to lack matching records\n"
           "  -i -- ignore case of ASCII letters when comparing keys\n"
+          "  -m -- many: join every CSVFILE2 record of a key, in CSVFILE2's order\n"
           "  -o -- identically ordered keys in files, so can be efficient finding match in "
           "CSVFILE2\n"
           "        when using -a option (Note: all CSVFILE2 keys must match a CSVFILE1 key!)\n"
@@ -73,11 +77,12 @@ static void print_usage(void) {
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -u -- unquote quoted KEY_FIELDs before comparing\n"
           "        (remove surrounding \"'s and unescape embedded \"'s)\n"
-          "  -v -- verbose: print final report about join operations\n",
+          "  -v -- verbose: print final report about join operations\n"
+          "  (-m indexes all of CSVFILE2 first, and does not combine with -o)\n",
           stderr);
 }
 
-static const cli_program program = {"zelk-merge", "aioQs:tuv", "t", nullptr, print_usage};
+static const cli_program program = {"zelk-merge", "aimoQs:tuv", "t", nullptr, print_usage};
 
 // The key of the current CSVFILE1 record; every comparison is made against it.
 static held_key keycopy;
@@ -338,6 +343,12 @@ static bool scan_forward(csvfile2 *f, int keyfield, int last, record2 *rec) {
     return false;
 }
 
+// A key held by several CSVFILE2 records is worth a warning when only one of them is joined:
+// not with -m, which joins them all.
+static bool warns_same_keys(void) {
+    return !opt_manymatches;
+}
+
 static void warn_same_key(int first, int later, const char *key) {
     errorf(0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later, key);
 }
@@ -374,7 +385,7 @@ static bool circular_scan(csvfile2 *f, int keyfield, record2 *rec) {
     if (start == 1) return false;
     if (!looked_back) {
         looked_back = true;
-        reference_warn_same_keys(f, keyfield);
+        if (warns_same_keys()) reference_warn_same_keys(f, keyfield);
     }
     csvfile2_rewind(f);
     currentrec = 1;
@@ -407,6 +418,7 @@ slot *table;         // a power of two in size, at most three quarters full
 size_t mask;         // the table's size less one
 uint32_t *shared;    // the records of the keys held by several, key after key
 uint32_t *shared_at; // where each such key's records begin in shared, and the end
+size_t found;        // the slot of the key lookup found last
 
 // p resized to n elements; running out of memory ends the run.
 template <class T> T *resize(T *p, size_t n) {
@@ -495,7 +507,7 @@ void build(csvfile2 *f, int keyfield) {
             read_at(f, keyfield, (int)earlier, &other);
             if (!same_key(&key, other.key, other.keylen)) continue;
             if (!(ref & SHARED)) {
-                warn_same_key((int)earlier, (int)r, key.text);
+                if (warns_same_keys()) warn_same_key((int)earlier, (int)r, key.text);
                 table[i].ref = SHARED | (uint32_t)first_of.n;
                 first_of.push(earlier);
             }
@@ -528,6 +540,18 @@ void build(csvfile2 *f, int keyfield) {
     built = true;
 }
 
+// The records of the key of slot s, in ascending order: [*b, *e).
+void records_of(const slot &s, const uint32_t **b, const uint32_t **e) {
+    if (s.ref & SHARED) {
+        const uint32_t k = s.ref & ~SHARED;
+        *b = shared + shared_at[k];
+        *e = shared + shared_at[k + 1];
+    } else {
+        *b = &s.ref;
+        *e = *b + 1;
+    }
+}
+
 // The record that a scan for the key of slot s starting after record `from` reaches first: the
 // first one after `from`, else the first of all.
 uint32_t first_reached(slot s, int from) {
@@ -547,6 +571,7 @@ bool lookup(csvfile2 *f, int keyfield, record2 *rec) {
         read_at(f, keyfield, (int)r, rec);
         if (matches_keycopy(rec->key, rec->keylen)) {
             currentrec = (int)r;
+            found = i;
             return true;
         }
     }
@@ -555,9 +580,21 @@ bool lookup(csvfile2 *f, int keyfield, record2 *rec) {
 
 } // namespace keyindex
 
+// -m: CSVFILE2 read forward to its end, with the warnings of a first reading, and indexed.
+static void index_csvfile2(csvfile2 *f, int keyfield) {
+    record2 rec;
+    while (read_record2(f->fp, f->name, currentrec + 1, 1, keyfield, &rec))
+        currentrec++;
+    lastrec2 = currentrec;
+    seen_end2 = true;
+    currentrec = 1;
+    keyindex::build(f, keyfield);
+}
+
 // The default mode's search for keycopy.
 static bool default_scan(csvfile2 *f, int keyfield, record2 *rec) {
 #if ZELK_MERGE_REFERENCE_SCAN
+    if (keyindex::built) return keyindex::lookup(f, keyfield, rec); // -m
     return circular_scan(f, keyfield, rec);
 #else
     if (!keyindex::built) {
@@ -639,6 +676,14 @@ static bool key_field_exists(int n, int keyfield, int headerfields) {
     return false;
 }
 
+// Fails the run on a matched CSVFILE2 record whose field count is not its header's.
+static void check_matched_fields(const record2 &rec, int headerfields2) {
+    if (rec.numfields == headerfields2) return;
+    end_partial_record();
+    error_numbered_field_count(2, "matching ", rec.recnum, rec.numfields, headerfields2);
+    cli_exit(1);
+}
+
 static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int keyfield1,
                              int keyfield2) {
     FILE *fp2 = f2->fp;
@@ -648,6 +693,9 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     char err;
 
     size_t len;
+    // The CSVFILE1 record that must outlive reads of CSVFILE2: -m writes it before every match
+    // after the first.
+    static held_record rec1;
 
     stat_numrecords1 = 1;
     const char *text = read_numbered_header(fp1, name1, 1, &numfields, &fields, &len);
@@ -677,6 +725,7 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     joined_part(text, len, numfields);
     out_rec_end();
     errcheck_stdout_exit();
+    if (opt_manymatches) index_csvfile2(f2, keyfield2);
 
     // -a: the CSVFILE2 part of an unmatched record, as many empty fields as its header has.
     char fill[520];
@@ -697,6 +746,7 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             error_numbered_field_count(1, "", stat_numrecords1, numfields, headerfields1);
             return false;
         }
+        if (opt_manymatches) held_record_set(&rec1, text, csv_record_parse_length());
         out_rec_begin(stat_numrecords1);
         joined_part(text, (size_t)csv_record_parse_length(), numfields);
         held_key_set(&keycopy, key, prepare_key(key));
@@ -704,13 +754,23 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
         record2 rec;
         bool matched = opt_orderedkeys ? forward_pass(fp2, name2, keyfield2, &rec)
                                        : default_scan(f2, keyfield2, &rec);
-        if (matched) {
-            if (rec.numfields != headerfields2) {
-                end_partial_record();
-                error_numbered_field_count(2, "matching ", rec.recnum, rec.numfields,
-                                           headerfields2);
-                cli_exit(1);
+        if (matched && opt_manymatches) {
+            const uint32_t *b, *e;
+            keyindex::records_of(keyindex::table[keyindex::found], &b, &e);
+            for (const uint32_t *p = b; p != e; p++) {
+                if (p != b) {
+                    out_rec_begin(stat_numrecords1);
+                    joined_part(rec1.text, (size_t)rec1.len, numfields);
+                }
+                keyindex::read_at(f2, keyfield2, (int)*p, &rec);
+                check_matched_fields(rec, headerfields2);
+                stat_nummatches2++;
+                joined_separator(opt_recseparator);
+                joined_part(rec.text, (size_t)rec.textlen, rec.numfields);
+                out_rec_end();
             }
+        } else if (matched) {
+            check_matched_fields(rec, headerfields2);
             stat_nummatches2++;
             joined_separator(opt_recseparator);
             joined_part(rec.text, (size_t)rec.textlen, rec.numfields);
@@ -738,6 +798,7 @@ int main(int argc, char **argv) {
             opt_ignorecase = 1;
             same_key = held_key_equals_nocase;
             break;
+        case 'm': opt_manymatches = 1; break;
         case 'o': opt_orderedkeys = 1; break;
         case 'Q': opt_queryfieldnames = 1; break;
         case 's': opt_recseparator = optarg; break;
@@ -745,6 +806,8 @@ int main(int argc, char **argv) {
         case 'v': opt_verbose = 1; break;
         }
     }
+    if (opt_orderedkeys && opt_manymatches)
+        fatalf(0, "ERROR: -o does not combine with -m: it indexes all of CSVFILE2");
     int nops = argc - optind;
     if (nops < 3 || nops > 4) cli_usage_exit();
     char **ops = argv + optind;
