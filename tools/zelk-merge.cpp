@@ -6,8 +6,8 @@
 // the records indexed (a hash of each key and the record's offset), so every later key costs
 // one read of its record. A CSVFILE2 that cannot be rewound is copied to an unlinked temporary
 // file as it is read. With -o a single forward pass holds one record of each file. Every record
-// of a key (-m) needs all of CSVFILE2 indexed before the first key: that join builds the index
-// at once.
+// of a key (-m) and the records no key matched (-r) need all of CSVFILE2 indexed before the
+// first key: those joins build the index at once.
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -45,14 +45,17 @@ static char opt_ignorecase;      // -i
 static char opt_manymatches;     // -m
 static char opt_orderedkeys;     // -o
 static char opt_queryfieldnames; // -Q
+static char opt_unmatched2;      // -r
 static char opt_unquotekeys;     // -u
 static char opt_verbose;         // -v
+static char opt_onlyunmatched;   // -x
 static const char *opt_keynamestr1 = "";
 static const char *opt_keynamestr2 = "";
 static const char *opt_recseparator = ",";
 
 static int stat_numrecords1; // number of the last CSVFILE1 record read (the header is 1)
 static int stat_nummatches2; // CSVFILE2 records joined
+static int stat_unmatched2;  // CSVFILE2 records no key matched (-r)
 
 static void print_usage(void) {
     fputs("Program to join/append records from a second CSV file with 'matching' records in a "
@@ -73,16 +76,20 @@ static void print_usage(void) {
           "CSVFILE2\n"
           "        when using -a option (Note: all CSVFILE2 keys must match a CSVFILE1 key!)\n"
           "  -Q -- query header to get index of FIELD name\n"
+          "  -r -- also write the CSVFILE2 records whose key no CSVFILE1 record has,\n"
+          "        after the joined records, with empty CSVFILE1 fields\n"
           "  -sSEPARATOR -- separator between CSVFILE records (comma by default)\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -u -- unquote quoted KEY_FIELDs before comparing\n"
           "        (remove surrounding \"'s and unescape embedded \"'s)\n"
           "  -v -- verbose: print final report about join operations\n"
-          "  (-m indexes all of CSVFILE2 first, and does not combine with -o)\n",
+          "  -x -- write only the CSVFILE1 records without a match, as read (implies -a);\n"
+          "        with -r, only the CSVFILE2 records whose key no CSVFILE1 record has\n"
+          "  (-m and -r index all of CSVFILE2 first, and do not combine with -o)\n",
           stderr);
 }
 
-static const cli_program program = {"zelk-merge", "aimoQs:tuv", "t", nullptr, print_usage};
+static const cli_program program = {"zelk-merge", "aimoQrs:tuvx", "t", nullptr, print_usage};
 
 // The key of the current CSVFILE1 record; every comparison is made against it.
 static held_key keycopy;
@@ -344,9 +351,9 @@ static bool scan_forward(csvfile2 *f, int keyfield, int last, record2 *rec) {
 }
 
 // A key held by several CSVFILE2 records is worth a warning when only one of them is joined:
-// not with -m, which joins them all.
+// not with -m, which joins them all, nor with -x, which joins none.
 static bool warns_same_keys(void) {
-    return !opt_manymatches;
+    return !opt_manymatches && !opt_onlyunmatched;
 }
 
 static void warn_same_key(int first, int later, const char *key) {
@@ -419,6 +426,7 @@ size_t mask;         // the table's size less one
 uint32_t *shared;    // the records of the keys held by several, key after key
 uint32_t *shared_at; // where each such key's records begin in shared, and the end
 size_t found;        // the slot of the key lookup found last
+bool *key_matched;   // -r: by slot, whether a CSVFILE1 key found it
 
 // p resized to n elements; running out of memory ends the run.
 template <class T> T *resize(T *p, size_t n) {
@@ -537,6 +545,9 @@ void build(csvfile2 *f, int keyfield) {
     free(fill);
     free(first_of.p);
     free(more.p);
+    if (opt_unmatched2) key_matched = static_cast<bool *>(calloc(cap, sizeof *key_matched));
+    if (opt_unmatched2 && !key_matched)
+        fail_after_partial_record("ERROR: not enough memory to index CSVFILE2");
     built = true;
 }
 
@@ -578,9 +589,21 @@ bool lookup(csvfile2 *f, int keyfield, record2 *rec) {
     return false;
 }
 
+// Marks, by record number (want, lastrec2 + 1 entries), the records whose key no CSVFILE1 key
+// found.
+void mark_unmatched(bool *want) {
+    for (size_t i = 0; i <= mask; i++) {
+        if (!table[i].ref || key_matched[i]) continue;
+        const uint32_t *b, *e;
+        records_of(table[i], &b, &e);
+        for (; b != e; b++)
+            want[*b] = true;
+    }
+}
+
 } // namespace keyindex
 
-// -m: CSVFILE2 read forward to its end, with the warnings of a first reading, and indexed.
+// -m and -r: CSVFILE2 read forward to its end, with the warnings of a first reading, and indexed.
 static void index_csvfile2(csvfile2 *f, int keyfield) {
     record2 rec;
     while (read_record2(f->fp, f->name, currentrec + 1, 1, keyfield, &rec))
@@ -594,7 +617,7 @@ static void index_csvfile2(csvfile2 *f, int keyfield) {
 // The default mode's search for keycopy.
 static bool default_scan(csvfile2 *f, int keyfield, record2 *rec) {
 #if ZELK_MERGE_REFERENCE_SCAN
-    if (keyindex::built) return keyindex::lookup(f, keyfield, rec); // -m
+    if (keyindex::built) return keyindex::lookup(f, keyfield, rec); // -m, -r
     return circular_scan(f, keyfield, rec);
 #else
     if (!keyindex::built) {
@@ -676,6 +699,39 @@ static bool key_field_exists(int n, int keyfield, int headerfields) {
     return false;
 }
 
+// -r, after the last CSVFILE1 record: the CSVFILE2 records whose key no CSVFILE1 key found, in
+// CSVFILE2's order, after headerfields1 empty fields (with -x alone). A record without the key
+// field that is not blank is written too, so that it fails the field count rather than vanish.
+static bool write_unmatched2(csvfile2 *f, int keyfield, int headerfields1, int headerfields2) {
+    bool *want = keyindex::resize<bool>(nullptr, (size_t)lastrec2 + 1);
+    memset(want, 0, (size_t)lastrec2 + 1);
+    keyindex::mark_unmatched(want);
+    char fill[520];
+    const int ncommas = headerfields1 > 1 ? headerfields1 - 1 : 0;
+    memset(fill, ',', (size_t)ncommas);
+    csvfile2_rewind(f);
+    record2 rec;
+    for (int r = 2; read_record2(f->fp, f->name, r, 0, keyfield, &rec); r++) {
+        if (rec.key ? !want[r] : rec.numfields == 0) continue;
+        if (rec.numfields != headerfields2) {
+            error_numbered_field_count(2, "unmatched ", r, rec.numfields, headerfields2);
+            free(want);
+            return false;
+        }
+        stat_unmatched2++;
+        out_rec_begin(r);
+        if (!opt_onlyunmatched) {
+            joined_part(fill, (size_t)ncommas, headerfields1);
+            joined_separator(opt_recseparator);
+        }
+        joined_part(rec.text, (size_t)rec.textlen, rec.numfields);
+        out_rec_end();
+        errcheck_stdout_exit();
+    }
+    free(want);
+    return true;
+}
+
 // Fails the run on a matched CSVFILE2 record whose field count is not its header's.
 static void check_matched_fields(const record2 &rec, int headerfields2) {
     if (rec.numfields == headerfields2) return;
@@ -693,8 +749,8 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     char err;
 
     size_t len;
-    // The CSVFILE1 record that must outlive reads of CSVFILE2: -m writes it before every match
-    // after the first.
+    // The CSVFILE1 record (or header) that must outlive reads of CSVFILE2: -x writes it after
+    // its key has been looked for, -m writes it before every match after the first.
     static held_record rec1;
 
     stat_numrecords1 = 1;
@@ -703,8 +759,12 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     if (opt_queryfieldnames) keyfield1 = fieldname2fieldnum(opt_keynamestr1, numfields, fields);
     if (!key_field_exists(1, keyfield1, numfields)) return false;
     const int headerfields1 = numfields;
-    out_rec_begin(1);
-    joined_part(text, len, numfields);
+    if (opt_onlyunmatched) {
+        held_record_set(&rec1, text, (int)len);
+    } else {
+        out_rec_begin(1);
+        joined_part(text, len, numfields);
+    }
 
     text = read_numbered_header(fp2, name2, 2, &numfields, &fields, &len);
     if (!text) {
@@ -721,11 +781,19 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
         return false;
     }
     const int headerfields2 = numfields;
-    joined_separator(opt_recseparator);
-    joined_part(text, len, numfields);
+    if (!opt_onlyunmatched) {
+        joined_separator(opt_recseparator);
+        joined_part(text, len, numfields);
+    } else if (opt_unmatched2) {
+        out_rec_begin(1);
+        joined_part(text, len, numfields);
+    } else {
+        out_rec_begin(1);
+        joined_part(rec1.text, (size_t)rec1.len, headerfields1);
+    }
     out_rec_end();
     errcheck_stdout_exit();
-    if (opt_manymatches) index_csvfile2(f2, keyfield2);
+    if (opt_manymatches || opt_unmatched2) index_csvfile2(f2, keyfield2);
 
     // -a: the CSVFILE2 part of an unmatched record, as many empty fields as its header has.
     char fill[520];
@@ -738,6 +806,8 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
                                              &numfields, &err);
         if (!text) {
             if (err) return false;
+            if (opt_unmatched2)
+                return write_unmatched2(f2, keyfield2, headerfields1, headerfields2);
             return !(opt_orderedkeys && opt_allowmissing) ||
                    forward_pass_complete(fp2, name2, keyfield2);
         }
@@ -746,15 +816,27 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             error_numbered_field_count(1, "", stat_numrecords1, numfields, headerfields1);
             return false;
         }
-        if (opt_manymatches) held_record_set(&rec1, text, csv_record_parse_length());
-        out_rec_begin(stat_numrecords1);
-        joined_part(text, (size_t)csv_record_parse_length(), numfields);
+        if (opt_onlyunmatched || opt_manymatches)
+            held_record_set(&rec1, text, csv_record_parse_length());
+        if (!opt_onlyunmatched) {
+            out_rec_begin(stat_numrecords1);
+            joined_part(text, (size_t)csv_record_parse_length(), numfields);
+        }
         held_key_set(&keycopy, key, prepare_key(key));
 
         record2 rec;
         bool matched = opt_orderedkeys ? forward_pass(fp2, name2, keyfield2, &rec)
                                        : default_scan(f2, keyfield2, &rec);
-        if (matched && opt_manymatches) {
+        if (matched && opt_unmatched2) keyindex::key_matched[keyindex::found] = true;
+        if (opt_onlyunmatched) {
+            if (matched) {
+                check_matched_fields(rec, headerfields2);
+            } else if (!opt_unmatched2) {
+                out_rec_begin(stat_numrecords1);
+                joined_part(rec1.text, (size_t)rec1.len, numfields);
+                out_rec_end();
+            }
+        } else if (matched && opt_manymatches) {
             const uint32_t *b, *e;
             keyindex::records_of(keyindex::table[keyindex::found], &b, &e);
             for (const uint32_t *p = b; p != e; p++) {
@@ -801,13 +883,15 @@ int main(int argc, char **argv) {
         case 'm': opt_manymatches = 1; break;
         case 'o': opt_orderedkeys = 1; break;
         case 'Q': opt_queryfieldnames = 1; break;
+        case 'r': opt_unmatched2 = 1; break;
         case 's': opt_recseparator = optarg; break;
         case 'u': opt_unquotekeys = 1; break;
         case 'v': opt_verbose = 1; break;
+        case 'x': opt_onlyunmatched = opt_allowmissing = 1; break;
         }
     }
-    if (opt_orderedkeys && opt_manymatches)
-        fatalf(0, "ERROR: -o does not combine with -m: it indexes all of CSVFILE2");
+    if (opt_orderedkeys && (opt_manymatches || opt_unmatched2))
+        fatalf(0, "ERROR: -o does not combine with -m or -r: they index all of CSVFILE2");
     int nops = argc - optind;
     if (nops < 3 || nops > 4) cli_usage_exit();
     char **ops = argv + optind;
@@ -835,6 +919,9 @@ int main(int argc, char **argv) {
                 stat_numrecords1 - 1);
         fprintf(stderr, "Number of records joined from CSVFILE2:               %d\n",
                 stat_nummatches2);
+        if (opt_unmatched2)
+            fprintf(stderr, "Number of CSVFILE2 records that matched no key:       %d\n",
+                    stat_unmatched2);
     }
     cli_exit(0);
 }

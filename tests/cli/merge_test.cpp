@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -281,16 +282,30 @@ TEST_F(Merge, HeaderNames) {
                "zelk-merge: ERROR: FIELD name 'nope' not found in header\n");
 }
 
-TEST_F(Merge, ManyMatches) {
-    // -m joins every record of a key in CSVFILE2's order and warns about none.
+TEST_F(Merge, ManyMatchesAndUnmatchedRecords) {
+    // -m joins every record of a key in CSVFILE2's order and warns about none; -r writes the
+    // records no key matched after the joined ones, in CSVFILE2's order; -x writes only the
+    // records without a match, of CSVFILE1, or of CSVFILE2 with -r.
     std::string a = dir.file("a.csv", "id,a\n1,x\n2,y\n3,z\n");
     std::string b = dir.file("b.csv", "k,id,b\nq,2,p1\n\nr,1,p2\ns,4,p3\nt,2,p4\n");
     EXPECT_RUN(merge({"-m", "-a", "-v", "1", a, "2", b}), 0,
                "id,a,k,id,b\n1,x,r,1,p2\n2,y,q,2,p1\n2,y,t,2,p4\n3,z,,,\n", report(3, 3));
     EXPECT_RUN(merge({"-m", "1", a, "2", b}), 1,
                "id,a,k,id,b\n1,x,r,1,p2\n2,y,q,2,p1\n2,y,t,2,p4\n3,z\n", no_match("3"));
+    EXPECT_RUN(merge({"-r", "-a", "-s;", "1", a, "2", b}), 0,
+               "id,a;k,id,b\n1,x;r,1,p2\n2,y;t,2,p4\n3,z;,,\n,;s,4,p3\n", same_key(2, 6, "2"));
+    EXPECT_RUN(merge({"-x", "-o", "1", a, "1", dir.file("o.csv", "id\n1\n2\n")}), 0, "id,a\n3,z\n",
+               "");
+    EXPECT_RUN(merge({"-x", "-r", "-v", "1", a, "2", b}), 0, "k,id,b\ns,4,p3\n",
+               report(3, 0) + "Number of CSVFILE2 records that matched no key:       1\n");
+    // An unmatched record must have its header's field count too: a short one is not lost.
+    std::string c = dir.file("c.csv", "k,id,b\nr,1,p2\nshort\n");
+    EXPECT_RUN(merge({"-r", "-a", "1", a, "2", c}), 1, "id,a,k,id,b\n1,x,r,1,p2\n2,y,,,\n3,z,,,\n",
+               "zelk-merge: ERROR: CSVFILE2 unmatched record #3: incorrect number of fields (1 "
+               "vs 3 in header)\n");
     EXPECT_RUN(merge({"-o", "-m", "1", a, "2", b}), 1, "",
-               "zelk-merge: ERROR: -o does not combine with -m: it indexes all of CSVFILE2\n");
+               "zelk-merge: ERROR: -o does not combine with -m or -r: they index all of "
+               "CSVFILE2\n");
 }
 
 TEST_F(Merge, UsageAndOptionErrors) {
@@ -387,11 +402,12 @@ TEST(MergeIndex, SameResultsAsTheCircularScan) {
 
 namespace {
 
-// A join written plainly, in memory, as the model of the one-to-many join: for each CSVFILE1
-// record the CSVFILE2 records with equal keys (all with -m, else the first a circular scan from
-// after the previous match reaches). Fields hold no commas, quotes only around keys.
+// A join written plainly, in memory, as the model of the one-to-many, outer and anti joins: for
+// each CSVFILE1 record the CSVFILE2 records with equal keys (all with -m, else the first a
+// circular scan from after the previous match reaches), then the CSVFILE2 records whose key no
+// CSVFILE1 record has. Fields hold no commas, quotes only around keys.
 struct JoinModel {
-    bool m, a, u, i;
+    bool m, r, x, a, u, i;
     std::string sep, eol;
 
     static std::vector<std::string> split(const std::string &line) {
@@ -423,15 +439,27 @@ struct JoinModel {
         auto key1 = [&](size_t n) { return norm(split(l1[n])[0]); };
         auto key2 = [&](size_t n) { return norm(split(l2[n])[1]); };
         auto put = [&](const std::string &rec) { res.out += rec + eol; };
-        put(l1[0] + sep + l2[0]);
+        std::set<std::string> keys1;
+        for (size_t n = 1; n < l1.size(); n++)
+            keys1.insert(key1(n));
+        if (x && r)
+            put(l2[0]);
+        else if (x)
+            put(l1[0]);
+        else
+            put(l1[0] + sep + l2[0]);
         size_t pos = 0; // the record the scan found last (0: the header)
-        for (size_t n = 1; n < l1.size(); n++) {
+        for (size_t n = 1; n < l1.size() && !(x && r); n++) {
             std::vector<size_t> found;
             for (size_t s = 1; s < l2.size(); s++) {
                 size_t at = m ? s : (pos + s - 1) % (l2.size() - 1) + 1;
                 if (key2(at) != key1(n)) continue;
                 found.push_back(at);
                 if (!m) break;
+            }
+            if (x) {
+                if (found.empty()) put(l1[n]);
+                continue;
             }
             if (found.empty() && !a) {
                 put(l1[n]);
@@ -443,11 +471,13 @@ struct JoinModel {
                 put(l1[n] + sep + l2[at]);
             if (!m && !found.empty()) pos = found[0];
         }
+        for (size_t s = 1; r && s < l2.size(); s++)
+            if (!keys1.count(key2(s))) put(x ? l2[s] : "," + sep + l2[s]);
         return res;
     }
 };
 
-// Random file pairs, every combination of -m, -a, -u, -i (and -o without -m,
+// Random file pairs, every combination of -m, -r, -x, -a, -u, -i (and -o without -m and -r,
 // where CSVFILE2 lists CSVFILE1's keys in its order), CSVFILE2 from a file and from a pipe,
 // against the model. ZELK_MERGE_DIFF_CASES sets the number of pairs.
 TEST(MergeJoins, SameResultsAsAPlainJoin) {
@@ -456,7 +486,7 @@ TEST(MergeJoins, SameResultsAsAPlainJoin) {
     auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
     const char *n = getenv("ZELK_MERGE_DIFF_CASES");
     const int cases = n ? atoi(n) / 4 + 1 : 12;
-    int ran = 0, many = 0;
+    int ran = 0, many = 0, outer = 0;
     for (int c = 0; c < cases; c++) {
         TempDir dir;
         std::vector<std::string> l1 = {"k,x"}, l2 = {"v,k"};
@@ -483,18 +513,18 @@ TEST(MergeJoins, SameResultsAsAPlainJoin) {
         for (auto &l : l2)
             t2 += l + "\n";
         const std::string f1 = dir.file("1.csv", t1), f2 = dir.file("2.csv", t2);
-        for (int opts = 0; opts < 16; opts++) {
-            JoinModel model{bool(opts & 1), bool(opts & 2),      bool(opts & 4),
-                            bool(opts & 8), pick(2) ? ";" : ",", "\n"};
+        for (int opts = 0; opts < 64; opts++) {
+            JoinModel model{bool(opts & 1),  bool(opts & 2),  bool(opts & 4),      bool(opts & 8),
+                            bool(opts & 16), bool(opts & 32), pick(2) ? ";" : ",", "\n"};
             std::vector<std::string> args;
-            for (int bit = 0; bit < 4; bit++)
-                if (opts & (1 << bit)) args.push_back(std::string("-") + "maui"[bit]);
+            for (int bit = 0; bit < 6; bit++)
+                if (opts & (1 << bit)) args.push_back(std::string("-") + "mrxaui"[bit]);
             if (model.sep != ",") args.push_back("-s;");
             if (pick(4) == 0) {
                 args.push_back("-t");
                 model.eol = "\r\n";
             }
-            if (ordered && !model.m && pick(2)) args.push_back("-o");
+            if (ordered && !model.m && !model.r && pick(2)) args.push_back("-o");
             args.insert(args.end(), {"1", f1, "2"});
             RunResult want = model.join(l1, l2);
             RunOptions pipe;
@@ -509,17 +539,20 @@ TEST(MergeJoins, SameResultsAsAPlainJoin) {
                              "\nCSVFILE1:\n" + t1 + "\nCSVFILE2:\n" + t2);
                 EXPECT_EQ(got.out, want.out);
                 EXPECT_EQ(got.status, want.status) << got.err;
-                if (model.m && want.status == 0) {
+                if ((model.m || model.x) && want.status == 0) {
                     EXPECT_EQ(got.err, "");
                 }
             }
             ran++;
-            // Some -m joins must write more records than CSVFILE1 has.
+            // Some -m joins must write more records than CSVFILE1 has, some -r or -x joins some.
             many += want.status == 0 &&
                     (size_t)std::count(want.out.begin(), want.out.end(), '\n') > l1.size();
+            outer += want.status == 0 && (model.r || model.x) &&
+                     want.out.find('\n') + 1 != want.out.size();
         }
     }
     EXPECT_GT(many, ran / 32);
+    EXPECT_GT(outer, ran / 8);
 }
 
 } // namespace
