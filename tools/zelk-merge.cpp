@@ -1,5 +1,5 @@
-// zelk-merge: join a second CSV file to a first on one key field each. For every CSVFILE1
-// record the CSVFILE2 record with the same key is found and written after it, on the same
+// zelk-merge: join a second CSV file to a first on a key of one field or several each. For every
+// CSVFILE1 record the CSVFILE2 record with the same key is found and written after it, on the same
 // output record. The default mode gives each key the record that a circular scan of CSVFILE2,
 // starting just after the previous match, would reach first. It reads CSVFILE2 forward while
 // the matches lie ahead; the first key that has to be looked for behind the scan position has
@@ -25,6 +25,7 @@
 #endif
 
 #include "cli.h"
+#include "field_list.h"
 #include "field_match.h"
 #include "inputs.h"
 #include "libcsv.h"
@@ -67,7 +68,9 @@ static void print_usage(void) {
           "KEY_FIELD1 is the 1-based index of the key field in CSVFILE1, or header field name "
           "if -Q option.\n"
           "KEY_FIELD2 is the 1-based index of the key field in CSVFILE2, or header field name "
-          "if -Q option.\n\n"
+          "if -Q option.\n"
+          "A KEY_FIELD may list several fields (1,3 or 2-4, or names with -Q): keys of several\n"
+          "fields, compared field by field; both lists must have as many fields.\n\n"
           "Options:\n"
           "  -a -- allow CSVFILE2 to lack matching records\n"
           "  -i -- ignore case of ASCII letters when comparing keys\n"
@@ -93,6 +96,77 @@ static const cli_program program = {"zelk-merge", "aimoQrs:tuvx", "t", nullptr, 
 
 // The key of the current CSVFILE1 record; every comparison is made against it.
 static held_key keycopy;
+
+// Keys of several fields (KEY_FIELD1 and KEY_FIELD2 lists): each key is its fields' values one
+// after another, each field's NUL bytes written as NUL 1 and the field ended by NUL NUL. Two
+// keys are then equal exactly when every field is, -i folds them field by field, and the
+// index, the scan and the forward pass compare them as they compare a key of one field.
+static bool multikey;
+static field_list keylist1, keylist2;
+static const char *keyliststr1, *keyliststr2; // the operands when they are lists, else null
+static char multikey_text[MAX_FIELD_LENGTH];
+
+// A key as messages show it: the fields of a key of several separated by commas, up to a NUL
+// byte (where the message of a key of one field stops too).
+static const char *shown_key(const char *key, int len) {
+    if (!multikey) return key;
+    static char shown[MAX_FIELD_LENGTH];
+    int o = 0;
+    for (int i = 0; i < len; i++) {
+        if (key[i] != 0) {
+            shown[o++] = key[i];
+            continue;
+        }
+        if (key[i + 1] == 1) break; // a NUL byte of a field
+        if (++i + 1 < len) shown[o++] = ',';
+    }
+    shown[o] = 0;
+    return shown;
+}
+
+// Reads a record as csv_record_read_and_get_field does, with the key of several fields that
+// list names (null when the record lacks one of them) in multikey_text. A key too long to hold
+// ends the run, rather than be compared cut short.
+static char *read_multikey(FILE *fp, const char *name, int n, int recnum, char verbose,
+                           const field_list &list, const char **key, int *keylen, int *numfields,
+                           char *err) {
+    char **fields;
+    char *text = csv_record_read_and_parse(fp, name, recnum, verbose, numfields, &fields, err);
+    if (!text) return nullptr;
+    *key = nullptr;
+    *keylen = 0;
+    for (int k = 0; k < list.count; k++)
+        if (list.index[k] >= *numfields) return text;
+    const char *end = text + csv_record_parse_length();
+    static char value[MAX_RECORD_LENGTH];
+    int o = 0;
+    // Two more bytes, within MAX_FIELD_LENGTH - 1 (a held key's limit), or the end of the run.
+    auto room_for_two = [&] {
+        if (o + 2 <= MAX_FIELD_LENGTH - 1) return;
+        end_partial_record();
+        errorf(0, "ERROR: CSVFILE%d record #%d: key of %d fields longer than %d bytes", n, recnum,
+               list.count, MAX_FIELD_LENGTH - 1);
+        cli_exit(1);
+    };
+    for (int k = 0; k < list.count; k++) {
+        const int f = list.index[k];
+        int len = csv_parsed_field_length(fields, *numfields, f + 1, end);
+        memcpy(value, fields[f], (size_t)len);
+        if (opt_unquotekeys) len = csv_field_value_inplace(value, len);
+        for (int i = 0; i < len; i++) {
+            room_for_two();
+            multikey_text[o++] = value[i];
+            if (value[i] == 0) multikey_text[o++] = 1;
+        }
+        room_for_two();
+        multikey_text[o++] = 0;
+        multikey_text[o++] = 0;
+    }
+    multikey_text[o] = 0;
+    *key = multikey_text;
+    *keylen = o;
+    return text;
+}
 
 // Stops the run at once, with the message if there is one. An output record whose CSVFILE1
 // part was built is written and ended first, so that the output stops with a complete line.
@@ -130,6 +204,16 @@ static bool read_record2(FILE *fp, const char *name, int recnum, char verbose, i
     char *key;
     int numfields;
     char err;
+    if (multikey) {
+        const char *text = read_multikey(fp, name, 2, recnum, verbose, keylist2, &rec->key,
+                                         &rec->keylen, &numfields, &err);
+        if (!text) {
+            if (err) fail_after_partial_record();
+            return false;
+        }
+        *rec = {text, csv_record_parse_length(), rec->key, rec->keylen, numfields, recnum};
+        return true;
+    }
     const char *text =
         csv_record_read_and_get_field(fp, name, recnum, verbose, keyfield, &key, &numfields, &err);
     if (!text) {
@@ -356,8 +440,9 @@ static bool warns_same_keys(void) {
     return !opt_manymatches && !opt_onlyunmatched;
 }
 
-static void warn_same_key(int first, int later, const char *key) {
-    errorf(0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later, key);
+static void warn_same_key(int first, int later, const char *key, int keylen) {
+    errorf(0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later,
+           shown_key(key, keylen));
 }
 
 #if ZELK_MERGE_REFERENCE_SCAN
@@ -377,7 +462,7 @@ static void reference_warn_same_keys(csvfile2 *f, int keyfield) {
                 c = (char)ascii_lower((unsigned char)c);
         auto [it, fresh] = first.try_emplace(key, r);
         if (fresh || it->second == 0) continue;
-        warn_same_key(it->second, r, rec.key);
+        warn_same_key(it->second, r, rec.key, rec.keylen);
         it->second = 0;
     }
 }
@@ -515,7 +600,7 @@ void build(csvfile2 *f, int keyfield) {
             read_at(f, keyfield, (int)earlier, &other);
             if (!same_key(&key, other.key, other.keylen)) continue;
             if (!(ref & SHARED)) {
-                if (warns_same_keys()) warn_same_key((int)earlier, (int)r, key.text);
+                if (warns_same_keys()) warn_same_key((int)earlier, (int)r, key.text, key.len);
                 table[i].ref = SHARED | (uint32_t)first_of.n;
                 first_of.push(earlier);
             }
@@ -675,17 +760,20 @@ static bool forward_pass(FILE *fp, const char *name, int keyfield, record2 *rec)
 // yet, matched no CSVFILE1 key, and may have kept later keys from their matches.
 static bool forward_pass_complete(FILE *fp, const char *name, int keyfield) {
     const char *key;
+    int keylen;
     if (!lastmatched) {
         key = key2copy.text;
+        keylen = key2copy.len;
     } else {
         record2 rec;
         if (used_up2 || !read_keyed_record2(fp, name, keyfield, &rec)) return true;
         key = rec.key;
+        keylen = rec.keylen;
     }
     errorf(0,
            "ERROR: CSVFILE2 record #%d (key %s) matched no CSVFILE1 record: with -o, both files "
            "must list the same keys in the same order",
-           currentrec_o, key);
+           currentrec_o, shown_key(key, keylen));
     return false;
 }
 
@@ -740,6 +828,27 @@ static void check_matched_fields(const record2 &rec, int headerfields2) {
     cli_exit(1);
 }
 
+// The key fields of CSVFILE<n> when KEY_FIELD<n> is a list, resolved against its header as
+// zelk-columns resolves a FIELDS_LIST (numbers and ranges, or with -Q names). With -Q a name
+// the header holds whole, commas and all, is one field. Returns the number of the one field of
+// a key of one field, else 0 with the fields in list.
+static int key_fields(int n, const char *operand, int numfields, char **fields, const char *end,
+                      field_list *list) {
+    if (opt_queryfieldnames) {
+        const int f = header_field_lookup(operand, numfields, fields, end);
+        if (f) return f;
+    }
+    char *text = strdup(operand);
+    if (!text) fail_after_partial_record("ERROR: not enough memory");
+    field_list_parse(text, {opt_queryfieldnames != 0, false, false}, numfields, fields, end, list);
+    free(text);
+    if (list->openended) {
+        errorf(0, "ERROR: KEY_FIELD%d: a key cannot end with an open range", n);
+        cli_exit(1);
+    }
+    return list->count == 1 ? list->index[0] + 1 : 0;
+}
+
 static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int keyfield1,
                              int keyfield2) {
     FILE *fp2 = f2->fp;
@@ -750,16 +859,21 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
 
     size_t len;
     // The CSVFILE1 record (or header) that must outlive reads of CSVFILE2: -x writes it after
-    // its key has been looked for, -m writes it before every match after the first.
+    // its key has been looked for, -m writes it before every match after the first. The header
+    // waits too while a KEY_FIELD2 list may yet be refused.
     static held_record rec1;
+    const bool hold_header1 = opt_onlyunmatched || keyliststr2;
 
     stat_numrecords1 = 1;
     const char *text = read_numbered_header(fp1, name1, 1, &numfields, &fields, &len);
     if (!text) return false;
-    if (opt_queryfieldnames) keyfield1 = fieldname2fieldnum(opt_keynamestr1, numfields, fields);
+    if (keyliststr1)
+        keyfield1 = key_fields(1, keyliststr1, numfields, fields, text + len, &keylist1);
+    else if (opt_queryfieldnames)
+        keyfield1 = fieldname2fieldnum(opt_keynamestr1, numfields, fields);
     if (!key_field_exists(1, keyfield1, numfields)) return false;
     const int headerfields1 = numfields;
-    if (opt_onlyunmatched) {
+    if (hold_header1) {
         held_record_set(&rec1, text, (int)len);
     } else {
         out_rec_begin(1);
@@ -772,16 +886,33 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
         return false;
     }
     // The CSVFILE1 part is ended before an unknown name stops the run.
-    if (opt_queryfieldnames &&
-        header_field_lookup(opt_keynamestr2, numfields, fields, text + len) == 0)
-        end_partial_record();
-    if (opt_queryfieldnames) keyfield2 = fieldname2fieldnum(opt_keynamestr2, numfields, fields);
+    if (keyliststr2) {
+        keyfield2 = key_fields(2, keyliststr2, numfields, fields, text + len, &keylist2);
+    } else if (opt_queryfieldnames) {
+        if (header_field_lookup(opt_keynamestr2, numfields, fields, text + len) == 0)
+            end_partial_record();
+        keyfield2 = fieldname2fieldnum(opt_keynamestr2, numfields, fields);
+    }
     if (!key_field_exists(2, keyfield2, numfields)) {
         end_partial_record();
         return false;
     }
+    const int nkeys1 = keyfield1 ? 1 : keylist1.count, nkeys2 = keyfield2 ? 1 : keylist2.count;
+    if (nkeys1 != nkeys2) {
+        end_partial_record();
+        errorf(0,
+               "ERROR: KEY_FIELD1 has %d fields and KEY_FIELD2 %d: keys are compared field "
+               "by field",
+               nkeys1, nkeys2);
+        return false;
+    }
+    multikey = nkeys1 > 1;
     const int headerfields2 = numfields;
     if (!opt_onlyunmatched) {
+        if (hold_header1) {
+            out_rec_begin(1);
+            joined_part(rec1.text, (size_t)rec1.len, headerfields1);
+        }
         joined_separator(opt_recseparator);
         joined_part(text, len, numfields);
     } else if (opt_unmatched2) {
@@ -802,8 +933,12 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
 
     for (;;) {
         char *key;
-        text = csv_record_read_and_get_field(fp1, name1, stat_numrecords1 + 1, 1, keyfield1, &key,
-                                             &numfields, &err);
+        const char *keys = nullptr; // a key of several fields
+        int keyslen = 0;
+        text = multikey ? read_multikey(fp1, name1, 1, stat_numrecords1 + 1, 1, keylist1, &keys,
+                                        &keyslen, &numfields, &err)
+                        : csv_record_read_and_get_field(fp1, name1, stat_numrecords1 + 1, 1,
+                                                        keyfield1, &key, &numfields, &err);
         if (!text) {
             if (err) return false;
             if (opt_unmatched2)
@@ -822,7 +957,10 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             out_rec_begin(stat_numrecords1);
             joined_part(text, (size_t)csv_record_parse_length(), numfields);
         }
-        held_key_set(&keycopy, key, prepare_key(key));
+        if (multikey)
+            held_key_set(&keycopy, keys, keyslen);
+        else
+            held_key_set(&keycopy, key, prepare_key(key));
 
         record2 rec;
         bool matched = opt_orderedkeys ? forward_pass(fp2, name2, keyfield2, &rec)
@@ -863,7 +1001,8 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             out_rec_end();
         } else {
             end_partial_record();
-            errorf(0, "ERROR: CSVFILE2 does not have matching record for key: %s", keycopy.text);
+            errorf(0, "ERROR: CSVFILE2 does not have matching record for key: %s",
+                   shown_key(keycopy.text, keycopy.len));
             return false;
         }
         errcheck_stdout_exit();
@@ -896,13 +1035,18 @@ int main(int argc, char **argv) {
     if (nops < 3 || nops > 4) cli_usage_exit();
     char **ops = argv + optind;
 
+    // A list of key fields has a comma, or without -Q a range; it is resolved against the
+    // header. Any other operand is one field, as it always was.
+    const char *listchars = opt_queryfieldnames ? "," : ",-";
+    if (strpbrk(ops[0], listchars)) keyliststr1 = ops[0];
+    if (strpbrk(ops[2], listchars)) keyliststr2 = ops[2];
     int keyfield1 = 0, keyfield2 = 0;
     if (opt_queryfieldnames) {
         opt_keynamestr1 = ops[0];
         opt_keynamestr2 = ops[2];
     } else {
-        keyfield1 = intstrconv(ops[0], "KEY_FIELD1");
-        keyfield2 = intstrconv(ops[2], "KEY_FIELD2");
+        if (!keyliststr1) keyfield1 = intstrconv(ops[0], "KEY_FIELD1");
+        if (!keyliststr2) keyfield2 = intstrconv(ops[2], "KEY_FIELD2");
     }
 
     const char *name1;
