@@ -196,24 +196,31 @@ static int prepare_key(char *key) {
     return opt_unquotekeys ? csv_field_value_inplace(key, len) : len;
 }
 
+// read_record2 for a key of several fields; kept apart, so that the reading of a key of one
+// field stays as short as it was.
+[[gnu::noinline]] static bool read_record2_keys(FILE *fp, const char *name, int recnum,
+                                                char verbose, record2 *rec) {
+    int numfields;
+    char err;
+    const char *text = read_multikey(fp, name, 2, recnum, verbose, keylist2, &rec->key,
+                                     &rec->keylen, &numfields, &err);
+    if (!text) {
+        if (err) fail_after_partial_record();
+        return false;
+    }
+    *rec = {text, csv_record_parse_length(), rec->key, rec->keylen, numfields, recnum};
+    return true;
+}
+
 // Reads CSVFILE2 record recnum into rec; false at the end of the file. A CSV or read error in
 // CSVFILE2 ends the run: a join that went on without the records that follow it would lose
 // matches silently.
-static bool read_record2(FILE *fp, const char *name, int recnum, char verbose, int keyfield,
-                         record2 *rec) {
+[[gnu::always_inline]] inline static bool read_record2(FILE *fp, const char *name, int recnum,
+                                                       char verbose, int keyfield, record2 *rec) {
+    if (__builtin_expect(multikey, 0)) return read_record2_keys(fp, name, recnum, verbose, rec);
     char *key;
     int numfields;
     char err;
-    if (multikey) {
-        const char *text = read_multikey(fp, name, 2, recnum, verbose, keylist2, &rec->key,
-                                         &rec->keylen, &numfields, &err);
-        if (!text) {
-            if (err) fail_after_partial_record();
-            return false;
-        }
-        *rec = {text, csv_record_parse_length(), rec->key, rec->keylen, numfields, recnum};
-        return true;
-    }
     const char *text =
         csv_record_read_and_get_field(fp, name, recnum, verbose, keyfield, &key, &numfields, &err);
     if (!text) {
@@ -421,7 +428,8 @@ static int lastrec2;
 
 // Reads CSVFILE2 forward for a record whose key is keycopy, up to and including record `last`
 // (0: to the end of the file).
-static bool scan_forward(csvfile2 *f, int keyfield, int last, record2 *rec) {
+[[gnu::always_inline]] inline static bool scan_forward(csvfile2 *f, int keyfield, int last,
+                                                       record2 *rec) {
     while (last == 0 || currentrec < last) {
         if (!read_record2(f->fp, f->name, currentrec + 1, seen_end2 ? 0 : 1, keyfield, rec)) {
             if (!seen_end2) lastrec2 = currentrec;
@@ -699,8 +707,9 @@ static void index_csvfile2(csvfile2 *f, int keyfield) {
     keyindex::build(f, keyfield);
 }
 
-// The default mode's search for keycopy.
-static bool default_scan(csvfile2 *f, int keyfield, record2 *rec) {
+// The default mode's search for keycopy, kept inline in the record loop, as it was when the
+// loop was built once.
+[[gnu::always_inline]] inline static bool default_scan(csvfile2 *f, int keyfield, record2 *rec) {
 #if ZELK_MERGE_REFERENCE_SCAN
     if (keyindex::built) return keyindex::lookup(f, keyfield, rec); // -m, -r
     return circular_scan(f, keyfield, rec);
@@ -849,6 +858,9 @@ static int key_fields(int n, const char *operand, int numfields, char **fields, 
     return list->count == 1 ? list->index[0] + 1 : 0;
 }
 
+// Extra: any of -m, -r, -x or a list of key fields. Without them the record loop is built
+// without their tests, so that they cost a plain join nothing.
+template <bool Extra>
 static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int keyfield1,
                              int keyfield2) {
     FILE *fp2 = f2->fp;
@@ -935,13 +947,14 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
         char *key;
         const char *keys = nullptr; // a key of several fields
         int keyslen = 0;
-        text = multikey ? read_multikey(fp1, name1, 1, stat_numrecords1 + 1, 1, keylist1, &keys,
-                                        &keyslen, &numfields, &err)
-                        : csv_record_read_and_get_field(fp1, name1, stat_numrecords1 + 1, 1,
-                                                        keyfield1, &key, &numfields, &err);
+        text = Extra && multikey
+                   ? read_multikey(fp1, name1, 1, stat_numrecords1 + 1, 1, keylist1, &keys,
+                                   &keyslen, &numfields, &err)
+                   : csv_record_read_and_get_field(fp1, name1, stat_numrecords1 + 1, 1, keyfield1,
+                                                   &key, &numfields, &err);
         if (!text) {
             if (err) return false;
-            if (opt_unmatched2)
+            if (Extra && opt_unmatched2)
                 return write_unmatched2(f2, keyfield2, headerfields1, headerfields2);
             return !(opt_orderedkeys && opt_allowmissing) ||
                    forward_pass_complete(fp2, name2, keyfield2);
@@ -951,13 +964,13 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             error_numbered_field_count(1, "", stat_numrecords1, numfields, headerfields1);
             return false;
         }
-        if (opt_onlyunmatched || opt_manymatches)
+        if (Extra && (opt_onlyunmatched || opt_manymatches))
             held_record_set(&rec1, text, csv_record_parse_length());
-        if (!opt_onlyunmatched) {
+        if (!(Extra && opt_onlyunmatched)) {
             out_rec_begin(stat_numrecords1);
             joined_part(text, (size_t)csv_record_parse_length(), numfields);
         }
-        if (multikey)
+        if (Extra && multikey)
             held_key_set(&keycopy, keys, keyslen);
         else
             held_key_set(&keycopy, key, prepare_key(key));
@@ -965,8 +978,8 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
         record2 rec;
         bool matched = opt_orderedkeys ? forward_pass(fp2, name2, keyfield2, &rec)
                                        : default_scan(f2, keyfield2, &rec);
-        if (matched && opt_unmatched2) keyindex::key_matched[keyindex::found] = true;
-        if (opt_onlyunmatched) {
+        if (Extra && matched && opt_unmatched2) keyindex::key_matched[keyindex::found] = true;
+        if (Extra && opt_onlyunmatched) {
             if (matched) {
                 check_matched_fields(rec, headerfields2);
             } else if (!opt_unmatched2) {
@@ -974,7 +987,7 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
                 joined_part(rec1.text, (size_t)rec1.len, numfields);
                 out_rec_end();
             }
-        } else if (matched && opt_manymatches) {
+        } else if (Extra && matched && opt_manymatches) {
             const uint32_t *b, *e;
             keyindex::records_of(keyindex::table[keyindex::found], &b, &e);
             for (const uint32_t *p = b; p != e; p++) {
@@ -1053,7 +1066,11 @@ int main(int argc, char **argv) {
     FILE *fp1 = open_numbered_csvfile(ops[1], 1, &name1);
     csvfile2 f2;
     csvfile2_open(&f2, nops == 4 ? ops[3] : nullptr);
-    if (!join_csv_streams(fp1, name1, &f2, keyfield1, keyfield2)) cli_exit(1);
+    const bool extra =
+        opt_manymatches || opt_unmatched2 || opt_onlyunmatched || keyliststr1 || keyliststr2;
+    if (!(extra ? join_csv_streams<true>(fp1, name1, &f2, keyfield1, keyfield2)
+                : join_csv_streams<false>(fp1, name1, &f2, keyfield1, keyfield2)))
+        cli_exit(1);
 
     if (opt_verbose) {
         // The report is for a complete join: the output must have been written in full.
