@@ -1,11 +1,13 @@
-// zelk-merge: join a second CSV file to a first on one key field each. For every CSVFILE1
-// record the CSVFILE2 record with the same key is found and written after it, on the same
+// zelk-merge: join a second CSV file to a first on a key of one field or several each. For every
+// CSVFILE1 record the CSVFILE2 record with the same key is found and written after it, on the same
 // output record. The default mode gives each key the record that a circular scan of CSVFILE2,
 // starting just after the previous match, would reach first. It reads CSVFILE2 forward while
 // the matches lie ahead; the first key that has to be looked for behind the scan position has
 // the records indexed (a hash of each key and the record's offset), so every later key costs
 // one read of its record. A CSVFILE2 that cannot be rewound is copied to an unlinked temporary
-// file as it is read. With -o a single forward pass holds one record of each file.
+// file as it is read. With -o a single forward pass holds one record of each file. Every record
+// of a key (-m) and the records no key matched (-r) need all of CSVFILE2 indexed before the
+// first key: those joins build the index at once.
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -23,6 +25,7 @@
 #endif
 
 #include "cli.h"
+#include "field_list.h"
 #include "field_match.h"
 #include "inputs.h"
 #include "libcsv.h"
@@ -40,16 +43,20 @@
 
 static char opt_allowmissing;    // -a
 static char opt_ignorecase;      // -i
+static char opt_manymatches;     // -m
 static char opt_orderedkeys;     // -o
 static char opt_queryfieldnames; // -Q
+static char opt_unmatched2;      // -r
 static char opt_unquotekeys;     // -u
 static char opt_verbose;         // -v
+static char opt_onlyunmatched;   // -x
 static const char *opt_keynamestr1 = "";
 static const char *opt_keynamestr2 = "";
 static const char *opt_recseparator = ",";
 
 static int stat_numrecords1; // number of the last CSVFILE1 record read (the header is 1)
 static int stat_nummatches2; // CSVFILE2 records joined
+static int stat_unmatched2;  // CSVFILE2 records no key matched (-r)
 
 static void print_usage(void) {
     fputs("Program to join/append records from a second CSV file with 'matching' records in a "
@@ -61,26 +68,105 @@ static void print_usage(void) {
           "KEY_FIELD1 is the 1-based index of the key field in CSVFILE1, or header field name "
           "if -Q option.\n"
           "KEY_FIELD2 is the 1-based index of the key field in CSVFILE2, or header field name "
-          "if -Q option.\n\n"
+          "if -Q option.\n"
+          "A KEY_FIELD may list several fields (1,3 or 2-4, or names with -Q): keys of several\n"
+          "fields, compared field by field; both lists must have as many fields.\n\n"
           "Options:\n"
           "  -a -- allow CSVFILE2 to lack matching records\n"
           "  -i -- ignore case of ASCII letters when comparing keys\n"
+          "  -m -- many: join every CSVFILE2 record of a key, in CSVFILE2's order\n"
           "  -o -- identically ordered keys in files, so can be efficient finding match in "
           "CSVFILE2\n"
           "        when using -a option (Note: all CSVFILE2 keys must match a CSVFILE1 key!)\n"
           "  -Q -- query header to get index of FIELD name\n"
+          "  -r -- also write the CSVFILE2 records whose key no CSVFILE1 record has,\n"
+          "        after the joined records, with empty CSVFILE1 fields\n"
           "  -sSEPARATOR -- separator between CSVFILE records (comma by default)\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -u -- unquote quoted KEY_FIELDs before comparing\n"
           "        (remove surrounding \"'s and unescape embedded \"'s)\n"
-          "  -v -- verbose: print final report about join operations\n",
+          "  -v -- verbose: print final report about join operations\n"
+          "  -x -- write only the CSVFILE1 records without a match, as read (implies -a);\n"
+          "        with -r, only the CSVFILE2 records whose key no CSVFILE1 record has\n"
+          "  (-m and -r index all of CSVFILE2 first, and do not combine with -o)\n",
           stderr);
 }
 
-static const cli_program program = {"zelk-merge", "aioQs:tuv", "t", nullptr, print_usage};
+static const cli_program program = {"zelk-merge", "aimoQrs:tuvx", "t", nullptr, print_usage};
 
 // The key of the current CSVFILE1 record; every comparison is made against it.
 static held_key keycopy;
+
+// Keys of several fields (KEY_FIELD1 and KEY_FIELD2 lists): each key is its fields' values one
+// after another, each field's NUL bytes written as NUL 1 and the field ended by NUL NUL. Two
+// keys are then equal exactly when every field is, -i folds them field by field, and the
+// index, the scan and the forward pass compare them as they compare a key of one field.
+static bool multikey;
+static field_list keylist1, keylist2;
+static const char *keyliststr1, *keyliststr2; // the operands when they are lists, else null
+static char multikey_text[MAX_FIELD_LENGTH];
+
+// A key as messages show it: the fields of a key of several separated by commas, up to a NUL
+// byte (where the message of a key of one field stops too).
+static const char *shown_key(const char *key, int len) {
+    if (!multikey) return key;
+    static char shown[MAX_FIELD_LENGTH];
+    int o = 0;
+    for (int i = 0; i < len; i++) {
+        if (key[i] != 0) {
+            shown[o++] = key[i];
+            continue;
+        }
+        if (key[i + 1] == 1) break; // a NUL byte of a field
+        if (++i + 1 < len) shown[o++] = ',';
+    }
+    shown[o] = 0;
+    return shown;
+}
+
+// Reads a record as csv_record_read_and_get_field does, with the key of several fields that
+// list names (null when the record lacks one of them) in multikey_text. A key too long to hold
+// ends the run, rather than be compared cut short.
+static char *read_multikey(FILE *fp, const char *name, int n, int recnum, char verbose,
+                           const field_list &list, const char **key, int *keylen, int *numfields,
+                           char *err) {
+    char **fields;
+    char *text = csv_record_read_and_parse(fp, name, recnum, verbose, numfields, &fields, err);
+    if (!text) return nullptr;
+    *key = nullptr;
+    *keylen = 0;
+    for (int k = 0; k < list.count; k++)
+        if (list.index[k] >= *numfields) return text;
+    const char *end = text + csv_record_parse_length();
+    static char value[MAX_RECORD_LENGTH];
+    int o = 0;
+    // Two more bytes, within MAX_FIELD_LENGTH - 1 (a held key's limit), or the end of the run.
+    auto room_for_two = [&] {
+        if (o + 2 <= MAX_FIELD_LENGTH - 1) return;
+        end_partial_record();
+        errorf(0, "ERROR: CSVFILE%d record #%d: key of %d fields longer than %d bytes", n, recnum,
+               list.count, MAX_FIELD_LENGTH - 1);
+        cli_exit(1);
+    };
+    for (int k = 0; k < list.count; k++) {
+        const int f = list.index[k];
+        int len = csv_parsed_field_length(fields, *numfields, f + 1, end);
+        memcpy(value, fields[f], (size_t)len);
+        if (opt_unquotekeys) len = csv_field_value_inplace(value, len);
+        for (int i = 0; i < len; i++) {
+            room_for_two();
+            multikey_text[o++] = value[i];
+            if (value[i] == 0) multikey_text[o++] = 1;
+        }
+        room_for_two();
+        multikey_text[o++] = 0;
+        multikey_text[o++] = 0;
+    }
+    multikey_text[o] = 0;
+    *key = multikey_text;
+    *keylen = o;
+    return text;
+}
 
 // Stops the run at once, with the message if there is one. An output record whose CSVFILE1
 // part was built is written and ended first, so that the output stops with a complete line.
@@ -110,11 +196,28 @@ static int prepare_key(char *key) {
     return opt_unquotekeys ? csv_field_value_inplace(key, len) : len;
 }
 
+// read_record2 for a key of several fields; kept apart, so that the reading of a key of one
+// field stays as short as it was.
+[[gnu::noinline]] static bool read_record2_keys(FILE *fp, const char *name, int recnum,
+                                                char verbose, record2 *rec) {
+    int numfields;
+    char err;
+    const char *text = read_multikey(fp, name, 2, recnum, verbose, keylist2, &rec->key,
+                                     &rec->keylen, &numfields, &err);
+    if (!text) {
+        if (err) fail_after_partial_record();
+        return false;
+    }
+    *rec = {text, csv_record_parse_length(), rec->key, rec->keylen, numfields, recnum};
+    return true;
+}
+
 // Reads CSVFILE2 record recnum into rec; false at the end of the file. A CSV or read error in
 // CSVFILE2 ends the run: a join that went on without the records that follow it would lose
 // matches silently.
-static bool read_record2(FILE *fp, const char *name, int recnum, char verbose, int keyfield,
-                         record2 *rec) {
+[[gnu::always_inline]] inline static bool read_record2(FILE *fp, const char *name, int recnum,
+                                                       char verbose, int keyfield, record2 *rec) {
+    if (__builtin_expect(multikey, 0)) return read_record2_keys(fp, name, recnum, verbose, rec);
     char *key;
     int numfields;
     char err;
@@ -325,7 +428,8 @@ static int lastrec2;
 
 // Reads CSVFILE2 forward for a record whose key is keycopy, up to and including record `last`
 // (0: to the end of the file).
-static bool scan_forward(csvfile2 *f, int keyfield, int last, record2 *rec) {
+[[gnu::always_inline]] inline static bool scan_forward(csvfile2 *f, int keyfield, int last,
+                                                       record2 *rec) {
     while (last == 0 || currentrec < last) {
         if (!read_record2(f->fp, f->name, currentrec + 1, seen_end2 ? 0 : 1, keyfield, rec)) {
             if (!seen_end2) lastrec2 = currentrec;
@@ -338,8 +442,15 @@ static bool scan_forward(csvfile2 *f, int keyfield, int last, record2 *rec) {
     return false;
 }
 
-static void warn_same_key(int first, int later, const char *key) {
-    errorf(0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later, key);
+// A key held by several CSVFILE2 records is worth a warning when only one of them is joined:
+// not with -m, which joins them all, nor with -x, which joins none.
+static bool warns_same_keys(void) {
+    return !opt_manymatches && !opt_onlyunmatched;
+}
+
+static void warn_same_key(int first, int later, const char *key, int keylen) {
+    errorf(0, "Warning: CSVFILE2 records #%d and #%d have the same key: %s", first, later,
+           shown_key(key, keylen));
 }
 
 #if ZELK_MERGE_REFERENCE_SCAN
@@ -359,7 +470,7 @@ static void reference_warn_same_keys(csvfile2 *f, int keyfield) {
                 c = (char)ascii_lower((unsigned char)c);
         auto [it, fresh] = first.try_emplace(key, r);
         if (fresh || it->second == 0) continue;
-        warn_same_key(it->second, r, rec.key);
+        warn_same_key(it->second, r, rec.key, rec.keylen);
         it->second = 0;
     }
 }
@@ -374,7 +485,7 @@ static bool circular_scan(csvfile2 *f, int keyfield, record2 *rec) {
     if (start == 1) return false;
     if (!looked_back) {
         looked_back = true;
-        reference_warn_same_keys(f, keyfield);
+        if (warns_same_keys()) reference_warn_same_keys(f, keyfield);
     }
     csvfile2_rewind(f);
     currentrec = 1;
@@ -407,6 +518,8 @@ slot *table;         // a power of two in size, at most three quarters full
 size_t mask;         // the table's size less one
 uint32_t *shared;    // the records of the keys held by several, key after key
 uint32_t *shared_at; // where each such key's records begin in shared, and the end
+size_t found;        // the slot of the key lookup found last
+bool *key_matched;   // -r: by slot, whether a CSVFILE1 key found it
 
 // p resized to n elements; running out of memory ends the run.
 template <class T> T *resize(T *p, size_t n) {
@@ -495,7 +608,7 @@ void build(csvfile2 *f, int keyfield) {
             read_at(f, keyfield, (int)earlier, &other);
             if (!same_key(&key, other.key, other.keylen)) continue;
             if (!(ref & SHARED)) {
-                warn_same_key((int)earlier, (int)r, key.text);
+                if (warns_same_keys()) warn_same_key((int)earlier, (int)r, key.text, key.len);
                 table[i].ref = SHARED | (uint32_t)first_of.n;
                 first_of.push(earlier);
             }
@@ -525,7 +638,22 @@ void build(csvfile2 *f, int keyfield) {
     free(fill);
     free(first_of.p);
     free(more.p);
+    if (opt_unmatched2) key_matched = static_cast<bool *>(calloc(cap, sizeof *key_matched));
+    if (opt_unmatched2 && !key_matched)
+        fail_after_partial_record("ERROR: not enough memory to index CSVFILE2");
     built = true;
+}
+
+// The records of the key of slot s, in ascending order: [*b, *e).
+void records_of(const slot &s, const uint32_t **b, const uint32_t **e) {
+    if (s.ref & SHARED) {
+        const uint32_t k = s.ref & ~SHARED;
+        *b = shared + shared_at[k];
+        *e = shared + shared_at[k + 1];
+    } else {
+        *b = &s.ref;
+        *e = *b + 1;
+    }
 }
 
 // The record that a scan for the key of slot s starting after record `from` reaches first: the
@@ -547,17 +675,43 @@ bool lookup(csvfile2 *f, int keyfield, record2 *rec) {
         read_at(f, keyfield, (int)r, rec);
         if (matches_keycopy(rec->key, rec->keylen)) {
             currentrec = (int)r;
+            found = i;
             return true;
         }
     }
     return false;
 }
 
+// Marks, by record number (want, lastrec2 + 1 entries), the records whose key no CSVFILE1 key
+// found.
+void mark_unmatched(bool *want) {
+    for (size_t i = 0; i <= mask; i++) {
+        if (!table[i].ref || key_matched[i]) continue;
+        const uint32_t *b, *e;
+        records_of(table[i], &b, &e);
+        for (; b != e; b++)
+            want[*b] = true;
+    }
+}
+
 } // namespace keyindex
 
-// The default mode's search for keycopy.
-static bool default_scan(csvfile2 *f, int keyfield, record2 *rec) {
+// -m and -r: CSVFILE2 read forward to its end, with the warnings of a first reading, and indexed.
+static void index_csvfile2(csvfile2 *f, int keyfield) {
+    record2 rec;
+    while (read_record2(f->fp, f->name, currentrec + 1, 1, keyfield, &rec))
+        currentrec++;
+    lastrec2 = currentrec;
+    seen_end2 = true;
+    currentrec = 1;
+    keyindex::build(f, keyfield);
+}
+
+// The default mode's search for keycopy, kept inline in the record loop, as it was when the
+// loop was built once.
+[[gnu::always_inline]] inline static bool default_scan(csvfile2 *f, int keyfield, record2 *rec) {
 #if ZELK_MERGE_REFERENCE_SCAN
+    if (keyindex::built) return keyindex::lookup(f, keyfield, rec); // -m, -r
     return circular_scan(f, keyfield, rec);
 #else
     if (!keyindex::built) {
@@ -615,17 +769,20 @@ static bool forward_pass(FILE *fp, const char *name, int keyfield, record2 *rec)
 // yet, matched no CSVFILE1 key, and may have kept later keys from their matches.
 static bool forward_pass_complete(FILE *fp, const char *name, int keyfield) {
     const char *key;
+    int keylen;
     if (!lastmatched) {
         key = key2copy.text;
+        keylen = key2copy.len;
     } else {
         record2 rec;
         if (used_up2 || !read_keyed_record2(fp, name, keyfield, &rec)) return true;
         key = rec.key;
+        keylen = rec.keylen;
     }
     errorf(0,
            "ERROR: CSVFILE2 record #%d (key %s) matched no CSVFILE1 record: with -o, both files "
            "must list the same keys in the same order",
-           currentrec_o, key);
+           currentrec_o, shown_key(key, keylen));
     return false;
 }
 
@@ -639,6 +796,71 @@ static bool key_field_exists(int n, int keyfield, int headerfields) {
     return false;
 }
 
+// -r, after the last CSVFILE1 record: the CSVFILE2 records whose key no CSVFILE1 key found, in
+// CSVFILE2's order, after headerfields1 empty fields (with -x alone). A record without the key
+// field that is not blank is written too, so that it fails the field count rather than vanish.
+static bool write_unmatched2(csvfile2 *f, int keyfield, int headerfields1, int headerfields2) {
+    bool *want = keyindex::resize<bool>(nullptr, (size_t)lastrec2 + 1);
+    memset(want, 0, (size_t)lastrec2 + 1);
+    keyindex::mark_unmatched(want);
+    char fill[520];
+    const int ncommas = headerfields1 > 1 ? headerfields1 - 1 : 0;
+    memset(fill, ',', (size_t)ncommas);
+    csvfile2_rewind(f);
+    record2 rec;
+    for (int r = 2; read_record2(f->fp, f->name, r, 0, keyfield, &rec); r++) {
+        if (rec.key ? !want[r] : rec.numfields == 0) continue;
+        if (rec.numfields != headerfields2) {
+            error_numbered_field_count(2, "unmatched ", r, rec.numfields, headerfields2);
+            free(want);
+            return false;
+        }
+        stat_unmatched2++;
+        out_rec_begin(r);
+        if (!opt_onlyunmatched) {
+            joined_part(fill, (size_t)ncommas, headerfields1);
+            joined_separator(opt_recseparator);
+        }
+        joined_part(rec.text, (size_t)rec.textlen, rec.numfields);
+        out_rec_end();
+        errcheck_stdout_exit();
+    }
+    free(want);
+    return true;
+}
+
+// Fails the run on a matched CSVFILE2 record whose field count is not its header's.
+static void check_matched_fields(const record2 &rec, int headerfields2) {
+    if (rec.numfields == headerfields2) return;
+    end_partial_record();
+    error_numbered_field_count(2, "matching ", rec.recnum, rec.numfields, headerfields2);
+    cli_exit(1);
+}
+
+// The key fields of CSVFILE<n> when KEY_FIELD<n> is a list, resolved against its header as
+// zelk-columns resolves a FIELDS_LIST (numbers and ranges, or with -Q names). With -Q a name
+// the header holds whole, commas and all, is one field. Returns the number of the one field of
+// a key of one field, else 0 with the fields in list.
+static int key_fields(int n, const char *operand, int numfields, char **fields, const char *end,
+                      field_list *list) {
+    if (opt_queryfieldnames) {
+        const int f = header_field_lookup(operand, numfields, fields, end);
+        if (f) return f;
+    }
+    char *text = strdup(operand);
+    if (!text) fail_after_partial_record("ERROR: not enough memory");
+    field_list_parse(text, {opt_queryfieldnames != 0, false, false}, numfields, fields, end, list);
+    free(text);
+    if (list->openended) {
+        errorf(0, "ERROR: KEY_FIELD%d: a key cannot end with an open range", n);
+        cli_exit(1);
+    }
+    return list->count == 1 ? list->index[0] + 1 : 0;
+}
+
+// Extra: any of -m, -r, -x or a list of key fields. Without them the record loop is built
+// without their tests, so that they cost a plain join nothing.
+template <bool Extra>
 static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int keyfield1,
                              int keyfield2) {
     FILE *fp2 = f2->fp;
@@ -648,15 +870,27 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     char err;
 
     size_t len;
+    // The CSVFILE1 record (or header) that must outlive reads of CSVFILE2: -x writes it after
+    // its key has been looked for, -m writes it before every match after the first. The header
+    // waits too while a KEY_FIELD2 list may yet be refused.
+    static held_record rec1;
+    const bool hold_header1 = opt_onlyunmatched || keyliststr2;
 
     stat_numrecords1 = 1;
     const char *text = read_numbered_header(fp1, name1, 1, &numfields, &fields, &len);
     if (!text) return false;
-    if (opt_queryfieldnames) keyfield1 = fieldname2fieldnum(opt_keynamestr1, numfields, fields);
+    if (keyliststr1)
+        keyfield1 = key_fields(1, keyliststr1, numfields, fields, text + len, &keylist1);
+    else if (opt_queryfieldnames)
+        keyfield1 = fieldname2fieldnum(opt_keynamestr1, numfields, fields);
     if (!key_field_exists(1, keyfield1, numfields)) return false;
     const int headerfields1 = numfields;
-    out_rec_begin(1);
-    joined_part(text, len, numfields);
+    if (hold_header1) {
+        held_record_set(&rec1, text, (int)len);
+    } else {
+        out_rec_begin(1);
+        joined_part(text, len, numfields);
+    }
 
     text = read_numbered_header(fp2, name2, 2, &numfields, &fields, &len);
     if (!text) {
@@ -664,19 +898,45 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
         return false;
     }
     // The CSVFILE1 part is ended before an unknown name stops the run.
-    if (opt_queryfieldnames &&
-        header_field_lookup(opt_keynamestr2, numfields, fields, text + len) == 0)
-        end_partial_record();
-    if (opt_queryfieldnames) keyfield2 = fieldname2fieldnum(opt_keynamestr2, numfields, fields);
+    if (keyliststr2) {
+        keyfield2 = key_fields(2, keyliststr2, numfields, fields, text + len, &keylist2);
+    } else if (opt_queryfieldnames) {
+        if (header_field_lookup(opt_keynamestr2, numfields, fields, text + len) == 0)
+            end_partial_record();
+        keyfield2 = fieldname2fieldnum(opt_keynamestr2, numfields, fields);
+    }
     if (!key_field_exists(2, keyfield2, numfields)) {
         end_partial_record();
         return false;
     }
+    const int nkeys1 = keyfield1 ? 1 : keylist1.count, nkeys2 = keyfield2 ? 1 : keylist2.count;
+    if (nkeys1 != nkeys2) {
+        end_partial_record();
+        errorf(0,
+               "ERROR: KEY_FIELD1 has %d fields and KEY_FIELD2 %d: keys are compared field "
+               "by field",
+               nkeys1, nkeys2);
+        return false;
+    }
+    multikey = nkeys1 > 1;
     const int headerfields2 = numfields;
-    joined_separator(opt_recseparator);
-    joined_part(text, len, numfields);
+    if (!opt_onlyunmatched) {
+        if (hold_header1) {
+            out_rec_begin(1);
+            joined_part(rec1.text, (size_t)rec1.len, headerfields1);
+        }
+        joined_separator(opt_recseparator);
+        joined_part(text, len, numfields);
+    } else if (opt_unmatched2) {
+        out_rec_begin(1);
+        joined_part(text, len, numfields);
+    } else {
+        out_rec_begin(1);
+        joined_part(rec1.text, (size_t)rec1.len, headerfields1);
+    }
     out_rec_end();
     errcheck_stdout_exit();
+    if (opt_manymatches || opt_unmatched2) index_csvfile2(f2, keyfield2);
 
     // -a: the CSVFILE2 part of an unmatched record, as many empty fields as its header has.
     char fill[520];
@@ -685,10 +945,17 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
 
     for (;;) {
         char *key;
-        text = csv_record_read_and_get_field(fp1, name1, stat_numrecords1 + 1, 1, keyfield1, &key,
-                                             &numfields, &err);
+        const char *keys = nullptr; // a key of several fields
+        int keyslen = 0;
+        text = Extra && multikey
+                   ? read_multikey(fp1, name1, 1, stat_numrecords1 + 1, 1, keylist1, &keys,
+                                   &keyslen, &numfields, &err)
+                   : csv_record_read_and_get_field(fp1, name1, stat_numrecords1 + 1, 1, keyfield1,
+                                                   &key, &numfields, &err);
         if (!text) {
             if (err) return false;
+            if (Extra && opt_unmatched2)
+                return write_unmatched2(f2, keyfield2, headerfields1, headerfields2);
             return !(opt_orderedkeys && opt_allowmissing) ||
                    forward_pass_complete(fp2, name2, keyfield2);
         }
@@ -697,20 +964,46 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             error_numbered_field_count(1, "", stat_numrecords1, numfields, headerfields1);
             return false;
         }
-        out_rec_begin(stat_numrecords1);
-        joined_part(text, (size_t)csv_record_parse_length(), numfields);
-        held_key_set(&keycopy, key, prepare_key(key));
+        if (Extra && (opt_onlyunmatched || opt_manymatches))
+            held_record_set(&rec1, text, csv_record_parse_length());
+        if (!(Extra && opt_onlyunmatched)) {
+            out_rec_begin(stat_numrecords1);
+            joined_part(text, (size_t)csv_record_parse_length(), numfields);
+        }
+        if (Extra && multikey)
+            held_key_set(&keycopy, keys, keyslen);
+        else
+            held_key_set(&keycopy, key, prepare_key(key));
 
         record2 rec;
         bool matched = opt_orderedkeys ? forward_pass(fp2, name2, keyfield2, &rec)
                                        : default_scan(f2, keyfield2, &rec);
-        if (matched) {
-            if (rec.numfields != headerfields2) {
-                end_partial_record();
-                error_numbered_field_count(2, "matching ", rec.recnum, rec.numfields,
-                                           headerfields2);
-                cli_exit(1);
+        if (Extra && matched && opt_unmatched2) keyindex::key_matched[keyindex::found] = true;
+        if (Extra && opt_onlyunmatched) {
+            if (matched) {
+                check_matched_fields(rec, headerfields2);
+            } else if (!opt_unmatched2) {
+                out_rec_begin(stat_numrecords1);
+                joined_part(rec1.text, (size_t)rec1.len, numfields);
+                out_rec_end();
             }
+        } else if (Extra && matched && opt_manymatches) {
+            const uint32_t *b, *e;
+            keyindex::records_of(keyindex::table[keyindex::found], &b, &e);
+            for (const uint32_t *p = b; p != e; p++) {
+                if (p != b) {
+                    out_rec_begin(stat_numrecords1);
+                    joined_part(rec1.text, (size_t)rec1.len, numfields);
+                }
+                keyindex::read_at(f2, keyfield2, (int)*p, &rec);
+                check_matched_fields(rec, headerfields2);
+                stat_nummatches2++;
+                joined_separator(opt_recseparator);
+                joined_part(rec.text, (size_t)rec.textlen, rec.numfields);
+                out_rec_end();
+            }
+        } else if (matched) {
+            check_matched_fields(rec, headerfields2);
             stat_nummatches2++;
             joined_separator(opt_recseparator);
             joined_part(rec.text, (size_t)rec.textlen, rec.numfields);
@@ -721,7 +1014,8 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
             out_rec_end();
         } else {
             end_partial_record();
-            errorf(0, "ERROR: CSVFILE2 does not have matching record for key: %s", keycopy.text);
+            errorf(0, "ERROR: CSVFILE2 does not have matching record for key: %s",
+                   shown_key(keycopy.text, keycopy.len));
             return false;
         }
         errcheck_stdout_exit();
@@ -738,31 +1032,45 @@ int main(int argc, char **argv) {
             opt_ignorecase = 1;
             same_key = held_key_equals_nocase;
             break;
+        case 'm': opt_manymatches = 1; break;
         case 'o': opt_orderedkeys = 1; break;
         case 'Q': opt_queryfieldnames = 1; break;
+        case 'r': opt_unmatched2 = 1; break;
         case 's': opt_recseparator = optarg; break;
         case 'u': opt_unquotekeys = 1; break;
         case 'v': opt_verbose = 1; break;
+        case 'x': opt_onlyunmatched = opt_allowmissing = 1; break;
         }
     }
+    if (opt_orderedkeys && (opt_manymatches || opt_unmatched2))
+        fatalf(0, "ERROR: -o does not combine with -m or -r: they index all of CSVFILE2");
     int nops = argc - optind;
     if (nops < 3 || nops > 4) cli_usage_exit();
     char **ops = argv + optind;
 
+    // A list of key fields has a comma, or without -Q a range; it is resolved against the
+    // header. Any other operand is one field, as it always was.
+    const char *listchars = opt_queryfieldnames ? "," : ",-";
+    if (strpbrk(ops[0], listchars)) keyliststr1 = ops[0];
+    if (strpbrk(ops[2], listchars)) keyliststr2 = ops[2];
     int keyfield1 = 0, keyfield2 = 0;
     if (opt_queryfieldnames) {
         opt_keynamestr1 = ops[0];
         opt_keynamestr2 = ops[2];
     } else {
-        keyfield1 = intstrconv(ops[0], "KEY_FIELD1");
-        keyfield2 = intstrconv(ops[2], "KEY_FIELD2");
+        if (!keyliststr1) keyfield1 = intstrconv(ops[0], "KEY_FIELD1");
+        if (!keyliststr2) keyfield2 = intstrconv(ops[2], "KEY_FIELD2");
     }
 
     const char *name1;
     FILE *fp1 = open_numbered_csvfile(ops[1], 1, &name1);
     csvfile2 f2;
     csvfile2_open(&f2, nops == 4 ? ops[3] : nullptr);
-    if (!join_csv_streams(fp1, name1, &f2, keyfield1, keyfield2)) cli_exit(1);
+    const bool extra =
+        opt_manymatches || opt_unmatched2 || opt_onlyunmatched || keyliststr1 || keyliststr2;
+    if (!(extra ? join_csv_streams<true>(fp1, name1, &f2, keyfield1, keyfield2)
+                : join_csv_streams<false>(fp1, name1, &f2, keyfield1, keyfield2)))
+        cli_exit(1);
 
     if (opt_verbose) {
         // The report is for a complete join: the output must have been written in full.
@@ -772,6 +1080,9 @@ int main(int argc, char **argv) {
                 stat_numrecords1 - 1);
         fprintf(stderr, "Number of records joined from CSVFILE2:               %d\n",
                 stat_nummatches2);
+        if (opt_unmatched2)
+            fprintf(stderr, "Number of CSVFILE2 records that matched no key:       %d\n",
+                    stat_unmatched2);
     }
     cli_exit(0);
 }

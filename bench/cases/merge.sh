@@ -68,3 +68,45 @@ for n in $MERGE_ROWS $MERGE_BIG_ROWS; do
     bench_peak "gawk hash join $n shuffled" /usr/bin/awk -F, "$awk_join" "$b-2shuf.csv" "$b-1.csv"
     ratio "ratio zelk-merge / gawk, shuffled" "${zelk[@]}" "$BENCH_LAST" "$BENCH_CPU"
 done
+
+# One-to-many: each of MANY_KEYS keys (a customers file) joined with all its records of a
+# MANY_ROWS-record file (invoices, each key MANY_ROWS / MANY_KEYS times, in a scrambled order),
+# as a full outer join: zelk-merge -m -a -r beside Miller's mlr join --ul --ur (which holds the
+# customers in memory and streams the invoices) and csvkit's csvjoin --outer (which holds both
+# files; MANY_CSVKIT_ROWS invoices and a tenth as many keys, by default the same files).
+MANY_ROWS=${MANY_ROWS:-1000000}
+MANY_KEYS=${MANY_KEYS:-100000}
+MANY_CSVKIT_ROWS=${MANY_CSVKIT_ROWS:-$MANY_ROWS}
+command -v csvjoin >/dev/null || apt-get install -y -qq csvkit >/dev/null
+
+# many_inputs ROWS KEYS: $OUT/many-ROWS-{keys,recs}.csv.
+many_inputs() {
+    local rows=$1 keys=$2 base="$OUT/many-$1"
+    [ -s "$base-keys.csv" ] || /usr/bin/awk -v n="$keys" 'BEGIN {
+        print "id,customer"
+        for (i = 1; i <= n; i++) printf "%d,customer %d\n", i, i * 31 % 9973
+    }' > "$base-keys.csv"
+    [ -s "$base-recs.csv" ] || /usr/bin/awk -v n="$rows" -v k="$keys" 'BEGIN {
+        print "invoice,id,amount"
+        for (i = 1; i <= n; i++) printf "%d,%d,%.2f\n", i, (i * 7919) % k + 1, (i * 37 % 100000) / 100
+    }' > "$base-recs.csv"
+}
+
+many_inputs "$MANY_ROWS" "$MANY_KEYS"
+b="$OUT/many-$MANY_ROWS"
+bench_peak "zelk-merge -m -a -r $MANY_KEYS x $MANY_ROWS" \
+    zelk-merge -m -a -r 1 "$b-keys.csv" 2 "$b-recs.csv"
+zelk=("$BENCH_LAST" "$BENCH_CPU")
+bench_peak "mlr join --ul --ur $MANY_KEYS x $MANY_ROWS" \
+    mlr --csv join --ul --ur -j id -f "$b-keys.csv" "$b-recs.csv"
+ratio "ratio zelk-merge -m / mlr join" "${zelk[@]}" "$BENCH_LAST" "$BENCH_CPU"
+if [ "$MANY_CSVKIT_ROWS" != "$MANY_ROWS" ]; then
+    many_inputs "$MANY_CSVKIT_ROWS" "$((MANY_CSVKIT_ROWS / 10))"
+    b="$OUT/many-$MANY_CSVKIT_ROWS"
+    bench_peak "zelk-merge -m -a -r $((MANY_CSVKIT_ROWS / 10)) x $MANY_CSVKIT_ROWS" \
+        zelk-merge -m -a -r 1 "$b-keys.csv" 2 "$b-recs.csv"
+    zelk=("$BENCH_LAST" "$BENCH_CPU")
+fi
+bench_peak "csvjoin --outer $((MANY_CSVKIT_ROWS / 10)) x $MANY_CSVKIT_ROWS" \
+    csvjoin --outer -c id "$b-keys.csv" "$b-recs.csv"
+ratio "ratio zelk-merge -m / csvjoin --outer" "${zelk[@]}" "$BENCH_LAST" "$BENCH_CPU"

@@ -129,6 +129,7 @@ TEST(InstalledTree, ShipsEverythingAndLinksLibcsv) {
         {{"zelk-merge", "-Q", "", "h.csv", "k", "k.csv"}, 2, "id\nfull\\ name\nfirst-name\n"},
         {{"zelk-merge", "-Q", "-s", ";", "id", "h.csv", "", "k.csv"}, 6, "key\nv\n"},
         {{"zelk-merge", "i", "h.csv", "k", "k.csv"}, 1, "in.csv\n"},
+        {{"zelk-merge", "-Q", "id,fi", "h.csv", "k", "k.csv"}, 2, "id,first-name\n"},
         // zelk-order-keys: the KEYDEF after -k, attached or in the next word; no operand.
         {{"zelk-order-keys", "-Q", "-kfu", "h.csv"}, 2, "-kfull\\ name\n"},
         {{"zelk-order-keys", "-Qo", "-k", "f", "h.csv"}, 3, "full\\ name\nfirst-name\n"},

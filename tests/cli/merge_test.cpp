@@ -1,7 +1,9 @@
 #include "harness.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -278,6 +280,41 @@ TEST_F(Merge, HeaderNames) {
     EXPECT_RUN(merge({"-Q", "key", g1, "id", f2}), 0, "a,key,id,b\nx,2,2,q\n", "");
     EXPECT_RUN(merge({"-Q", "key", g1, "nope", f2}), 1, "a,key\n",
                "zelk-merge: ERROR: FIELD name 'nope' not found in header\n");
+    // Keys of several fields, by names or numbers; a name the header holds whole, comma and
+    // all, is one field. Messages show a key's fields separated by commas.
+    std::string h1 = dir.file("h1.csv", "\"x,y\",a,key\n1,x,2\n9,y,3\n");
+    std::string h2 = dir.file("h2.csv", "k,b,c\n2,x,B\n2,y,C\n");
+    for (const RunResult &r :
+         {merge({"-Q", "key,a", h1, "k,b", h2}), merge({"3,2", h1, "1-2", h2})})
+        EXPECT_RUN(r, 1, "\"x,y\",a,key,k,b,c\n1,x,2,2,x,B\n9,y,3\n", no_match("3,y"));
+    EXPECT_RUN(merge({"-a", "-Q", "x,y", h1, "c", h2}), 0,
+               "\"x,y\",a,key,k,b,c\n1,x,2,,,\n9,y,3,,,\n", "");
+}
+
+TEST_F(Merge, ManyMatchesAndUnmatchedRecords) {
+    // -m joins every record of a key in CSVFILE2's order and warns about none; -r writes the
+    // records no key matched after the joined ones, in CSVFILE2's order; -x writes only the
+    // records without a match, of CSVFILE1, or of CSVFILE2 with -r.
+    std::string a = dir.file("a.csv", "id,a\n1,x\n2,y\n3,z\n");
+    std::string b = dir.file("b.csv", "k,id,b\nq,2,p1\n\nr,1,p2\ns,4,p3\nt,2,p4\n");
+    EXPECT_RUN(merge({"-m", "-a", "-v", "1", a, "2", b}), 0,
+               "id,a,k,id,b\n1,x,r,1,p2\n2,y,q,2,p1\n2,y,t,2,p4\n3,z,,,\n", report(3, 3));
+    EXPECT_RUN(merge({"-m", "1", a, "2", b}), 1,
+               "id,a,k,id,b\n1,x,r,1,p2\n2,y,q,2,p1\n2,y,t,2,p4\n3,z\n", no_match("3"));
+    EXPECT_RUN(merge({"-r", "-a", "-s;", "1", a, "2", b}), 0,
+               "id,a;k,id,b\n1,x;r,1,p2\n2,y;t,2,p4\n3,z;,,\n,;s,4,p3\n", same_key(2, 6, "2"));
+    EXPECT_RUN(merge({"-x", "-o", "1", a, "1", dir.file("o.csv", "id\n1\n2\n")}), 0, "id,a\n3,z\n",
+               "");
+    EXPECT_RUN(merge({"-x", "-r", "-v", "1", a, "2", b}), 0, "k,id,b\ns,4,p3\n",
+               report(3, 0) + "Number of CSVFILE2 records that matched no key:       1\n");
+    // An unmatched record must have its header's field count too: a short one is not lost.
+    std::string c = dir.file("c.csv", "k,id,b\nr,1,p2\nshort\n");
+    EXPECT_RUN(merge({"-r", "-a", "1", a, "2", c}), 1, "id,a,k,id,b\n1,x,r,1,p2\n2,y,,,\n3,z,,,\n",
+               "zelk-merge: ERROR: CSVFILE2 unmatched record #3: incorrect number of fields (1 "
+               "vs 3 in header)\n");
+    EXPECT_RUN(merge({"-o", "-m", "1", a, "2", b}), 1, "",
+               "zelk-merge: ERROR: -o does not combine with -m or -r: they index all of "
+               "CSVFILE2\n");
 }
 
 TEST_F(Merge, UsageAndOptionErrors) {
@@ -289,6 +326,21 @@ TEST_F(Merge, UsageAndOptionErrors) {
                "zelk-merge: Invalid value for KEY_FIELD1: 0 (must be >= 1)\n");
     EXPECT_RUN(merge({"1", f1, "2x", f2}), 1, "",
                "zelk-merge: Invalid value for KEY_FIELD2: 2x (includes non-digits)\n");
+    // Lists of key fields must name as many fields on both sides, all within the header, and
+    // end with no open range; the output then holds the headers' whole line at most.
+    EXPECT_RUN(merge({"1,2", f1, "1", f2}), 1, "id,a\n",
+               "zelk-merge: ERROR: KEY_FIELD1 has 2 fields and KEY_FIELD2 1: keys are compared "
+               "field by field\n");
+    EXPECT_RUN(merge({"1", f1, "1-", f2}), 1, "",
+               "zelk-merge: ERROR: KEY_FIELD2: a key cannot end with an open range\n");
+    // A key of several fields too long to hold whole is refused, never compared cut short.
+    std::string wide = dir.file("wide.csv", "a,b\n" + std::string(4095, 'x') + "," +
+                                                std::string(4095, 'y') + "\n");
+    EXPECT_RUN(merge({"1,2", wide, "1,2", wide}), 1, "a,b,a,b\n",
+               "zelk-merge: ERROR: CSVFILE1 record #2: key of 2 fields longer than 8191 bytes\n");
+    EXPECT_RUN(merge({"1,3", f1, "1,2", f2}), 1, "",
+               "zelk-merge: ERROR: FIELDS_LIST field spec 3 is beyond number of header files "
+               "(2)\n");
 }
 
 // Small random file pairs joined by zelk-merge and by the plain circular scan (and by a build
@@ -368,6 +420,181 @@ TEST(MergeIndex, SameResultsAsTheCircularScan) {
         EXPECT_GT(failed, cases / 10);
         EXPECT_GT(joined, cases / 10);
     }
+}
+
+} // namespace
+
+namespace {
+
+// A join written plainly, in memory, as the model of the one-to-many, outer and anti joins: for
+// each CSVFILE1 record the CSVFILE2 records with equal keys (all with -m, else the first a
+// circular scan from after the previous match reaches), then the CSVFILE2 records whose key no
+// CSVFILE1 record has. Fields hold no commas, quotes only around keys; each file has three.
+struct JoinModel {
+    bool m, r, x, a, u, i;
+    bool two; // keys of two fields: CSVFILE1's first and third, CSVFILE2's second and third
+    std::string sep, eol;
+
+    static std::vector<std::string> split(const std::string &line) {
+        std::vector<std::string> f;
+        size_t from = 0;
+        for (size_t to; (to = line.find(',', from)) != std::string::npos; from = to + 1)
+            f.push_back(line.substr(from, to - from));
+        f.push_back(line.substr(from));
+        return f;
+    }
+    std::string norm(std::string k) const {
+        if (u && k.size() >= 2 && k.front() == '"' && k.back() == '"') {
+            std::string v;
+            for (size_t j = 1; j + 1 < k.size(); j++) {
+                v += k[j];
+                if (k[j] == '"') j++;
+            }
+            k = v;
+        }
+        if (i)
+            for (char &ch : k)
+                if (ch >= 'A' && ch <= 'Z') ch = (char)(ch - 'A' + 'a');
+        return k;
+    }
+    // lines: records without terminators, the header first.
+    RunResult join(const std::vector<std::string> &l1, const std::vector<std::string> &l2) const {
+        RunResult res;
+        res.status = 0;
+        auto key = [&](const std::string &line, size_t first) {
+            std::vector<std::string> f = split(line);
+            return two ? norm(f[first]) + "\n" + norm(f[2]) : norm(f[first]);
+        };
+        auto key1 = [&](size_t n) { return key(l1[n], 0); };
+        auto key2 = [&](size_t n) { return key(l2[n], 1); };
+        auto put = [&](const std::string &rec) { res.out += rec + eol; };
+        std::set<std::string> keys1;
+        for (size_t n = 1; n < l1.size(); n++)
+            keys1.insert(key1(n));
+        if (x && r)
+            put(l2[0]);
+        else if (x)
+            put(l1[0]);
+        else
+            put(l1[0] + sep + l2[0]);
+        size_t pos = 0; // the record the scan found last (0: the header)
+        for (size_t n = 1; n < l1.size() && !(x && r); n++) {
+            std::vector<size_t> found;
+            for (size_t s = 1; s < l2.size(); s++) {
+                size_t at = m ? s : (pos + s - 1) % (l2.size() - 1) + 1;
+                if (key2(at) != key1(n)) continue;
+                found.push_back(at);
+                if (!m) break;
+            }
+            if (x) {
+                if (found.empty()) put(l1[n]);
+                continue;
+            }
+            if (found.empty() && !a) {
+                put(l1[n]);
+                res.status = 1;
+                return res;
+            }
+            if (found.empty()) put(l1[n] + sep + ",,");
+            for (size_t at : found)
+                put(l1[n] + sep + l2[at]);
+            if (!m && !found.empty()) pos = found[0];
+        }
+        for (size_t s = 1; r && s < l2.size(); s++)
+            if (!keys1.count(key2(s))) put(x ? l2[s] : ",," + sep + l2[s]);
+        return res;
+    }
+};
+
+// Random file pairs, every combination of -m, -r, -x, -a, -u, -i (and -o without -m and -r,
+// where CSVFILE2 lists CSVFILE1's keys in its order), keys of one field or two (by numbers or
+// with -Q names), CSVFILE2 from a file and from a pipe, against the model.
+// ZELK_MERGE_DIFF_CASES sets the number of pairs.
+TEST(MergeJoins, SameResultsAsAPlainJoin) {
+    const std::vector<std::string> keys = {"a", "b", "c", "A", "\"a\"", "\"b\"", "", "\"\""};
+    const std::vector<std::string> seconds = {"p", "P", "\"p\"", "q"};
+    std::mt19937 rng(20261209);
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    const char *n = getenv("ZELK_MERGE_DIFF_CASES");
+    const int cases = n ? atoi(n) / 4 + 1 : 12;
+    int ran = 0, many = 0, outer = 0;
+    for (int c = 0; c < cases; c++) {
+        TempDir dir;
+        std::vector<std::string> l1 = {"k,x,j"}, l2 = {"v,k,j"};
+        auto second = [&] { return seconds[(size_t)pick((int)seconds.size())]; };
+        // Every other pair has distinct keys, CSVFILE2 some of CSVFILE1's in its order, as the
+        // forward pass (-o) needs them.
+        const bool ordered = c % 2;
+        if (ordered) {
+            std::vector<std::string> distinct = {"", "a", "b", "c", "d"};
+            std::shuffle(distinct.begin(), distinct.end(), rng);
+            for (const std::string &k : distinct) {
+                if (!pick(3)) continue;
+                const std::string j = second();
+                l1.push_back(k + "," + std::to_string(l1.size()) + "," + j);
+                if (pick(3)) l2.push_back("v" + std::to_string(l2.size()) + "," + k + "," + j);
+            }
+        } else {
+            for (int j = pick(7); j > 0; j--)
+                l1.push_back(keys[(size_t)pick((int)keys.size())] + "," + std::to_string(j) + "," +
+                             second());
+            for (int j = pick(9); j > 0; j--)
+                l2.push_back("v" + std::to_string(j) + "," + keys[(size_t)pick((int)keys.size())] +
+                             "," + second());
+        }
+        std::string t1, t2;
+        for (auto &l : l1)
+            t1 += l + "\n";
+        for (auto &l : l2)
+            t2 += l + "\n";
+        const std::string f1 = dir.file("1.csv", t1), f2 = dir.file("2.csv", t2);
+        for (int opts = 0; opts < 64; opts++) {
+            JoinModel model{bool(opts & 1), bool(opts & 2),      bool(opts & 4),
+                            bool(opts & 8), bool(opts & 16),     bool(opts & 32),
+                            pick(2) == 0,   pick(2) ? ";" : ",", "\n"};
+            std::vector<std::string> args;
+            for (int bit = 0; bit < 6; bit++)
+                if (opts & (1 << bit)) args.push_back(std::string("-") + "mrxaui"[bit]);
+            if (model.sep != ",") args.push_back("-s;");
+            if (pick(4) == 0) {
+                args.push_back("-t");
+                model.eol = "\r\n";
+            }
+            if (ordered && !model.m && !model.r && pick(2)) args.push_back("-o");
+            if (pick(3) == 0) {
+                args.push_back("-Q");
+                const char *k = model.two ? "k,j" : "k";
+                args.insert(args.end(), {k, f1, k});
+            } else {
+                args.insert(args.end(), {model.two ? "1,3" : "1", f1, model.two ? "2,3" : "2"});
+            }
+            RunResult want = model.join(l1, l2);
+            RunOptions pipe;
+            pipe.input = t2;
+            pipe.input_pipe = true;
+            pipe.env = {"TMPDIR=" + dir.path()};
+            std::vector<std::string> with_file = args;
+            with_file.push_back(f2);
+            for (const RunResult &got :
+                 {run_tool("zelk-merge", with_file), run_tool("zelk-merge", args, pipe)}) {
+                SCOPED_TRACE("case " + std::to_string(c) + ", options " + std::to_string(opts) +
+                             "\nCSVFILE1:\n" + t1 + "\nCSVFILE2:\n" + t2);
+                EXPECT_EQ(got.out, want.out);
+                EXPECT_EQ(got.status, want.status) << got.err;
+                if ((model.m || model.x) && want.status == 0) {
+                    EXPECT_EQ(got.err, "");
+                }
+            }
+            ran++;
+            // Some -m joins must write more records than CSVFILE1 has, some -r or -x joins some.
+            many += want.status == 0 &&
+                    (size_t)std::count(want.out.begin(), want.out.end(), '\n') > l1.size();
+            outer += want.status == 0 && (model.r || model.x) &&
+                     want.out.find('\n') + 1 != want.out.size();
+        }
+    }
+    EXPECT_GT(many, ran / 32);
+    EXPECT_GT(outer, ran / 8);
 }
 
 } // namespace
