@@ -334,14 +334,19 @@ static std::string header_name(int i, char **fields, int numfields, const char *
     return out;
 }
 
-static std::string csv_quoted_if_needed(const std::string &s) {
-    if (s.find_first_of(",\"\r\n") == std::string::npos && !s.empty()) return s;
-    std::string q = "\"";
-    for (char c : s) {
-        if (c == '"') q.push_back('"');
-        q.push_back(c);
-    }
-    return q + "\"";
+// A column title (a header name with its aggregate's name) as a field: in quotes when it holds a
+// double quote, a comma or a line break, by the rule every rewritten field follows.
+static std::string_view title_field(const std::string &title) {
+    // A name is at most a header's length; quoted, at most twice that and the quotes.
+    static char buf[2 * MAX_RECORD_LENGTH + 2];
+    field_buffer fb{buf, 0, (int)sizeof buf - 1};
+    if (quotes_removable(title.data(), (int)title.size(), ',', false))
+        fb.put_bytes(title.data(), (int)title.size());
+    else
+        fb.put_quoted(title.data(), (int)title.size());
+    int len;
+    fb.finish(&len);
+    return {buf, (size_t)len};
 }
 
 // Resolves KEY_FIELDS and AGGREGATES against the header and writes the output header.
@@ -371,7 +376,7 @@ static void header_setup(char *keystr, char **fields, int numfields, const char 
         std::string title = "count";
         if (a.kind != op::count)
             title = header_name(a.field, fields, numfields, end) + "_" + a.opname;
-        put_field(csv_quoted_if_needed(title), false);
+        put_field(title_field(title), false);
     }
     out_rec_end();
     errcheck_stdout_exit();
