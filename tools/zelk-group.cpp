@@ -184,13 +184,20 @@ static std::string mean_text(const decimal_sum &sum, long count) {
     return buf;
 }
 
+// A set of field texts that a field read in place can be looked up in without a copy.
+struct text_hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+using text_set = std::unordered_set<std::string, text_hash, std::equal_to<>>;
+
 // One aggregate of one group.
 struct accumulator {
     decimal_sum sum;
     long n = 0;      // numeric values seen (sum, min, max, mean)
     double best = 0; // min or max so far
     std::string text;
-    std::unique_ptr<std::unordered_set<std::string>> seen;
+    std::unique_ptr<text_set> seen;
 };
 
 struct group {
@@ -256,8 +263,10 @@ static void accumulate(group *g) {
             break;
         case op::last: acc.text = field_text(a.field); break;
         case op::distinct:
-            if (!acc.seen) acc.seen = std::make_unique<std::unordered_set<std::string>>();
-            acc.seen->emplace(field_text(a.field));
+            if (!acc.seen) acc.seen = std::make_unique<text_set>();
+            // Looked up first: a value seen before costs no copy of it.
+            if (std::string_view t = field_text(a.field); acc.seen->find(t) == acc.seen->end())
+                acc.seen->emplace(t);
             break;
         }
     }
