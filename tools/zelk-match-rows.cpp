@@ -97,14 +97,9 @@ int main(int argc, char **argv) {
     FILE *fp = open_input_or_exit(nops == 2 ? argv[optind + 1] : nullptr, &name);
 
     const char *header = nullptr;
-    char error_flag = 0;
-    if (opt_queryfieldname) {
-        fp = awk_start_with_names(AWK_ONE_RESULT, condition, fp, name, &header, &error_flag);
-        if (!header) { // awk has not started
-            if (!error_flag) error_empty_input(name);
-            fatal_exit();
-        }
-    } else
+    if (opt_queryfieldname)
+        fp = awk_start_with_names(AWK_ONE_RESULT, condition, fp, name, &header);
+    else
         fp = awk_start(AWK_ONE_RESULT, condition, fp);
     awk_select_begin("ERROR: failed writing record to AWK");
     if (opt_values) grep_csv_stream<true>(fp, name, header);

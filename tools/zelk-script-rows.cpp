@@ -151,11 +151,7 @@ int main(int argc, char **argv) {
     int numfields;
     char error_flag = 0;
     if (opt_queryfieldname) {
-        fp = awk_start_with_names(AWK_STREAM, nullptr, fp, name, &header, &error_flag);
-        if (!header) { // awk has not started
-            if (!error_flag) error_empty_input(name);
-            fatal_exit();
-        }
+        fp = awk_start_with_names(AWK_STREAM, nullptr, fp, name, &header);
         headerlen = (size_t)csv_record_parse_length();
     } else {
         fp = awk_start(AWK_STREAM, nullptr, fp);

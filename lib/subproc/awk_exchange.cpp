@@ -517,12 +517,16 @@ FILE *awk_start(awk_mode m, const char *expr, FILE *input) {
 }
 
 FILE *awk_start_with_names(awk_mode m, const char *expr, FILE *input, const char *name,
-                           const char **header, char *error_flag) {
+                           const char **header) {
     FILE *fp = awk_prepare_input(m, input);
     int numfields;
     char **fields;
-    *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, error_flag);
-    if (!*header) return fp;
+    char error;
+    *header = csv_record_read_and_parse(fp, name, 1, 1, &numfields, &fields, &error);
+    if (!*header) {
+        if (!error) error_empty_input(name);
+        fatal_exit();
+    }
     // The parsed form leaves the commas in place: the fields end where the text does.
     awk_set_field_names(numfields, fields, *header + csv_record_parse_length());
     awk_launch(expr);

@@ -59,10 +59,10 @@ extern int awk_from_fd;
 // its own diagnostic).
 FILE *awk_start(awk_mode mode, const char *expr, FILE *input);
 // awk_start for -Q: the header (record 1, parsed) read first and its names given to the code
-// (awk_set_field_names). *header gets its text (csv_record_parse_length() bytes), or null,
-// with the reader's *error_flag, when there is none: then awk is not started.
+// (awk_set_field_names). *header gets its text (csv_record_parse_length() bytes). An input
+// without one ends the run before awk starts, as empty (or after the reader's message).
 FILE *awk_start_with_names(awk_mode mode, const char *expr, FILE *input, const char *name,
-                           const char **header, char *error_flag);
+                           const char **header);
 
 // Refuses n bytes about to be sent that hold 0x18 or 0x19: they would split or join records
 // or fields inside awk and misalign every later result. Fatal, naming record recnum, after
