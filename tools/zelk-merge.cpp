@@ -33,7 +33,8 @@
 // Built with ZELK_MERGE_REFERENCE_SCAN=1 (the tests do), the default mode looks for every key
 // with the plain circular scan instead of the index: the reference the index is checked against.
 // With ZELK_MERGE_FEW_HASHES=1 (a build for the tests), keys have four hash values in all, so
-// that most index candidates are other keys with the same hash.
+// that most index candidates are other keys with the same hash, and it keeps no more than a
+// few keys of shared keys, so that the rest are confirmed by reading their records.
 #ifndef ZELK_MERGE_REFERENCE_SCAN
 #define ZELK_MERGE_REFERENCE_SCAN 0
 #endif
@@ -537,6 +538,36 @@ template <class T> struct growing {
     }
 };
 
+// The key of each shared key's first record, while they fit in KEPT_KEYS_MAX bytes: a later
+// record of the key, or a CSVFILE1 key looked up, is then confirmed without reading the first
+// record again, which costs a system call at a random place of the file.
+constexpr size_t KEPT_KEYS_MAX = ZELK_MERGE_FEW_HASHES ? 16 : 16u << 20;
+constexpr uint32_t NOT_KEPT = UINT32_MAX;
+struct kept_ref {
+    uint32_t at; // where the key's bytes begin in kept, or NOT_KEPT
+    uint32_t len;
+};
+growing<char> kept;
+growing<kept_ref> kept_refs; // by shared key
+
+// Keeps the key of the shared key just added, if it fits.
+void keep_key(const held_key *key) {
+    if (kept.n + (size_t)key->len > KEPT_KEYS_MAX) {
+        kept_refs.push(kept_ref{NOT_KEPT, 0});
+        return;
+    }
+    kept_refs.push(kept_ref{(uint32_t)kept.n, (uint32_t)key->len});
+    for (int i = 0; i < key->len; i++)
+        kept.push(key->text[i]);
+}
+
+// Whether key is shared key k's (same_key): 1 or 0, or -1 when its key was not kept.
+int is_kept_key(uint32_t k, const held_key *key) {
+    const kept_ref r = kept_refs.p[k];
+    if (r.at == NOT_KEPT) return -1;
+    return same_key(key, kept.p + r.at, (int)r.len);
+}
+
 template <bool Fold> [[gnu::always_inline]] inline uint64_t hash_of(const char *p, int n) {
     uint64_t h = seed ^ 0xcbf29ce484222325u;
     for (int i = 0; i < n; i++)
@@ -603,14 +634,18 @@ void build(csvfile2 *f, int keyfield) {
                 copied = true;
             }
             const uint32_t ref = table[i].ref;
-            const uint32_t earlier = ref & SHARED ? first_of.p[ref & ~SHARED] : ref;
-            record2 other;
-            read_at(f, keyfield, (int)earlier, &other);
-            if (!same_key(&key, other.key, other.keylen)) continue;
+            int same = ref & SHARED ? is_kept_key(ref & ~SHARED, &key) : -1;
+            if (same < 0) {
+                record2 other;
+                read_at(f, keyfield, (int)(ref & SHARED ? first_of.p[ref & ~SHARED] : ref), &other);
+                same = same_key(&key, other.key, other.keylen);
+            }
+            if (!same) continue;
             if (!(ref & SHARED)) {
-                if (warns_same_keys()) warn_same_key((int)earlier, (int)r, key.text, key.len);
+                if (warns_same_keys()) warn_same_key((int)ref, (int)r, key.text, key.len);
                 table[i].ref = SHARED | (uint32_t)first_of.n;
-                first_of.push(earlier);
+                first_of.push(ref);
+                keep_key(&key);
             }
             more.push(later{table[i].ref & ~SHARED, (uint32_t)r});
             break;
@@ -666,12 +701,25 @@ uint32_t first_reached(slot s, int from) {
     return p == e ? *b : *p;
 }
 
+// Finds the record the scan would find for keycopy, read into rec. When the caller reads the
+// key's records itself (-m), a key held by several records that matches the kept key is found
+// without reading, and rec->recnum is 0.
 bool lookup(csvfile2 *f, int keyfield, record2 *rec) {
     const uint64_t h = hash(keycopy.text, keycopy.len);
     const uint32_t check = (uint32_t)(h >> 32);
     for (size_t i = h & mask; table[i].ref; i = (i + 1) & mask) {
         if (table[i].check != check) continue;
         const uint32_t r = first_reached(table[i], currentrec);
+        if (opt_manymatches && !opt_onlyunmatched && (table[i].ref & SHARED)) {
+            const int same = is_kept_key(table[i].ref & ~SHARED, &keycopy);
+            if (same == 0) continue;
+            if (same == 1) {
+                rec->recnum = 0;
+                currentrec = (int)r;
+                found = i;
+                return true;
+            }
+        }
         read_at(f, keyfield, (int)r, rec);
         if (matches_keycopy(rec->key, rec->keylen)) {
             currentrec = (int)r;
@@ -995,7 +1043,7 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
                     out_rec_begin(stat_numrecords1);
                     joined_part(rec1.text, (size_t)rec1.len, numfields);
                 }
-                keyindex::read_at(f2, keyfield2, (int)*p, &rec);
+                if (rec.recnum != (int)*p) keyindex::read_at(f2, keyfield2, (int)*p, &rec);
                 check_matched_fields(rec, headerfields2);
                 stat_nummatches2++;
                 joined_separator(opt_recseparator);
