@@ -536,6 +536,11 @@ template <class T> struct growing {
         if (n == cap) p = resize(p, cap = cap ? cap * 2 : 64);
         p[n++] = v;
     }
+    void append(const T *v, size_t k) {
+        if (n + k > cap) p = resize(p, cap = std::max(cap * 2, n + k));
+        memcpy(p + n, v, k * sizeof(T));
+        n += k;
+    }
 };
 
 // The key of each shared key's first record, while they fit in KEPT_KEYS_MAX bytes: a later
@@ -557,8 +562,7 @@ void keep_key(const held_key *key) {
         return;
     }
     kept_refs.push(kept_ref{(uint32_t)kept.n, (uint32_t)key->len});
-    for (int i = 0; i < key->len; i++)
-        kept.push(key->text[i]);
+    kept.append(key->text, (size_t)key->len);
 }
 
 // Whether key is shared key k's (same_key): 1 or 0, or -1 when its key was not kept.
@@ -587,8 +591,12 @@ template <bool Fold> [[gnu::always_inline]] inline uint64_t hash_of(const char *
     return opt_ignorecase ? hash_of<true>(p, n) : hash_of<false>(p, n);
 }
 
-// Reads record recnum into rec through the reader at offsets; the record has been read before.
+bool take_ahead(int recnum, int keyfield, record2 *rec);
+
+// Reads record recnum into rec, as read ahead or through the reader at offsets; the record has
+// been read before.
 void read_at(csvfile2 *f, int keyfield, int recnum, record2 *rec) {
+    if (take_ahead(recnum, keyfield, rec)) return;
     if (fseeko(f->at, offsets[(size_t)recnum], SEEK_SET) != 0 ||
         !read_record2(f->at, f->name, recnum, 0, keyfield, rec))
         fail_after_partial_record(FAILED_REWINDING);
@@ -603,7 +611,7 @@ void build(csvfile2 *f, int keyfield) {
     mask = cap - 1;
     if (getrandom(&seed, sizeof seed, GRND_NONBLOCK) != (ssize_t)sizeof seed)
         seed = (uint64_t)getpid() * 0x9e3779b97f4a7c15u;
-    offsets = resize(offsets, n + 1);
+    offsets = resize(offsets, n + 2); // and where the last record ends
     table = resize(table, cap);
     memset(table, 0, cap * sizeof *table);
     struct later {
@@ -652,6 +660,8 @@ void build(csvfile2 *f, int keyfield) {
         }
         if (!table[i].ref) table[i] = slot{check, (uint32_t)r};
     }
+
+    offsets[n + 1] = ftello(f->fp);
 
     // The shared keys' records, key after key, each key's in ascending order: the first
     // record, then the later ones in the order they were met.
@@ -740,6 +750,199 @@ void mark_unmatched(bool *want) {
         for (; b != e; b++)
             want[*b] = true;
     }
+}
+
+// ---- Records read ahead, in file order ------------------------------------------------------
+
+// Every match the index finds is a read at a random place of CSVFILE2: a system call each, most
+// of the time of a join of many keys. When CSVFILE1 is a regular file and its key is one field,
+// the join's coming records are looked at ahead (a second, silent reading of its bytes), and the
+// CSVFILE2 records that their keys' candidates hold are read in file order, many records a
+// read, and held until the join reaches them. They are only a copy of CSVFILE2's bytes: a
+// record not read ahead (one the look ahead could not parse, one holding a NUL byte) is read at
+// its offset as before, so the result never depends on the look ahead. What it holds is
+// bounded, whatever the size of the files.
+constexpr size_t AHEAD_BYTES = ZELK_MERGE_FEW_HASHES ? 256 : 2u << 20; // records' bytes held
+constexpr size_t AHEAD_RECORDS = ZELK_MERGE_FEW_HASHES ? 8 : 1u << 16; // records held
+constexpr size_t AHEAD_SLOTS = 2 * AHEAD_RECORDS; // a power of two: a set at most half full
+constexpr size_t WINDOW = 1u << 18;               // the largest read of either file
+
+bool ahead_on; // CSVFILE1 is looked at ahead
+int fd1;       // CSVFILE1
+off_t pos1;    // the offset of the next record of CSVFILE1 the look ahead has not seen
+int next1;     // its record number
+char *buf1;    // bytes of CSVFILE1 from offset buf1_at on, buf1_len of them read
+off_t buf1_at;
+size_t buf1_len;
+char *buf2; // bytes of CSVFILE2
+
+// The records wanted by the records of CSVFILE1 looked at, as an open addressing set by record
+// number (0: an empty place); held is the place of a record's text in held_at, or NOT_HELD.
+struct wanted_record {
+    uint32_t rec;
+    uint32_t held;
+};
+constexpr uint32_t NOT_HELD = UINT32_MAX;
+wanted_record *wanted_set;
+size_t nwanted;
+size_t wanted_bytes;
+growing<uint32_t> wanted;  // the records wanted, ascending, while they are read
+growing<uint32_t> held_at; // where each record held begins in held
+growing<char> held;
+
+wanted_record *wanted_place(uint32_t r) {
+    size_t i = (r * 0x9e3779b1u) & (AHEAD_SLOTS - 1);
+    while (wanted_set[i].rec && wanted_set[i].rec != r)
+        i = (i + 1) & (AHEAD_SLOTS - 1);
+    return &wanted_set[i];
+}
+
+bool ahead_full() {
+    return wanted_bytes >= AHEAD_BYTES || nwanted >= AHEAD_RECORDS;
+}
+
+// The text of CSVFILE1's next record from pos1, its terminator removed, in *text (len bytes and
+// a NUL, in buf1); false at the end of the file or where the look ahead cannot go on (a read
+// error, a record longer than WINDOW).
+bool next_record1(char **text, size_t *len) {
+    for (int pass = 0; pass < 2; pass++) {
+        const size_t from = (size_t)(pos1 - buf1_at);
+        bool quoted = false;
+        size_t i = from;
+        for (; i < buf1_len; i++) {
+            if (buf1[i] == '"') quoted = !quoted;
+            if (buf1[i] == '\n' && !quoted) break;
+        }
+        const bool to_the_end = buf1_len < WINDOW - 1; // the read reached the end of the file
+        if (i < buf1_len || (to_the_end && i > from)) {
+            pos1 += (off_t)(i - from) + (i < buf1_len);
+            *len = i - from - (i < buf1_len && i > from && buf1[i - 1] == '\r');
+            *text = buf1 + from;
+            (*text)[*len] = 0;
+            return true;
+        }
+        // No whole record left: read on from pos1.
+        if (pass == 1) return false;
+        const ssize_t got = pread_retry(fd1, buf1, WINDOW - 1, pos1);
+        if (got <= 0) return false;
+        buf1_at = pos1;
+        buf1_len = (size_t)got;
+    }
+    return false;
+}
+
+// The candidates' records of the key of CSVFILE1's record text (len bytes, record recnum, its
+// key field keyfield), added to the records wanted; nothing when the text cannot be parsed.
+void want_records_of(char *text, size_t len, int recnum, int keyfield) {
+    if (memchr(text, 0, len)) return;
+    char **fields;
+    char err;
+    const int n = csv_record_string_parse(text, recnum, 0, &fields, &err, 0);
+    if (n < keyfield) return;
+    static char key[MAX_FIELD_LENGTH];
+    int klen = csv_parsed_field_length(fields, n, keyfield, text + len);
+    if (klen >= MAX_FIELD_LENGTH) return;
+    memcpy(key, fields[keyfield - 1], (size_t)klen);
+    if (opt_unquotekeys) klen = csv_field_value_inplace(key, klen);
+    const uint64_t h = hash(key, klen);
+    const uint32_t check = (uint32_t)(h >> 32);
+    for (size_t i = h & mask; table[i].ref; i = (i + 1) & mask) {
+        if (table[i].check != check) continue;
+        const uint32_t *b, *e;
+        records_of(table[i], &b, &e);
+        for (; b != e && !ahead_full(); b++) {
+            wanted_record *w = wanted_place(*b);
+            if (w->rec) continue;
+            *w = {*b, NOT_HELD};
+            nwanted++;
+            wanted_bytes += (size_t)(offsets[*b + 1] - offsets[*b]);
+        }
+    }
+}
+
+// Reads the wanted records in file order, each read taking as many as fit in WINDOW bytes, and
+// holds their texts, terminators removed.
+void read_wanted(csvfile2 *f) {
+    wanted.n = 0;
+    for (size_t i = 0; i < AHEAD_SLOTS; i++)
+        if (wanted_set[i].rec) wanted.push(wanted_set[i].rec);
+    std::sort(wanted.p, wanted.p + wanted.n);
+    const uint32_t *w = wanted.p, *end = w + wanted.n;
+    while (w != end) {
+        const off_t from = offsets[*w];
+        const uint32_t *last = w;
+        while (last + 1 != end && offsets[last[1] + 1] - from <= (off_t)WINDOW)
+            last++;
+        const size_t n = (size_t)(offsets[*last + 1] - from);
+        const bool got = n <= WINDOW && pread_retry(f->fd, buf2, n, from) == (ssize_t)n;
+        for (; w != last + 1; w++) {
+            const char *t = buf2 + (offsets[*w] - from);
+            size_t len = (size_t)(offsets[*w + 1] - offsets[*w]);
+            if (len && t[len - 1] == '\n') len -= 1 + (len > 1 && t[len - 2] == '\r');
+            // Left to be read at its offset: a last record ending in a carriage return, which
+            // the reader takes apart, and a NUL byte, which would end the text.
+            if (!got || (len && t[len - 1] == '\r') || memchr(t, 0, len)) continue;
+            wanted_place(*w)->held = (uint32_t)held_at.n;
+            held_at.push((uint32_t)held.n);
+            held.append(t, len);
+            held.push(0);
+        }
+    }
+}
+
+// Starts looking ahead at CSVFILE1 (fp, whose next record is recnum), if it is a regular file
+// and its key one field.
+void start_ahead(FILE *fp, int recnum) {
+    struct stat st;
+    if (multikey || fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    const off_t pos = ftello(fp);
+    if (pos < 0) return;
+    ahead_on = true;
+    fd1 = fileno(fp);
+    pos1 = buf1_at = pos;
+    next1 = recnum;
+    buf1 = resize<char>(nullptr, WINDOW);
+    buf2 = resize<char>(nullptr, WINDOW);
+    wanted_set = resize<wanted_record>(nullptr, AHEAD_SLOTS);
+}
+
+// Before the join reads CSVFILE1 record recnum: when the look ahead has not seen it, the
+// records held are dropped, and those wanted by the next records of CSVFILE1 (keyfield their
+// key) are read.
+void look_ahead(csvfile2 *f, int keyfield, int recnum) {
+    if (recnum < next1) return;
+    memset(wanted_set, 0, AHEAD_SLOTS * sizeof *wanted_set);
+    nwanted = wanted_bytes = held_at.n = held.n = 0;
+    char *text;
+    size_t len;
+    while (!ahead_full() && next_record1(&text, &len))
+        want_records_of(text, len, next1++, keyfield);
+    if (recnum >= next1) ahead_on = false; // the end of CSVFILE1, or it could not be read
+    read_wanted(f);
+}
+
+// Record recnum as read ahead into rec, as read_record2 reads it; false when it was not.
+bool take_ahead(int recnum, int keyfield, record2 *rec) {
+    if (!ahead_on) return false;
+    const wanted_record *w = wanted_place((uint32_t)recnum);
+    if (!w->rec || w->held == NOT_HELD) return false;
+    const uint32_t k = w->held;
+    char *text = held.p + held_at.p[k];
+    const int len = (int)((k + 1 < held_at.n ? held_at.p[k + 1] : held.n) - held_at.p[k] - 1);
+    char **fields;
+    char err;
+    const int n = csv_record_string_parse(text, recnum, 0, &fields, &err, 0);
+    if (n < 0) return false;
+    *rec = {text, len, nullptr, 0, n, recnum};
+    if (n < keyfield) return true;
+    static char key[MAX_FIELD_LENGTH];
+    const int klen = csv_parsed_field_length(fields, n, keyfield, text + len);
+    if (klen >= MAX_FIELD_LENGTH) return false;
+    memcpy(key, fields[keyfield - 1], (size_t)klen);
+    key[klen] = 0;
+    rec->key = key;
+    rec->keylen = opt_unquotekeys ? csv_field_value_inplace(key, klen) : klen;
+    return true;
 }
 
 } // namespace keyindex
@@ -991,7 +1194,12 @@ static bool join_csv_streams(FILE *fp1, const char *name1, csvfile2 *f2, int key
     int ncommas = headerfields2 > 1 ? headerfields2 - 1 : 0;
     memset(fill, ',', (size_t)ncommas);
 
-    for (;;) {
+    for (bool ahead_started = false;;) {
+        if (__builtin_expect(keyindex::built, 0)) {
+            if (!ahead_started) keyindex::start_ahead(fp1, stat_numrecords1 + 1);
+            ahead_started = true;
+            if (keyindex::ahead_on) keyindex::look_ahead(f2, keyfield1, stat_numrecords1 + 1);
+        }
         char *key;
         const char *keys = nullptr; // a key of several fields
         int keyslen = 0;
