@@ -219,4 +219,11 @@ TEST(DebianPackage, ContentsAndARunFromAScratchRoot) {
                          "sed 's/ *$//'",
                          o),
                0, "-Lroot/usr/lib/pkgconfig/../../lib -lzelk -pthread\n", "");
+
+    // Debian's checker finds no error in it.
+    if (run_shell("command -v lintian").status != 0)
+        GTEST_SKIP() << "lintian is not installed: the package is not checked against Debian "
+                        "policy (scripts/deps installs it)";
+    RunResult lint = run_shell("lintian --fail-on error " + q(deb) + " 2>&1", o);
+    EXPECT_EQ(lint.status, 0) << lint.out;
 }
