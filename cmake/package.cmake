@@ -19,24 +19,35 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/zelk.pc.in ${CMAKE_CURRENT_BINARY_DIR}/
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelk.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
+# The licence notice, in Debian's machine-readable format, goes with every installation.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 set(CPACK_PACKAGE_NAME zelk)
 set(CPACK_PACKAGE_VENDOR "zelk developers")
-set(CPACK_PACKAGE_CONTACT "zelk developers <zelk@localhost>")
+set(CPACK_PACKAGE_CONTACT "zelk developers <zelk@zelk-csv.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 list(LENGTH ZELK_TOOL_NAMES ZELK_TOOL_COUNT)
 set(CPACK_PACKAGE_DESCRIPTION
-  "${ZELK_TOOL_COUNT} small programs that select, project, sort, join, clean, validate, \
-convert and extract\n\
-RFC 4180 CSV in constant memory, with manual pages, bash completion and the\n\
-static record library libcsv for programs of your own.")
+  "${ZELK_TOOL_COUNT} small programs that select, project, sort, join, clean,\n\
+validate, convert and extract RFC 4180 CSV in constant memory, with manual\n\
+pages, bash completion and the static record library libcsv for programs of\n\
+your own.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-# gawk and coreutils run as children (/usr/bin/awk, /usr/bin/sort). The programs link only
-# glibc dynamically; libc6 is written out as dpkg-shlibdeps finds it, since running it takes
-# longer than the rest of the packaging.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "gawk, coreutils, libc6 (>= 2.34)")
+# gawk runs as a child (/usr/bin/awk), and so does sort (/usr/bin/sort), from coreutils,
+# which is essential and so not named. The programs link only glibc dynamically; libc6 is
+# written out as dpkg-shlibdeps finds it, since running it takes longer than the rest of the
+# packaging.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "gawk, libc6 (>= 2.34)")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_STRIP_FILES ON)
+# The changelog's newest entry is this version: a release changes both.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/changelog ZELK_CHANGELOG_TOP LIMIT_COUNT 1)
+if(NOT ZELK_CHANGELOG_TOP MATCHES "^zelk \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "cmake/changelog does not begin with version ${PROJECT_VERSION}")
+endif()
+set(CPACK_ZELK_CHANGELOG ${CMAKE_CURRENT_LIST_DIR}/changelog)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package_docs.cmake)
 set(CPACK_GENERATOR DEB)
 include(CPack)

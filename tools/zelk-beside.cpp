@@ -19,7 +19,7 @@ static int numrecords2;
 // CSVFILE2 records written with a field count other than its header's.
 static int field2mismatches;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to paste/append corresponding records from a second CSV file onto the "
           "records from a first CSV file.\n\n"
           "Usage: zelk-beside [OPTION...] CSVFILE1 [CSVFILE2]\n\n"
@@ -35,7 +35,7 @@ static void print_usage(void) {
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -v -- verbose: print final report about paste operations\n"
           "  -1 -- interpret blank record as having a single empty field\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-beside", "amMps:tv1", "t1", nullptr, print_usage};

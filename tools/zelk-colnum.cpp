@@ -7,11 +7,11 @@
 
 static char opt_addnewline; // -n
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Usage:zelk-colnum [OPTIONS...] FIELD_NAMES_LIST [CSVFILE]\n\n"
           "OPTIONS:\n"
           " -n -- output linefeed (\\n) after output list (just list by default)\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-colnum", "n", "", nullptr, print_usage};

@@ -32,7 +32,7 @@ static char **rec_fields;
 static int rec_numfields;
 static const char *rec_end;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'cut' (print out) only specified fields from the records in a CSV file.\n\n"
           "Usage: zelk-columns [OPTION...] FIELDS_LIST [CSVFILE]\n\n"
           "FIELDS_LIST must be a comma-separated list of 1-based field specs:\n"
@@ -54,7 +54,7 @@ static void print_usage(void) {
           "  -w -- warn about missing fields and fields not in header (with -a option)\n"
           "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n"
           "  -1 -- interpret blank record as having a single empty field (see also -b)\n",
-          stderr);
+          out);
 }
 
 // -l tests -a before -r.

@@ -20,7 +20,7 @@ static size_t first_header_len;
 static int first_header_fields;
 static const char *first_header_input;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'cat' (print to stdout) the records in one or more CSV files, including "
           "header from first only.\n\n"
           "Usage: zelk-concat [OPTION...] [CSVFILE...]\n\n"
@@ -30,7 +30,7 @@ static void print_usage(void) {
           "  -o -- omit headers (don't print any header records)\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n",
-          stderr);
+          out);
 }
 
 static const cli_pair pairs[] = {{'h', 'o'}, {0, 0}};

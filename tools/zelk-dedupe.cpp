@@ -11,7 +11,7 @@ static char opt_leavefirst;  // -f
 static char opt_ignorecase;  // -i
 static char opt_unquotekeys; // -u
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to remove records with duplicate keys in a CSV file.\n\n"
           "Usage: zelk-dedupe [OPTION...] KEY_FIELD [CSVFILE]\n\n"
           "KEY_FIELD is the 1-based field index for record keys to remove duplicates of,\n"
@@ -27,7 +27,7 @@ static void print_usage(void) {
           "        (remove surrounding \"'s and unescape embedded \"'s)\n\n"
           "Note: Duplicate key records must be sequential (grouped), so sorting\n"
           "on KEY_FIELD may be required before running this program (use stable sort).\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-dedupe", "fhiQtu", "hQt", nullptr, print_usage};

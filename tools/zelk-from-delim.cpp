@@ -4,11 +4,11 @@
 #include "cli.h"
 #include "dsv_convert.h"
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to convert DSV file with non-comma delimiter char, to valid CSV file.\n\n"
           "Usage: zelk-from-delim [OPTION...] DSV_DELIMITER_CHAR [DSVFILE]\n"
           DSV_CONVERTER_USAGE_TAIL,
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-from-delim", "brtu", "bt", nullptr, print_usage};

@@ -23,7 +23,7 @@
 static char opt_skipnonnumbers; // -n
 static char opt_sortedinput;    // -s
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to group the records of a CSV file by key fields and print aggregates of "
           "each group.\n\n"
           "Usage: zelk-group [OPTION...] KEY_FIELDS AGGREGATES [CSVFILE]\n\n"
@@ -42,7 +42,7 @@ static void print_usage(void) {
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n\n"
           "Note: empty numeric fields are skipped; groups are printed in order of first\n"
           "appearance (held in memory unless -s).\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-group", "nQst", "Qt", nullptr, print_usage};

@@ -27,13 +27,13 @@ static int stat_numemptyunquoted;
 static int stat_numwsunquoted;
 static int stat_numltwsunquoted;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to validate that a CSV file is properly formatted according to RFC 4180,\n"
           "plus provide additional info about the CSV file's characteristics.\n\n"
           "Usage: zelk-lint [CSVFILE]\n\n"
           "Options:\n"
           "  -v -- verbose: print warning messages about each issue encountered\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-lint", "v", "", nullptr, print_usage};

@@ -13,7 +13,7 @@ static char opt_headergrep;    // -h
 static char opt_unquotefield;  // -u
 static char opt_warnifmissing; // -w
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'grep' a particular field in a CSV file, to select/remove records where\n"
           "field meets some condition.  Conditions are represented by an AWK Expression.\n\n"
           "Usage: zelk-match-expr [OPTIONS] FIELD CONDITION [CSVFILE]\n\n"
@@ -42,7 +42,7 @@ static void print_usage(void) {
           "Records where CONDITION's value is 1 (or other non-zero) are considered matched.\n"
           "Records where CONDITION's value is 0 (or \"\") are considered non-matched.\n"
           "Example CONDITION: '($0>=10 && $0<=20) || ($0>100)'\n",
-          stderr);
+          out);
 }
 
 static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};

@@ -12,7 +12,7 @@ static char opt_blankrecsproc; // -b
 static char opt_headergrep;    // -h
 static char opt_values;        // -u
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'grep' records in a CSV file, to select/remove records that\n"
           "meet some condition.  Conditions are represented by an AWK Expression.\n"
           "Conditions may involve all fields of each records.\n\n"
@@ -39,7 +39,7 @@ static void print_usage(void) {
           "Records where CONDITION's value is 1 (or other non-zero) are considered matched.\n"
           "Records where CONDITION's value is 0 (or \"\") are considered non-matched.\n"
           "Example CONDITION: '$1>=20 || ($2!=\"0\" && $3!=\"Admit\")'\n",
-          stderr);
+          out);
 }
 
 static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};

@@ -37,7 +37,7 @@ static size_t pattern_len;
 static field_regex pattern_re;
 static fixed_matcher matcher;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'grep' a particular field in a CSV file, to select/remove records where\n"
           "field matches a pattern.  The pattern can be either a regex or a fixed string\n"
           "(file patterns can be only fixed strings).\n\n"
@@ -64,7 +64,7 @@ static void print_usage(void) {
           "  -w -- warn about records lacking FIELD (such records are ignored)\n"
           "  -x -- exactly match the (entire) field with PATTERN\n"
           "  -1 -- interpret blank record as having a single empty field (see also -b)\n",
-          stderr);
+          out);
 }
 
 static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};

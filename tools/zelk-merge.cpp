@@ -59,7 +59,7 @@ static int stat_numrecords1; // number of the last CSVFILE1 record read (the hea
 static int stat_nummatches2; // CSVFILE2 records joined
 static int stat_unmatched2;  // CSVFILE2 records no key matched (-r)
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to join/append records from a second CSV file with 'matching' records in a "
           "first CSV file.\n"
           "Records 'match' if their key field values are identical.\n"
@@ -90,7 +90,7 @@ static void print_usage(void) {
           "  -x -- write only the CSVFILE1 records without a match, as read (implies -a);\n"
           "        with -r, only the CSVFILE2 records whose key no CSVFILE1 record has\n"
           "  (-m and -r index all of CSVFILE2 first, and do not combine with -o)\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-merge", "aimoQrs:tuvx", "t", nullptr, print_usage};

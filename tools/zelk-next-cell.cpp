@@ -13,7 +13,7 @@ static char opt_unquotefield; // -u
 static char opt_verbose;      // -v
 static char opt_fieldwarn;    // -w
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'get' (print to stdout) a field from the next CSV record passed to it via "
           "stdin.\n"
           "Intended to be called in scripts/pipelines, replacing AWK, etc. functions.\n"
@@ -31,7 +31,7 @@ static void print_usage(void) {
           "        Note: can return an invalid CSV field\n"
           "  -v -- verbose: warn about a final record without terminator (errors always shown)\n"
           "  -w -- print warning if FIELD does not exist in a record\n",
-          stderr);
+          out);
 }
 
 static const cli_pair pairs[] = {{'c', 'u'}, {'e', 'w'}, {0, 0}};

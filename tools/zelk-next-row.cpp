@@ -8,7 +8,7 @@
 
 static char opt_verbose; // -v
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'get' (print to stdout) the next CSV record from a CSV file stream passed "
           "to it via stdin.\n"
           "Intended to be called in scripts/pipelines, replacing AWK, etc. functions.\n"
@@ -19,7 +19,7 @@ static void print_usage(void) {
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -v -- verbose: warn about a final record without terminator (errors always shown)\n"
           "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-next-row", "tvz", "tz", nullptr, print_usage};

@@ -37,7 +37,7 @@ static arg_vector sort_args;
 
 #define MAX_SUFFIX_LENGTH 2
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to sort a CSV file, based on values in multiple fields.\n\n"
           "Usage: zelk-order-keys [OPTIONS] -kKEYDEF... [CSVFILE]\n\n"
           "KEYDEF defines a sort key: FIELD[n|g|d|i][r]\n"
@@ -62,8 +62,8 @@ static void print_usage(void) {
           "        date-time keys are always automatically unquoted\n"
           "  -zTIMEZONE -- timezone for use with date sorts, e.g. \"America/Chicago\"\n"
           "  -1 -- interpret blank record as having a single empty field\n\n",
-          stderr);
-    print_datetime_usage("TIMEZONE required only if date-time sort keys require DST.\n");
+          out);
+    print_datetime_usage(out, "TIMEZONE required only if date-time sort keys require DST.\n");
 }
 
 static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};

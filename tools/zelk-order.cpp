@@ -26,7 +26,7 @@ static const char *opt_tzone = "UTC";              // -z
 // repeated.
 static arg_vector sort_args;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to sort a CSV file, based on values in a single field.\n\n"
           "Usage: zelk-order [OPTIONS] SORT_FIELD [CSVFILE]\n\n"
           "SORT_FIELD is the 1-based field index to sort on, or header field name if -Q "
@@ -49,9 +49,9 @@ static void print_usage(void) {
           "        date-time keys are always automatically unquoted\n"
           "  -zTIMEZONE -- timezone for use with date-time sorts, e.g. \"America/Chicago\"\n"
           "  -1 -- interpret blank record as having a single empty field\n\n",
-          stderr);
+          out);
     print_datetime_usage(
-        "TIMEZONE required only if -d/-D option used and date-times require DST.\n");
+        out, "TIMEZONE required only if -d/-D option used and date-times require DST.\n");
 }
 
 static const cli_pair pairs[] = {

@@ -18,7 +18,7 @@ static char opt_passignored; // -p
 static char opt_invert;      // -v
 static char opt_warnignored; // -w
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to filter a CSV file based on the values in a numeric-valued field.\n\n"
           "Usage: zelk-range [OPTION...] FIELD [CSVFILE]\n\n"
           "FIELD is the 1-based index of the numeric-valued field to filter on, or header field "
@@ -35,7 +35,7 @@ static void print_usage(void) {
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -v -- invert filtering (i.e., output records that should be filtered)\n"
           "  -w -- warn about records being ignored (FIELD blank or missing)\n",
-          stderr);
+          out);
 }
 
 static const cli_pair pairs[] = {{'p', 'w'}, {0, 0}};

@@ -9,13 +9,13 @@
 static char opt_countheaders = 1; // cleared by -h
 static char opt_verbose = 1;      // cleared by -v
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to print out counts of the number of records in one or more CSV files.\n\n"
           "Usage: zelk-row-tally [OPTION...] [CSVFILE...]\n\n"
           "Options:\n"
           "  -h -- header records should NOT be counted (counted by default)\n"
           "  -v -- not verbose: do NOT print filenames to prefix counts\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-row-tally", "hv", "", nullptr, print_usage};

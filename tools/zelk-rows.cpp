@@ -14,7 +14,7 @@ static char opt_printlast;       // FIRST_RECORD "L"
 static char opt_printfilenames;  // more than one CSVFILE
 static int opt_firstrecord;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to print out a range of records in a list of CSV files.\n\n"
           "Usage: zelk-rows [OPTION...] FIRST_RECORD [CSVFILE...]\n\n"
           "FIRST_RECORD is 1-based index of first record to print, header being record 1.\n"
@@ -27,7 +27,7 @@ static void print_usage(void) {
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n"
           "  -v -- verbose: prefix records with record numbers, and filenames if multiple CSVFILEs\n"
           "  -z -- zero (null char) terminate output records (for use with sort, uniq, etc.)\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-rows", "bhn:tvz", "btz", nullptr, print_usage};

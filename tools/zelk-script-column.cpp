@@ -11,7 +11,7 @@
 
 static char opt_values; // -u
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'process' the values in one field in the records of a CSV file, using "
           "AWK code.\n\n"
           "Usage: zelk-script-column [OPTIONS] FIELD [CSVFILE]\n\n"
@@ -42,7 +42,7 @@ static void print_usage(void) {
           "AWK code is not to do any output (do not call print or printf).\n"
           "AWK code must be valid AWK \"program,\" i.e., one or more rules: "
           "[pattern]{actions}.\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-script-column", "be:f:hl:oQtu1", "b1hoQt", nullptr,
@@ -139,7 +139,7 @@ template <bool Values> static bool process_csv_file(FILE *fp, const char *name, 
 
 int main(int argc, char **argv) {
     if (argc == 1) {
-        print_usage();
+        print_usage(stderr);
         return 1;
     }
     cli_begin(&program, argc, argv);

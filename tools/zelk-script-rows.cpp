@@ -18,7 +18,7 @@ static const char *opt_appendstr = ""; // -a
 static char opt_blankrecsproc;         // -b
 static char opt_terminatecrlf;         // -t
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'process' entire records of a CSV file, using AWK code/file.\n\n"
           "Usage: zelk-script-rows [OPTIONS] [CSVFILE]\n\n"
           "AWK program code must be supplied via the -e or -f option.\n\n"
@@ -46,7 +46,7 @@ static void print_usage(void) {
           "AWK code is not to do any output (do not call print or printf).\n"
           "AWK code must be valid AWK \"program,\" i.e., one or more rules: "
           "[pattern]{actions}.\n",
-          stderr);
+          out);
 }
 
 static const cli_pair pairs[] = {{'a', 'o'}, {'a', 'h'}, {0, 0}};

@@ -9,7 +9,7 @@
 // NEWVALUE, converted once.
 static replacement format;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to edit (replace) the value of one field in one record in a CSV file.\n\n"
           "Usage: zelk-setcell [OPTION...] RECORD FIELD NEWVALUE [CSVFILE]\n\n"
           "RECORD is the 1-based record number to operate on.\n"
@@ -19,7 +19,7 @@ static void print_usage(void) {
           "Options:\n"
           "  -Q -- query header (record 1) to get index of FIELD name\n"
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-setcell", "Qt", "Qt", nullptr, print_usage};

@@ -27,7 +27,7 @@ static char last_record[MAX_RECORD_LENGTH];
 static const char EXTRA_LABEL[] = "[EXTRA]";
 static const int EXTRA_LABEL_LEN = sizeof EXTRA_LABEL - 1;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to print out a range of records in one or more CSV files, each field on a "
           "separate line so readable.\n\n"
           "Usage: zelk-show [OPTION...] FIRST_RECORD [CSVFILE...]\n\n"
@@ -36,7 +36,7 @@ static void print_usage(void) {
           "Options:\n"
           "  -h    -- include header field names when printing fields (when FIRST_RECORD>1)\n"
           "  -nNUM -- number of records to print (1 by default)\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-show", "hn:", "", nullptr, print_usage};

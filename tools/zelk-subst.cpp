@@ -24,7 +24,7 @@ static replacement format;
 // The regular expression's required bytes.
 static regex_prefilter prefilter;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to replace values that match a pattern, in one field in all records of a CSV "
           "file.\n\n"
           "Usage: zelk-subst [OPTION...] FIELD PATTERN REPLACEMENT [CSVFILE]\n\n"
@@ -55,7 +55,7 @@ static void print_usage(void) {
           "or when it needs quotes. REPLACEMENT then takes '&' for the match and '\\1' to '\\9'\n"
           "for subexpressions, each as often as wanted, '\\&' for '&' and '\\\\' for '\\'\n"
           "(with -m: '&0' to '&9' as above).\n",
-          stderr);
+          out);
 }
 
 static const cli_pair pairs[] = {{'m', 'F', "Error: -F and -m options not compatible!", true},

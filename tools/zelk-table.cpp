@@ -32,7 +32,7 @@ static int fmt_numheaderfields;
 // fields behind it.
 static bool header_seen;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to print out a CSV file formatted in a readable (columnized) manner.\n\n"
           "Usage: zelk-table [OPTION...] [CSVFILE]\n\n"
           "Options:\n"
@@ -50,7 +50,7 @@ static void print_usage(void) {
           "  -wWIDTHS    -- comma-separated list of fields widths\n"
           "                  e.g., -w10,12,10,15,20 (must have enough values for all records)\n"
           "  -xWIDTH     -- field width to use for extra fields (beyond header or -w spec)\n",
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-table", "abcf:m:n:rs:uw:x:", "b", nullptr,

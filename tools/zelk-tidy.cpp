@@ -42,7 +42,7 @@ static size_t separator_len;
 static bool separator_is_comma;
 static size_t emptyfield_len;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to 'clean' CSV file fields in one or more of multiple ways:\n"
           "(1) unquoting fields that do not need to be quoted;\n"
           "(2) padding/trimming records to make field counts consistent with header;\n"
@@ -73,7 +73,7 @@ static void print_usage(void) {
           "  -W -- whitespace fields made empty (can be combined with -e to quote)\n"
           "  -x -- leading/trailing whitespace fields quoted\n"
           "  -X -- leading/trailing whitespace in unquoted fields removed\n",
-          stderr);
+          out);
 }
 
 // -u refuses -c before -e, whichever came first.

@@ -21,7 +21,7 @@ static char datetimenew[MAX_FIELD_LENGTH];
 // for an empty one, and the marker tells them apart.
 static char *format_marked;
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to reformat date-time values in one field of a CSV file.\n\n"
           "Usage: zelk-timestamp [OPTION...] FIELD FORMAT_OLD FORMAT_NEW [CSVFILE]\n\n"
           "FIELD is the 1-based index of the date-time field to reformat, or header field name "
@@ -39,12 +39,12 @@ static void print_usage(void) {
           "  -t -- terminate output records with CR+LF (\\r\\n) (LF only by default)\n\n"
           "  -1 -- interpret blank record as having a single empty field (see also -b)\n\n"
           "Date-time FORMAT's must be consistent with strftime(3)/strptime(3):\n",
-          stderr);
-    fprintf(stderr, "e.g., \"%%D %%R\" or \"%%m/%%d/%%y %%H:%%M\" for \"1/5/21 1:23\" or "
-                    "\"01/05/21 01:23\";\n");
-    fprintf(stderr, "e.g., \"%%m/%%d/%%Y %%T\" or \"%%m/%%d/%%Y %%H:%%M:%%S\" for \"1/5/2021 "
-                    "1:23:45\" or \"01/05/2021 01:23:45\";\n");
-    fputs("Use \"man strftime\" or \"man strptime\" for further info.\n", stderr);
+          out);
+    fprintf(out, "e.g., \"%%D %%R\" or \"%%m/%%d/%%y %%H:%%M\" for \"1/5/21 1:23\" or "
+                 "\"01/05/21 01:23\";\n");
+    fprintf(out, "e.g., \"%%m/%%d/%%Y %%T\" or \"%%m/%%d/%%Y %%H:%%M:%%S\" for \"1/5/2021 "
+                 "1:23:45\" or \"01/05/2021 01:23:45\";\n");
+    fputs("Use \"man strftime\" or \"man strptime\" for further info.\n", out);
 }
 
 static const cli_pair pairs[] = {{'c', 'r'}, {0, 0}};

@@ -4,11 +4,11 @@
 #include "cli.h"
 #include "dsv_convert.h"
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to convert CSV file to DSV file with non-comma delimiter char.\n\n"
           "Usage: zelk-to-delim [OPTION...] DSV_DELIMITER_CHAR [CSVFILE]\n"
           DSV_CONVERTER_USAGE_TAIL,
-          stderr);
+          out);
 }
 
 static const cli_program program = {"zelk-to-delim", "brtu", "bt", nullptr, print_usage};

@@ -12,7 +12,7 @@ static char opt_limitrecs;      // -n
 static int opt_numrecs;
 static char opt_verbose; // -v
 
-static void print_usage(void) {
+static void print_usage(FILE *out) {
     fputs("Program to check and print out fields counts for the records in a CSV file.\n\n"
           "By default shows counts for header (record 1) and all records, prefixed by record "
           "number.\n"
@@ -28,7 +28,7 @@ static void print_usage(void) {
           "header\n"
           "  -nNUMBER -- number of records to process (default is all from FIRST)\n"
           "  -v       -- verbose: mark records where fields count differs from header\n",
-          stderr);
+          out);
 }
 
 #define C_MSG "Error: -c option not compatible with -m and -v options!"

@@ -64,7 +64,12 @@ void set_common(char c) {
 void cli_begin(const cli_program *prog, int argc, char **argv) {
     program = prog;
     opterr = 0; // cli_next_option says what is wrong with an option
-    if (argc > 1 && strcmp(argv[1], "--help") == 0) cli_usage_exit();
+    // Help asked for is the program's output, to page or to search; usage after a wrong
+    // invocation (cli_usage_exit) is a message.
+    if (argc > 1 && strcmp(argv[1], "--help") == 0) {
+        prog->print_usage(stdout);
+        cli_exit(0);
+    }
     if (argc > 1 && strcmp(argv[1], "--version") == 0) {
         printf("%s (zelk) %s\n", prog->name, ZELK_VERSION);
         cli_exit(0);
@@ -109,7 +114,7 @@ bool cli_option_given(int argc, char **argv, char c) {
 }
 
 void cli_usage_exit(void) {
-    program->print_usage();
+    program->print_usage(stderr);
     exit(1);
 }
 

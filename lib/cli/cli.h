@@ -36,7 +36,7 @@ struct cli_program {
     const char *optstring; // getopt letters
     const char *common;    // letters among "b1hoQtz" that have their common meaning
     const cli_pair *pairs; // the program's own exclusive pairs, ending with {0, 0}; may be null
-    void (*print_usage)(void);
+    void (*print_usage)(FILE *out);
 };
 
 // Options with their common meaning (set by cli_next_option for letters in `common`).
@@ -52,8 +52,9 @@ extern const char *opt_fieldnamestr;  // the -Q field name ("" until set)
 
 extern const char *const STDIN_NAME; // "standard input"
 
-// "--help" as the first argument: usage, exit 1; "--version": "zelk-NAME (zelk) X.Y.Z" on
-// standard output, exit 0. Also sets up the output buffer.
+// "--help" as the first argument: the usage text on standard output, exit 0 (1, with the
+// output check's message, when it cannot be written); "--version": "zelk-NAME (zelk) X.Y.Z"
+// on standard output, exit 0. Also sets up the output buffer.
 void cli_begin(const cli_program *prog, int argc, char **argv);
 // The next option letter that is the program's own, or -1 at the end of the options. Unknown
 // letters and missing arguments end the program with the "Try" line; exclusive pairs end it
@@ -64,7 +65,7 @@ bool cli_seen(char c);
 // Whether option letter c is anywhere among the options, asked before they are read (for a
 // program that reads an earlier option by a later one); reading them starts afresh after.
 bool cli_option_given(int argc, char **argv, char c);
-// The usage text, then exit 1 (a wrong number of operands).
+// The usage text on standard error, then exit 1 (a wrong number of operands).
 [[noreturn]] void cli_usage_exit(void);
 // The "Try" line, then exit 1.
 [[noreturn]] void cli_try_exit(void);

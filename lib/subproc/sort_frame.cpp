@@ -157,11 +157,11 @@ bool reformat_sort_output(int fd) {
     return false;
 }
 
-void print_datetime_usage(const char *tz_note) {
-    fputs("Date-time FORMAT must be consistent with strptime(3):\n", stderr);
-    fprintf(stderr, "e.g., \"%%m/%%d/%%Y %%T\" (the default) for \"1/5/2021 1:23:45\" or "
-                    "\"01/05/2021 01:23:45\";\n");
-    fprintf(stderr, "e.g., \"%%D %%R\" for \"1/5/21 1:23\" or \"01/05/21 01:23\";\n");
-    fputs("Use \"man strptime\" for further info.\n\n", stderr);
-    fputs(tz_note, stderr);
+void print_datetime_usage(FILE *out, const char *tz_note) {
+    fputs("Date-time FORMAT must be consistent with strptime(3):\n", out);
+    fprintf(out, "e.g., \"%%m/%%d/%%Y %%T\" (the default) for \"1/5/2021 1:23:45\" or "
+                 "\"01/05/2021 01:23:45\";\n");
+    fprintf(out, "e.g., \"%%D %%R\" for \"1/5/21 1:23\" or \"01/05/21 01:23\";\n");
+    fputs("Use \"man strptime\" for further info.\n\n", out);
+    fputs(tz_note, out);
 }

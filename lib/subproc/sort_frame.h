@@ -55,8 +55,8 @@ bool close_sort_pipe(FILE *pipe);
 // buffer until the next call.
 const char *datetime_to_utimestr(const char *key, const char *format, int recnum, const char *what);
 
-// The usage text's closing notes on date-time formats, ending with tz_note.
-void print_datetime_usage(const char *tz_note);
+// The usage text's closing notes on date-time formats, ending with tz_note, to out.
+void print_datetime_usage(FILE *out, const char *tz_note);
 
 // Copies sort's output (the fd) to standard output, dropping each frame's keys and its first
 // 0x02, and ending each record with LF. False on a read or write error, after

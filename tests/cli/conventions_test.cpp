@@ -1,9 +1,9 @@
 // What every program does the same way, run over all of them: the usage text on "--help"
-// (compared with its golden file in tests/data/usage), an unknown option, an option without
-// its argument, an input file that cannot be opened, an empty input, and output that cannot be
-// written; how the programs that run a child end on a termination signal; that what the
-// programs write reads back as written; and that every place naming the programs names those
-// of tools/programs.txt.
+// (compared with its golden file in tests/data/usage) and after a wrong invocation, an unknown
+// option, an option without its argument, an input file that cannot be opened, an empty input,
+// and output that cannot be written; how the programs that run a child end on a termination
+// signal; that what the programs write reads back as written; and that every place naming the
+// programs names those of tools/programs.txt.
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -111,9 +111,23 @@ class Conventions : public ::testing::TestWithParam<Program> {
     const std::string file = dir.file("in.csv", input);
 };
 
+// Help asked for is output: on standard output, status 0, and a failed write fails as any
+// other output does. Usage after a wrong invocation stays a message, status 1.
 TEST_P(Conventions, HelpPrintsTheUsageText) {
     const Program &p = GetParam();
-    EXPECT_RUN(run_tool(p.name, {"--help"}), 1, "", usage_text(p.name));
+    EXPECT_RUN(run_tool(p.name, {"--help"}), 0, usage_text(p.name), "");
+    RunOptions full;
+    full.stdout_path = "/dev/full";
+    EXPECT_RUN(run_tool(p.name, {"--help"}, full), 1, "",
+               std::string(p.name) +
+                   ": Error: failed writing output to standard output: No space left on "
+                   "device\n");
+    // (The programs whose valid run begins with an option ask for that option instead.)
+    std::vector<std::string> none;
+    if (p.args.size() > 1 && p.args[0][0] != '-') {
+        SCOPED_TRACE("no operand");
+        EXPECT_RUN(run_tool(p.name, none, ""), 1, "", usage_text(p.name));
+    }
 }
 
 TEST_P(Conventions, UnknownOptionPointsToHelp) {

@@ -225,11 +225,11 @@ TEST(EmptyInput, FailureComesWithAMessage) {
 // Usage texts promise only what exists.
 TEST(UsageTexts, PromiseOnlyWhatExists) {
     for (const char *tool : {"zelk-order", "zelk-order-keys"}) {
-        std::string usage = run_tool(tool, {"--help"}).err;
+        std::string usage = run_tool(tool, {"--help"}).out;
         EXPECT_EQ(usage.find("-l option"), std::string::npos) << tool;
     }
     for (const char *tool : {"zelk-match", "zelk-match-expr", "zelk-match-rows"}) {
-        std::string usage = run_tool(tool, {"--help"}).err;
+        std::string usage = run_tool(tool, {"--help"}).out;
         EXPECT_NE(usage.find("  -n -- prefix each output record with its 1-based record number\n"),
                   std::string::npos)
             << tool;
