@@ -111,10 +111,9 @@ static void replace_inside(const field_span &f, const char *field, const char *p
             so = 0;
             eo = n;
         } else if (matcher) {
-            const char *at = fixed_find(v, pos, n, pattern, patlen, opt_ignorecase);
+            const char *at = fixed_find(v, pos, n, pattern, patlen, opt_ignorecase, &eo);
             if (!at) break;
             so = (size_t)(at - v);
-            eo = so + patlen;
         } else {
             if (field_regex_exec_from(re, v, pos, n, 10, pm) != 0) break;
             so = (size_t)pm[0].rm_so;
