@@ -1,6 +1,7 @@
 #include "field_match.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,11 @@ bool equal_nocase(const char *a, const char *b, size_t n) {
 }
 
 } // namespace
+
+void match_characters_of_locale(void) {
+    if (setlocale(LC_CTYPE, "") && locale_char_encoding() != char_encoding::utf8)
+        setlocale(LC_CTYPE, "C");
+}
 
 bool strstr_wrapper(const char *field, size_t flen, const char *pat, size_t plen) {
     return plen == 0 || memmem(field, flen, pat, plen) != nullptr;

@@ -8,6 +8,11 @@
 #include "libcsv.h"
 #include "regex_dfa.h"
 
+// Takes LC_CTYPE from the environment (LC_ALL, LC_CTYPE, LANG) when it names a UTF-8 locale,
+// so that patterns match its characters; any other locale leaves the C one, where every byte
+// is a character. Nothing else is taken: numbers keep reading with a point, messages stay.
+void match_characters_of_locale(void);
+
 // A fixed-string test: true when the field (flen bytes) matches the pattern (plen bytes).
 typedef bool (*fixed_matcher)(const char *field, size_t flen, const char *pat, size_t plen);
 
