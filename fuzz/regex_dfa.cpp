@@ -2,9 +2,11 @@
 // regexec) against regexec itself: for every pattern that regcomp accepts, the same yes/no
 // answer on every subject, NUL bytes and line feeds included.
 //
-// Input: a flag byte (bit 0: REG_ICASE; bit 1: whole-field match as with -x), the pattern up to
-// the first 0xFF byte (and its first NUL), then subjects separated by 0xFF bytes.
+// Input: a flag byte (bit 0: REG_ICASE; bit 1: whole-field match as with -x; bit 2: in the
+// C.UTF-8 locale, where there is one), the pattern up to the first 0xFF byte (and its first
+// NUL), then subjects separated by 0xFF bytes.
 #include <algorithm>
+#include <clocale>
 #include <regex.h>
 #include <string>
 #include <vector>
@@ -56,6 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // search down (regcomp copies a bounded repetition's operand once for each count, and its
     // closures grow with each stacked operator).
     if (pattern.size() > 300 || copies(pattern) > 16 || stacked(pattern)) return 0;
+    struct Locale {
+        explicit Locale(bool utf8) {
+            if (utf8) setlocale(LC_CTYPE, "C.UTF-8");
+        }
+        ~Locale() { setlocale(LC_CTYPE, "C"); }
+    } locale(data[0] & 4);
 
     regex_t re;
     if (field_regex_compile(&re, pattern.c_str(), cflags | REG_NOSUB, exact) != 0) return 0;

@@ -45,7 +45,9 @@ static void print_usage(FILE *out) {
           "Usage: zelk-match [OPTION...] -fPATTERN_FILE FIELD [CSVFILE]\n\n"
           "FIELD is the 1-based index of the field to grep, or header field name if -Q option.\n"
           "PATTERN is the regex or string pattern to match.\n"
-          "(PATTERN assumes extended regex syntax, so do not escape regex metachars.)\n\n"
+          "(PATTERN assumes extended regex syntax, so do not escape regex metachars.)\n"
+          "In a UTF-8 locale (LC_ALL, LC_CTYPE, LANG) PATTERN matches characters:\n"
+          "'.' and [^...] match a whole one, and -i folds letters beyond ASCII too.\n\n"
           "Options:\n"
           "  -b -- blank records passed through (ignored by default, see also -1)\n"
           "  -fFILE -- read fixed string PATTERNs from FILE\n"
@@ -171,6 +173,7 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
 }
 
 int main(int argc, char **argv) {
+    match_characters_of_locale();
     cli_begin(&program, argc, argv);
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {

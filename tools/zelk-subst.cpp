@@ -1,6 +1,7 @@
 // zelk-subst: replace the value of one field, in every record, where it matches a pattern.
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <regex.h>
 
@@ -31,6 +32,8 @@ static void print_usage(FILE *out) {
           "FIELD is the 1-based field index to operate on, or header field name if -Q option.\n"
           "PATTERN is the regex or string pattern to match for replacement.\n"
           "(PATTERN assumes extended regex syntax, so do not escape regex metachars).\n"
+          "In a UTF-8 locale (LC_ALL, LC_CTYPE, LANG) PATTERN matches characters:\n"
+          "'.' and [^...] match a whole one, and -i folds letters beyond ASCII too.\n"
           "REPLACEMENT specifies the value to replace matched field values with.\n\n"
           "Options:\n"
           "  -b -- blank records passed through (removed by default, see also -1)\n"
@@ -65,9 +68,18 @@ static const cli_program program = {"zelk-subst", "bFghimn:oQtx1", "b1hoQt", pai
 
 // Whether a regular expression is nothing but literal bytes: then its leftmost match, the
 // one regexec reports, is the pattern's first occurrence (with -x: the whole field equal to
-// it), found without running the matcher. Case folding is left to the matcher.
+// it), found without running the matcher. Case folding is left to the matcher, and so is, in
+// a UTF-8 locale, a pattern that is not valid UTF-8: a valid one occurs in a field only where
+// its characters do.
 static bool literal_regex(const char *pattern) {
-    return pattern[0] != '\0' && !opt_ignorecase && !strpbrk(pattern, ".[]()*+?{}|^$\\");
+    return pattern[0] != '\0' && !opt_ignorecase && !strpbrk(pattern, ".[]()*+?{}|^$\\") &&
+           (MB_CUR_MAX == 1 || mbstowcs(nullptr, pattern, 0) != (size_t)-1);
+}
+
+// Where the next match may start after an empty one at so: a whole character on, so that
+// none is cut in two.
+static size_t past_empty_match(const char *v, size_t so, size_t n) {
+    return so < n ? so + char_length_at(v, so, n) : so + 1;
 }
 
 // The field of f (copied into field) with each match in its value, up to -n of them, replaced,
@@ -111,10 +123,9 @@ static void replace_inside(const field_span &f, const char *field, const char *p
             so = 0;
             eo = n;
         } else if (matcher) {
-            const char *at = fixed_find(v, pos, n, pattern, patlen, opt_ignorecase);
+            const char *at = fixed_find(v, pos, n, pattern, patlen, opt_ignorecase, &eo);
             if (!at) break;
             so = (size_t)(at - v);
-            eo = so + patlen;
         } else {
             if (field_regex_exec_from(re, v, pos, n, 10, pm) != 0) break;
             so = (size_t)pm[0].rm_so;
@@ -126,7 +137,7 @@ static void replace_inside(const field_span &f, const char *field, const char *p
             }
         }
         if (so == eo && so == prev_end) {
-            pos = so + 1;
+            pos = past_empty_match(v, so, n);
             continue;
         }
         args[0] = v + so;
@@ -138,7 +149,7 @@ static void replace_inside(const field_span &f, const char *field, const char *p
         if (need > cap - len) field_length_exceeded();
         len += need;
         copied = prev_end = eo;
-        pos = eo > so ? eo : so + 1;
+        pos = eo > so ? eo : past_empty_match(v, so, n);
         count++;
     }
     if (count == 0) {
@@ -236,6 +247,7 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
 }
 
 int main(int argc, char **argv) {
+    match_characters_of_locale();
     cli_begin(&program, argc, argv);
     int c;
     while ((c = cli_next_option(argc, argv)) != -1) {

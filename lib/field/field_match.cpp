@@ -1,9 +1,13 @@
 #include "field_match.h"
 
 #include <cerrno>
+#include <clocale>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <regex.h>
 
 #include "libcsv.h"
@@ -21,6 +25,11 @@ bool equal_nocase(const char *a, const char *b, size_t n) {
 }
 
 } // namespace
+
+void match_characters_of_locale(void) {
+    if (setlocale(LC_CTYPE, "") && locale_char_encoding() != char_encoding::utf8)
+        setlocale(LC_CTYPE, "C");
+}
 
 bool strstr_wrapper(const char *field, size_t flen, const char *pat, size_t plen) {
     return plen == 0 || memmem(field, flen, pat, plen) != nullptr;
@@ -46,16 +55,90 @@ bool strcasecmp_wrapper(const char *field, size_t flen, const char *pat, size_t 
     return flen == plen && equal_nocase(field, pat, plen);
 }
 
-const char *fixed_find(const char *field, size_t from, size_t flen, const char *pat, size_t plen,
-                       bool ignorecase) {
-    if (plen == 0) return field + from;
-    if (!ignorecase) return (const char *)memmem(field + from, flen - from, pat, plen);
-    for (size_t i = from; i + plen <= flen; i++)
-        if (equal_nocase(field + i, pat, plen)) return field + i;
+size_t char_length_at(const char *s, size_t i, size_t n) {
+    if (MB_CUR_MAX == 1 || (unsigned char)s[i] < 0x80) return 1;
+    mbstate_t st{};
+    size_t k = mbrlen(s + i, n - i, &st);
+    return k == (size_t)-1 || k == (size_t)-2 || k == 0 ? 1 : k;
+}
+
+namespace {
+
+// The upper-case form of the character at s[i] (of *len bytes); a byte that starts no
+// character is kept apart from every character by a bit no wide character has.
+uint32_t folded_char(const char *s, size_t i, size_t n, size_t *len) {
+    unsigned char b = (unsigned char)s[i];
+    *len = 1;
+    if (b < 0x80) return (uint32_t)towupper(b);
+    mbstate_t st{};
+    wchar_t wc;
+    size_t k = mbrtowc(&wc, s + i, n - i, &st);
+    if (k == (size_t)-1 || k == (size_t)-2 || k == 0) return 0x80000000u | b;
+    *len = k;
+    return (uint32_t)towupper((wint_t)wc);
+}
+
+// Where pat, characters folded, matches field[at..]: the end of the match, or SIZE_MAX.
+size_t folded_match_at(const char *field, size_t at, size_t flen, const char *pat, size_t plen) {
+    size_t i = at, j = 0, fl, pl;
+    while (j < plen) {
+        if (i == flen || folded_char(field, i, flen, &fl) != folded_char(pat, j, plen, &pl))
+            return SIZE_MAX;
+        i += fl;
+        j += pl;
+    }
+    return i;
+}
+
+const char *folded_find(const char *field, size_t from, size_t flen, const char *pat, size_t plen,
+                        size_t *end) {
+    if (plen == 0) {
+        *end = from;
+        return field + from;
+    }
+    size_t first_len;
+    uint32_t first = folded_char(pat, 0, plen, &first_len);
+    for (size_t i = from; i < flen;) {
+        unsigned char b = (unsigned char)field[i];
+        // An ASCII byte is a character of its own: most are turned away by the first one.
+        if (b < 0x80 && (uint32_t)towupper(b) != first) {
+            i++;
+            continue;
+        }
+        if ((*end = folded_match_at(field, i, flen, pat, plen)) != SIZE_MAX) return field + i;
+        i += char_length_at(field, i, flen);
+    }
     return nullptr;
 }
 
+bool folded_contains(const char *field, size_t flen, const char *pat, size_t plen) {
+    size_t end;
+    return folded_find(field, 0, flen, pat, plen, &end) != nullptr;
+}
+
+bool folded_equals(const char *field, size_t flen, const char *pat, size_t plen) {
+    return folded_match_at(field, 0, flen, pat, plen) == flen;
+}
+
+} // namespace
+
+const char *fixed_find(const char *field, size_t from, size_t flen, const char *pat, size_t plen,
+                       bool ignorecase, size_t *end) {
+    if (ignorecase && MB_CUR_MAX > 1) return folded_find(field, from, flen, pat, plen, end);
+    const char *at = nullptr;
+    if (plen == 0)
+        at = field + from;
+    else if (!ignorecase)
+        at = (const char *)memmem(field + from, flen - from, pat, plen);
+    else
+        for (size_t i = from; !at && i + plen <= flen; i++)
+            if (equal_nocase(field + i, pat, plen)) at = field + i;
+    if (at) *end = (size_t)(at - field) + plen;
+    return at;
+}
+
 fixed_matcher fixed_matcher_choose(bool exact, bool ignorecase) {
+    if (ignorecase && MB_CUR_MAX > 1) return exact ? folded_equals : folded_contains;
     if (exact) return ignorecase ? strcasecmp_wrapper : strcmp_wrapper;
     return ignorecase ? strcasestr_wrapper : strstr_wrapper;
 }
@@ -148,6 +231,13 @@ void regex_prefilter::init(const char *p, bool ignorecase) {
     len = 0;
     icase = ignorecase;
     if (strchr(p, '|')) return; // an alternation: no byte is required by every branch
+    char_encoding enc = locale_char_encoding();
+    if (enc == char_encoding::other_multibyte) return;
+    auto kept = [&](char c) {
+        unsigned char b = (unsigned char)c;
+        return enc == char_encoding::single_byte ||
+               (b < 0x80 && !(ignorecase && (b | 32) >= 'a' && (b | 32) <= 'z'));
+    };
     char run[sizeof lit];
     size_t runlen = 0;
     int depth = 0;
@@ -188,7 +278,7 @@ void regex_prefilter::init(const char *p, bool ignorecase) {
             }
             next = (size_t)(close - p) + 1;
         } else {
-            literal = !is_ere_special(c);
+            literal = !is_ere_special(c) && kept(c);
         }
         char q = p[next];
         bool optional = q == '*' || q == '?' || q == '{';

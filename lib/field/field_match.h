@@ -8,6 +8,11 @@
 #include "libcsv.h"
 #include "regex_dfa.h"
 
+// Takes LC_CTYPE from the environment (LC_ALL, LC_CTYPE, LANG) when it names a UTF-8 locale,
+// so that patterns match its characters; any other locale leaves the C one, where every byte
+// is a character. Nothing else is taken: numbers keep reading with a point, messages stay.
+void match_characters_of_locale(void);
+
 // A fixed-string test: true when the field (flen bytes) matches the pattern (plen bytes).
 typedef bool (*fixed_matcher)(const char *field, size_t flen, const char *pat, size_t plen);
 
@@ -20,13 +25,20 @@ bool strcmp_wrapper(const char *field, size_t flen, const char *pat, size_t plen
 // Field and pattern are equal, ASCII letters compared without case.
 bool strcasecmp_wrapper(const char *field, size_t flen, const char *pat, size_t plen);
 
-// The matcher for whole-field (exact) or substring matching, with or without case.
+// The matcher for whole-field (exact) or substring matching, with or without case. Without
+// case in a multibyte locale, characters are compared by their upper-case forms, as regexec
+// folds them with REG_ICASE; a byte that starts no character there equals only itself.
 fixed_matcher fixed_matcher_choose(bool exact, bool ignorecase);
 
-// Where pat (plen bytes) first occurs in field[from..flen), ASCII letters compared without case
-// with ignorecase; null when it does not. An empty pattern occurs at from.
+// Where pat (plen bytes) first occurs in field[from..flen), without case as the matchers above
+// with ignorecase; null when it does not. *end is where the occurrence ends: folded characters
+// may differ in length. An empty pattern occurs at from, and from must start a character.
 const char *fixed_find(const char *field, size_t from, size_t flen, const char *pat, size_t plen,
-                       bool ignorecase);
+                       bool ignorecase, size_t *end);
+
+// The length in bytes of the character that starts at s[i] (i < n) in the locale; 1 for a
+// byte that starts none, and in a single-byte locale.
+size_t char_length_at(const char *s, size_t i, size_t n);
 
 // Compiles pattern with cflags; with exact, the text compiled is "^PATTERN$" (the anchors are
 // added as text, so an alternation a|b becomes ^a|b$). Returns regcomp's result. A failed
@@ -47,7 +59,9 @@ int field_regex_exec_from(const regex_t *re, const char *field, size_t from, siz
 // contain, found in the pattern text. Patterns it cannot read safely (alternation, groups with
 // their contents, bracket expressions, repetitions and anchors only break a run; an
 // alternation or a back reference anywhere gives no run at all) get an empty run, which every
-// field passes.
+// field passes. In a UTF-8 locale the run holds ASCII bytes only (a repetition applies to a
+// whole character), and with case ignored no letters (a folded 's' matches U+017F); in other
+// multibyte locales it is empty.
 struct regex_prefilter {
     char lit[256];
     size_t len = 0;

@@ -1,15 +1,50 @@
 #include "regex_dfa.h"
 
 #include <algorithm>
-#include <new>
 #include <cerrno>
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <langinfo.h>
+#include <new>
 #include <regex.h>
 
 #include "libcsv.h"
 
+char_encoding locale_char_encoding() {
+    if (MB_CUR_MAX == 1) return char_encoding::single_byte;
+    return strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? char_encoding::utf8
+                                                      : char_encoding::other_multibyte;
+}
+
+bool ascii_only_meaning(const char *p, int cflags) {
+    if (cflags & REG_ICASE) return false;
+    // Without collation rules regcomp compares a range's ends by code point.
+    const char *coll = setlocale(LC_COLLATE, nullptr);
+    bool codepoint_ranges = coll && (strcmp(coll, "C") == 0 || strcmp(coll, "POSIX") == 0);
+    for (size_t i = 0; p[i]; i++) {
+        if ((unsigned char)p[i] >= 0x80 || p[i] == '.') return false;
+        if (p[i] == '\\') {
+            char e = p[i + 1];
+            if (e == 'w' || e == 'W' || e == 's' || e == 'S') return false;
+            if (e) i++;
+        } else if (p[i] == '[') {
+            size_t end = regex_bracket_end(p, i);
+            if (end == 0 || p[i + 1] == '^') return false;
+            for (size_t j = i + 1; j + 1 < end; j++) {
+                if ((unsigned char)p[j] >= 0x80 || (p[j] == '-' && !codepoint_ranges)) return false;
+                if (p[j] != '[') continue;
+                if (p[j + 1] == '=' || p[j + 1] == '.') return false;
+                if (p[j + 1] == ':' && strncmp(p + j, "[:digit:]", 9) != 0 &&
+                    strncmp(p + j, "[:xdigit:]", 10) != 0)
+                    return false;
+            }
+            i = end - 1;
+        }
+    }
+    return true;
+}
 
 size_t regex_bracket_end(const char *p, size_t i) {
     i++;
@@ -662,9 +697,15 @@ regex_dfa::~regex_dfa() { destroy(impl); }
 bool regex_dfa::compile(const char *pattern, int cflags) {
     destroy(impl);
     impl = nullptr;
-    if (!(cflags & REG_EXTENDED) || (cflags & REG_NEWLINE) || MB_CUR_MAX != 1 ||
-        strlen(pattern) > max_pattern)
+    if (!(cflags & REG_EXTENDED) || (cflags & REG_NEWLINE) || strlen(pattern) > max_pattern)
         return false;
+    switch (locale_char_encoding()) {
+    case char_encoding::single_byte: break;
+    case char_encoding::utf8:
+        if (!ascii_only_meaning(pattern, cflags)) return false;
+        break;
+    case char_encoding::other_multibyte: return false;
+    }
     void *mem = malloc(sizeof(regex_dfa_impl));
     if (!mem) fatalf(errno, "ERROR: failed allocating dynamic memory");
     regex_dfa_impl *d = new (mem) regex_dfa_impl;

@@ -7,8 +7,9 @@
 // {m} {m,} {m,n}. What each one-byte item matches is asked of regcomp and regexec themselves
 // (the item compiled alone with the same flags, tried on every byte), so classes, ranges and
 // REG_ICASE mean what they mean there. Anything else (basic syntax, back references, word
-// anchors, REG_NEWLINE, a multibyte locale, an NFA too large) is refused at compile time, and
-// the caller keeps regexec.
+// anchors, REG_NEWLINE, an NFA too large) is refused at compile time, and the caller keeps
+// regexec. So is, in a UTF-8 locale, every expression whose meaning reaches past ASCII (see
+// ascii_only_meaning), and in any other multibyte locale every expression.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +35,19 @@ class regex_dfa {
   private:
     regex_dfa_impl *impl = nullptr;
 };
+
+// How LC_CTYPE cuts text into characters. In UTF-8 a byte below 0x80 is always a character
+// of its own, never part of another, which other multibyte encodings do not promise.
+enum class char_encoding { single_byte, utf8, other_multibyte };
+char_encoding locale_char_encoding();
+
+// Whether the extended expression pattern (with cflags) matches the same byte strings in a
+// UTF-8 locale as in the C locale: every item in it stands for ASCII characters only. That
+// excludes bytes past ASCII, '.', negated brackets, \w \W \s \S, classes but [:digit:] and
+// [:xdigit:] (the others take in letters and spaces of every script), equivalence classes and
+// collating elements, ranges unless LC_COLLATE orders by code point, and REG_ICASE (a folded
+// 's' matches U+017F).
+bool ascii_only_meaning(const char *pattern, int cflags);
 
 // The index just after the bracket expression that opens at p[i] ('['), or 0 when it is not
 // closed. Inside it, a ']' first (after an optional '^') is a member, and [:class:], [=x=] and

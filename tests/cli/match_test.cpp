@@ -1,3 +1,4 @@
+#include "c_locale.h"
 #include "harness.h"
 
 namespace {
@@ -113,6 +114,35 @@ TEST(Match, Runs) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.rfind("Program to 'grep' a particular field", 0), 0u);
     EXPECT_EQ(match({"-fx", "1", "a", "b"}, INPUT).err, r.err);
+}
+
+// In a UTF-8 locale a pattern matches characters: '.', negated brackets and folded letters
+// take a whole one, a byte that starts none is matched only by itself, and ASCII patterns
+// still select as in C. In C every byte is a character, as before.
+TEST(Match, CharactersOfTheLocale) {
+    const char *names = "h\n\xc3\x89mile\n\xc3\xa9mile\nEMILE\n\xc5\xbfky\n\xff\n7e\n";
+    const std::vector<RunCase> utf8 = {
+        {argv("-i", "1", "\xc3\xa9mile"), names, "h\n\xc3\x89mile\n\xc3\xa9mile\n"},
+        {argv("-x", "1", ".mile"), names, "h\n\xc3\x89mile\n\xc3\xa9mile\n"},
+        {argv("-iF", "1", "\xc3\x89MILE"), names, "h\n\xc3\x89mile\n\xc3\xa9mile\n"},
+        {argv("-i", "1", "sk"), names, "h\n\xc5\xbfky\n"},
+        {argv("-x", "1", "[^a]"), names, "h\n", "", 1},
+        {argv("-x", "1", "\xff"), names, "h\n\xff\n"},
+        {argv("-x", "1", "[0-9]e|EM.*"), names, "h\nEMILE\n7e\n"},
+    };
+    const std::vector<RunCase> c = {
+        {argv("-i", "1", "\xc3\xa9mile"), names, "h\n\xc3\xa9mile\n"},
+        {argv("-x", "1", ".mile"), names, "h\n", "", 1},
+        {argv("-iF", "1", "\xc3\x89MILE"), names, "h\n\xc3\x89mile\n"},
+        {argv("-x", "1", "[^a]"), names, "h\n\xff\n"},
+    };
+    {
+        ScopedLcAll loc("C.UTF-8");
+        if (!loc.ok) GTEST_SKIP() << "no C.UTF-8 locale";
+        expect_runs("zelk-match", utf8);
+    }
+    ScopedLcAll loc("C");
+    expect_runs("zelk-match", c);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <random>
 #include <regex.h>
 
+#include "c_locale.h"
 #include "harness.h"
 
 namespace {
@@ -264,6 +265,29 @@ TEST(Subst, MatchesInsideTheFieldAsModelled) {
         SCOPED_TRACE(form.pattern + " -> " + form.repl);
         EXPECT_RUN(subst(args, in), 0, want, "");
     }
+}
+
+// In a UTF-8 locale matches are made of characters: an empty match steps over a whole one,
+// and folded characters may differ in length. In C the same runs work on bytes, as before.
+TEST(Subst, CharactersOfTheLocale) {
+    const char *in = "h\n\xc3\xa9t\xc3\xa9\n\xc5\xbfoS\n";
+    const std::vector<RunCase> utf8 = {
+        {argv("-g", "1", "x*", "-"), in, "h\n-\xc3\xa9-t-\xc3\xa9-\n-\xc5\xbf-o-S-\n"},
+        {argv("-g", "-i", "1", "\xc3\x89", "[&]"), in, "h\n[\xc3\xa9]t[\xc3\xa9]\n\xc5\xbfoS\n"},
+        {argv("-g", "-iF", "1", "s", "<&>"), in, "h\n\xc3\xa9t\xc3\xa9\n<\xc5\xbf>o<S>\n"},
+        {argv("-x", "1", "...", "<&>"), in, "h\n<\xc3\xa9t\xc3\xa9>\n<\xc5\xbfoS>\n"},
+    };
+    const std::vector<RunCase> c = {
+        {argv("-g", "1", "x*", "-"), "h\n\xc3\xa9\n", "h\n-\xc3-\xa9-\n"},
+        {argv("-g", "-i", "1", "\xc3\x89", "[&]"), in, "h\n\xc3\xa9t\xc3\xa9\n\xc5\xbfoS\n"},
+    };
+    {
+        ScopedLcAll loc("C.UTF-8");
+        if (!loc.ok) GTEST_SKIP() << "no C.UTF-8 locale";
+        expect_runs("zelk-subst", utf8);
+    }
+    ScopedLcAll loc("C");
+    expect_runs("zelk-subst", c);
 }
 
 } // namespace

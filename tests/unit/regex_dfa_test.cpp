@@ -1,6 +1,7 @@
 // The regular-expression automaton against regexec: for every pattern it takes, the same
 // yes/no answer on every subject; the patterns it must leave to regexec; and the matcher that
 // the programs use (prefilter, automaton, regexec) giving regexec's answers.
+#include <clocale>
 #include <regex.h>
 #include <string>
 #include <vector>
@@ -176,6 +177,79 @@ TEST(FieldRegex, MatcherGivesRegexecAnswers) {
                 regfree(&re);
                 regfree(&m.re);
             }
+}
+
+// In a UTF-8 locale the programs' matcher (prefilter, automaton where the expression means
+// the same as in C, regexec otherwise) and the fixed-string search without case answer as
+// regexec does in that locale, on valid characters, folded ones and bytes that start none.
+TEST(FieldRegex, Utf8LocaleGivesRegexecAnswers) {
+    if (!setlocale(LC_CTYPE, "C.UTF-8")) GTEST_SKIP() << "no C.UTF-8 locale";
+    struct Restore {
+        ~Restore() { setlocale(LC_CTYPE, "C"); }
+    } restore;
+    // Letters with a case partner of another length (U+017F folds to 'S'), a lone lead byte,
+    // a lone continuation byte and a byte that is never UTF-8.
+    static const char *chars[] = {
+        "a", "b", "s", "S",    "\xc3\xa9", "\xc3\x89", "\xc5\xbf", "\xe2\x82\xac",
+        "x", "0", " ", "\xc3", "\xa9",     "\xff"};
+    static const char *items[] = {".",           "[ab]",        "[^a]",  "[^\xc3\xa9]",
+                                  "[\xc3\xa9s]", "[[:alpha:]]", "[a-z]", "[[:digit:]]",
+                                  "\\w",         "\\S",         "(a|s)", "(\xc3\xa9|x)"};
+    static const char *reps[] = {"*", "+", "?", "{2}"};
+    Rng r{25};
+    int taken = 0, folded = 0;
+    for (int k = 0; k < 1500; k++) {
+        std::string pat, lit;
+        bool plain = r.next(3) == 0; // characters only: a fixed string as well
+        for (int n = 1 + (int)r.next(4); n > 0; n--) {
+            std::string c = chars[r.next(plain ? 11 : 14)];
+            if (!plain && r.next(3) == 0) c = items[r.next(sizeof items / sizeof *items)];
+            pat += c;
+            lit += c;
+            if (!plain && r.next(4) == 0) pat += reps[r.next(4)];
+        }
+        if (!plain && r.next(5) == 0) pat = "^" + pat;
+        int cflags = REG_EXTENDED | (r.next(2) ? REG_ICASE : 0);
+        bool exact = r.next(4) == 0;
+        regex_t re;
+        field_regex m;
+        if (field_regex_compile(&re, pat.c_str(), cflags | REG_NOSUB, exact) != 0) continue;
+        ASSERT_EQ(field_regex_compile_matcher(&m, pat.c_str(), cflags, exact), 0) << pat;
+        taken += m.dfa.ready();
+        regex_t leftmost;
+        ASSERT_EQ(regcomp(&leftmost, lit.c_str(), cflags), 0);
+        fixed_matcher fixed = fixed_matcher_choose(exact, cflags & REG_ICASE);
+        for (int j = 0; j < 30; j++) {
+            std::string s;
+            for (int n = (int)r.next(6); n > 0; n--)
+                s += r.next(25) == 0 ? "\0"s : std::string(chars[r.next(14)]);
+            EXPECT_EQ(field_regex_matches(&m, s.data(), s.size()), regexec_says(&re, s))
+                << "'" << pat << "' flags " << cflags << " exact " << exact << " on '" << s << "'";
+            if (!plain) continue;
+            // The fixed string against the same characters as an expression.
+            regmatch_t pm[1];
+            bool found = field_regex_exec(&leftmost, s.data(), s.size(), 1, pm) == 0;
+            bool whole = found && pm[0].rm_so == 0 && (size_t)pm[0].rm_eo == s.size();
+            EXPECT_EQ(fixed(s.data(), s.size(), lit.data(), lit.size()), exact ? whole : found)
+                << "fixed '" << lit << "' flags " << cflags << " on '" << s << "'";
+            size_t end = 0;
+            const char *at =
+                fixed_find(s.data(), 0, s.size(), lit.data(), lit.size(), cflags & REG_ICASE, &end);
+            ASSERT_EQ(at != nullptr, found) << lit << " in '" << s << "'";
+            if (found) {
+                EXPECT_EQ(std::make_pair(at - s.data(), (long)end),
+                          std::make_pair((long)pm[0].rm_so, (long)pm[0].rm_eo))
+                    << lit << " in '" << s << "'";
+            }
+            folded += found && (cflags & REG_ICASE) && end - (size_t)(at - s.data()) != lit.size();
+        }
+        regfree(&leftmost);
+        regfree(&re);
+        regfree(&m.re);
+        if (::testing::Test::HasFailure()) break;
+    }
+    EXPECT_GT(taken, 50);
+    EXPECT_GT(folded, 0);
 }
 
 } // namespace
