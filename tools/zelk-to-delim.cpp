@@ -7,7 +7,7 @@
 static void print_usage(FILE *out) {
     fputs("Program to convert CSV file to DSV file with non-comma delimiter char.\n\n"
           "Usage: zelk-to-delim [OPTION...] DSV_DELIMITER_CHAR [CSVFILE]\n"
-          DSV_CONVERTER_USAGE_TAIL,
+          DSV_CONVERTER_USAGE_HEAD DSV_CONVERTER_USAGE_REST,
           out);
 }
 

@@ -26,3 +26,12 @@ for r in csv.reader(open(sys.argv[1], newline=""), strict=True):
     if h is None: h = len(r)
     elif len(r) != h: bad += 1
 print(n, bad, blank)' "$OUT/quoted.csv"
+
+# CSV to JSON Lines, all values strings, against Miller and csvkit's csvjson (type inference
+# off, as zelk-to-json infers nothing); CPU time and peak memory of each.
+command -v mlr >/dev/null || apt-get install -y -qq miller >/dev/null
+command -v csvjson >/dev/null || apt-get install -y -qq csvkit >/dev/null
+[ -x /usr/bin/time ] || apt-get install -y -qq time >/dev/null
+compare_cpu "zelk-to-json quoted" zelk-to-json "$OUT/quoted.csv" \
+    --- "mlr --icsv --ojsonl cat quoted" mlr --icsv --ojsonl cat "$OUT/quoted.csv" \
+    --- "csvjson -I --stream quoted" csvjson -I --stream "$OUT/quoted.csv"

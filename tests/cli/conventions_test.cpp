@@ -84,6 +84,7 @@ const Program PROGRAMS[] = {
     {"zelk-timestamp", 0, {"1", "%Y", "%Y", "@"}, CSVFILE, 1, EMPTY,
      {"-Q", "h", "%Y", "%Y", "@"}},
     {"zelk-to-delim", 0, {";", "@"}, CSVFILE, 0, nullptr},
+    {"zelk-to-json", 0, {"@"}, CSVFILE, 0, nullptr},
     {"zelk-width-tally", 'f', {"@"}, CSVFILE, 1, "Warning: CSVFILE is empty"},
 };
 

@@ -81,6 +81,23 @@ TEST(FromDelim, Runs) {
         {argv("-b", ",", test_data("csv/blank_lead.csv")), "", "\n\n\nx,y,z\n1,2,3\n",
          FD + "Warning: record #4 has more fields than header (3 vs 0)\n" + FD +
              "Warning: record #5 has more fields than header (3 vs 0)\n"},
+        // -q: no quoting, as in tab-separated values; a quote is data, and the output quotes
+        // the fields that hold one or a comma. A byte order mark stays before the quotes.
+        {argv("-q", "\\t"), "size\tnote\n5\" screen\t\"x\"\na,b\t\n",
+         "size,note\n\"5\"\" screen\",\"\"\"x\"\"\"\n\"a,b\",\n"},
+        {argv("-q", ";"), "\xef\xbb\xbf\"id\";v\n", "\xef\xbb\xbf\"\"\"id\"\"\",v\n"},
+        {argv("-q", ","), "a,\"b\"\n", "a,\"\"\"b\"\"\"\n"},
+        {argv("-q", "\""), "a\"b,c\n", "a,\"b,c\"\n"},
+        {argv("-qbt", "\\t"), "h\r\n\nv", "h\r\n\r\nv\r\n",
+         FD + "Warning: final record not terminated: file 'standard input'\n"},
+        {argv("-q", ";"), "a;b\r\nc\rd\n", "a,b\n",
+         read_error("zelk-from-delim", "record #2: carriage return not followed by line feed"), 1},
+        {argv("-q", ";"), "a\n" + std::string(512, ';') + "\n", "a\n",
+         read_error("zelk-from-delim", "record #2: number of fields exceeded MAX_FIELDS (512)"), 1},
+        {argv("-q", ";"), std::string(65536, 'x') + "\n", "",
+         read_error("zelk-from-delim",
+                    "record #1: record length exceeded MAX_RECORD_LENGTH (65536)"),
+         1},
         // Errors and usage; the reader's syntax error ends the run after the records already
         // written.
         {argv(), "", "", FROM_USAGE, 1},
@@ -125,6 +142,32 @@ TEST(ToDelim, Runs) {
         {argv(";"), "", ""},
     };
     expect_runs("zelk-to-delim", runs);
+}
+
+// Where no field holds a double quote, reading without quoting (-q) and with it agree, over
+// lines that cross the input buffer's edges: records, blank records, line ends, field counts
+// and the warnings about them.
+TEST(FromDelim, WithoutQuotesReadsAsWithQuotes) {
+    const std::string bytes = "ab ,;|\\\xc3\xa9\x01"s + '\0';
+    std::string tsv;
+    unsigned seed = 7;
+    auto next = [&seed](unsigned n) { return (seed = seed * 1103515245 + 12345) / 65536 % n; };
+    for (int r = 0; tsv.size() < 300000; r++) {
+        for (unsigned f = 0, nf = r % 50 ? 3 : 1 + next(5); f < nf; f++) {
+            if (f) tsv += '\t';
+            for (unsigned i = next(40); i > 0; i--)
+                tsv += bytes[next((unsigned)bytes.size())];
+        }
+        tsv += next(4) ? "\n" : next(2) ? "\r\n" : "\n\n";
+    }
+    for (const char *tail : {"", "x\ty"}) {
+        for (const char *blank : {"-t", "-b"}) {
+            RunResult with = from({blank, "\\t"}, tsv + tail);
+            ASSERT_EQ(with.status, 0);
+            EXPECT_NE(with.err, "");
+            EXPECT_RUN(from({blank, "-q", "\\t"}, tsv + tail), 0, with.out, with.err);
+        }
+    }
 }
 
 // Quoting and replaced line breaks make a field longer than it was; a result that would not
@@ -187,6 +230,14 @@ TEST(DsvConvert, RoundTrips) {
     // Blank records survive both ways with -b.
     EXPECT_RUN(run_shell("zelk-to-delim -b -u '|' '" + path + "' | zelk-from-delim -b -u '|'"), 0,
                rec1_clean + "\n" + rec2(";", "|", "\t"), "");
+    // Fields without tabs, line breaks or double quotes go through tab-separated values
+    // without quoting and come back as they were.
+    const std::string plain =
+        "\xef\xbb\xbfid,\"a,b\",,\" sp \",'s\\,Z\xc3\xbcrich\n\n1,2,3,4,5,6\n";
+    std::string plain_path = dir.file("plain.csv", plain);
+    EXPECT_RUN(
+        run_shell("zelk-to-delim -u -b '\\t' '" + plain_path + "' | zelk-from-delim -q -b '\\t'"),
+        0, "\xef\xbb\xbfid,\"a,b\",, sp ,'s\\,Z\xc3\xbcrich\n\n1,2,3,4,5,6\n", "");
     // With -r the trip is one-way: line breaks come back as their markers.
     EXPECT_RUN(run_shell("printf 'a,\"l1\\nl2\",\"x;y\\r\\nz\"\\n' | zelk-to-delim -ur ';' | "
                          "zelk-from-delim -u ';'"),

@@ -66,6 +66,7 @@ const Program PROGRAMS[] = {
     {"zelk-tidy", {"people.csv"}, nullptr},
     {"zelk-timestamp", {"-r", "4", "%m/%d/%Y %T", "%Y-%m-%d %H:%M", "people.csv"}, nullptr},
     {"zelk-to-delim", {"\\t", "people.csv"}, nullptr},
+    {"zelk-to-json", {"people.csv"}, nullptr},
     {"zelk-width-tally", {"people.csv"}, nullptr},
 };
 
