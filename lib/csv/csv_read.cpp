@@ -25,7 +25,9 @@ static void before_report(void) {
 
 static void (*before_refill_fn)(FILE *fp);
 
-void csv_set_before_refill(void (*fn)(FILE *fp)) { before_refill_fn = fn; }
+void csv_set_before_refill(void (*fn)(FILE *fp)) {
+    before_refill_fn = fn;
+}
 
 int csv_getc_refill(FILE *fp) {
     if (before_refill_fn) before_refill_fn(fp);

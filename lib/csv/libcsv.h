@@ -154,8 +154,8 @@ void csv_set_before_refill(void (*fn)(FILE *fp));
 // same byte, with the hook above run before a refill.
 int csv_getc_refill(FILE *fp);
 inline int csv_getc(FILE *fp) {
-    if (fp->_IO_read_ptr < fp->_IO_read_end) return (unsigned char)*fp->_IO_read_ptr++;
-    return csv_getc_refill(fp);
+    if (__builtin_expect(fp->_IO_read_ptr >= fp->_IO_read_end, 0)) return csv_getc_refill(fp);
+    return (unsigned char)*fp->_IO_read_ptr++;
 }
 
 // ---- Messages and fatal errors ---------------------------------------------------------------

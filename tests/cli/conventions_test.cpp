@@ -277,6 +277,7 @@ TEST(Conventions, OutputDoesNotWaitForMoreInput) {
         {"zelk-group", {"-s", "1", "count"}, "k,v\na,1\nb,2\n", "k,count\na,1\n"},
         {"zelk-from-delim", {";"}, "k;v\na;2\n", "k,v\na,2\n"},
         {"zelk-to-delim", {";"}, "k,v\na,2\n", "k;v\na;2\n"},
+        {"zelk-to-json", {}, "k,v\na,2\n", "{\"k\":\"a\",\"v\":\"2\"}\n"},
         {"zelk-merge", {"1", "-", "1", "@"}, "k,v\nb,2\n", "k,v,k,w\nb,2,b,1\n"},
         {"zelk-merge", {"-o", "1", "@", "1", "-"}, "k,v\nb,2\n", "k,w,k,v\nb,1,b,2\n"},
         {"zelk-rows", {"2"}, "k,v\na,2\n", "a,2\n"},
