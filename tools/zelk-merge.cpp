@@ -305,6 +305,7 @@ static ssize_t spool_read(void *cookie, char *buf, size_t n) {
         if (r > 0) s->pos += r;
         return r;
     }
+    out_flush_before_wait(s->in);
     ssize_t r = read_retry(s->in, buf, n);
     if (r <= 0) return r;
     if (!write_fd_all(s->fd, buf, (size_t)r)) {

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <poll.h>
+#include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 char opt_blankrecspass;
@@ -25,6 +28,7 @@ const cli_program *program;
 bool seen[256];
 int out_errno; // errno of the last failed write to standard output
 void (*broken_output_fn)(void);
+void flush_before_refill(FILE *fp);
 
 // The common pairs, refused when both letters have their common meaning.
 const cli_pair common_pairs[] = {{'b', '1'}, {'h', 'o'}, {'h', 'Q'}, {'t', 'z'}, {0, 0}};
@@ -81,6 +85,7 @@ void cli_begin(const cli_program *prog, int argc, char **argv) {
     // Standard input is read in large blocks too (a pipe as much as a file); a program that
     // hands standard input on may still make it unbuffered, as nothing has been read yet.
     if (!isatty(STDIN_FILENO)) input_buffer_lend(stdin);
+    csv_set_before_refill(flush_before_refill);
 }
 
 int cli_next_option(int argc, char **argv) {
@@ -229,17 +234,34 @@ namespace {
 // well, and its own buffer for a file is one block (4 KiB): a read system call for every 4 KiB.
 // Untouched slots cost no memory.
 struct input_slot {
-    FILE *fp; // the input holding the buffer, or null
+    FILE *fp;      // the input holding the buffer, or null
+    bool may_wait; // it is not a regular file: a read may wait for bytes to arrive
     char buf[1 << 16];
 };
 input_slot input_slots[4];
+
+// Before an input's empty buffer is refilled. Asked once a refill, and only while standard
+// output holds bytes, so that a pipe kept full or a file read to its end costs no more than
+// the test of a pointer; a regular file never waits, and is known as one from its slot.
+void flush_before_refill(FILE *fp) {
+    if (__fpending(stdout) == 0) return;
+    int fd = fileno(fp);
+    // A stream of the program's own making (fopencookie) waits in its own way.
+    if (fd < 0) return;
+    for (const input_slot &s : input_slots)
+        if (s.fp == fp && !s.may_wait) return;
+    out_flush_before_wait(fd);
+}
 
 } // namespace
 
 void input_buffer_lend(FILE *fp) {
     for (input_slot &s : input_slots) {
         if (s.fp) continue;
-        if (setvbuf(fp, s.buf, _IOFBF, sizeof s.buf) == 0) s.fp = fp;
+        if (setvbuf(fp, s.buf, _IOFBF, sizeof s.buf) != 0) return;
+        struct stat st;
+        s.fp = fp;
+        s.may_wait = fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode);
         return;
     }
 }
@@ -260,6 +282,13 @@ FILE *open_input_or_exit(const char *path, const char **name) {
     FILE *fp = open_csvfile(path);
     if (!fp) fatal_exit();
     return fp;
+}
+
+void out_flush_before_wait(int fd) {
+    if (__fpending(stdout) == 0) return;
+    struct pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, 0) > 0) return; // bytes, the end or an error: the read will not wait
+    if (fflush(stdout) != 0) out_errno = errno;
 }
 
 void out_bytes_slow(const char *p, size_t n) {

@@ -258,6 +258,13 @@ void set_broken_output_exit(void (*fn)(void));
 // Flush standard output, check it, and exit with status (1 if the output failed).
 [[noreturn]] void cli_exit(int status);
 
+// Before a read from fd that may wait (a pipe, a terminal, a socket): when standard output
+// holds bytes and fd has none ready, they are written out first, so that whoever reads the
+// output sees every record the input has given so far. Every stream reader does this at
+// each refill of an input's buffer (cli_begin sets it up); code that reads a descriptor
+// itself calls it. A failed write is remembered for the output check.
+void out_flush_before_wait(int fd);
+
 // Writing to a file descriptor directly, past the stdio buffers.
 // Writes all n bytes to fd, resuming after short writes and interrupted calls. False on
 // failure, with errno set.

@@ -23,6 +23,17 @@ static void before_report(void) {
     if (before_report_fn) before_report_fn();
 }
 
+static void (*before_refill_fn)(FILE *fp);
+
+void csv_set_before_refill(void (*fn)(FILE *fp)) {
+    before_refill_fn = fn;
+}
+
+int csv_getc_refill(FILE *fp) {
+    if (before_refill_fn) before_refill_fn(fp);
+    return getc_unlocked(fp);
+}
+
 void syntax_double_quote_in_unquoted(int recnum, int fieldnum) {
     before_report();
     errorf(0, "ERROR: record #%d, field #%d: double-quote in unquoted field", recnum, fieldnum);
@@ -164,7 +175,7 @@ int base_read_record(FILE *fp, const char sep, const char *name, int recnum, cha
         ++nseps;                                                                               \
         if constexpr (M == PARSE) fstart = pos;                                                \
     } while (0)
-#define GETC() (c = getc_unlocked(fp))
+#define GETC() (c = csv_getc(fp))
 // The bytes that mean the same wherever a field may end (at its start, inside an unquoted
 // field, after its closing quote): the separator ends the field, CR LF or LF the record. The
 // separator goes first, as a DSV separator may be any byte, and on_quote, what a double quote

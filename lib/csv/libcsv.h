@@ -145,6 +145,19 @@ void csv_where_field(int fieldnum);
 // record reported was never needed (a match limit reached). Null (the default): nothing.
 void csv_set_before_report(void (*fn)(void));
 
+// Called when a stream reader (or csv_getc) finds an input's buffer empty, just before the
+// stream refills it: the one point where reading may wait for bytes that have not arrived.
+// The front end writes out standard output there when the read would wait. Null (the
+// default): nothing.
+void csv_set_before_refill(void (*fn)(FILE *fp));
+// getc_unlocked for code that reads an input byte by byte through the stream's buffer: the
+// same byte, with the hook above run before a refill.
+int csv_getc_refill(FILE *fp);
+inline int csv_getc(FILE *fp) {
+    if (__builtin_expect(fp->_IO_read_ptr >= fp->_IO_read_end, 0)) return csv_getc_refill(fp);
+    return (unsigned char)*fp->_IO_read_ptr++;
+}
+
 // ---- Messages and fatal errors ---------------------------------------------------------------
 
 // Every message to standard error: "PROGRAM: ", the message, ": " and strerror(errnum) unless

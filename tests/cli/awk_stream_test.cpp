@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,53 +111,6 @@ TEST(AwkStream, AnyValueTravelsBothWays) {
                         "h\nab\nc\n"),
                0, "h\nab\x18\x1a\x01" "ab\nc\x18\x1a\x01" "c\n", "");
 }
-
-// Starts a program with its standard input and output on pipes.
-struct Live {
-    pid_t pid = -1;
-    int in = -1, out = -1;
-    Live(const std::string &tool, const std::vector<std::string> &args) {
-        int ip[2], op[2];
-        if (pipe(ip) != 0 || pipe(op) != 0) return;
-        pid = fork();
-        if (pid == 0) {
-            dup2(ip[0], 0);
-            dup2(op[1], 1);
-            close(ip[0]), close(ip[1]), close(op[0]), close(op[1]);
-            std::vector<std::string> all = {tool};
-            all.insert(all.end(), args.begin(), args.end());
-            std::vector<char *> av;
-            for (std::string &a : all) av.push_back(a.data());
-            av.push_back(nullptr);
-            execv(tool_path(tool).c_str(), av.data());
-            _exit(252);
-        }
-        close(ip[0]), close(op[1]);
-        in = ip[1], out = op[0];
-    }
-    // What the program writes within seconds, until it has written want.
-    std::string read_for(const std::string &want, int seconds) {
-        std::string got;
-        for (int waited = 0; got != want && waited < seconds * 10; waited++) {
-            struct pollfd p = {out, POLLIN, 0};
-            if (poll(&p, 1, 100) > 0) {
-                char buf[256];
-                ssize_t n = read(out, buf, sizeof buf);
-                if (n <= 0) break;
-                got.append(buf, (size_t)n);
-            }
-        }
-        return got;
-    }
-    int finish() {
-        close(in);
-        std::string rest = read_for("\x01never", 10);
-        close(out);
-        int st = 0;
-        waitpid(pid, &st, 0);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    }
-};
 
 // A field too long to copy ends the run, but only after the records before it have had their
 // results: far into the input, most of them are still on their way through awk.

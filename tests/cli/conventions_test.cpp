@@ -250,6 +250,62 @@ TEST(Conventions, OneEmptyFieldIsWrittenQuoted) {
     }
 }
 
+// What a program holds goes out before it waits for input that has not arrived: a record
+// written into a pipe that stays open comes out while the pipe is still open (a live
+// `tail -f | zelk-match | zelk-columns`). The input is that of standard input; @ names a file
+// of other records, where a second input is needed. A program that must see the next record
+// first (the end of a run or a group) gives the records before it.
+TEST(Conventions, OutputDoesNotWaitForMoreInput) {
+    TempDir dir;
+    const std::string other = dir.file("other.csv", "k,w\nb,1\n");
+    struct Row {
+        std::string tool;
+        std::vector<std::string> args;
+        std::string in, out;
+    };
+    const Row rows[] = {
+        {"zelk-match", {"2", "2"}, "k,v\na,2\n", "k,v\na,2\n"},
+        {"zelk-match", {"-F", "1", "a"}, "k,v\na,2\n", "k,v\na,2\n"},
+        {"zelk-columns", {"2"}, "k,v\na,2\n", "v\n2\n"},
+        {"zelk-range", {"-m1", "2"}, "k,v\na,2\n", "k,v\na,2\n"},
+        {"zelk-subst", {"2", "2", "3"}, "k,v\na,2\n", "k,v\na,3\n"},
+        {"zelk-tidy", {"-c"}, "k,v\n\"a\",2\n", "k,v\na,2\n"},
+        {"zelk-beside", {"-", "@"}, "k,v\na,2\n", "k,v,k,w\na,2,b,1\n"},
+        {"zelk-beside", {"@", "-"}, "k,v\na,2\n", "k,w,k,v\nb,1,a,2\n"},
+        {"zelk-concat", {"@", "-"}, "k,w\na,2\n", "k,w\nb,1\na,2\n"},
+        {"zelk-dedupe", {"1"}, "k,v\na,1\nb,2\n", "k,v\na,1\n"},
+        {"zelk-group", {"-s", "1", "count"}, "k,v\na,1\nb,2\n", "k,count\na,1\n"},
+        {"zelk-from-delim", {";"}, "k;v\na;2\n", "k,v\na,2\n"},
+        {"zelk-to-delim", {";"}, "k,v\na,2\n", "k;v\na;2\n"},
+        {"zelk-to-json", {}, "k,v\na,2\n", "{\"k\":\"a\",\"v\":\"2\"}\n"},
+        {"zelk-merge", {"1", "-", "1", "@"}, "k,v\nb,2\n", "k,v,k,w\nb,2,b,1\n"},
+        {"zelk-merge", {"-o", "1", "@", "1", "-"}, "k,v\nb,2\n", "k,w,k,v\nb,1,b,2\n"},
+        {"zelk-rows", {"2"}, "k,v\na,2\n", "a,2\n"},
+        {"zelk-setcell", {"2", "2", "x"}, "k,v\na,2\n", "k,v\na,x\n"},
+        {"zelk-show", {"2"}, "k,v\na,2\n", "1: 'a'\n2: '2'\n"},
+        {"zelk-timestamp", {"2", "%Y", "%y"}, "k,v\na,2024\n", "k,v\na,24\n"},
+        {"zelk-width-tally", {}, "k,v\na,2\n", "1:2\n2:2\n"},
+    };
+    // All at once, so that a run that fails waits out one deadline, not one for each row.
+    std::vector<Live> live;
+    for (const Row &row : rows) {
+        std::vector<std::string> args = row.args;
+        std::replace(args.begin(), args.end(), std::string("@"), other);
+        live.emplace_back(row.tool, args);
+        ASSERT_GT(live.back().pid, 0);
+        ASSERT_EQ(write(live.back().in, row.in.data(), row.in.size()), (ssize_t)row.in.size());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (size_t i = 0; i < live.size(); i++) {
+        SCOPED_TRACE(rows[i].tool + " " + testing::PrintToString(rows[i].args));
+        auto left = std::chrono::duration_cast<std::chrono::seconds>(
+            deadline - std::chrono::steady_clock::now());
+        EXPECT_EQ(live[i].read_for(rows[i].out, std::max(1, (int)left.count())), rows[i].out);
+    }
+    for (size_t i = 0; i < live.size(); i++)
+        EXPECT_EQ(live[i].finish(), 0) << rows[i].tool;
+}
+
 // A program that can make a record longer or wider than it read refuses the record no reader
 // would take, before any of it is written; the records before it stay.
 TEST(Conventions, RecordsPastTheLimitsAreRefused) {

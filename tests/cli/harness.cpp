@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -78,6 +79,51 @@ RunResult run_argv(const std::string &path, const std::vector<std::string> &argv
 }
 
 } // namespace
+
+Live::Live(const std::string &tool, const std::vector<std::string> &args) {
+    int ip[2], op[2];
+    // Close-on-exec, so that no other program started meanwhile holds the ends open.
+    if (pipe2(ip, O_CLOEXEC) != 0 || pipe2(op, O_CLOEXEC) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+        dup2(ip[0], 0);
+        dup2(op[1], 1);
+        close(ip[0]), close(ip[1]), close(op[0]), close(op[1]);
+        std::vector<std::string> all = {tool};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char *> av;
+        for (std::string &a : all)
+            av.push_back(a.data());
+        av.push_back(nullptr);
+        execv(tool_path(tool).c_str(), av.data());
+        _exit(252);
+    }
+    close(ip[0]), close(op[1]);
+    in = ip[1], out = op[0];
+}
+
+std::string Live::read_for(const std::string &want, int seconds) {
+    std::string got;
+    for (int waited = 0; got != want && waited < seconds * 10; waited++) {
+        struct pollfd p = {out, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+            char buf[256];
+            ssize_t n = read(out, buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, (size_t)n);
+        }
+    }
+    return got;
+}
+
+int Live::finish() {
+    close(in);
+    std::string rest = read_for("\x01never", 10);
+    close(out);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
 
 RunOptions with_input(const std::string &input, bool pipe) {
     RunOptions o;

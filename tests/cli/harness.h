@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -34,6 +35,18 @@ RunResult run_tool(const std::string &tool, const std::vector<std::string> &args
                    const std::string &input);
 // Runs a /bin/sh script with the programs' directory first on PATH.
 RunResult run_shell(const std::string &script, const RunOptions &opts = {});
+
+// A program running with its standard input and output on pipes, for what it writes while
+// its input stays open.
+struct Live {
+    pid_t pid = -1;
+    int in = -1, out = -1; // the write end of its input, the read end of its output
+    Live(const std::string &tool, const std::vector<std::string> &args);
+    // What the program writes within seconds, until it has written want.
+    std::string read_for(const std::string &want, int seconds);
+    // Closes its input, reads its output to the end and returns its exit status.
+    int finish();
+};
 
 // A temporary directory, removed with everything in it when it goes out of scope.
 class TempDir {
