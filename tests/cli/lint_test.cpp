@@ -98,11 +98,12 @@ TEST(Lint, SyntaxErrorStopsWithoutReport) {
     EXPECT_RUN(lint({"-v"}, "a,b\n,x\n\"q\"\"\"z,1\nnever,seen\n"), 1,
                "Style: record #2, field #1: empty and unquoted.\n",
                "zelk-lint: ERROR: record #3, field #1: unescaped double quote char in quoted "
-               "field\nzelk-lint: file:  'standard input'\n");
+               "field\nzelk-lint: file:  'standard input'\nzelk-lint: line 3, byte 13\n");
     std::string mac = test_data("csv/cr_only.csv");
     EXPECT_RUN(lint({mac}, ""), 1, "",
                "zelk-lint: ERROR: record #1: carriage return not in quoted field\n"
-               "zelk-lint: file:  '" + mac + "'\n");
+               "zelk-lint: file:  '" +
+                   mac + "'\nzelk-lint: line 1, byte 6\n");
 }
 
 TEST(Lint, NulBytesAreData) {
