@@ -9,10 +9,12 @@
 #include "libcsv.h"
 #include "field_match.h"
 
-static char opt_verbose; // -v
+static char opt_keepgoing; // -k
+static char opt_verbose;   // -v
 
 static int stat_numrecordsread;
 static int stat_numheaderfields;
+static int stat_numsyntaxerrors; // -k
 static int stat_numshortfieldcntwarns;
 static int stat_numextrafieldcntwarns;
 static int stat_numemptyrecords;
@@ -30,13 +32,15 @@ static int stat_numltwsunquoted;
 static void print_usage(FILE *out) {
     fputs("Program to validate that a CSV file is properly formatted according to RFC 4180,\n"
           "plus provide additional info about the CSV file's characteristics.\n\n"
-          "Usage: zelk-lint [CSVFILE]\n\n"
+          "Usage: zelk-lint [OPTION...] [CSVFILE]\n\n"
           "Options:\n"
+          "  -k -- keep going after a syntax error: describe it, go on at the next line,\n"
+          "        and count the broken records in the report (status 1 if any)\n"
           "  -v -- verbose: print warning messages about each issue encountered\n",
           out);
 }
 
-static const cli_program program = {"zelk-lint", "v", "", nullptr, print_usage};
+static const cli_program program = {"zelk-lint", "kv", "", nullptr, print_usage};
 
 // A formatted line on standard output, through the checked writers. Every line formatted
 // here is short (numbers and fixed text).
@@ -126,13 +130,23 @@ static void warn_wide_bom(FILE *fp, const char *name) {
                name, kind);
 }
 
-// Reads every record and counts its issues; false when the reader reported an error.
+// Reads every record and counts its issues; false when the reader reported an error that
+// ends the check (with -k, a read error only).
 static bool lint_csv_stream(FILE *fp, const char *name) {
     char **fields;
     char err;
+    // Counted as it is read, so that every error says its line and byte, in a pipe too.
+    if (opt_keepgoing) csv_count_places(fp);
     for (int recnum = 1;; recnum++) {
         int nf;
         const char *text = csv_record_read_and_parse(fp, name, recnum, 1, &nf, &fields, &err);
+        if (!text && err && opt_keepgoing && !ferror(fp)) {
+            // The reader has described it; what follows the line it lies on is a new record.
+            stat_numrecordsread++;
+            stat_numsyntaxerrors++;
+            csv_record_resync(fp);
+            continue;
+        }
         if (!text) return err == 0;
         stat_numrecordsread++;
         if (recnum == 1) stat_numheaderfields = nf;
@@ -177,6 +191,8 @@ static void print_report(const char *name) {
     outf("  Records in total:                            %d\n", stat_numrecordsread);
     outf("  Fields in header record:                     %d\n", stat_numheaderfields);
     outf("Syntax:\n");
+    if (opt_keepgoing)
+        outf("  Records with syntax errors:                  %d\n", stat_numsyntaxerrors);
     outf("  Records with field count mismatches:         %d\n",
          stat_numshortfieldcntwarns + stat_numextrafieldcntwarns);
     outf("                                short:         %d\n", stat_numshortfieldcntwarns);
@@ -199,7 +215,10 @@ int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);
     int c;
     while ((c = cli_next_option(argc, argv)) != -1)
-        if (c == 'v') opt_verbose = 1;
+        if (c == 'k')
+            opt_keepgoing = 1;
+        else if (c == 'v')
+            opt_verbose = 1;
     if (argc - optind > 1) cli_usage_exit();
     const char *name;
     FILE *fp = open_input_or_exit(optind < argc ? argv[optind] : nullptr, &name);
@@ -209,5 +228,5 @@ int main(int argc, char **argv) {
     if (stat_numrecordsread == 0) errorf(0, "Warning: CSVFILE '%s' is empty", name);
     if (opt_verbose) out_char('\n');
     print_report(name);
-    cli_exit(0);
+    cli_exit(stat_numsyntaxerrors > 0);
 }

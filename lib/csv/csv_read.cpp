@@ -1,11 +1,17 @@
 // Stream readers: the one record machine behind csv_record_read, the parse/split/get-field
 // family, the record skipper and the DSV readers. They differ only in what they store (the
-// raw text, the text and its field-start table, or nothing) and in the separator byte.
+// raw text, the text and its field-start table, or nothing) and in the separator byte. Each
+// way out of the machine through a failure notes what it consumed past the byte at fault
+// (FAIL): a new failure, or a change to what a state consumes, keeps that count true, or the
+// line and byte of the message go wrong.
 #include "libcsv.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -92,6 +98,33 @@ int getfield_len;
 
 int read_errno; // errno of the last failed byte read
 
+// Where the last syntax or limit failure of the machine arose, within its record: the bytes
+// stored (pos), the offset of the byte at fault (at: pos, or where a quoted field left open
+// began), the bytes consumed past pos (tail), and whether the last of them was a line feed.
+// Kept with the place in the input when the machine counted it, or else worked out afterwards
+// from the stream's position (a regular file only: a pipe's bytes are gone).
+struct Fault {
+    int pos, at, tail;
+    bool lf;
+    bool placed;          // line and byte known
+    long long line, byte; // 1-based
+} fault;
+
+// The input counted by csv_count_places: the line feeds and bytes before its next record.
+FILE *counted_fp;
+long long counted_lines, counted_bytes;
+// Records numbered below this go through the dispatch that knows the start of an input and
+// the counted input; the others straight to the plain machine, at the cost of one compare.
+int plain_from = 2;
+
+long long lf_count(const char *p, size_t n) {
+    long long k = 0;
+    for (const char *e = p + n; (p = static_cast<const char *>(memchr(p, '\n', (size_t)(e - p))));
+         p++)
+        k++;
+    return k;
+}
+
 // The record machine. Reads one record from fp, one byte at a time through the stream's own
 // buffer, and never pushes a byte back. RAW and PARSE store the record text in buf (at most
 // MAX_RECORD_LENGTH - 1 bytes, then a NUL); PARSE also enters each field's start in table (at
@@ -138,17 +171,39 @@ template <Mode M> inline bool take_run(FILE *fp, const char *end, char *buf, int
     return true;
 }
 
+// A record of the counted input ended: its text, the terminator's bytes (CR, LF) and, if it
+// ended with one, the LF join the count.
+inline void count_record(const char *buf, int pos, int term, bool lf) {
+    counted_bytes += pos + term;
+    counted_lines += lf_count(buf, (size_t)pos) + lf;
+}
+
+// A failure of the machine after pos bytes stored and consumed more: where its byte lies.
+// On the counted input the count moves past every byte consumed, so that reading can go on.
+template <bool Count>
+inline void note_fault(FILE *fp, const char *buf, int pos, int at, int consumed) {
+    fault = {pos, at, consumed, consumed > 0 && fp->_IO_read_ptr[-1] == '\n', Count, 0, 0};
+    if constexpr (Count) {
+        fault.line = counted_lines + lf_count(buf, (size_t)at) + 1;
+        fault.byte = counted_bytes + at + 1;
+        counted_bytes += pos + consumed;
+        counted_lines += lf_count(buf, (size_t)pos) + fault.lf;
+    }
+}
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-label" // SKIP and RAW never reach some labels
-template <Mode M, bool AtStart>
+template <Mode M, bool AtStart, bool Count>
 int base_read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose,
-                     char *buf,
-                     char **table, int *len_out, int *count_out) {
+                     char *buf, char **table, int *len_out, int *count_out) {
     where_set(name, recnum);
     int pos = 0;      // bytes stored
     int nseps = 0;    // separators outside quoted fields
     int nentered = 0; // PARSE: field starts entered in the table
     int fstart = 0;   // PARSE: offset of the current field
+    int qstart = 0;   // RAW, PARSE: offset of the quote that opened the last quoted field
+    int held = 0;     // a CR consumed before the record's end, not stored
+    int tail = 1;     // PARSE: bytes consumed past pos when a 513th field is refused
     int c;            // a byte as the byte reader gives it: 0..255, or EOF
     const int sepc = (unsigned char)sep; // the separator in the same range (a byte >= 0x80 too)
 
@@ -176,6 +231,13 @@ int base_read_record(FILE *fp, const char sep, const char *name, int recnum, cha
         if constexpr (M == PARSE) fstart = pos;                                                \
     } while (0)
 #define GETC() (c = csv_getc(fp))
+// A failure already described: note where it arose (the byte at fault at offset `at` of the
+// record, `consumed` bytes past pos read).
+#define FAIL(at_, consumed)                                                                        \
+    do {                                                                                           \
+        note_fault<Count>(fp, buf, pos, at_, consumed);                                            \
+        return R_SYNTAX;                                                                           \
+    } while (0)
 // The bytes that mean the same wherever a field may end (at its start, inside an unquoted
 // field, after its closing quote): the separator ends the field, CR LF or LF the record. The
 // separator goes first, as a DSV separator may be any byte, and on_quote, what a double quote
@@ -214,6 +276,7 @@ input_start_bom:
     if (GETC() != 0xBF || c == sepc) goto bom_cut_short;
     STORE(c);
     if (GETC() != '"' || c == sepc) goto bom_cut_short;
+    if constexpr (M != SKIP) qstart = pos;
     STORE(c);
     goto in_quoted;
 bom_cut_short:
@@ -226,7 +289,7 @@ bom_cut_short:
 field_start:
     if (GETC() == EOF) goto unterminated;
 first_byte:
-    OUTSIDE_QUOTES(STORE(c); goto in_quoted);
+    OUTSIDE_QUOTES(if constexpr (M != SKIP) qstart = pos; STORE(c); goto in_quoted);
     STORE(c);
     // fall through
 
@@ -256,6 +319,7 @@ in_unquoted:
                 if constexpr (M == PARSE) {
                     if (nentered == MAX_FIELDS) {
                         fp->_IO_read_ptr = const_cast<char *>(p) + i + 1;
+                        pos += i;
                         goto too_many;
                     }
                     table[nentered++] = buf + fstart;
@@ -283,7 +347,7 @@ in_unquoted:
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
     unquoted_byte:
         if (GETC() == EOF) goto unterminated;
-        OUTSIDE_QUOTES(syntax_double_quote_in_unquoted(recnum, nseps + 1); return R_SYNTAX);
+        OUTSIDE_QUOTES(syntax_double_quote_in_unquoted(recnum, nseps + 1); FAIL(pos, 1));
         STORE(c);
     }
 
@@ -293,7 +357,7 @@ in_quoted:
         if (GETC() == EOF) {
             if (ferror(fp)) goto read_error;
             syntax_quoted_field_not_closed(recnum, nseps + 1);
-            return R_SYNTAX;
+            FAIL(qstart, 0);
         }
         STORE(c);
         if (c == '"') break;
@@ -302,22 +366,25 @@ in_quoted:
     if (GETC() == EOF) goto unterminated;
     OUTSIDE_QUOTES(STORE(c); goto in_quoted); // a doubled quote
     syntax_unescaped_double_quote(recnum, nseps + 1);
-    return R_SYNTAX;
+    FAIL(pos, 1);
 
 after_cr:
     // A CR outside quotes: only CR LF, or a CR that is the last byte of the file.
+    held = 1;
     if (GETC() == '\n') goto end_record;
     if (c == EOF) goto unterminated;
     syntax_unembedded_cr(recnum);
-    return R_SYNTAX;
+    FAIL(pos, 2);
 
 end_record:
     if (pos == 0 && nseps == 0) {
         *count_out = 0; // blank record
     } else {
+        if constexpr (M == PARSE) tail = held + 1;
         FIELD_END();
         *count_out = nseps + 1;
     }
+    if constexpr (Count) count_record(buf, pos, held + 1, true);
     if constexpr (M != SKIP) buf[pos] = '\0';
     *len_out = pos;
     return R_RECORD;
@@ -329,7 +396,9 @@ unterminated:
         before_report();
         errorf(0, "Warning: final record not terminated: file '%s'", name);
     }
+    if constexpr (M == PARSE) tail = held;
     FIELD_END();
+    if constexpr (Count) count_record(buf, pos, held, false);
     if constexpr (M != SKIP) buf[pos] = '\0';
     *len_out = pos;
     *count_out = nseps + 1;
@@ -337,11 +406,11 @@ unterminated:
 
 too_long:
     syntax_max_record_length(recnum);
-    return R_SYNTAX;
+    FAIL(pos, 1);
 
 too_many:
     syntax_max_fields(recnum);
-    return R_SYNTAX;
+    FAIL(pos, tail);
 
 read_error:
     read_errno = errno;
@@ -352,30 +421,71 @@ read_error:
 #undef NEXT_FIELD
 #undef GETC
 #undef OUTSIDE_QUOTES
+#undef FAIL
 }
 #pragma GCC diagnostic pop
 
 // The first record of an input (or one at an unknown place, record 0) may begin with a byte
 // order mark before a quoted field; the others are read by a machine without that case, so
-// that it costs the loop nothing.
+// that it costs the loop nothing. The counted input is read by machines that also count (not
+// when skipping, which keeps no text to count in); below plain_from a record may be either
+// case. Each machine is called from one place only, so that it is inlined into its reader.
 template <Mode M>
 int read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose, char *buf,
                 char **table, int *len_out, int *count_out) {
-    if (recnum <= 1)
-        return base_read_record<M, true>(fp, sep, name, recnum, verbose, buf, table, len_out,
-                                         count_out);
-    return base_read_record<M, false>(fp, sep, name, recnum, verbose, buf, table, len_out,
-                                      count_out);
+    if (recnum < (M == SKIP ? 2 : plain_from)) {
+        if constexpr (M != SKIP) {
+            if (fp == counted_fp) {
+                if (recnum <= 1)
+                    return base_read_record<M, true, true>(fp, sep, name, recnum, verbose, buf,
+                                                           table, len_out, count_out);
+                return base_read_record<M, false, true>(fp, sep, name, recnum, verbose, buf, table,
+                                                        len_out, count_out);
+            }
+        }
+        if (recnum <= 1)
+            return base_read_record<M, true, false>(fp, sep, name, recnum, verbose, buf, table,
+                                                    len_out, count_out);
+    }
+    return base_read_record<M, false, false>(fp, sep, name, recnum, verbose, buf, table, len_out,
+                                             count_out);
 }
 
-// After any failure: the read-error line, or the line naming the input; whatever the verbose
-// flag.
+// Where the fault lies in a regular file that was not counted: the stream's position less
+// what was consumed past the byte at fault, and the line feeds before it read again.
+void place_fault_in_file(FILE *fp) {
+    struct stat st;
+    int fd = fileno(fp);
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    off_t end = ftello(fp);
+    if (end < 0) return;
+    off_t at = end - fault.tail - (fault.pos - fault.at);
+    if (at < 0) return;
+    static char block[65536];
+    long long lines = 0;
+    for (off_t off = 0; off < at;) {
+        size_t want = (size_t)(at - off) < sizeof block ? (size_t)(at - off) : sizeof block;
+        ssize_t n = pread(fd, block, want, off);
+        if (n <= 0) return;
+        lines += lf_count(block, (size_t)n);
+        off += n;
+    }
+    fault.placed = true;
+    fault.line = lines + 1;
+    fault.byte = at + 1;
+}
+
+// After any failure: the read-error line, or the line naming the input and the one that says
+// where in it the fault lies, when that is known; whatever the verbose flag.
 void report_failure(FILE *fp, const char *name, int recnum) {
     before_report();
-    if (ferror(fp))
+    if (ferror(fp)) {
         errorf(read_errno, "Error: failed reading record #%d from file '%s'", recnum, name);
-    else
-        errorf(0, "file:  '%s'", name);
+        return;
+    }
+    errorf(0, "file:  '%s'", name);
+    if (!fault.placed) place_fault_in_file(fp);
+    if (fault.placed) errorf(0, "line %lld, byte %lld", fault.line, fault.byte);
 }
 
 // Sorts out the machine's result r for every reader: true for a record; false at the end of
@@ -519,6 +629,23 @@ int dsv_record_read_and_split(char sep, FILE *fp, const char *name, int recnum, 
                               char ***fields, char *errflag) {
     return read_split(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, fields,
                       errflag);
+}
+
+void csv_count_places(FILE *fp) {
+    counted_fp = fp;
+    counted_lines = counted_bytes = 0;
+    plain_from = fp ? INT_MAX : 2;
+}
+
+void csv_record_resync(FILE *fp) {
+    if (fp != counted_fp || fault.lf) return;
+    for (int c; (c = getc_unlocked(fp)) != EOF;) {
+        counted_bytes++;
+        if (c == '\n') {
+            counted_lines++;
+            return;
+        }
+    }
 }
 
 int csv_record_read_length(void) { return raw_len; }

@@ -5,8 +5,9 @@
 // same buffer. Flags (verbose, error, blank) are one byte each.
 //
 // The stream readers always describe a syntax, limit or read error (with the record and field
-// numbers, then the input's name); their verbose flag governs only the warning about a final
-// record without a terminator.
+// numbers, then the input's name, then for a syntax or limit error where it lies when that is
+// known); their verbose flag governs only the warning about a final record without a
+// terminator.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +42,23 @@ inline bool csv_bom_before_quote(const char *s, size_t n) {
 // -1 when no record is returned. End of input leaves the previous record text intact.
 const char *csv_record_read(FILE *fp, const char *name, int recnum, char verbose, int *numfields,
                             char *error);
+
+// ---- Where in the input: lines and bytes ----------------------------------------------------
+// After a syntax or limit error the readers say where its byte lies, on a third line
+// "line L, byte B" (both from 1, counted from the start of the input) after the one naming the
+// input: the byte at fault (a double quote, the byte after a closing quote, a CR, the byte past
+// a limit), or for a quoted field not closed the quote that opened it (the end of the input
+// when the record was skipped unread). For a regular file that place is found again on the
+// error path, at no cost to reading; a pipe's bytes are gone, so it is given for a pipe only
+// when the readers counted the input as they went.
+
+// The parse, split and raw readers count the lines and bytes of fp from where it stands
+// (null: count nothing): at a small cost per record, for the one input of a checking program.
+void csv_count_places(FILE *fp);
+// After a syntax or limit error in the counted input: consumes the rest of the line the error
+// lies on (nothing when its byte was a line feed), so that the next read takes what follows as
+// a new record. Every error consumes at least one byte, so reading on this way ends.
+void csv_record_resync(FILE *fp);
 
 // ---- Streaming read and parse (one shared record buffer and field-start table) -------------
 

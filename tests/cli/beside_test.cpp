@@ -64,7 +64,7 @@ TEST_F(Beside, Runs) {
         {argv("-M", "-v", short2, broken), "", pasted, report(3, 3, 0)},
         {argv(short2, bad2), "", pasted,
          read_error("zelk-beside", "record #4, field #2: quoted field not closed by double quote",
-                    bad2),
+                    bad2, "line 5, byte 18"),
          1},
         // The second file's field counts. Padding gives short records, blank ones included, the
         // header's field count; a record with too many fields is left as it is. -p alone does
@@ -90,9 +90,13 @@ TEST_F(Beside, Runs) {
              "': No such file or directory\n",
          1},
         {argv(ab, bad), "", "a,b,c\n1,2,\n",
-         read_error("zelk-beside", "record #2, field #1: double-quote in unquoted field", bad), 1},
+         read_error("zelk-beside", "record #2, field #1: double-quote in unquoted field", bad,
+                    "line 2, byte 4"),
+         1},
         {argv(bad, ab), "", "c,a,b\n",
-         read_error("zelk-beside", "record #2, field #1: double-quote in unquoted field", bad), 1},
+         read_error("zelk-beside", "record #2, field #1: double-quote in unquoted field", bad,
+                    "line 2, byte 4"),
+         1},
         // Usage and option errors.
         {argv(), "", "", USAGE, 1},
         {argv(ab, c, c), "", "", USAGE, 1},

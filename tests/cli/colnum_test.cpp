@@ -38,7 +38,9 @@ TEST_F(Colnum, Runs) {
              "ERROR: FIELD name 'id' not found in header\n",
          1},
         {argv("a", bad), "", "",
-         read_error("zelk-colnum", "record #1, field #1: double-quote in unquoted field", bad), 1},
+         read_error("zelk-colnum", "record #1, field #1: double-quote in unquoted field", bad,
+                    "line 1, byte 2"),
+         1},
         // A NUL byte in a header field is part of the name.
         {argv("a", n), "", "2"},
         // Usage.

@@ -118,7 +118,7 @@ TEST(Columns, Runs) {
         // Inputs and errors; NUL bytes inside fields are data.
         {argv("2", f), "", "b\n2\n",
          read_error("zelk-columns", "record #3, field #2: quoted field not closed by double quote",
-                    f),
+                    f, "line 3, byte 11"),
          1},
         {argv("2,1"), "h\0,i\na,b\0c\n"s, "i,h\0\nb\0c,a\n"s},
         {argv("-r", "1"), "h\0,i\0\n"s, "i\0\n"s},

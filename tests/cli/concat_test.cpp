@@ -49,7 +49,9 @@ TEST_F(Concat, Runs) {
          C + "ERROR: failed opening CSVFILE '" + missing + "': No such file or directory\n", 1},
         {argv(e, blanks, b, a), "", "id,name\n3,z\n1,\"x,y\"\n2,\"multi\nline\"\n"},
         {argv(b, bad, a), "", "id,name\n3,z\n4,ok\n1,\"x,y\"\n2,\"multi\nline\"\n",
-         read_error("zelk-concat", "record #3, field #2: double-quote in unquoted field", bad), 1},
+         read_error("zelk-concat", "record #3, field #2: double-quote in unquoted field", bad,
+                    "line 3, byte 17"),
+         1},
         // Records with NUL bytes are copied whole.
         {argv(n), "", "h\na\0b,c\n\0\n"s},
         // Usage and option errors; options may follow the operands.
@@ -63,9 +65,13 @@ TEST_F(Concat, Runs) {
         // inside quotes are kept.
         {argv(test_data("csv/crlf.csv")), "", "id,text\n1,\"one, two\"\n2,\"line\r\nbreak\"\n"},
         {argv(bare), "", "lat,lon\n",
-         read_error("zelk-concat", "record #2, field #2: double-quote in unquoted field", bare), 1},
+         read_error("zelk-concat", "record #2, field #2: double-quote in unquoted field", bare,
+                    "line 2, byte 13"),
+         1},
         {argv(mac), "", "",
-         read_error("zelk-concat", "record #1: carriage return not in quoted field", mac), 1},
+         read_error("zelk-concat", "record #1: carriage return not in quoted field", mac,
+                    "line 1, byte 6"),
+         1},
     };
     expect_runs("zelk-concat", runs);
     EXPECT_RUN(

@@ -78,7 +78,9 @@ TEST_F(Dedupe, Runs) {
         {argv("-f", "1", empty), "", "k,v\n,1\nb,3\n"},
         // A syntax error ends the run after the record held so far is written.
         {argv("1", bad), "", "k\nx\n",
-         read_error("zelk-dedupe", "record #4, field #1: double-quote in unquoted field", bad), 1},
+         read_error("zelk-dedupe", "record #4, field #1: double-quote in unquoted field", bad,
+                    "line 4, byte 8"),
+         1},
         // Usage and option errors.
         {argv(), "", "", USAGE, 1},
         {argv("1", runs, runs), "", "", USAGE, 1},

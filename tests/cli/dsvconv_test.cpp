@@ -103,7 +103,9 @@ TEST(FromDelim, Runs) {
         {argv(), "", "", FROM_USAGE, 1},
         {argv(";", "a", "b"), "", "", FROM_USAGE, 1},
         {argv(";"), "a;b\nc;d\"e\nf\n", "a,b\n",
-         read_error("zelk-from-delim", "record #2, field #2: double-quote in unquoted field"), 1},
+         read_error("zelk-from-delim", "record #2, field #2: double-quote in unquoted field",
+                    "standard input", "line 2, byte 8"),
+         1},
     };
     expect_runs("zelk-from-delim", runs);
     // A delimiter operand that is not one byte, or an escape that does not name one.
@@ -137,7 +139,8 @@ TEST(ToDelim, Runs) {
          TD + "invalid option -- 'z'\nTry 'zelk-to-delim --help' for more information.\n", 1},
         {argv(";"), "a,b\n\"c\"d\n", "a;b\n",
          read_error("zelk-to-delim",
-                    "record #2, field #1: unescaped double quote char in quoted field"),
+                    "record #2, field #1: unescaped double quote char in quoted field",
+                    "standard input", "line 2, byte 8"),
          1},
         {argv(";"), "", ""},
     };

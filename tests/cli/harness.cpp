@@ -154,8 +154,10 @@ RunResult run_shell(const std::string &script, const RunOptions &opts) {
     return run_argv("/bin/sh", {"sh", "-c", script}, opts, {env});
 }
 
-std::string read_error(const std::string &tool, const std::string &what, const std::string &file) {
-    return tool + ": ERROR: " + what + "\n" + tool + ": file:  '" + file + "'\n";
+std::string read_error(const std::string &tool, const std::string &what, const std::string &file,
+                       const std::string &at) {
+    return tool + ": ERROR: " + what + "\n" + tool + ": file:  '" + file + "'\n" +
+           (at.empty() ? "" : tool + ": " + at + "\n");
 }
 
 void expect_runs(const std::string &tool, const std::vector<RunCase> &cases) {

@@ -73,9 +73,9 @@ std::string usage_text(const std::string &tool);
 std::vector<std::string> program_names();
 
 // What is said of a record the readers refuse (bad syntax, too long, a field too many): the
-// error, then the input it is in.
+// error, then the input it is in, then where in it (at, "line L, byte B"), when known.
 std::string read_error(const std::string &tool, const std::string &what,
-                       const std::string &file = "standard input");
+                       const std::string &file = "standard input", const std::string &at = "");
 
 // Compares all three results at once, showing every mismatch.
 #define EXPECT_RUN(r, exp_status, exp_out, exp_err)                                            \

@@ -1,3 +1,5 @@
+#include <random>
+
 #include "harness.h"
 
 namespace {
@@ -98,11 +100,12 @@ TEST(Lint, SyntaxErrorStopsWithoutReport) {
     EXPECT_RUN(lint({"-v"}, "a,b\n,x\n\"q\"\"\"z,1\nnever,seen\n"), 1,
                "Style: record #2, field #1: empty and unquoted.\n",
                "zelk-lint: ERROR: record #3, field #1: unescaped double quote char in quoted "
-               "field\nzelk-lint: file:  'standard input'\n");
+               "field\nzelk-lint: file:  'standard input'\nzelk-lint: line 3, byte 13\n");
     std::string mac = test_data("csv/cr_only.csv");
     EXPECT_RUN(lint({mac}, ""), 1, "",
                "zelk-lint: ERROR: record #1: carriage return not in quoted field\n"
-               "zelk-lint: file:  '" + mac + "'\n");
+               "zelk-lint: file:  '" +
+                   mac + "'\nzelk-lint: line 1, byte 6\n");
 }
 
 TEST(Lint, NulBytesAreData) {
@@ -153,6 +156,117 @@ TEST(Lint, NulBytesAndWideByteOrderMarks) {
     EXPECT_EQ(lint({}, "\xef\xbb\xbf" "a\n").err, "");
     EXPECT_RUN(lint({"-v"}, "\xef\xbb\xbf\"a\",\"b\"\n1,2\n"), 0,
                lint({"-v"}, "\"a\",\"b\"\n1,2\n").out, "");
+}
+
+// What -k must say of an input, worked out byte by byte apart from the readers: each broken
+// record's message (record, field, line and byte of the fault), where the next record starts
+// (after the line end at or past the last byte the record consumed), and the records counted.
+struct KeepGoing {
+    std::string err;
+    int records = 0, errors = 0;
+};
+
+KeepGoing keep_going_model(const std::string &s) {
+    const std::string L = "zelk-lint: ";
+    KeepGoing m;
+    size_t n = s.size(), i = 0;
+    auto line_of = [&](size_t at) { return 1 + std::count(s.begin(), s.begin() + at, '\n'); };
+    while (i < n) {
+        int rec = ++m.records, field = 1;
+        std::string what;
+        size_t at = 0, consumed = 0; // the fault, and the end of what was read for it
+        size_t j = i;
+        for (;;) {
+            if (s[j] == '"') {
+                size_t open = j++;
+                while (j < n && !(s[j] == '"' && (j + 1 == n || s[j + 1] != '"')))
+                    j += s[j] == '"' ? 2 : 1;
+                if (j >= n) {
+                    what = "field #" + std::to_string(field) +
+                           ": quoted field not closed by double quote";
+                    at = open, consumed = n;
+                    break;
+                }
+                j++; // the closing quote
+                if (j < n && s[j] != ',' && s[j] != '\n' && s[j] != '\r') {
+                    what = "field #" + std::to_string(field) +
+                           ": unescaped double quote char in quoted field";
+                    at = j, consumed = j + 1;
+                    break;
+                }
+            } else {
+                while (j < n && s[j] != ',' && s[j] != '\n' && s[j] != '\r' && s[j] != '"')
+                    j++;
+                if (j < n && s[j] == '"') {
+                    what = "field #" + std::to_string(field) + ": double-quote in unquoted field";
+                    at = j, consumed = j + 1;
+                    break;
+                }
+            }
+            if (j < n && s[j] == ',') {
+                j++, field++;
+                continue;
+            }
+            if (j < n && s[j] == '\r' && j + 1 < n && s[j + 1] != '\n') {
+                what = "carriage return not in quoted field";
+                at = j, consumed = j + 2;
+                break;
+            }
+            break; // LF, CR LF, or the end of the input
+        }
+        if (what.empty()) {
+            size_t lf = s.find('\n', j);
+            if (lf == std::string::npos)
+                m.err += L + "Warning: final record not terminated: file 'standard input'\n";
+            i = lf == std::string::npos ? n : lf + 1;
+            continue;
+        }
+        m.errors++;
+        m.err += L + "ERROR: record #" + std::to_string(rec) + (what[0] == 'f' ? ", " : ": ") +
+                 what + "\n" + L + "file:  'standard input'\n" + L + "line " +
+                 std::to_string(line_of(at)) + ", byte " + std::to_string(at + 1) + "\n";
+        size_t lf = s.find('\n', consumed);
+        i = lf == std::string::npos ? n : lf + 1;
+    }
+    if (m.records == 0) m.err = L + "Warning: CSVFILE 'standard input' is empty\n";
+    return m;
+}
+
+// Random near-valid CSV with errors planted (bare quotes, quotes left open, text after a
+// closing quote, lone CRs) among CR LF ends and quoted line breaks: -k lists what the model
+// finds, from a file and from a pipe alike, and counts it in the report.
+TEST(Lint, KeepGoingListsEveryErrorAsTheModelFindsIt) {
+    const char *good[] = {"ab",       "",           " x",         "\"q\"",
+                          "\"a\nb\"", "\"c\r\nd\"", "\"e\"\"f\"", "\"g,h\""};
+    const char *bad[] = {"a\"b", "\"a\"b", "x\ry", "\"open"};
+    std::mt19937 rng(20261208);
+    for (int round = 0; round < 60; round++) {
+        std::string in;
+        int nrec = 1 + (int)(rng() % 8);
+        for (int r = 0; r < nrec; r++) {
+            int nf = 1 + (int)(rng() % 3);
+            for (int f = 0; f < nf; f++) {
+                if (f) in += ",";
+                in += rng() % 6 == 0 ? bad[rng() % 4] : good[rng() % 8];
+            }
+            in += r + 1 == nrec && rng() % 3 == 0 ? "" : rng() % 2 ? "\r\n" : "\n";
+        }
+        KeepGoing m = keep_going_model(in);
+        SCOPED_TRACE(in);
+        for (bool pipe : {false, true}) {
+            RunResult r = run_tool("zelk-lint", {"-k"}, with_input(in, pipe));
+            EXPECT_EQ(r.err, m.err);
+            EXPECT_EQ(r.status, m.errors > 0 ? 1 : 0);
+            EXPECT_NE(r.out.find("  Records in total:                            " +
+                                 std::to_string(m.records) + "\n"),
+                      std::string::npos)
+                << r.out;
+            EXPECT_NE(r.out.find("  Records with syntax errors:                  " +
+                                 std::to_string(m.errors) + "\n"),
+                      std::string::npos)
+                << r.out;
+        }
+    }
 }
 
 } // namespace

@@ -79,11 +79,20 @@ TEST_F(MatchExpr, RecordsReadPastTheLimitAreNotReported) {
         {ME, {"-h", "-m2", "1", "$0>0"}, "5\n0\n6\n" + unended, "5\n6\n", "", 0},
         {ME, {"-m1", "-w", "2", "1"}, "h\na,1\nb\n", "h\na,1\n", "", 0},
         {"zelk-match-rows", {"-h", "-m2", "$1>0"}, "5\n0\n6\n7\n" + bad, "5\n6\n", "", 0},
-        {ME, {"-h", "-m2", "1", "$0>0"}, "5\n0\n" + bad + "6\n", "5\n",
+        {ME,
+         {"-h", "-m2", "1", "$0>0"},
+         "5\n0\n" + bad + "6\n",
+         "5\n",
          "zelk-match-expr: ERROR: record #3, field #1: double-quote in unquoted field\n"
-         "zelk-match-expr: file:  'standard input'\n", 1},
-        {ME, {"-h", "-m3", "1", "$0>0"}, "5\n0\n6\n" + unended, "5\n6\n7\n",
-         "zelk-match-expr: Warning: final record not terminated: file 'standard input'\n", 0},
+         "zelk-match-expr: file:  'standard input'\n"
+         "zelk-match-expr: line 3, byte 6\n",
+         1},
+        {ME,
+         {"-h", "-m3", "1", "$0>0"},
+         "5\n0\n6\n" + unended,
+         "5\n6\n7\n",
+         "zelk-match-expr: Warning: final record not terminated: file 'standard input'\n",
+         0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.tool + " " + c.args[1] + " on " + c.in);

@@ -67,7 +67,8 @@ TEST(Match, Runs) {
         {argv("-m", "1", "1", "a"), limit, "h\na1\n"},
         {argv("-m2", "1", "a"), limit, "h\na1\na2\n"},
         {argv("-m3", "1", "a"), limit, "h\na1\na2\n",
-         read_error("zelk-match", "record #5, field #1: quoted field not closed by double quote"),
+         read_error("zelk-match", "record #5, field #1: quoted field not closed by double quote",
+                    "standard input", "line 5, byte 11"),
          1},
         {argv("-m0", "1", "a"), limit, "", M + "Invalid value for -mNUM: 0 (must be >= 1)\n", 1},
         // Blank and short records; a blank record taken as one empty field has no field 2.
@@ -84,7 +85,8 @@ TEST(Match, Runs) {
         {argv("-u", "-x", "1", "a,b"), "h\n\"a,b\"\n", "h\n\"a,b\"\n"},
         {argv("-x", "1", "a,b"), "h\n\"a,b\"\n", "h\n", "", 1},
         {argv("-u", "-F", "1", "\"hi\""), quoted, "h\n\"say \"\"hi\"\"\"\n",
-         read_error("zelk-match", "record #4, field #1: quoted field not closed by double quote"),
+         read_error("zelk-match", "record #4, field #1: quoted field not closed by double quote",
+                    "standard input", "line 4, byte 22"),
          1},
         // A NUL byte is data.
         {argv("-F", "1", "cd"), nul, "h\nab\0cd\nabxcd\n"s},

@@ -225,8 +225,9 @@ TEST_F(Merge, CsvErrorsInCsvfileTwoEndTheRun) {
     // Even with -a, and even when the error is met while scanning for another key.
     std::string e1 = dir.file("e1.csv", "id\n2\n1\n");
     std::string e2 = dir.file("e2.csv", "id,b\n1,p\n2,q\n3,\"r\n");
-    const std::string msg = read_error(
-        "zelk-merge", "record #4, field #2: quoted field not closed by double quote", e2);
+    const std::string msg =
+        read_error("zelk-merge", "record #4, field #2: quoted field not closed by double quote", e2,
+                   "line 4, byte 16");
     EXPECT_RUN(merge({"-a", "1", e1, "1", e2}), 1, "id,id,b\n2,2,q\n1\n", msg);
     std::string e3 = dir.file("e3.csv", "id\n1\n2\n9\n");
     EXPECT_RUN(merge({"-o", "-a", "1", e3, "1", e2}), 1, "id,id,b\n1,1,p\n2,2,q\n9\n", msg);
@@ -244,8 +245,9 @@ TEST_F(Merge, CsvErrorPastEveryMatch) {
     std::string bad = dir.file("bad.csv", "id,b\n1,p\n2,q\n3,r\n4,\"s\n");
     std::string ahead = dir.file("ahead.csv", "id\n1\n3\n");
     std::string back = dir.file("back.csv", "id\n3\n1\n");
-    const std::string msg = read_error(
-        "zelk-merge", "record #5, field #2: quoted field not closed by double quote", bad);
+    const std::string msg =
+        read_error("zelk-merge", "record #5, field #2: quoted field not closed by double quote",
+                   bad, "line 5, byte 20");
     for (const char *exe : {"", ZELK_MERGE_REFERENCE}) {
         RunOptions o;
         o.executable = exe;

@@ -46,6 +46,37 @@ TEST(FieldLengthMessage, NamesRecordFieldAndFile) {
     }
 }
 
+// A refused record's third line says where the byte at fault lies, counted from the start of
+// the file in lines and bytes from 1: after CR LF ends and line breaks inside quotes, at the
+// quote that opened a field never closed (at the end of the input where the record is skipped
+// unread), and not at all for a pipe, whose bytes are gone.
+TEST(ReaderErrorPlace, LineAndByteOfTheFault) {
+    struct Case {
+        std::string tool, in, out, what, at;
+        bool pipe = false;
+    } cases[] = {
+        {"zelk-columns", "a,b\r\n\"x\r\ny\",z\"\n", "a\n",
+         "record #2, field #2: double-quote in unquoted field", "line 3, byte 14"},
+        {"zelk-columns", "\xEF\xBB\xBF\"a\nb\n", "",
+         "record #1, field #1: quoted field not closed by double quote", "line 1, byte 4"},
+        {"zelk-columns", "a\nb\rc\n", "a\n", "record #2: carriage return not in quoted field",
+         "line 2, byte 4"},
+        {"zelk-columns", "a\n\"b\"c\n", "a\n",
+         "record #2, field #1: unescaped double quote char in quoted field", "line 2, byte 6"},
+        {"zelk-row-tally", "a\n\"b\nc", "",
+         "record #2, field #1: quoted field not closed by double quote", "line 3, byte 7"},
+        {"zelk-columns", "a\n\"b\"c\n", "a\n",
+         "record #2, field #1: unescaped double quote char in quoted field", "", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.tool + " on " + c.in);
+        std::vector<std::string> args;
+        if (c.tool == "zelk-columns") args = {"1"};
+        EXPECT_RUN(run_tool(c.tool, args, with_input(c.in, c.pipe)), 1, c.out,
+                   read_error(c.tool, c.what, "standard input", c.at));
+    }
+}
+
 // The warning about a last record without its terminator names the input, so that with
 // several inputs each warning says which one.
 TEST(UnterminatedWarning, NamesTheFile) {

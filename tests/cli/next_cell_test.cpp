@@ -5,8 +5,9 @@ namespace {
 const std::string USAGE = usage_text("zelk-next-cell");
 
 const std::string NC = "zelk-next-cell: ";
-const std::string SYNTAX = read_error(
-    "zelk-next-cell", "record #1, field #2: unescaped double quote char in quoted field");
+const std::string SYNTAX =
+    read_error("zelk-next-cell", "record #1, field #2: unescaped double quote char in quoted field",
+               "standard input", "line 1, byte 6");
 
 TEST(NextCell, Runs) {
     const std::string in = "a,\"b,c\",\"x\",\"say \"\"hi\"\"\"\nnext\n";

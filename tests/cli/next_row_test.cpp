@@ -11,6 +11,8 @@ const std::string INPUT = "id,text\n1,\"two\nlines\"\n\n2,\"crlf\r\ninside\"\r\n
 const std::string NR = "zelk-next-row: ";
 const std::string SYNTAX =
     read_error("zelk-next-row", "record #0, field #1: double-quote in unquoted field");
+// At the start of a file, or further on: the place is the file's, wherever the reading began.
+const std::string SYNTAX_AT_START = SYNTAX + "zelk-next-row: line 1, byte 2\n";
 
 TEST(NextRow, Runs) {
     const std::vector<RunCase> runs = {
@@ -23,12 +25,13 @@ TEST(NextRow, Runs) {
         // The end of the input and read errors fail; the syntax error is described with or
         // without -v.
         {argv(), "", "", "", 1},
-        {argv(), "a\"b\n", "", SYNTAX, 1},
-        {argv("-v"), "a\"b\n", "", SYNTAX, 1},
+        {argv(), "a\"b\n", "", SYNTAX_AT_START, 1},
+        {argv("-v"), "a\"b\n", "", SYNTAX_AT_START, 1},
         {argv("-v"), "last", "last\n",
          NR + "Warning: final record not terminated: file 'standard input'\n"},
         {argv("-v"), std::string(65536, 'x') + "\n", "",
-         read_error("zelk-next-row", "record #0: record length exceeded MAX_RECORD_LENGTH (65536)"),
+         read_error("zelk-next-row", "record #0: record length exceeded MAX_RECORD_LENGTH (65536)",
+                    "standard input", "line 1, byte 65536"),
          1},
         // Usage and option errors.
         {argv("file.csv"), "a\n", "", USAGE, 1},
@@ -64,7 +67,8 @@ TEST(NextRow, LeavesTheRestForTheNextReader) {
         // After a syntax error the input is left just past the faulty byte.
         EXPECT_RUN(run_shell("zelk-next-row >/dev/null; zelk-next-row; echo \"status $?\"; cat",
                              with_input("ok\nx\"yz\nw\n", pipe)),
-                   0, "status 1\nyz\nw\n", SYNTAX);
+                   0, "status 1\nyz\nw\n",
+                   SYNTAX + (pipe ? "" : "zelk-next-row: line 2, byte 5\n"));
     }
 }
 

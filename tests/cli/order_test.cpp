@@ -70,7 +70,9 @@ TEST_F(Order, Runs) {
         {argv("1"), "", "", O + "ERROR: CSVFILE 'standard input' is empty\n", 1},
         {argv("-h", "1"), "", ""},
         {argv("1"), "h\nb\na\"x\n", "h\n",
-         read_error("zelk-order", "record #3, field #1: double-quote in unquoted field"), 1},
+         read_error("zelk-order", "record #3, field #1: double-quote in unquoted field",
+                    "standard input", "line 3, byte 6"),
+         1},
         // Date-time keys.
         {argv("-d", "2"), when,
          "id,when\nb,12/31/1969 23:59:59\ne,\nd,\"1/5/2021 1:23:44\"\n"

@@ -60,7 +60,8 @@ TEST(Range, Runs) {
         // Inputs and errors.
         {argv("1"), "", ""},
         {argv("1"), "v\n1\n\"2\n", "v\n1\n",
-         read_error("zelk-range", "record #3, field #1: quoted field not closed by double quote"),
+         read_error("zelk-range", "record #3, field #1: quoted field not closed by double quote",
+                    "standard input", "line 3, byte 5"),
          1},
         {argv("-Q", "w", "-x1"), IN, "", RG + "ERROR: FIELD name 'w' not found in header\n", 1},
         {argv("-1", "1"), IN, "",

@@ -36,7 +36,8 @@ TEST_F(RowTally, Runs) {
         {argv("-v", big), "", "3\n"},
         // Bad files get no count and fail the run.
         {argv("-v", bad, missing, b), "", "2\n",
-         read_error("zelk-row-tally", "record #3, field #1: double-quote in unquoted field", bad) +
+         read_error("zelk-row-tally", "record #3, field #1: double-quote in unquoted field", bad,
+                    "line 3, byte 7") +
              RT + "ERROR: failed opening CSVFILE '" + missing + "': No such file or directory\n",
          1},
         {argv("-o", a), "", "",

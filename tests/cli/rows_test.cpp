@@ -42,7 +42,9 @@ TEST_F(Rows, Runs) {
         {argv("L"), "only\n", "only\n"},
         {argv("L"), "", "", R + "Warning: CSVFILE 'standard input' is empty\n", 1},
         {argv("L"), "a\nb\"\nc\n", "",
-         read_error("zelk-rows", "record #2, field #1: double-quote in unquoted field"), 1},
+         read_error("zelk-rows", "record #2, field #1: double-quote in unquoted field",
+                    "standard input", "line 2, byte 4"),
+         1},
         // Short files. With 6 the skip ends exactly at the end of the file: the read of the
         // range finds nothing.
         {argv("7", five), "", "",
@@ -59,12 +61,17 @@ TEST_F(Rows, Runs) {
         // An error while skipping: the reader's message stands alone, no "empty" or "less
         // than" after it. An error inside the range ends that file after the records before it.
         {argv("3"), "a\"b\nc\nd\n", "",
-         read_error("zelk-rows", "record #1, field #1: double-quote in unquoted field"), 1},
+         read_error("zelk-rows", "record #1, field #1: double-quote in unquoted field",
+                    "standard input", "line 1, byte 2"),
+         1},
         {argv("4"), "h\n1\n\"open\n", "",
-         read_error("zelk-rows", "record #3, field #1: quoted field not closed by double quote"),
+         read_error("zelk-rows", "record #3, field #1: quoted field not closed by double quote",
+                    "standard input", "line 4, byte 11"),
          1},
         {argv("2"), "h\n1\n2\r3\n4\n", "1\n",
-         read_error("zelk-rows", "record #3: carriage return not in quoted field"), 1},
+         read_error("zelk-rows", "record #3: carriage return not in quoted field", "standard input",
+                    "line 3, byte 6"),
+         1},
         // Several files.
         {argv("-v", "-h", "-n1", "3", five, missing, two), "",
          five + ":1:h\n" + five + ":3:\"2\nx\"\n" + two + ":1:h\n",

@@ -31,7 +31,7 @@ TEST(ScriptRows, Runs) {
          SRM + "ERROR: field name 'v' not found in header\n", 1},
         {argv("-Q", "-e{}"), "\"n\n", "",
          SRM + "ERROR: record #1, field #1: quoted field not closed by double quote\n" + SRM +
-             "file:  'standard input'\n",
+             "file:  'standard input'\n" + SRM + "line 1, byte 1\n",
          1},
         // -u: the code gets values; fields it leaves are written as read, those it sets are
         // quoted where they need it, new ones too.

@@ -6,7 +6,8 @@ const char *IN = "a,b\nc,d\ne,f\n";
 
 const std::string SC = "zelk-setcell: ";
 const std::string UNCLOSED =
-    read_error("zelk-setcell", "record #2, field #1: quoted field not closed by double quote");
+    read_error("zelk-setcell", "record #2, field #1: quoted field not closed by double quote",
+               "standard input", "line 2, byte 3");
 
 TEST(Setcell, Runs) {
     const char *ends = "h\n\"p,q\",\"r\"\"s\",t\nu\n";

@@ -17,8 +17,10 @@ TEST_F(Show, Runs) {
     std::string missing = dir.join("missing.csv");
     // More fields than a record may be split into.
     std::string wide = "h\n" + std::string(512, ',') + "\n";
-    const std::string too_wide =
+    // Read (the place is known), or kept as the last record and split afterwards.
+    const std::string kept_too_wide =
         read_error("zelk-show", "record #2: number of fields exceeded MAX_FIELDS (512)");
+    const std::string too_wide = kept_too_wide + "zelk-show: line 2, byte 515\n";
     const std::vector<RunCase> runs = {
         // One field per line; quoted fields keep their quotes, and a line break inside one is
         // shown as it is.
@@ -55,7 +57,7 @@ TEST_F(Show, Runs) {
         {argv("L"), "", "", EMPTY, 1},
         // A last record that cannot be split, refused by number, and the same record shown
         // through the range, refused by the reader alike.
-        {argv("L"), wide, "", too_wide, 1},
+        {argv("L"), wide, "", kept_too_wide, 1},
         {argv("L"), "h\na\0b\n"s, "",
          read_error("zelk-show", "record #2 holds a NUL byte and cannot be split into fields"), 1},
         {argv("2"), wide, "", too_wide, 1},
@@ -67,13 +69,16 @@ TEST_F(Show, Runs) {
         {argv("1"), "", "", EMPTY, 1},
         {argv("-h", "2"), "", "", EMPTY, 1},
         {argv("3"), "a\"b\nc\nd\n", "",
-         read_error("zelk-show", "record #1, field #1: double-quote in unquoted field"), 1},
+         read_error("zelk-show", "record #1, field #1: double-quote in unquoted field",
+                    "standard input", "line 1, byte 2"),
+         1},
         {argv("-h", "5"), "h\n1\n\"open\n", "",
-         read_error("zelk-show", "record #3, field #1: quoted field not closed by double quote"),
+         read_error("zelk-show", "record #3, field #1: quoted field not closed by double quote",
+                    "standard input", "line 4, byte 11"),
          1},
         {argv("-n2", "2"), "h\n1\n2,\"x\"y\n", "Record #2:\n1: '1'\n\n",
-         read_error("zelk-show",
-                    "record #3, field #2: unescaped double quote char in quoted field"),
+         read_error("zelk-show", "record #3, field #2: unescaped double quote char in quoted field",
+                    "standard input", "line 3, byte 10"),
          1},
         // Several files, each after the first with a banner.
         {argv("-h", "2", people, b, missing, people), "",

@@ -96,10 +96,12 @@ TEST(Table, Runs) {
          E + "ERROR: record #2, field #1: a NUL byte cannot be unquoted\n", 1},
         // Input errors, and usage.
         {argv("-n1"), "a,b\n1,2\n3,\"4\n", "a b\n1 2\n",
-         read_error("zelk-table", "record #3, field #2: quoted field not closed by double quote"),
+         read_error("zelk-table", "record #3, field #2: quoted field not closed by double quote",
+                    "standard input", "line 3, byte 11"),
          1},
         {argv(), "a,b\n1,\"2\n", "",
-         read_error("zelk-table", "record #2, field #2: quoted field not closed by double quote"),
+         read_error("zelk-table", "record #2, field #2: quoted field not closed by double quote",
+                    "standard input", "line 2, byte 7"),
          1},
         {argv("a", "b"), "", "", USAGE, 1},
     };

@@ -126,10 +126,10 @@ TEST(Tidy, ReadErrorsStopWithoutReport) {
     // The reader's message comes whatever -V says.
     EXPECT_RUN(tidy({"-v"}, in), 1, "a,b\n1,2\n",
                "zelk-tidy: ERROR: record #3, field #2: unescaped double quote char in quoted "
-               "field\nzelk-tidy: file:  'standard input'\n");
+               "field\nzelk-tidy: file:  'standard input'\nzelk-tidy: line 3, byte 14\n");
     EXPECT_RUN(tidy({"-V"}, in), 1, "a,b\n1,2\n",
                "zelk-tidy: ERROR: record #3, field #2: unescaped double quote char in quoted "
-               "field\nzelk-tidy: file:  'standard input'\n");
+               "field\nzelk-tidy: file:  'standard input'\nzelk-tidy: line 3, byte 14\n");
     RunOptions o;
     o.input = in.substr(0, 8);
     o.stdout_path = "/dev/full";

@@ -164,7 +164,8 @@ TEST(ToJson, Runs) {
         {argv("a", "b"), "", "", usage, 1},
         {argv(), "h\nv\n\"x\"y\n", "{\"h\":\"v\"}\n",
          read_error("zelk-to-json",
-                    "record #3, field #1: unescaped double quote char in quoted field"),
+                    "record #3, field #1: unescaped double quote char in quoted field",
+                    "standard input", "line 3, byte 8"),
          1},
     };
     expect_runs("zelk-to-json", runs);

@@ -42,10 +42,12 @@ TEST(WidthTally, EmptyInputAndErrors) {
     // The reader's message comes whatever -v says.
     EXPECT_RUN(tally({}, bad), 1, "1:2\n2:2\n",
                "zelk-width-tally: ERROR: record #3, field #2: unescaped double quote char in "
-               "quoted field\nzelk-width-tally: file:  'standard input'\n");
+               "quoted field\nzelk-width-tally: file:  'standard input'\n"
+               "zelk-width-tally: line 3, byte 14\n");
     EXPECT_RUN(tally({"-v"}, bad), 1, "1:2\n2:2\n",
                "zelk-width-tally: ERROR: record #3, field #2: unescaped double quote char in "
-               "quoted field\nzelk-width-tally: file:  'standard input'\n");
+               "quoted field\nzelk-width-tally: file:  'standard input'\n"
+               "zelk-width-tally: line 3, byte 14\n");
     EXPECT_RUN(tally({"-v"}, "a\nb"), 0, "1:1\n2:1\n",
                "zelk-width-tally: Warning: final record not terminated: file 'standard input'\n");
 }
