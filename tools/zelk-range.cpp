@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "cli.h"
-#include "field_buffer.h"
 #include "field_loop.h"
 #include "field_number.h"
 #include "libcsv.h"
@@ -84,16 +83,10 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
         }
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
         if (f.len > MAX_FIELD_LENGTH - 1) field_length_exceeded();
-        const char *field = text + f.start;
-        size_t len = f.len;
-        field_kind kind = field_number_kind(field, len);
-        // A quoted field is never a number as read, so a number costs no test of its quotes.
-        if (kind == field_kind::other && number_unquote(&field, &len))
-            kind = field_number_kind(field, len);
-        switch (kind) {
+        double value;
+        switch (field_number_read(text + f.start, f.len, &value)) {
         case field_kind::number:
-            if (out_of_range(field_number_value(field, len)) == (bool)opt_invert)
-                write_record(text, textlen);
+            if (out_of_range(value) == (bool)opt_invert) write_record(text, textlen);
             break;
         case field_kind::blank:
             if (opt_passignored)

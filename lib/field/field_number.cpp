@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "field_buffer.h"
 #include "libcsv.h"
 
 namespace {
@@ -105,4 +106,36 @@ double decimal_value(const char *s, size_t n) {
     double v = (double)m;
     v = exp10 < 0 ? v / exact_pow10[-exp10] : v * exact_pow10[exp10];
     return negative ? -v : v;
+}
+
+field_kind field_number_read(const char *field, size_t len, double *value) {
+    const char *p = field, *e = field + len;
+    bool negative = false;
+    if (p < e && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    const char *digits = p;
+    uint64_t m = 0;
+    while (p < e && is_digit(*p))
+        m = m * 10 + (uint64_t)(*p++ - '0');
+    size_t ndigits = (size_t)(p - digits), nfrac = 0;
+    if (p < e && *p == '.') {
+        const char *frac = ++p;
+        while (p < e && is_digit(*p))
+            m = m * 10 + (uint64_t)(*p++ - '0');
+        nfrac = (size_t)(p - frac);
+        ndigits += nfrac;
+    }
+    // 19 digits cannot overflow m; m up to 2^53 and 10^nfrac (nfrac at most 19) are exact
+    // doubles, and one division rounds once, as decimal_value does. Anything else goes the
+    // long way.
+    if (p == e && ndigits > 0 && ndigits <= 19 && m <= (uint64_t)1 << 53) {
+        double v = (double)m / exact_pow10[nfrac];
+        *value = negative ? -v : v;
+        return field_kind::number;
+    }
+    field_kind kind = field_number_kind(field, len);
+    // A quoted field is never a number as read, so a number costs no test of its quotes.
+    if (kind == field_kind::other && number_unquote(&field, &len))
+        kind = field_number_kind(field, len);
+    if (kind == field_kind::number) *value = field_number_value(field, len);
+    return kind;
 }

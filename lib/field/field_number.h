@@ -29,3 +29,8 @@ inline double field_number_value(const char *field, size_t len) {
     size_t n = decimal_prefix(field, len);
     return n ? decimal_value(field, n) : 0.0;
 }
+
+// field_number_kind of the field as a numeric field is read (one that is no number as read
+// but number_unquotes is read inside its quotes) and, for a number, field_number_value in
+// *value. A field of nothing but a sign, digits and a point is read in one pass.
+field_kind field_number_read(const char *field, size_t len, double *value);

@@ -13,11 +13,11 @@
 
 namespace {
 
-// Inputs whose values, results or both are larger than a pipe holds, so that awk blocks on
+// Inputs whose values, results or both are larger than a pipe holds (1 MiB), so that awk blocks on
 // its output while the program blocks on awk's input, unless neither waits for the other.
 std::string pressure_input(const std::string &shape) {
     std::string in = "k,v\n";
-    int n = shape == "big" ? 400 : shape == "tiny" ? 20000 : 2000;
+    int n = shape == "big" ? 400 : shape == "tiny" ? 300000 : 2000;
     for (int i = 0; i < n; i++) {
         bool big = shape == "big" || (shape == "mix" && i % 7 == 0);
         std::string v = big ? std::string(8000 + i % 180, (char)('a' + i % 26)) : "x";
@@ -110,6 +110,18 @@ TEST(AwkStream, AnyValueTravelsBothWays) {
     EXPECT_RUN(run_tool("zelk-script-column", {"-e", "{$0 = $0 \"\\030\\032\\001\" $0}", "1"},
                         "h\nab\nc\n"),
                0, "h\nab\x18\x1a\x01" "ab\nc\x18\x1a\x01" "c\n", "");
+    // An escape at every place in a result from its first byte to past the shortest step's
+    // reach.
+    std::string in = "h\n", want = "h\n";
+    const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN";
+    for (int i = 0; i < 40; i++) {
+        in += "r" + std::to_string(i) + "\n";
+        want += letters.substr(0, (size_t)i) + "\x18r" + std::to_string(i) + "\n";
+    }
+    EXPECT_RUN(run_tool("zelk-script-column",
+                        {"-e", "{$0 = substr(\"" + letters + "\", 1, NR - 1) \"\\030\" $0}", "1"},
+                        in),
+               0, want, "");
 }
 
 // A field too long to copy ends the run, but only after the records before it have had their
