@@ -29,6 +29,8 @@
 #define RESULT FS AWK_RESULT_MARK
 #define NO_RESULT FS AWK_NO_RESULT_MARK RS
 #define FLUSH_REQUEST "/^" FS AWK_FLUSH_MARK "$/"
+#define TRUE_FRAME AWK_TEXT(AWK_TRUE_OCT)
+#define ZERO_FRAME AWK_TEXT(AWK_ZERO_OCT)
 
 namespace {
 
@@ -143,7 +145,7 @@ char *awk_head_text(awk_mode mode, int fd, bool flush_requests) {
     // The flush request also takes itself out of NR and FNR, so that the code sees them count
     // values. It is recognised by a pattern: comparing $0 with a string would make awk try
     // every record as a number first.
-    if (mode == AWK_ONE_RESULT)
+    if (mode != AWK_STREAM)
         return format_text("BEGIN{printf \"" READY "\";fflush(\"/dev/stdout\")}" FLUSH_REQUEST
                            "{NR--;FNR--;if(NR!=__zelk_n)printf \"" NO_RESULT "\";"
                            "fflush(\"/dev/stdout\");next}");
@@ -162,15 +164,25 @@ char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each) {
     // expression stands on a line of its own (the assignment continued onto it, the newline
     // after it ending the statement), so that awk, reporting a mistake in it, shows the
     // user's text and not this one.
-    if (mode == AWK_ONE_RESULT)
+    //
+    // A verdict that is 1 or 0, as a condition's mostly is, is told in one print: the result
+    // frame's printf, and its test for bytes to escape, cost awk more than the condition. A
+    // value equal to 1 prints as a text that is true whatever its type; a value equal to 0
+    // may still print as "-0" or "0.0", so its text travels.
+    if (mode != AWK_STREAM)
         return format_text("{__zelk_r=\\\n%s\n"
-                           "if(NR==__zelk_n+1){__zelk_n=NR;"
+                           "if(NR==++__zelk_n){%s"
                            "if(__zelk_r~/[" RS ESC "]/){"
                            "gsub(/" ESC "/,\"" ESC ESC_ESC "\",__zelk_r);"
                            "gsub(/" RS "/,\"" ESC ESC_RS "\",__zelk_r)}"
-                           "printf \"" RESULT "\";print __zelk_r}"
+                           "printf \"" RESULT "\";print __zelk_r%s}"
                            "else{printf \"" NO_RESULT "\";fflush(\"/dev/stdout\");__zelk_n=NR}}",
-                           expr);
+                           expr,
+                           mode == AWK_ONE_VERDICT ? "if(__zelk_r==1)print \"" TRUE_FRAME "\";"
+                                                     "else if(__zelk_r==0)print \"" ZERO_FRAME
+                                                     "\" __zelk_r;else{"
+                                                   : "",
+                           mode == AWK_ONE_VERDICT ? "}" : "");
     // A record of one empty field is printed "" (an empty line reads back as a blank record);
     // a record the code left without fields stays blank. NF is looked at only for an empty $0,
     // so that other records are not split for it.

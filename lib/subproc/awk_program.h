@@ -48,6 +48,11 @@
 #define AWK_RESULT_MARK "="
 #define AWK_NO_RESULT_MARK "!"
 #define AWK_FLUSH_MARK "\""
+// AWK_ONE_VERDICT: a value equal to 1 comes back as 034 and 030 (the result "1", as true as
+// its printed text), a value equal to 0 as 035, its text and 030 (a text equal to 0 holds no
+// 030 or 032, so it is never escaped); any other value as a result frame.
+#define AWK_TRUE_OCT 034
+#define AWK_ZERO_OCT 035
 
 #define AWK_RECORD_END AWK_BYTE(AWK_RS_OCT)
 #define AWK_FIELD_SEP AWK_BYTE(AWK_FS_OCT)
@@ -73,13 +78,14 @@ void awk_argv_reserve_head(void);
 extern const char *awk_alloc_message;
 
 enum awk_mode {
-    AWK_ONE_RESULT, // one result back for every value sent (awk_submit and the handler)
-    AWK_STREAM,     // records in, whatever the code prints out (read by the caller)
+    AWK_ONE_RESULT,  // one result back for every value sent (awk_submit and the handler)
+    AWK_ONE_VERDICT, // AWK_ONE_RESULT where only whether the result is true matters
+    AWK_STREAM,      // records in, whatever the code prints out (read by the caller)
 };
 
-// The texts before and after the user's code. One result per value, expr is the expression
-// whose printed value is the result ("$0" for the value as the code leaves it). Streaming,
-// the records go to descriptor fd (the result pipe's write end, inherited by awk); with
+// The texts before and after the user's code. One result (or verdict) per value, expr is the
+// expression whose printed value is the result ("$0" for the value as the code leaves it).
+// Streaming, the records go to descriptor fd (the result pipe's write end, inherited by awk); with
 // flush_requests the head answers the transport's flush requests (always, one result per
 // value), with flush_each the tail flushes after every record.
 char *awk_head_text(awk_mode mode, int fd, bool flush_requests);

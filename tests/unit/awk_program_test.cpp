@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "awk_exchange.h"
 #include "awk_program.h"
 #include "cli.h"
 #include "unit.h"
@@ -59,14 +60,18 @@ std::string run_awk(char *const *argv, const std::string &input) {
     return got;
 }
 
-// The results as the transport reads them: "=" and the value, or "!" for a value without one.
+// The results as the transport reads them: "=" and the value, or "!" for a value without one;
+// a verdict of 1 as "=1".
 std::vector<std::string> read_frames(const std::string &out) {
     std::vector<std::string> frames;
     EXPECT_EQ(out.substr(0, 1), READY);
     for (size_t i = 1; i < out.size();) {
         size_t end = out.find('\x18', i);
-        if (out[i] != '\x19' || end == std::string::npos) return frames.push_back("stray"), frames;
-        std::string frame;
+        bool verdict = out[i] == '\x1c' || out[i] == '\x1d';
+        if ((out[i] != '\x19' && !verdict) || end == std::string::npos)
+            return frames.push_back("stray"), frames;
+        std::string frame = out[i] == '\x1c' ? "=1" : out[i] == '\x1d' ? "=" : "";
+        if (out[i] == '\x1c' && end != i + 1) return frames.push_back("stray"), frames;
         for (size_t j = i + 1; j < end; j++)
             frame += out[j] != '\x1a' ? out[j] : out[++j] == '\x01' ? '\x18' : '\x1a';
         frames.push_back(frame);
@@ -85,6 +90,32 @@ TEST(AwkProgram, OneResultTextsFrameEveryValue) {
                               "x" + RS + FLUSH + "esc" + RS + "y" + RS + "skip" + RS + FLUSH);
     std::vector<std::string> want = {"=x#1", "=a" + RS + "b\x1a" + "c", "=y#3", "!"};
     EXPECT_EQ(read_frames(out), want);
+}
+
+TEST(AwkProgram, VerdictsDecideAsResultsDo) {
+    // Values equal to 1 or 0 of every type, and others, each decided on alike from its result
+    // frame and from its verdict frame.
+    const char *expr = "$0 == \"n1\" ? 1 : $0 == \"n0\" ? 0 : $0 == \"neg\" ? -0 : "
+                       "$0 == \"s0\" ? \"0\" : $0 == \"u\" ? __zelk_unset : "
+                       "$0 == \"half\" ? 0.5 : $0 == \"esc\" ? \"\\030\" : $0";
+    std::string in;
+    for (const char *v : {"n1", "n0", "neg", "s0", "u", "half", "esc", "0", "1", "0.0", " 1", "-0",
+                          "+0 ", "1e0", "0x1", "", "x", "00"})
+        in += v + RS;
+    std::vector<std::string> got[2];
+    for (awk_mode mode : {AWK_ONE_RESULT, AWK_ONE_VERDICT}) {
+        begin_argv({});
+        got[mode == AWK_ONE_VERDICT] =
+            read_frames(run_awk(awk_argv_complete(mode, expr, 1, true, false), in + FLUSH));
+    }
+    ASSERT_EQ(got[0].size(), 18u);
+    ASSERT_EQ(got[1].size(), 18u);
+    for (size_t i = 0; i < got[0].size(); i++) {
+        ASSERT_EQ(got[1][i].substr(0, 1), "=") << i;
+        EXPECT_EQ(awk_result_is_true(got[0][i].data() + 1, (int)got[0][i].size() - 1),
+                  awk_result_is_true(got[1][i].data() + 1, (int)got[1][i].size() - 1))
+            << i << " " << got[0][i];
+    }
 }
 
 TEST(AwkProgram, StreamTextsPrintEveryRecord) {
