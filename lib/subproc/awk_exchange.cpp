@@ -534,6 +534,8 @@ FILE *awk_prepare_input(awk_mode m, FILE *input) {
 
 void awk_launch(const char *expr) {
     bool dup_stdout = mode != AWK_STREAM;
+    // Streaming, the texts around the code may change records, and are left to the locale.
+    if (mode != AWK_STREAM && awk_code_names_no_characters(expr)) awk_use_byte_characters();
     char *const *argv =
         awk_argv_complete(mode, expr, pending_fd, pending_watch, pending_flush_each);
     start_command_on_pipes(AWK_COMMAND, argv, pending_to, pending_from, dup_stdout, true);

@@ -1,12 +1,15 @@
 #include "awk_program.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -310,6 +313,130 @@ bool awk_code_may_read_ahead(void) {
         if (found) return true;
     }
     return false;
+}
+
+namespace {
+
+// Whether the n bytes of code at p mean the same to awk whatever the character set: ASCII,
+// and naming nothing that counts, converts or classifies characters (length, substr, index,
+// match, split, sub and gsub, case conversion, printf widths, regular expressions and the
+// variables that make some), that reads the environment awk is given, or that starts a
+// command which would inherit it. A / after a number, a closing bracket (but that of the
+// condition of if, while or for) or a name other than a keyword divides; any other opens a
+// regular expression.
+bool names_no_characters(const char *p, size_t n) {
+    static const char *const words[] = {
+        "length", "substr", "index",       "match",   "split",   "sub",        "lower",
+        "upper",  "print",  "strftime",    "sort",    "gettext", "IGNORECASE", "FS",
+        "RS",     "FPAT",   "FIELDWIDTHS", "ENVIRON", "system",  "getline",    "@"};
+    static const char *const keywords[] = {"return", "case",   "else",    "do",     "in",
+                                           "print",  "printf", "getline", "delete", "exit"};
+    for (const char *w : words)
+        if (memmem(p, n, w, strlen(w))) return false;
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)p[i];
+        if (c >= 0x80 || c == '~') return false;
+        if (c != '/') continue;
+        size_t j = i;
+        while (j > 0 && (p[j - 1] == ' ' || p[j - 1] == '\t'))
+            j--;
+        if (j == 0) return false;
+        char b = p[j - 1];
+        if (b == ']') continue;
+        if (b == ')') {
+            // After the condition of if, while or for a statement, which may be a regular
+            // expression, begins. A quote on the way back could hide a bracket.
+            size_t k = j - 1;
+            int depth = 0;
+            do {
+                if (p[k] == '"') return false;
+                depth += p[k] == ')' ? 1 : p[k] == '(' ? -1 : 0;
+            } while (depth > 0 && k-- > 0);
+            if (depth > 0) return false;
+            while (k > 0 && (p[k - 1] == ' ' || p[k - 1] == '\t'))
+                k--;
+            for (const char *kw : {"if", "while", "for"}) {
+                size_t n = strlen(kw);
+                if (k >= n && memcmp(p + k - n, kw, n) == 0 &&
+                    (k == n || !(isalnum((unsigned char)p[k - n - 1]) || p[k - n - 1] == '_')))
+                    return false;
+            }
+            continue;
+        }
+        size_t k = j;
+        while (k > 0 && (isalnum((unsigned char)p[k - 1]) || p[k - 1] == '_'))
+            k--;
+        if (k == j) return false;
+        if (isdigit((unsigned char)p[k])) continue;
+        for (const char *kw : keywords)
+            if (j - k == strlen(kw) && memcmp(p + k, kw, j - k) == 0) return false;
+    }
+    return true;
+}
+
+// The code's longest file read whole for names_no_characters; a longer one is not.
+constexpr long CODE_FILE_MAX = 1 << 20;
+
+} // namespace
+
+bool awk_code_names_no_characters(const char *expr) {
+    if (!names_no_characters(expr, strlen(expr))) return false;
+    for (int i = head_index + 1; i + 1 < awk_args.count; i += 2) {
+        const char *arg = awk_args.argv[i + 1];
+        if (strcmp(awk_args.argv[i], "-e") == 0) {
+            if (!names_no_characters(arg, strlen(arg))) return false;
+            continue;
+        }
+        FILE *f = fopen(arg, "r");
+        if (!f) return false;
+        std::string text;
+        char piece[1 << 16];
+        size_t n;
+        while ((long)text.size() <= CODE_FILE_MAX && (n = fread(piece, 1, sizeof piece, f)) > 0)
+            text.append(piece, n);
+        fclose(f);
+        if ((long)text.size() > CODE_FILE_MAX || !names_no_characters(text.data(), text.size()))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The name of the locale category cat (LC_ALL, then its own variable, then LANG) as the
+// environment sets it for awk.
+const char *env_locale(const char *cat) {
+    for (const char *var : {"LC_ALL", cat, "LANG"}) {
+        const char *v = getenv(var);
+        if (v && *v) return v;
+    }
+    return "C";
+}
+
+} // namespace
+
+bool awk_use_byte_characters(void) {
+    // Messages of a translated locale would be converted to the character set.
+    const char *msg = env_locale("LC_MESSAGES"), *language = getenv("LANGUAGE");
+    if (!(strcmp(msg, "C") == 0 || strcmp(msg, "POSIX") == 0 || strncmp(msg, "C.", 2) == 0) ||
+        (language && *language))
+        return false;
+    locale_t loc = newlocale(LC_CTYPE_MASK, env_locale("LC_CTYPE"), (locale_t)0);
+    if (!loc) return false;
+    bool utf8 = strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") == 0;
+    freelocale(loc);
+    if (!utf8) return false;
+    // LC_ALL would overrule LC_CTYPE: every other category is given its value instead.
+    const char *all = getenv("LC_ALL");
+    if (all && *all) {
+        std::string value = all;
+        for (const char *cat :
+             {"LC_COLLATE", "LC_MESSAGES", "LC_MONETARY", "LC_NUMERIC", "LC_TIME", "LC_PAPER",
+              "LC_NAME", "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"})
+            if (setenv(cat, value.c_str(), 1) != 0) return false;
+        unsetenv("LC_ALL");
+    }
+    return setenv("LC_CTYPE", "C", 1) == 0;
 }
 
 bool awk_accepts_option_e(const char *path) {

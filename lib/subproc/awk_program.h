@@ -109,6 +109,17 @@ void awk_give_values(void);
 // another file. A file that cannot be read counts as one that may (awk will refuse it).
 bool awk_code_may_read_ahead(void);
 
+// Whether the code given with -e, -f and -l and the expression expr mean the same to awk in
+// any character set: ASCII that names nothing which counts or classifies characters, reads
+// the environment or starts a command (see awk_program.cpp). A file that cannot be read does
+// not.
+bool awk_code_names_no_characters(const char *expr);
+// Where the locale's characters are UTF-8 and its messages are not translated, sets this
+// process's environment so that awk, started next, reads bytes as characters (LC_CTYPE=C),
+// every other category unchanged, and returns true; otherwise changes nothing. awk then
+// spends nothing on decoding characters that the code never looks at.
+bool awk_use_byte_characters(void);
+
 // Whether the awk at path runs a program given with -e (run with no input or output).
 bool awk_accepts_option_e(const char *path);
 

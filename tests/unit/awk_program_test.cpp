@@ -1,5 +1,6 @@
 // What awk is asked to run: the texts around the user's code, run by the real awk and read
 // back with a frame reader of the test's own, and the scan of the code for getline.
+#include <clocale>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -154,6 +155,88 @@ TEST(AwkProgram, CodeThatMayReadInput) {
         free_argv(awk_argv_complete(AWK_STREAM, nullptr, 1, false, false));
     }
     unlink(near_end.c_str()), unlink(plain.c_str());
+}
+
+TEST(AwkProgram, CodeThatLooksAtCharacters) {
+    std::string dir = testing::TempDir(), counts = dir + "awkprog-counts.awk",
+                plain = dir + "awkprog-plain.awk";
+    std::ofstream(counts) << "function f(s) { return toupper(s) }\n";
+    std::ofstream(plain) << "function half(x) { return x / 2 }\n";
+    struct Row {
+        const char *expr;
+        std::vector<std::pair<char, std::string>> code;
+        bool none;
+    } rows[] = {
+        {"$3 > 5000 && NR % 2 == 0", {}, true},
+        {"$2/2 == 1 || (NR)/2 || a[1]/3", {}, true},
+        {"half($1) > 1", {{'l', plain}}, true},
+        {"f($1) == \"A\"", {{'l', counts}}, false},
+        {"1", {{'l', dir + "awkprog-missing.awk"}}, false},
+        {"length($1) == 1", {}, false},
+        {"$1 ~ \"a\"", {}, false},
+        {"/a./", {}, false},
+        {"x + /a./", {}, false},
+        {"1", {{'e', "function g() { return /a./ }"}}, false},
+        {"1", {{'e', "function g(x) { if (x) /a./ ? n++ : m++ }"}}, false},
+        {"1", {{'e', "function g(x) { while (x == \")\") /a./ ? n++ : m++ }"}}, false},
+        {"1", {{'e', "function g(x) { if (f(x) > 1) n = (x + 1) / 2 }"}}, true},
+        {"$1 == \"\xc3\xa9\"", {}, false},
+        {"ENVIRON[\"LC_ALL\"] != \"\"", {}, false},
+        {"(FS = \".\") && $2", {}, false},
+        {"sprintf(\"%3s\", $1) != 1", {}, false},
+    };
+    for (const Row &r : rows) {
+        begin_argv(r.code);
+        EXPECT_EQ(awk_code_names_no_characters(r.expr), r.none) << r.expr;
+        free_argv(awk_argv_complete(AWK_ONE_RESULT, "1", 1, true, false));
+    }
+    unlink(counts.c_str()), unlink(plain.c_str());
+}
+
+TEST(AwkProgram, BytesAsCharactersOnlyWhereNothingElseChanges) {
+    // name=value settings of the environment (an empty value unsets), and what awk is given.
+    struct Row {
+        std::vector<std::pair<const char *, const char *>> env;
+        bool bytes;
+        std::vector<std::pair<const char *, const char *>> after;
+    } rows[] = {
+        {{{"LC_ALL", "C.UTF-8"}},
+         true,
+         {{"LC_ALL", nullptr},
+          {"LC_CTYPE", "C"},
+          {"LC_MESSAGES", "C.UTF-8"},
+          {"LC_COLLATE", "C.UTF-8"},
+          {"LC_NUMERIC", "C.UTF-8"}}},
+        {{{"LANG", "C.UTF-8"}}, true, {{"LC_CTYPE", "C"}, {"LANG", "C.UTF-8"}}},
+        {{{"LANG", "C"}}, false, {{"LC_CTYPE", nullptr}}},
+        {{{"LC_ALL", "C.UTF-8"}, {"LANGUAGE", "de"}}, false, {{"LC_ALL", "C.UTF-8"}}},
+        {{{"LANG", "C.UTF-8"}, {"LC_MESSAGES", "de_DE.UTF-8"}}, false, {{"LC_CTYPE", nullptr}}},
+    };
+    const char *vars[] = {
+        "LC_ALL",       "LC_CTYPE",       "LC_MESSAGES",       "LC_COLLATE", "LC_NUMERIC",
+        "LC_MONETARY",  "LC_TIME",        "LC_PAPER",          "LC_NAME",    "LC_ADDRESS",
+        "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION", "LANG",       "LANGUAGE"};
+    std::vector<std::pair<const char *, std::string>> saved;
+    for (const char *v : vars)
+        if (const char *val = getenv(v)) saved.emplace_back(v, val);
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    if (!utf8) GTEST_SKIP() << "no C.UTF-8 locale";
+    freelocale(utf8);
+    for (const Row &r : rows) {
+        for (const char *v : vars)
+            unsetenv(v);
+        for (const auto &[name, value] : r.env)
+            setenv(name, value, 1);
+        EXPECT_EQ(awk_use_byte_characters(), r.bytes) << r.env[0].second;
+        for (const auto &[name, value] : r.after) {
+            const char *got = getenv(name);
+            EXPECT_EQ(got ? std::string(got) : "(unset)", value ? value : "(unset)") << name;
+        }
+    }
+    for (const char *v : vars)
+        unsetenv(v);
+    for (const auto &[name, value] : saved)
+        setenv(name, value.c_str(), 1);
 }
 
 TEST(AwkProgram, RecognisesAnAwkThatAcceptsDashE) {
