@@ -158,6 +158,10 @@ TEST(RegexDfa, FullTableIsEmptiedAndRebuilt) {
     }
     EXPECT_TRUE(agree_on("(a|b)*a(a|b){11}c", REG_EXTENDED, subs));
     EXPECT_TRUE(agree_on("a(a|b){9}b(a|b){3}$", REG_EXTENDED, subs));
+    // Five byte classes, rows padded to eight; states that accept before the field ends.
+    for (std::string &s : subs)
+        s[r.next(200)] = "cde"[r.next(3)];
+    EXPECT_TRUE(agree_on("(a|b)*a(a|b){10}[cd]", REG_EXTENDED, subs));
 }
 
 TEST(FieldRegex, MatcherGivesRegexecAnswers) {
