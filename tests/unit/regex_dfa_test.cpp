@@ -165,8 +165,11 @@ TEST(RegexDfa, FullTableIsEmptiedAndRebuilt) {
 }
 
 TEST(FieldRegex, MatcherGivesRegexecAnswers) {
-    const char *subjects[] = {"", "dolor 9", "DOLOR 95", "dolor 955", "x dolor 9", "5.5", "a|b",
-                              "ab", "b"};
+    // Long fields too, where a one-byte literal is looked for before the automaton runs.
+    const std::string pad(70, 'x'), long_dot = pad + "7.5", long_comma = pad + "7,5";
+    const char *subjects[] = {
+        "",    "dolor 9", "DOLOR 95", "dolor 955",      "x dolor 9",       "5.5",
+        "a|b", "ab",      "b",        long_dot.c_str(), long_comma.c_str()};
     for (bool exact : {false, true})
         for (int cflags : {REG_EXTENDED, REG_EXTENDED | REG_ICASE, 0})
             for (const char *p : {"dolor 9[0-9]?", "[5-9]\\.[0-9]*5?", "a|b", "(a)\\1", "b*"}) {
