@@ -40,6 +40,13 @@ namespace {
 arg_vector awk_args;
 int head_index = -1; // index of the head text's place in awk_args
 
+// One result per value, what the texts may count on. Code that names none of next, getline,
+// NR, SYMTAB or an indirect call leaves NR counting the values, each answered in its turn; and
+// awk whose locale has single-byte characters knows the length of a record without reading it.
+bool every_value_answered, awk_reads_bytes;
+
+template <class Test> bool every_code_text(const char *expr, Test test);
+
 char *format_text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 char *format_text(const char *fmt, ...) {
     va_list ap;
@@ -88,6 +95,21 @@ void awk_argv_reserve_head(void) {
 
 char *const *awk_argv_complete(awk_mode mode, const char *expr, int fd, bool flush_requests,
                                bool flush_each) {
+    if (mode != AWK_STREAM) {
+        every_value_answered = every_code_text(expr, [](const char *p, size_t n) {
+            for (const char *w : {"next", "getline", "NR", "SYMTAB", "@"})
+                if (memmem(p, n, w, strlen(w))) return false;
+            return true;
+        });
+        // The locale awk will set from the environment.
+        awk_reads_bytes = false;
+        if (locale_t loc = newlocale(LC_CTYPE_MASK, "", (locale_t)0)) {
+            locale_t own = uselocale(loc);
+            awk_reads_bytes = MB_CUR_MAX == 1;
+            uselocale(own);
+            freelocale(loc);
+        }
+    }
     awk_args.argv[head_index] = awk_head_text(mode, fd, flush_requests);
     if (!name_texts.empty()) {
         // Their BEGIN rules run before any of the code's.
@@ -148,10 +170,13 @@ char *awk_head_text(awk_mode mode, int fd, bool flush_requests) {
     // The flush request also takes itself out of NR and FNR, so that the code sees them count
     // values. It is recognised by a pattern: comparing $0 with a string would make awk try
     // every record as a number first.
+    // Where a length is known without reading, a record of another length is not looked at
+    // further.
     if (mode != AWK_STREAM)
-        return format_text("BEGIN{printf \"" READY "\";fflush(\"/dev/stdout\")}" FLUSH_REQUEST
-                           "{NR--;FNR--;if(NR!=__zelk_n)printf \"" NO_RESULT "\";"
-                           "fflush(\"/dev/stdout\");next}");
+        return format_text("BEGIN{printf \"" READY "\";fflush(\"/dev/stdout\")}%s" FLUSH_REQUEST
+                           "{NR--;FNR--;%sfflush(\"/dev/stdout\");next}",
+                           awk_reads_bytes ? "length($0)==2&&" : "",
+                           every_value_answered ? "" : "if(NR!=__zelk_n)printf \"" NO_RESULT "\";");
     const char *values = give_values ? VALUES_HEAD : "";
     if (!flush_requests)
         return format_text("BEGIN{printf \"" READY "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}%s",
@@ -172,20 +197,25 @@ char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each) {
     // frame's printf, and its test for bytes to escape, cost awk more than the condition. A
     // value equal to 1 prints as a text that is true whatever its type; a value equal to 0
     // may still print as "-0" or "0.0", so its text travels.
+    //
+    // Where every value is answered in its turn, NR is not checked.
     if (mode != AWK_STREAM)
         return format_text("{__zelk_r=\\\n%s\n"
-                           "if(NR==++__zelk_n){%s"
+                           "%s{%s"
                            "if(__zelk_r~/[" RS ESC "]/){"
                            "gsub(/" ESC "/,\"" ESC ESC_ESC "\",__zelk_r);"
                            "gsub(/" RS "/,\"" ESC ESC_RS "\",__zelk_r)}"
                            "printf \"" RESULT "\";print __zelk_r%s}"
-                           "else{printf \"" NO_RESULT "\";fflush(\"/dev/stdout\");__zelk_n=NR}}",
-                           expr,
+                           "%s}",
+                           expr, every_value_answered ? "" : "if(NR==++__zelk_n)",
                            mode == AWK_ONE_VERDICT ? "if(__zelk_r==1)print \"" TRUE_FRAME "\";"
                                                      "else if(__zelk_r==0)print \"" ZERO_FRAME
                                                      "\" __zelk_r;else{"
                                                    : "",
-                           mode == AWK_ONE_VERDICT ? "}" : "");
+                           mode == AWK_ONE_VERDICT ? "}" : "",
+                           every_value_answered ? ""
+                                                : "else{printf \"" NO_RESULT
+                                                  "\";fflush(\"/dev/stdout\");__zelk_n=NR}");
     // A record of one empty field is printed "" (an empty line reads back as a blank record);
     // a record the code left without fields stays blank. NF is looked at only for an empty $0,
     // so that other records are not split for it.
@@ -374,17 +404,17 @@ bool names_no_characters(const char *p, size_t n) {
     return true;
 }
 
-// The code's longest file read whole for names_no_characters; a longer one is not.
+// The code's longest file read whole by every_code_text; a longer one fails the test.
 constexpr long CODE_FILE_MAX = 1 << 20;
 
-} // namespace
-
-bool awk_code_names_no_characters(const char *expr) {
-    if (!names_no_characters(expr, strlen(expr))) return false;
+// Whether test holds for expr and for every text of code given with -e, -f and -l. A file
+// that cannot be read fails it.
+template <class Test> bool every_code_text(const char *expr, Test test) {
+    if (!test(expr, strlen(expr))) return false;
     for (int i = head_index + 1; i + 1 < awk_args.count; i += 2) {
         const char *arg = awk_args.argv[i + 1];
         if (strcmp(awk_args.argv[i], "-e") == 0) {
-            if (!names_no_characters(arg, strlen(arg))) return false;
+            if (!test(arg, strlen(arg))) return false;
             continue;
         }
         FILE *f = fopen(arg, "r");
@@ -395,10 +425,15 @@ bool awk_code_names_no_characters(const char *expr) {
         while ((long)text.size() <= CODE_FILE_MAX && (n = fread(piece, 1, sizeof piece, f)) > 0)
             text.append(piece, n);
         fclose(f);
-        if ((long)text.size() > CODE_FILE_MAX || !names_no_characters(text.data(), text.size()))
-            return false;
+        if ((long)text.size() > CODE_FILE_MAX || !test(text.data(), text.size())) return false;
     }
     return true;
+}
+
+} // namespace
+
+bool awk_code_names_no_characters(const char *expr) {
+    return every_code_text(expr, names_no_characters);
 }
 
 namespace {

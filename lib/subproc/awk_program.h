@@ -16,8 +16,9 @@
 // FNR; the tail rule prints the expression's value as a result frame, escaping the bytes that
 // would end it, or the no-result frame when NR is not the next value (user code that ran next,
 // or read ahead with getline); so does the flush request's rule when the last value before it
-// got no result. The expression stands on a line of its own in the tail text, so that awk's
-// message for a mistake in it quotes the user's code alone.
+// got no result (both checks are left out where the code cannot move NR or skip the tail). The
+// expression stands on a line of its own in the tail text, so that awk's message for a mistake
+// in it quotes the user's code alone.
 //
 // Streaming, the tail rule prints $0 to the result pipe by its number for every record the
 // code lets through, and the head has the flush request's rule only when the transport sends
