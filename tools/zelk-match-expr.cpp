@@ -127,7 +127,7 @@ int main(int argc, char **argv) {
     const char *name;
     FILE *fp = open_input_or_exit(nops == 3 ? argv[optind + 2] : nullptr, &name);
 
-    fp = awk_start(AWK_ONE_RESULT, condition, fp);
+    fp = awk_start(AWK_ONE_VERDICT, condition, fp);
     awk_select_begin("ERROR: failed writing field value to AWK");
     grep_csv_stream(fp, name, fieldnum);
 }

@@ -98,9 +98,9 @@ int main(int argc, char **argv) {
 
     const char *header = nullptr;
     if (opt_queryfieldname)
-        fp = awk_start_with_names(AWK_ONE_RESULT, condition, fp, name, &header);
+        fp = awk_start_with_names(AWK_ONE_VERDICT, condition, fp, name, &header);
     else
-        fp = awk_start(AWK_ONE_RESULT, condition, fp);
+        fp = awk_start(AWK_ONE_VERDICT, condition, fp);
     awk_select_begin("ERROR: failed writing record to AWK");
     if (opt_values) grep_csv_stream<true>(fp, name, header);
     grep_csv_stream<false>(fp, name, header);

@@ -141,7 +141,11 @@ struct regex_dfa_impl {
     // pool entries; then the table is emptied.
     int cap_states = 0, alloc_states = 0;
     int nstates = 0;
-    // alloc_states * nclasses entries, each the next state plus one (0: not yet known).
+    // A state's row of transitions, one per class, is 1 << shift entries long (nclasses
+    // rounded up to a power of two). alloc_states rows; each entry the next state's row
+    // (its number << shift), so that a step is two loads; -2 - the state for one that accepts
+    // or is dead, which ends the walk; -1 for a transition not yet known.
+    int shift = 0;
     int32_t *trans = nullptr;
     uint8_t *flags = nullptr;
     uint8_t *at_start = nullptr;
@@ -552,7 +556,7 @@ struct regex_dfa_impl {
     void grow_states() {
         alloc_states = std::min(cap_states, alloc_states ? alloc_states * 2 : 16);
         size_t n = (size_t)alloc_states;
-        grow(&trans, n * (size_t)nclasses);
+        grow(&trans, n << shift);
         grow(&flags, n);
         grow(&at_start, n);
         grow(&set_off, n);
@@ -585,7 +589,7 @@ struct regex_dfa_impl {
         pool_used += nlist;
         at_start[(size_t)s] = st;
         flags[(size_t)s] = state_flags(st);
-        memset(trans + (size_t)s * (size_t)nclasses, 0, (size_t)nclasses * sizeof *trans);
+        memset(trans + ((size_t)s << shift), 0xff, sizeof *trans << shift);
         size_t i = h & hmask;
         while (hash[i] >= 0) i = (i + 1) & hmask;
         hash[i] = s;
@@ -616,7 +620,9 @@ struct regex_dfa_impl {
         std::sort(list, list + nlist);
         unsigned before = flushes;
         int t = state_of(false);
-        if (flushes == before) trans[(size_t)s * (size_t)nclasses + (size_t)c] = t + 1;
+        if (flushes == before)
+            trans[((size_t)s << shift) + (size_t)c] =
+                flags[(size_t)t] & (F_ACCEPT | F_DEAD) ? -2 - t : t << shift;
         return t;
     }
 
@@ -667,7 +673,9 @@ struct regex_dfa_impl {
         start = emit(root, match);
         if (failed) return false;
         make_classes();
-        cap_states = std::min(max_states, table_cells / nclasses);
+        while ((1 << shift) < nclasses)
+            shift++;
+        cap_states = std::min(max_states, table_cells >> shift);
         size_t cs = (size_t)cap_states;
         hash_size = 1;
         while (hash_size < cs * 2) hash_size *= 2;
@@ -724,14 +732,20 @@ bool regex_dfa::matches(const char *field, size_t len) {
     int st = d.start_state >= 0 ? d.start_state : d.make_start();
     uint8_t f = d.flags[(size_t)st];
     if (f & (F_ACCEPT | F_DEAD)) return f & F_ACCEPT;
-    const int nc = d.nclasses;
+    const int shift = d.shift;
+    const uint8_t *cls = d.cls;
+    const int32_t *trans = d.trans;
+    ptrdiff_t row = (ptrdiff_t)st << shift;
     for (size_t i = 0; i < len; i++) {
-        int c = d.cls[s[i]];
-        int t = d.trans[(size_t)st * (size_t)nc + (size_t)c] - 1;
-        if (t < 0) t = d.successor(st, c);
-        st = t;
-        f = d.flags[(size_t)st];
-        if (f & (F_ACCEPT | F_DEAD)) return f & F_ACCEPT;
+        ptrdiff_t next = trans[row + cls[s[i]]];
+        if (__builtin_expect(next < 0, 0)) {
+            int t = next == -1 ? d.successor((int)(row >> shift), cls[s[i]]) : (int)(-2 - next);
+            trans = d.trans; // moved if the table grew
+            f = d.flags[(size_t)t];
+            if (f & (F_ACCEPT | F_DEAD)) return f & F_ACCEPT;
+            next = t << shift;
+        }
+        row = next;
     }
-    return f & F_END_ACCEPT;
+    return d.flags[(size_t)(row >> shift)] & F_END_ACCEPT;
 }

@@ -30,6 +30,9 @@ const char ESCAPE = AWK_BYTE(AWK_ESC_OCT);
 const char ESCAPED_END = AWK_BYTE(AWK_ESC_RS_OCT);
 const char ESCAPED_ESCAPE = AWK_BYTE(AWK_ESC_ESC_OCT);
 const char RECORD_END = AWK_RECORD_END; // the byte ESCAPED_END stands for
+// AWK_ONE_VERDICT: the frames of a value equal to 1 (the result "1") and of one equal to 0.
+const char TRUE_FRAME = AWK_BYTE(AWK_TRUE_OCT);
+const char ZERO_FRAME = AWK_BYTE(AWK_ZERO_OCT);
 
 awk_mode mode;
 
@@ -168,7 +171,14 @@ void queue_pop(void) {
 // One result being received: at most AWK_RESULT_MAX - 1 bytes and a NUL.
 char awkoutput[AWK_RESULT_MAX];
 size_t rlen;
-enum { FRAME_START, FRAME_STATUS, FRAME_VALUE, FRAME_ESCAPE, FRAME_NONE } rstate = FRAME_START;
+enum {
+    FRAME_START,
+    FRAME_STATUS,
+    FRAME_VALUE,
+    FRAME_ESCAPE,
+    FRAME_NONE,
+    FRAME_END
+} rstate = FRAME_START;
 bool from_eof;
 bool discarding; // after awk_abandon: awk's output is dropped
 
@@ -227,11 +237,25 @@ void parse(const char *p, size_t n) {
     const char *end = p + n;
     while (p < end) {
         switch (rstate) {
-        case FRAME_START:
+        case FRAME_START: {
             // A short result without escapes, whole in what was read, as most are: taken in
             // one step, as the steps below would take it.
-            if (end - p >= 3 && p[0] == AWK_FIELD_SEP && p[1] == AWK_RESULT_MARK[0]) {
-                const char *v = p + 2, *stop = end - v > 16 ? v + 16 : end, *q = v;
+            const char *v = nullptr;
+            if (mode == AWK_ONE_VERDICT && *p == TRUE_FRAME) {
+                if (end - p >= 2 && p[1] == AWK_RECORD_END) {
+                    awkoutput[0] = '1';
+                    rlen = 1;
+                    p += 2;
+                    deliver();
+                    break;
+                }
+            } else if (mode == AWK_ONE_VERDICT && *p == ZERO_FRAME) {
+                v = p + 1;
+            } else if (end - p >= 3 && p[0] == AWK_FIELD_SEP && p[1] == AWK_RESULT_MARK[0]) {
+                v = p + 2;
+            }
+            if (v) {
+                const char *stop = end - v > 16 ? v + 16 : end, *q = v;
                 while (q < stop && *q != AWK_RECORD_END && *q != ESCAPE)
                     q++;
                 if (q < stop && *q == AWK_RECORD_END) {
@@ -242,8 +266,20 @@ void parse(const char *p, size_t n) {
                     break;
                 }
             }
+            if (mode == AWK_ONE_VERDICT && (*p == TRUE_FRAME || *p == ZERO_FRAME)) {
+                awkoutput[0] = '1';
+                rlen = *p++ == TRUE_FRAME;
+                rstate = rlen ? FRAME_END : FRAME_VALUE;
+                break;
+            }
             if (*p++ != AWK_FIELD_SEP) printed_by_code();
             rstate = FRAME_STATUS;
+            break;
+        }
+        case FRAME_END:
+            if (*p++ != AWK_RECORD_END) printed_by_code();
+            rstate = FRAME_START;
+            deliver();
             break;
         case FRAME_STATUS:
             if (*p == AWK_RESULT_MARK[0]) {
@@ -444,7 +480,7 @@ ssize_t watched_read(void *cookie, char *buf, size_t size) {
         struct pollfd pfd[2] = {{fd, POLLIN, 0}, {awk_from_fd, POLLIN, 0}};
         if (poll(pfd, 1, 0) == 0) {
             hand_over_all();
-            nfds_t n = mode == AWK_ONE_RESULT && !from_eof ? 2 : 1;
+            nfds_t n = mode != AWK_STREAM && !from_eof ? 2 : 1;
             while (poll(pfd, n, -1) > 0 && !pfd[0].revents) {
                 try_read();
                 if (from_eof) results_ended();
@@ -466,11 +502,11 @@ FILE *awk_prepare_input(awk_mode m, FILE *input) {
     mode = m;
     struct stat st;
     bool regular = fstat(fileno(input), &st) == 0 && S_ISREG(st.st_mode);
-    bool watch = mode == AWK_ONE_RESULT && !regular; // input read through watched_read
+    bool watch = mode != AWK_STREAM && !regular; // input read through watched_read
     // One result per value: awk's standard output is the result pipe, so that whatever the
     // code prints lands among the results, in order, and is recognised. Streaming: awk
     // writes to the pipe's write end by its number, so that end is inherited.
-    open_command_pipes(pending_to, pending_from, mode == AWK_ONE_RESULT);
+    open_command_pipes(pending_to, pending_from, mode != AWK_STREAM);
 
     pending_fd = pending_from[1];
     pending_flush_each = false;
@@ -497,7 +533,9 @@ FILE *awk_prepare_input(awk_mode m, FILE *input) {
 }
 
 void awk_launch(const char *expr) {
-    bool dup_stdout = mode == AWK_ONE_RESULT;
+    bool dup_stdout = mode != AWK_STREAM;
+    // Streaming, the texts around the code may change records, and are left to the locale.
+    if (mode != AWK_STREAM && awk_code_names_no_characters(expr)) awk_use_byte_characters();
     char *const *argv =
         awk_argv_complete(mode, expr, pending_fd, pending_watch, pending_flush_each);
     start_command_on_pipes(AWK_COMMAND, argv, pending_to, pending_from, dup_stdout, true);
@@ -517,7 +555,7 @@ void awk_launch(const char *expr) {
     else
         csv_set_before_report(awk_drain);
 
-    if (mode == AWK_ONE_RESULT) {
+    if (mode != AWK_STREAM) {
         // Neither side may block the other: the program's ends never wait, except in poll.
         fcntl(awk_to_fd, F_SETFL, fcntl(awk_to_fd, F_GETFL) | O_NONBLOCK);
         fcntl(awk_from_fd, F_SETFL, fcntl(awk_from_fd, F_GETFL) | O_NONBLOCK);

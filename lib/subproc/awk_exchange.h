@@ -23,7 +23,9 @@
 // a lone double quote) after every batch, whenever it must wait for results, before it waits
 // for more input of its own, and at the end. Every result comes back as a frame: 0x19, '=',
 // the value (0x18 written as 0x1A 0x01, 0x1A as 0x1A 0x02), 0x18; a value that got no result
-// (user code that ran next, or read ahead with getline) as the frame 0x19 '!' 0x18. Any byte
+// (user code that ran next, or read ahead with getline) as the frame 0x19 '!' 0x18. The
+// selection programs need only whether a result is true (AWK_ONE_VERDICT): a value equal to 1
+// then comes back as 0x1C 0x18, one equal to 0 as 0x1D, its text and 0x18. Any byte
 // outside a frame was printed by the code itself, and is reported for the record whose result
 // was due.
 //

@@ -1,12 +1,15 @@
 #include "awk_program.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -29,11 +32,20 @@
 #define RESULT FS AWK_RESULT_MARK
 #define NO_RESULT FS AWK_NO_RESULT_MARK RS
 #define FLUSH_REQUEST "/^" FS AWK_FLUSH_MARK "$/"
+#define TRUE_FRAME AWK_TEXT(AWK_TRUE_OCT)
+#define ZERO_FRAME AWK_TEXT(AWK_ZERO_OCT)
 
 namespace {
 
 arg_vector awk_args;
 int head_index = -1; // index of the head text's place in awk_args
+
+// One result per value, what the texts may count on. Code that names none of next, getline,
+// NR, SYMTAB or an indirect call leaves NR counting the values, each answered in its turn; and
+// awk whose locale has single-byte characters knows the length of a record without reading it.
+bool every_value_answered, awk_reads_bytes;
+
+template <class Test> bool every_code_text(const char *expr, Test test);
 
 char *format_text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 char *format_text(const char *fmt, ...) {
@@ -83,6 +95,21 @@ void awk_argv_reserve_head(void) {
 
 char *const *awk_argv_complete(awk_mode mode, const char *expr, int fd, bool flush_requests,
                                bool flush_each) {
+    if (mode != AWK_STREAM) {
+        every_value_answered = every_code_text(expr, [](const char *p, size_t n) {
+            for (const char *w : {"next", "getline", "NR", "SYMTAB", "@"})
+                if (memmem(p, n, w, strlen(w))) return false;
+            return true;
+        });
+        // The locale awk will set from the environment.
+        awk_reads_bytes = false;
+        if (locale_t loc = newlocale(LC_CTYPE_MASK, "", (locale_t)0)) {
+            locale_t own = uselocale(loc);
+            awk_reads_bytes = MB_CUR_MAX == 1;
+            uselocale(own);
+            freelocale(loc);
+        }
+    }
     awk_args.argv[head_index] = awk_head_text(mode, fd, flush_requests);
     if (!name_texts.empty()) {
         // Their BEGIN rules run before any of the code's.
@@ -143,10 +170,13 @@ char *awk_head_text(awk_mode mode, int fd, bool flush_requests) {
     // The flush request also takes itself out of NR and FNR, so that the code sees them count
     // values. It is recognised by a pattern: comparing $0 with a string would make awk try
     // every record as a number first.
-    if (mode == AWK_ONE_RESULT)
-        return format_text("BEGIN{printf \"" READY "\";fflush(\"/dev/stdout\")}" FLUSH_REQUEST
-                           "{NR--;FNR--;if(NR!=__zelk_n)printf \"" NO_RESULT "\";"
-                           "fflush(\"/dev/stdout\");next}");
+    // Where a length is known without reading, a record of another length is not looked at
+    // further.
+    if (mode != AWK_STREAM)
+        return format_text("BEGIN{printf \"" READY "\";fflush(\"/dev/stdout\")}%s" FLUSH_REQUEST
+                           "{NR--;FNR--;%sfflush(\"/dev/stdout\");next}",
+                           awk_reads_bytes ? "length($0)==2&&" : "",
+                           every_value_answered ? "" : "if(NR!=__zelk_n)printf \"" NO_RESULT "\";");
     const char *values = give_values ? VALUES_HEAD : "";
     if (!flush_requests)
         return format_text("BEGIN{printf \"" READY "\" > \"/dev/fd/%d\";fflush(\"/dev/fd/%d\")}%s",
@@ -162,15 +192,30 @@ char *awk_tail_text(awk_mode mode, const char *expr, int fd, bool flush_each) {
     // expression stands on a line of its own (the assignment continued onto it, the newline
     // after it ending the statement), so that awk, reporting a mistake in it, shows the
     // user's text and not this one.
-    if (mode == AWK_ONE_RESULT)
+    //
+    // A verdict that is 1 or 0, as a condition's mostly is, is told in one print: the result
+    // frame's printf, and its test for bytes to escape, cost awk more than the condition. A
+    // value equal to 1 prints as a text that is true whatever its type; a value equal to 0
+    // may still print as "-0" or "0.0", so its text travels.
+    //
+    // Where every value is answered in its turn, NR is not checked.
+    if (mode != AWK_STREAM)
         return format_text("{__zelk_r=\\\n%s\n"
-                           "if(NR==__zelk_n+1){__zelk_n=NR;"
+                           "%s{%s"
                            "if(__zelk_r~/[" RS ESC "]/){"
                            "gsub(/" ESC "/,\"" ESC ESC_ESC "\",__zelk_r);"
                            "gsub(/" RS "/,\"" ESC ESC_RS "\",__zelk_r)}"
-                           "printf \"" RESULT "\";print __zelk_r}"
-                           "else{printf \"" NO_RESULT "\";fflush(\"/dev/stdout\");__zelk_n=NR}}",
-                           expr);
+                           "printf \"" RESULT "\";print __zelk_r%s}"
+                           "%s}",
+                           expr, every_value_answered ? "" : "if(NR==++__zelk_n)",
+                           mode == AWK_ONE_VERDICT ? "if(__zelk_r==1)print \"" TRUE_FRAME "\";"
+                                                     "else if(__zelk_r==0)print \"" ZERO_FRAME
+                                                     "\" __zelk_r;else{"
+                                                   : "",
+                           mode == AWK_ONE_VERDICT ? "}" : "",
+                           every_value_answered ? ""
+                                                : "else{printf \"" NO_RESULT
+                                                  "\";fflush(\"/dev/stdout\");__zelk_n=NR}");
     // A record of one empty field is printed "" (an empty line reads back as a blank record);
     // a record the code left without fields stays blank. NF is looked at only for an empty $0,
     // so that other records are not split for it.
@@ -298,6 +343,135 @@ bool awk_code_may_read_ahead(void) {
         if (found) return true;
     }
     return false;
+}
+
+namespace {
+
+// Whether the n bytes of code at p mean the same to awk whatever the character set: ASCII,
+// and naming nothing that counts, converts or classifies characters (length, substr, index,
+// match, split, sub and gsub, case conversion, printf widths, regular expressions and the
+// variables that make some), that reads the environment awk is given, or that starts a
+// command which would inherit it. A / after a number, a closing bracket (but that of the
+// condition of if, while or for) or a name other than a keyword divides; any other opens a
+// regular expression.
+bool names_no_characters(const char *p, size_t n) {
+    static const char *const words[] = {
+        "length", "substr", "index",       "match",   "split",   "sub",        "lower",
+        "upper",  "print",  "strftime",    "sort",    "gettext", "IGNORECASE", "FS",
+        "RS",     "FPAT",   "FIELDWIDTHS", "ENVIRON", "system",  "getline",    "@"};
+    static const char *const keywords[] = {"return", "case",   "else",    "do",     "in",
+                                           "print",  "printf", "getline", "delete", "exit"};
+    for (const char *w : words)
+        if (memmem(p, n, w, strlen(w))) return false;
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)p[i];
+        if (c >= 0x80 || c == '~') return false;
+        if (c != '/') continue;
+        size_t j = i;
+        while (j > 0 && (p[j - 1] == ' ' || p[j - 1] == '\t'))
+            j--;
+        if (j == 0) return false;
+        char b = p[j - 1];
+        if (b == ']') continue;
+        if (b == ')') {
+            // After the condition of if, while or for a statement, which may be a regular
+            // expression, begins. A quote on the way back could hide a bracket.
+            size_t k = j - 1;
+            int depth = 0;
+            do {
+                if (p[k] == '"') return false;
+                depth += p[k] == ')' ? 1 : p[k] == '(' ? -1 : 0;
+            } while (depth > 0 && k-- > 0);
+            if (depth > 0) return false;
+            while (k > 0 && (p[k - 1] == ' ' || p[k - 1] == '\t'))
+                k--;
+            for (const char *kw : {"if", "while", "for"}) {
+                size_t n = strlen(kw);
+                if (k >= n && memcmp(p + k - n, kw, n) == 0 &&
+                    (k == n || !(isalnum((unsigned char)p[k - n - 1]) || p[k - n - 1] == '_')))
+                    return false;
+            }
+            continue;
+        }
+        size_t k = j;
+        while (k > 0 && (isalnum((unsigned char)p[k - 1]) || p[k - 1] == '_'))
+            k--;
+        if (k == j) return false;
+        if (isdigit((unsigned char)p[k])) continue;
+        for (const char *kw : keywords)
+            if (j - k == strlen(kw) && memcmp(p + k, kw, j - k) == 0) return false;
+    }
+    return true;
+}
+
+// The code's longest file read whole by every_code_text; a longer one fails the test.
+constexpr long CODE_FILE_MAX = 1 << 20;
+
+// Whether test holds for expr and for every text of code given with -e, -f and -l. A file
+// that cannot be read fails it.
+template <class Test> bool every_code_text(const char *expr, Test test) {
+    if (!test(expr, strlen(expr))) return false;
+    for (int i = head_index + 1; i + 1 < awk_args.count; i += 2) {
+        const char *arg = awk_args.argv[i + 1];
+        if (strcmp(awk_args.argv[i], "-e") == 0) {
+            if (!test(arg, strlen(arg))) return false;
+            continue;
+        }
+        FILE *f = fopen(arg, "r");
+        if (!f) return false;
+        std::string text;
+        char piece[1 << 16];
+        size_t n;
+        while ((long)text.size() <= CODE_FILE_MAX && (n = fread(piece, 1, sizeof piece, f)) > 0)
+            text.append(piece, n);
+        fclose(f);
+        if ((long)text.size() > CODE_FILE_MAX || !test(text.data(), text.size())) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool awk_code_names_no_characters(const char *expr) {
+    return every_code_text(expr, names_no_characters);
+}
+
+namespace {
+
+// The name of the locale category cat (LC_ALL, then its own variable, then LANG) as the
+// environment sets it for awk.
+const char *env_locale(const char *cat) {
+    for (const char *var : {"LC_ALL", cat, "LANG"}) {
+        const char *v = getenv(var);
+        if (v && *v) return v;
+    }
+    return "C";
+}
+
+} // namespace
+
+bool awk_use_byte_characters(void) {
+    // Messages of a translated locale would be converted to the character set.
+    const char *msg = env_locale("LC_MESSAGES"), *language = getenv("LANGUAGE");
+    if (!(strcmp(msg, "C") == 0 || strcmp(msg, "POSIX") == 0 || strncmp(msg, "C.", 2) == 0) ||
+        (language && *language))
+        return false;
+    locale_t loc = newlocale(LC_CTYPE_MASK, env_locale("LC_CTYPE"), (locale_t)0);
+    if (!loc) return false;
+    bool utf8 = strcmp(nl_langinfo_l(CODESET, loc), "UTF-8") == 0;
+    freelocale(loc);
+    if (!utf8) return false;
+    // LC_ALL would overrule LC_CTYPE: every other category is given its value instead.
+    const char *all = getenv("LC_ALL");
+    if (all && *all) {
+        std::string value = all;
+        for (const char *cat :
+             {"LC_COLLATE", "LC_MESSAGES", "LC_MONETARY", "LC_NUMERIC", "LC_TIME", "LC_PAPER",
+              "LC_NAME", "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION"})
+            if (setenv(cat, value.c_str(), 1) != 0) return false;
+        unsetenv("LC_ALL");
+    }
+    return setenv("LC_CTYPE", "C", 1) == 0;
 }
 
 bool awk_accepts_option_e(const char *path) {

@@ -16,8 +16,9 @@
 // FNR; the tail rule prints the expression's value as a result frame, escaping the bytes that
 // would end it, or the no-result frame when NR is not the next value (user code that ran next,
 // or read ahead with getline); so does the flush request's rule when the last value before it
-// got no result. The expression stands on a line of its own in the tail text, so that awk's
-// message for a mistake in it quotes the user's code alone.
+// got no result (both checks are left out where the code cannot move NR or skip the tail). The
+// expression stands on a line of its own in the tail text, so that awk's message for a mistake
+// in it quotes the user's code alone.
 //
 // Streaming, the tail rule prints $0 to the result pipe by its number for every record the
 // code lets through, and the head has the flush request's rule only when the transport sends
@@ -48,6 +49,11 @@
 #define AWK_RESULT_MARK "="
 #define AWK_NO_RESULT_MARK "!"
 #define AWK_FLUSH_MARK "\""
+// AWK_ONE_VERDICT: a value equal to 1 comes back as 034 and 030 (the result "1", as true as
+// its printed text), a value equal to 0 as 035, its text and 030 (a text equal to 0 holds no
+// 030 or 032, so it is never escaped); any other value as a result frame.
+#define AWK_TRUE_OCT 034
+#define AWK_ZERO_OCT 035
 
 #define AWK_RECORD_END AWK_BYTE(AWK_RS_OCT)
 #define AWK_FIELD_SEP AWK_BYTE(AWK_FS_OCT)
@@ -73,13 +79,14 @@ void awk_argv_reserve_head(void);
 extern const char *awk_alloc_message;
 
 enum awk_mode {
-    AWK_ONE_RESULT, // one result back for every value sent (awk_submit and the handler)
-    AWK_STREAM,     // records in, whatever the code prints out (read by the caller)
+    AWK_ONE_RESULT,  // one result back for every value sent (awk_submit and the handler)
+    AWK_ONE_VERDICT, // AWK_ONE_RESULT where only whether the result is true matters
+    AWK_STREAM,      // records in, whatever the code prints out (read by the caller)
 };
 
-// The texts before and after the user's code. One result per value, expr is the expression
-// whose printed value is the result ("$0" for the value as the code leaves it). Streaming,
-// the records go to descriptor fd (the result pipe's write end, inherited by awk); with
+// The texts before and after the user's code. One result (or verdict) per value, expr is the
+// expression whose printed value is the result ("$0" for the value as the code leaves it).
+// Streaming, the records go to descriptor fd (the result pipe's write end, inherited by awk); with
 // flush_requests the head answers the transport's flush requests (always, one result per
 // value), with flush_each the tail flushes after every record.
 char *awk_head_text(awk_mode mode, int fd, bool flush_requests);
@@ -102,6 +109,17 @@ void awk_give_values(void);
 // Whether the code given with -e and -f may read input itself: it names getline, or includes
 // another file. A file that cannot be read counts as one that may (awk will refuse it).
 bool awk_code_may_read_ahead(void);
+
+// Whether the code given with -e, -f and -l and the expression expr mean the same to awk in
+// any character set: ASCII that names nothing which counts or classifies characters, reads
+// the environment or starts a command (see awk_program.cpp). A file that cannot be read does
+// not.
+bool awk_code_names_no_characters(const char *expr);
+// Where the locale's characters are UTF-8 and its messages are not translated, sets this
+// process's environment so that awk, started next, reads bytes as characters (LC_CTYPE=C),
+// every other category unchanged, and returns true; otherwise changes nothing. awk then
+// spends nothing on decoding characters that the code never looks at.
+bool awk_use_byte_characters(void);
 
 // Whether the awk at path runs a program given with -e (run with no input or output).
 bool awk_accepts_option_e(const char *path);

@@ -1,3 +1,4 @@
+#include "c_locale.h"
 #include "harness.h"
 
 namespace {
@@ -82,6 +83,25 @@ TEST(MatchRows, AwkFailures) {
     std::string lib = dir.file("stop.awk", "$1 == \"b\" { exit 0 }\n");
     EXPECT_RUN(run_tool(MR, {"-l", lib, "1"}, "h\na\nb\nc\n"), 1, "h\na\n",
                "zelk-match-rows: ERROR: invalid processed field from AWK\n");
+}
+
+// In a UTF-8 locale the code counts and matches characters, whether it is given as the
+// condition or in a library; code that looks at no character selects as it would in C.
+TEST(MatchRows, CharactersOfTheLocale) {
+    ScopedLcAll loc("C.UTF-8");
+    if (!loc.ok) GTEST_SKIP() << "no C.UTF-8 locale";
+    TempDir dir;
+    std::string lib = dir.file("one.awk", "function one() { return /^..4/ }\n"
+                                          "function len(s) { return length(s) }\n");
+    const std::string in = "h,n\n\xc3\xa9,4\nab,2\n";
+    const std::vector<RunCase> runs = {
+        {argv("-o", "length($1) == 1"), in, "\xc3\xa9,4\n"},
+        {argv("-o", "$1 ~ /^.$/"), in, "\xc3\xa9,4\n"},
+        {argv("-o", "-l", lib, "one()"), in, "\xc3\xa9,4\n"},
+        {argv("-o", "-l", lib, "len($1) == 1"), in, "\xc3\xa9,4\n"},
+        {argv("-o", "$2/2 == 2 || $1 == \"ab\""), in, "\xc3\xa9,4\nab,2\n"},
+    };
+    expect_runs(MR, runs);
 }
 
 } // namespace

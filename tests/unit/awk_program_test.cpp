@@ -1,5 +1,6 @@
 // What awk is asked to run: the texts around the user's code, run by the real awk and read
 // back with a frame reader of the test's own, and the scan of the code for getline.
+#include <clocale>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "awk_exchange.h"
 #include "awk_program.h"
 #include "cli.h"
 #include "unit.h"
@@ -59,14 +61,18 @@ std::string run_awk(char *const *argv, const std::string &input) {
     return got;
 }
 
-// The results as the transport reads them: "=" and the value, or "!" for a value without one.
+// The results as the transport reads them: "=" and the value, or "!" for a value without one;
+// a verdict of 1 as "=1".
 std::vector<std::string> read_frames(const std::string &out) {
     std::vector<std::string> frames;
     EXPECT_EQ(out.substr(0, 1), READY);
     for (size_t i = 1; i < out.size();) {
         size_t end = out.find('\x18', i);
-        if (out[i] != '\x19' || end == std::string::npos) return frames.push_back("stray"), frames;
-        std::string frame;
+        bool verdict = out[i] == '\x1c' || out[i] == '\x1d';
+        if ((out[i] != '\x19' && !verdict) || end == std::string::npos)
+            return frames.push_back("stray"), frames;
+        std::string frame = out[i] == '\x1c' ? "=1" : out[i] == '\x1d' ? "=" : "";
+        if (out[i] == '\x1c' && end != i + 1) return frames.push_back("stray"), frames;
         for (size_t j = i + 1; j < end; j++)
             frame += out[j] != '\x1a' ? out[j] : out[++j] == '\x01' ? '\x18' : '\x1a';
         frames.push_back(frame);
@@ -85,6 +91,32 @@ TEST(AwkProgram, OneResultTextsFrameEveryValue) {
                               "x" + RS + FLUSH + "esc" + RS + "y" + RS + "skip" + RS + FLUSH);
     std::vector<std::string> want = {"=x#1", "=a" + RS + "b\x1a" + "c", "=y#3", "!"};
     EXPECT_EQ(read_frames(out), want);
+}
+
+TEST(AwkProgram, VerdictsDecideAsResultsDo) {
+    // Values equal to 1 or 0 of every type, and others, each decided on alike from its result
+    // frame and from its verdict frame.
+    const char *expr = "$0 == \"n1\" ? 1 : $0 == \"n0\" ? 0 : $0 == \"neg\" ? -0 : "
+                       "$0 == \"s0\" ? \"0\" : $0 == \"u\" ? __zelk_unset : "
+                       "$0 == \"half\" ? 0.5 : $0 == \"esc\" ? \"\\030\" : $0";
+    std::string in;
+    for (const char *v : {"n1", "n0", "neg", "s0", "u", "half", "esc", "0", "1", "0.0", " 1", "-0",
+                          "+0 ", "1e0", "0x1", "", "x", "00"})
+        in += v + RS;
+    std::vector<std::string> got[2];
+    for (awk_mode mode : {AWK_ONE_RESULT, AWK_ONE_VERDICT}) {
+        begin_argv({});
+        got[mode == AWK_ONE_VERDICT] =
+            read_frames(run_awk(awk_argv_complete(mode, expr, 1, true, false), in + FLUSH));
+    }
+    ASSERT_EQ(got[0].size(), 18u);
+    ASSERT_EQ(got[1].size(), 18u);
+    for (size_t i = 0; i < got[0].size(); i++) {
+        ASSERT_EQ(got[1][i].substr(0, 1), "=") << i;
+        EXPECT_EQ(awk_result_is_true(got[0][i].data() + 1, (int)got[0][i].size() - 1),
+                  awk_result_is_true(got[1][i].data() + 1, (int)got[1][i].size() - 1))
+            << i << " " << got[0][i];
+    }
 }
 
 TEST(AwkProgram, StreamTextsPrintEveryRecord) {
@@ -123,6 +155,88 @@ TEST(AwkProgram, CodeThatMayReadInput) {
         free_argv(awk_argv_complete(AWK_STREAM, nullptr, 1, false, false));
     }
     unlink(near_end.c_str()), unlink(plain.c_str());
+}
+
+TEST(AwkProgram, CodeThatLooksAtCharacters) {
+    std::string dir = testing::TempDir(), counts = dir + "awkprog-counts.awk",
+                plain = dir + "awkprog-plain.awk";
+    std::ofstream(counts) << "function f(s) { return toupper(s) }\n";
+    std::ofstream(plain) << "function half(x) { return x / 2 }\n";
+    struct Row {
+        const char *expr;
+        std::vector<std::pair<char, std::string>> code;
+        bool none;
+    } rows[] = {
+        {"$3 > 5000 && NR % 2 == 0", {}, true},
+        {"$2/2 == 1 || (NR)/2 || a[1]/3", {}, true},
+        {"half($1) > 1", {{'l', plain}}, true},
+        {"f($1) == \"A\"", {{'l', counts}}, false},
+        {"1", {{'l', dir + "awkprog-missing.awk"}}, false},
+        {"length($1) == 1", {}, false},
+        {"$1 ~ \"a\"", {}, false},
+        {"/a./", {}, false},
+        {"x + /a./", {}, false},
+        {"1", {{'e', "function g() { return /a./ }"}}, false},
+        {"1", {{'e', "function g(x) { if (x) /a./ ? n++ : m++ }"}}, false},
+        {"1", {{'e', "function g(x) { while (x == \")\") /a./ ? n++ : m++ }"}}, false},
+        {"1", {{'e', "function g(x) { if (f(x) > 1) n = (x + 1) / 2 }"}}, true},
+        {"$1 == \"\xc3\xa9\"", {}, false},
+        {"ENVIRON[\"LC_ALL\"] != \"\"", {}, false},
+        {"(FS = \".\") && $2", {}, false},
+        {"sprintf(\"%3s\", $1) != 1", {}, false},
+    };
+    for (const Row &r : rows) {
+        begin_argv(r.code);
+        EXPECT_EQ(awk_code_names_no_characters(r.expr), r.none) << r.expr;
+        free_argv(awk_argv_complete(AWK_ONE_RESULT, "1", 1, true, false));
+    }
+    unlink(counts.c_str()), unlink(plain.c_str());
+}
+
+TEST(AwkProgram, BytesAsCharactersOnlyWhereNothingElseChanges) {
+    // name=value settings of the environment (an empty value unsets), and what awk is given.
+    struct Row {
+        std::vector<std::pair<const char *, const char *>> env;
+        bool bytes;
+        std::vector<std::pair<const char *, const char *>> after;
+    } rows[] = {
+        {{{"LC_ALL", "C.UTF-8"}},
+         true,
+         {{"LC_ALL", nullptr},
+          {"LC_CTYPE", "C"},
+          {"LC_MESSAGES", "C.UTF-8"},
+          {"LC_COLLATE", "C.UTF-8"},
+          {"LC_NUMERIC", "C.UTF-8"}}},
+        {{{"LANG", "C.UTF-8"}}, true, {{"LC_CTYPE", "C"}, {"LANG", "C.UTF-8"}}},
+        {{{"LANG", "C"}}, false, {{"LC_CTYPE", nullptr}}},
+        {{{"LC_ALL", "C.UTF-8"}, {"LANGUAGE", "de"}}, false, {{"LC_ALL", "C.UTF-8"}}},
+        {{{"LANG", "C.UTF-8"}, {"LC_MESSAGES", "de_DE.UTF-8"}}, false, {{"LC_CTYPE", nullptr}}},
+    };
+    const char *vars[] = {
+        "LC_ALL",       "LC_CTYPE",       "LC_MESSAGES",       "LC_COLLATE", "LC_NUMERIC",
+        "LC_MONETARY",  "LC_TIME",        "LC_PAPER",          "LC_NAME",    "LC_ADDRESS",
+        "LC_TELEPHONE", "LC_MEASUREMENT", "LC_IDENTIFICATION", "LANG",       "LANGUAGE"};
+    std::vector<std::pair<const char *, std::string>> saved;
+    for (const char *v : vars)
+        if (const char *val = getenv(v)) saved.emplace_back(v, val);
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+    if (!utf8) GTEST_SKIP() << "no C.UTF-8 locale";
+    freelocale(utf8);
+    for (const Row &r : rows) {
+        for (const char *v : vars)
+            unsetenv(v);
+        for (const auto &[name, value] : r.env)
+            setenv(name, value, 1);
+        EXPECT_EQ(awk_use_byte_characters(), r.bytes) << r.env[0].second;
+        for (const auto &[name, value] : r.after) {
+            const char *got = getenv(name);
+            EXPECT_EQ(got ? std::string(got) : "(unset)", value ? value : "(unset)") << name;
+        }
+    }
+    for (const char *v : vars)
+        unsetenv(v);
+    for (const auto &[name, value] : saved)
+        setenv(name, value.c_str(), 1);
 }
 
 TEST(AwkProgram, RecognisesAnAwkThatAcceptsDashE) {

@@ -158,11 +158,18 @@ TEST(RegexDfa, FullTableIsEmptiedAndRebuilt) {
     }
     EXPECT_TRUE(agree_on("(a|b)*a(a|b){11}c", REG_EXTENDED, subs));
     EXPECT_TRUE(agree_on("a(a|b){9}b(a|b){3}$", REG_EXTENDED, subs));
+    // Five byte classes, rows padded to eight; states that accept before the field ends.
+    for (std::string &s : subs)
+        s[r.next(200)] = "cde"[r.next(3)];
+    EXPECT_TRUE(agree_on("(a|b)*a(a|b){10}[cd]", REG_EXTENDED, subs));
 }
 
 TEST(FieldRegex, MatcherGivesRegexecAnswers) {
-    const char *subjects[] = {"", "dolor 9", "DOLOR 95", "dolor 955", "x dolor 9", "5.5", "a|b",
-                              "ab", "b"};
+    // Long fields too, where a one-byte literal is looked for before the automaton runs.
+    const std::string pad(70, 'x'), long_dot = pad + "7.5", long_comma = pad + "7,5";
+    const char *subjects[] = {
+        "",    "dolor 9", "DOLOR 95", "dolor 955",      "x dolor 9",       "5.5",
+        "a|b", "ab",      "b",        long_dot.c_str(), long_comma.c_str()};
     for (bool exact : {false, true})
         for (int cflags : {REG_EXTENDED, REG_EXTENDED | REG_ICASE, 0})
             for (const char *p : {"dolor 9[0-9]?", "[5-9]\\.[0-9]*5?", "a|b", "(a)\\1", "b*"}) {
