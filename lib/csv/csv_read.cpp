@@ -8,12 +8,13 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef __SSE2__
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 #include "csv_syntax.h"
@@ -171,6 +172,148 @@ template <Mode M> inline bool take_run(FILE *fp, const char *end, char *buf, int
     return true;
 }
 
+// ---- Block scans of unquoted fields ----------------------------------------------------------
+// Many bytes a step over the stream's buffer, with the widest vectors the CPU has, chosen once.
+// Every width must leave the machine exactly where the byte-by-byte loop would: the tests run
+// each over the same inputs.
+
+CsvScan best_scan() {
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+    __builtin_cpu_init();
+    CsvScan best = __builtin_cpu_supports("avx2") ? CSV_SCAN_AVX2 : CSV_SCAN_SSE2;
+#else
+    CsvScan best = CSV_SCAN_SCALAR;
+#endif
+    return best;
+}
+
+// ZELK_SIMD=scalar, sse2 or avx2 asks for a narrower scan than the best (to compare them).
+CsvScan initial_scan() {
+    CsvScan best = best_scan();
+    const char *want = getenv("ZELK_SIMD");
+    if (!want) return best;
+    CsvScan w = strcmp(want, "scalar") == 0 ? CSV_SCAN_SCALAR
+                : strcmp(want, "sse2") == 0 ? CSV_SCAN_SSE2
+                                            : CSV_SCAN_AVX2;
+    return w < best ? w : best;
+}
+
+CsvScan scan_level = initial_scan();
+
+// How a block scan leaves the unquoted field: with fewer bytes buffered than a block, for the
+// byte-by-byte loop (RUN_OUT); right after a separator, so at a field start (RUN_FRESH); before
+// a special byte inside the field (RUN_STOP); or with a 513th field refused (RUN_TOO_MANY).
+enum RunEnd { RUN_OUT, RUN_FRESH, RUN_STOP, RUN_TOO_MANY };
+struct Run {
+    int pos, nseps, nentered, fstart; // as in the machine
+};
+
+// Takes the block of w bytes at p (already stored at buf + r.pos unless skipping), whose
+// separators and other special bytes seps and stop mark: -1 when it holds no special byte
+// (fresh: its last byte was a separator), else how the run ends, the stream's position set.
+template <Mode M, bool Popcnt, class Mask>
+[[gnu::always_inline]] inline int take_block(FILE *fp, const char *p, int w, Mask seps, Mask stop,
+                                             char *buf, char **table, Run &r, bool &fresh) {
+    if (stop) seps &= (stop & -stop) - 1; // separators before the first stop
+    if constexpr (M == PARSE) {
+        for (Mask s = seps; s; s &= s - 1) {
+            int i = __builtin_ctzll(s);
+            if (r.nentered == MAX_FIELDS) {
+                fp->_IO_read_ptr = const_cast<char *>(p) + i + 1;
+                r.pos += i;
+                return RUN_TOO_MANY;
+            }
+            table[r.nentered++] = buf + r.fstart;
+            r.fstart = r.pos + i + 1;
+            ++r.nseps;
+        }
+    } else if constexpr (Popcnt) {
+        r.nseps += __builtin_popcountll(seps);
+    } else { // baseline x86-64 has no popcnt instruction: a call would cost more
+        for (Mask s = seps; s; s &= s - 1) ++r.nseps;
+    }
+    if (stop) {
+        int i = __builtin_ctzll(stop);
+        fresh = i == 0 ? fresh : ((seps >> (i - 1)) & 1) != 0;
+        fp->_IO_read_ptr = const_cast<char *>(p) + i;
+        if constexpr (M != SKIP) r.pos += i;
+        return fresh ? RUN_FRESH : RUN_STOP;
+    }
+    fresh = ((seps >> (w - 1)) & 1) != 0;
+    if constexpr (M != SKIP) r.pos += w;
+    return -1;
+}
+
+#ifdef __SSE2__
+// Sixteen bytes a step from p on, the byte before p a separator when fresh.
+template <Mode M, bool Popcnt>
+[[gnu::always_inline]] inline int blocks16(FILE *fp, const char *p, bool fresh, char sep, char *buf,
+                                           char **table, Run &r) {
+    const __m128i vsep = _mm_set1_epi8(sep), vlf = _mm_set1_epi8('\n');
+    const __m128i vcr = _mm_set1_epi8('\r'), vdq = _mm_set1_epi8('"');
+    const char *const e = fp->_IO_read_end;
+    while (e - p >= 16 && (M == SKIP || r.pos <= MAX_RECORD_LENGTH - 1 - 16)) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        if constexpr (M != SKIP) _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + r.pos), b);
+        unsigned seps = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(b, vsep));
+        unsigned stop = (unsigned)_mm_movemask_epi8(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(b, vlf), _mm_cmpeq_epi8(b, vcr)), _mm_cmpeq_epi8(b, vdq)));
+        int end = take_block<M, Popcnt>(fp, p, 16, seps, stop, buf, table, r, fresh);
+        if (end >= 0) return end;
+        p += 16;
+    }
+    fp->_IO_read_ptr = const_cast<char *>(p);
+    return fresh ? RUN_FRESH : RUN_OUT;
+}
+
+template <Mode M>
+[[gnu::always_inline]] inline int unquoted_blocks_sse2(FILE *fp, char sep, char *buf, char **table,
+                                                       Run &r) {
+    return blocks16<M, false>(fp, fp->_IO_read_ptr, false, sep, buf, table, r);
+}
+
+// Sixty-four bytes a step in two registers, then sixteen on the rest of the buffer. Not
+// inlined: the machine around it stays baseline code.
+template <Mode M>
+[[gnu::noinline, gnu::target("avx2,bmi,popcnt")]] int
+unquoted_blocks_avx2(FILE *fp, char sep, char *buf, char **table, Run &r) {
+    const __m256i vsep = _mm256_set1_epi8(sep), vlf = _mm256_set1_epi8('\n');
+    const __m256i vcr = _mm256_set1_epi8('\r'), vdq = _mm256_set1_epi8('"');
+    const char *p = fp->_IO_read_ptr;
+    const char *const e = fp->_IO_read_end;
+    bool fresh = false;
+    while (e - p >= 64 && (M == SKIP || r.pos <= MAX_RECORD_LENGTH - 1 - 64)) {
+        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        if constexpr (M != SKIP) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(buf + r.pos), lo);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(buf + r.pos + 32), hi);
+        }
+        uint64_t seps = (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, vsep)) |
+                        (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, vsep)) << 32;
+        __m256i slo =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(lo, vlf), _mm256_cmpeq_epi8(lo, vcr)),
+                            _mm256_cmpeq_epi8(lo, vdq));
+        __m256i shi =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(hi, vlf), _mm256_cmpeq_epi8(hi, vcr)),
+                            _mm256_cmpeq_epi8(hi, vdq));
+        uint64_t stop = (uint64_t)(uint32_t)_mm256_movemask_epi8(slo) |
+                        (uint64_t)(uint32_t)_mm256_movemask_epi8(shi) << 32;
+        int end = take_block<M, true>(fp, p, 64, seps, stop, buf, table, r, fresh);
+        if (end >= 0) return end;
+        p += 64;
+    }
+    return blocks16<M, true>(fp, p, fresh, sep, buf, table, r);
+}
+#else
+template <Mode M> int unquoted_blocks_sse2(FILE *, char, char *, char **, Run &) {
+    return RUN_OUT;
+}
+template <Mode M> int unquoted_blocks_avx2(FILE *, char, char *, char **, Run &) {
+    return RUN_OUT;
+}
+#endif
+
 // A record of the counted input ended: its text, the terminator's bytes (CR, LF) and, if it
 // ended with one, the LF join the count.
 inline void count_record(const char *buf, int pos, int term, bool lf) {
@@ -294,55 +437,27 @@ first_byte:
     // fall through
 
 in_unquoted:
-#ifdef __SSE2__
-    // Sixteen bytes at a time while the stream's buffer holds them and the record has room:
-    // each block is stored whole, the separators in it end fields, and the first other special
+    // Many bytes at a time while the stream's buffer holds them and the record has room: each
+    // block is stored whole, the separators in it end fields, and the first other special
     // byte (LF, CR, double quote) is left to the machine below. A special byte right after a
     // separator starts a field, so it goes to field_start (a double quote opens a quoted field
     // there, while inside an unquoted field it is an error).
-    {
-        const __m128i vsep = _mm_set1_epi8(sep), vlf = _mm_set1_epi8('\n');
-        const __m128i vcr = _mm_set1_epi8('\r'), vdq = _mm_set1_epi8('"');
-        const char *p = fp->_IO_read_ptr;
-        const char *const e = fp->_IO_read_end;
-        bool fresh = false; // the byte before p was a separator
-        while (e - p >= 16 && (M == SKIP || pos <= MAX_RECORD_LENGTH - 1 - 16)) {
-            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            if constexpr (M != SKIP) _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + pos), b);
-            unsigned seps = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(b, vsep));
-            unsigned stop = (unsigned)_mm_movemask_epi8(_mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(b, vlf), _mm_cmpeq_epi8(b, vcr)),
-                _mm_cmpeq_epi8(b, vdq)));
-            if (stop) seps &= (stop & -stop) - 1; // separators before the first stop
-            for (unsigned s = seps; s; s &= s - 1) {
-                int i = __builtin_ctz(s);
-                if constexpr (M == PARSE) {
-                    if (nentered == MAX_FIELDS) {
-                        fp->_IO_read_ptr = const_cast<char *>(p) + i + 1;
-                        pos += i;
-                        goto too_many;
-                    }
-                    table[nentered++] = buf + fstart;
-                    fstart = pos + i + 1;
-                }
-                ++nseps;
-            }
-            if (stop) {
-                int i = __builtin_ctz(stop);
-                fresh = i == 0 ? fresh : ((seps >> (i - 1)) & 1) != 0;
-                fp->_IO_read_ptr = const_cast<char *>(p) + i;
-                if constexpr (M != SKIP) pos += i;
-                if (fresh) goto field_start;
-                goto unquoted_byte;
-            }
-            fresh = (seps >> 15) != 0;
-            p += 16;
-            if constexpr (M != SKIP) pos += 16;
+    if (scan_level != CSV_SCAN_SCALAR) {
+        Run r{pos, nseps, nentered, fstart};
+        int end = scan_level == CSV_SCAN_AVX2 ? unquoted_blocks_avx2<M>(fp, sep, buf, table, r)
+                                              : unquoted_blocks_sse2<M>(fp, sep, buf, table, r);
+        pos = r.pos;
+        nseps = r.nseps;
+        if constexpr (M == PARSE) {
+            nentered = r.nentered;
+            fstart = r.fstart;
         }
-        fp->_IO_read_ptr = const_cast<char *>(p);
-        if (fresh) goto field_start;
+        switch (end) {
+        case RUN_FRESH: goto field_start;
+        case RUN_STOP: goto unquoted_byte;
+        case RUN_TOO_MANY: goto too_many;
+        }
     }
-#endif
     for (;;) {
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
     unquoted_byte:
@@ -646,6 +761,12 @@ void csv_record_resync(FILE *fp) {
             return;
         }
     }
+}
+
+bool csv_scan_set(CsvScan scan) {
+    if (scan > best_scan()) return false;
+    scan_level = scan;
+    return true;
 }
 
 int csv_record_read_length(void) { return raw_len; }
