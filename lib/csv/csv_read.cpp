@@ -273,11 +273,10 @@ template <Mode M>
     return blocks16<M, false>(fp, fp->_IO_read_ptr, false, sep, buf, table, r);
 }
 
-// Sixty-four bytes a step in two registers, then sixteen on the rest of the buffer. Not
-// inlined: the machine around it stays baseline code.
+// Sixty-four bytes a step in two registers, then sixteen on the rest of the buffer.
 template <Mode M>
-[[gnu::noinline, gnu::target("avx2,bmi,popcnt")]] int
-unquoted_blocks_avx2(FILE *fp, char sep, char *buf, char **table, Run &r) {
+[[gnu::target("avx2,bmi,popcnt")]] inline int blocks64(FILE *fp, char sep, char *buf, char **table,
+                                                       Run &r) {
     const __m256i vsep = _mm256_set1_epi8(sep), vlf = _mm256_set1_epi8('\n');
     const __m256i vcr = _mm256_set1_epi8('\r'), vdq = _mm256_set1_epi8('"');
     const char *p = fp->_IO_read_ptr;
@@ -336,11 +335,8 @@ unquoted_blocks_avx2(FILE *fp, char sep, char *buf, char **table, Run &r) {
 template <Mode M> int unquoted_blocks_sse2(FILE *, char, char *, char **, Run &) {
     return RUN_OUT;
 }
-template <Mode M> int unquoted_blocks_avx2(FILE *, char, char *, char **, Run &) {
+template <Mode M> int blocks64(FILE *, char, char *, char **, Run &) {
     return RUN_OUT;
-}
-bool skip_plain_avx2(FILE *) {
-    return false;
 }
 #endif
 
@@ -366,7 +362,7 @@ inline void note_fault(FILE *fp, const char *buf, int pos, int at, int consumed)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-label" // SKIP and RAW never reach some labels
-template <Mode M, bool AtStart, bool Count>
+template <Mode M, bool AtStart, bool Count, bool Wide>
 int base_read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose,
                      char *buf, char **table, int *len_out, int *count_out) {
     where_set(name, recnum);
@@ -429,14 +425,6 @@ int base_read_record(FILE *fp, const char sep, const char *name, int recnum, cha
         if (c == '\n') goto end_record;                                                            \
     } while (0)
 
-    // The skipper takes a record of plain fields whole where it can (not the input's first
-    // record, whose byte order mark the machine knows; never a counted one). Its field count is
-    // no caller's concern.
-    if constexpr (M == SKIP && !AtStart && !Count)
-        if (scan_level == CSV_SCAN_AVX2 && skip_plain_avx2(fp)) {
-            *len_out = 0;
-            return R_RECORD;
-        }
     // Record start: as a field start, except that the end of the stream is no record.
     if (GETC() == EOF) {
         if (ferror(fp)) goto read_error;
@@ -480,10 +468,10 @@ in_unquoted:
     // byte (LF, CR, double quote) is left to the machine below. A special byte right after a
     // separator starts a field, so it goes to field_start (a double quote opens a quoted field
     // there, while inside an unquoted field it is an error).
-    if (scan_level != CSV_SCAN_SCALAR) {
+    if (Wide || scan_level != CSV_SCAN_SCALAR) {
         Run r{pos, nseps, nentered, fstart};
-        int end = scan_level == CSV_SCAN_AVX2 ? unquoted_blocks_avx2<M>(fp, sep, buf, table, r)
-                                              : unquoted_blocks_sse2<M>(fp, sep, buf, table, r);
+        int end = Wide ? blocks64<M>(fp, sep, buf, table, r)
+                       : unquoted_blocks_sse2<M>(fp, sep, buf, table, r);
         pos = r.pos;
         nseps = r.nseps;
         if constexpr (M == PARSE) {
@@ -583,25 +571,55 @@ read_error:
 // that it costs the loop nothing. The counted input is read by machines that also count (not
 // when skipping, which keeps no text to count in); below plain_from a record may be either
 // case. Each machine is called from one place only, so that it is inlined into its reader.
-template <Mode M>
-int read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose, char *buf,
-                char **table, int *len_out, int *count_out) {
+template <Mode M, bool Wide>
+int read_record_as(FILE *fp, const char sep, const char *name, int recnum, char verbose, char *buf,
+                   char **table, int *len_out, int *count_out) {
     if (recnum < (M == SKIP ? 2 : plain_from)) {
         if constexpr (M != SKIP) {
             if (fp == counted_fp) {
                 if (recnum <= 1)
-                    return base_read_record<M, true, true>(fp, sep, name, recnum, verbose, buf,
-                                                           table, len_out, count_out);
-                return base_read_record<M, false, true>(fp, sep, name, recnum, verbose, buf, table,
-                                                        len_out, count_out);
+                    return base_read_record<M, true, true, Wide>(fp, sep, name, recnum, verbose,
+                                                                 buf, table, len_out, count_out);
+                return base_read_record<M, false, true, Wide>(fp, sep, name, recnum, verbose, buf,
+                                                              table, len_out, count_out);
             }
         }
         if (recnum <= 1)
-            return base_read_record<M, true, false>(fp, sep, name, recnum, verbose, buf, table,
-                                                    len_out, count_out);
+            return base_read_record<M, true, false, Wide>(fp, sep, name, recnum, verbose, buf,
+                                                          table, len_out, count_out);
     }
-    return base_read_record<M, false, false>(fp, sep, name, recnum, verbose, buf, table, len_out,
-                                             count_out);
+    return base_read_record<M, false, false, Wide>(fp, sep, name, recnum, verbose, buf, table,
+                                                   len_out, count_out);
+}
+
+// Where the CPU has AVX2, the machines are built for it whole, the wide block scans inlined.
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+template <Mode M>
+[[gnu::target("avx2,bmi,popcnt"), gnu::flatten]] int
+read_record_wide(FILE *fp, const char sep, const char *name, int recnum, char verbose, char *buf,
+                 char **table, int *len_out, int *count_out) {
+    return read_record_as<M, true>(fp, sep, name, recnum, verbose, buf, table, len_out, count_out);
+}
+#endif
+
+template <Mode M>
+inline int read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose,
+                       char *buf, char **table, int *len_out, int *count_out) {
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+    if (scan_level == CSV_SCAN_AVX2) {
+        // The skipper takes a record of plain fields whole where it can (not the input's first
+        // record, whose byte order mark the machine knows). Its field count is no caller's
+        // concern.
+        if constexpr (M == SKIP)
+            if (recnum >= 2 && skip_plain_avx2(fp)) {
+                where_set(name, recnum);
+                *len_out = 0;
+                return R_RECORD;
+            }
+        return read_record_wide<M>(fp, sep, name, recnum, verbose, buf, table, len_out, count_out);
+    }
+#endif
+    return read_record_as<M, false>(fp, sep, name, recnum, verbose, buf, table, len_out, count_out);
 }
 
 // Where the fault lies in a regular file that was not counted: the stream's position less
