@@ -306,24 +306,71 @@ template <Mode M>
     return blocks16<M, true>(fp, p, fresh, sep, buf, table, r);
 }
 
-// The skipper's common record: up to its line feed no CR and no double quote, so nothing to
-// check and no field to count. Consumes it, LF included, and returns true when the buffer
-// holds all of it; otherwise consumes nothing, and the machine reads the record.
-[[gnu::noinline, gnu::target("avx2,bmi")]] bool skip_plain_avx2(FILE *fp) {
+// The bytes of the 64 in lo and hi that equal those of v.
+[[gnu::target("avx2")]] inline uint64_t eq_mask(__m256i lo, __m256i hi, __m256i v) {
+    return (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, v)) |
+           (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, v)) << 32;
+}
+
+// The skipper's common record: no CR before its line feed, each double quote opening a field
+// (after a separator, the record's start or a closing quote: a doubled quote) or closing one
+// (before a separator, the LF or an opening quote), which the quote parity tells apart. Such a
+// record needs no decision but where it ends. These consume it, LF included, and return true
+// when the buffer holds all of it; otherwise they consume nothing, and the machine reads it.
+
+// From the block at p on, which starts a field when start is 1.
+[[gnu::noinline, gnu::target("avx2,bmi")]] bool skip_quoted_avx2(FILE *fp, const char *p,
+                                                                 uint64_t start, char sep) {
+    const __m256i vsep = _mm256_set1_epi8(sep), vlf = _mm256_set1_epi8('\n');
+    const __m256i vcr = _mm256_set1_epi8('\r'), vdq = _mm256_set1_epi8('"');
+    const char *const e = fp->_IO_read_end;
+    uint64_t inside = 0; // all ones when the block starts inside a quoted field
+    for (; e - p >= 64; p += 64) {
+        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        uint64_t q = eq_mask(lo, hi, vdq), lf = eq_mask(lo, hi, vlf);
+        uint64_t cr = eq_mask(lo, hi, vcr), sp = eq_mask(lo, hi, vsep);
+        uint64_t in = q; // bit i: inside quotes after byte i
+        in ^= in << 1;
+        in ^= in << 2;
+        in ^= in << 4;
+        in ^= in << 8;
+        in ^= in << 16;
+        in ^= in << 32;
+        in ^= inside;
+        uint64_t open = q & in, close = q & ~in;
+        uint64_t end = lf & ~in;
+        uint64_t upto = end ? (end & -end) - 1 : ~(uint64_t)0; // the bytes before the record's LF
+        // A closing quote as the block's last byte is refused too (its next byte is unknown), so
+        // that no closing quote needs carrying into the next block.
+        uint64_t bad = cr | (open & ~(start | sp << 1 | close << 1)) |
+                       (close & ~(sp >> 1 | lf >> 1 | open >> 1));
+        if (bad & upto) return false;
+        if (end) {
+            fp->_IO_read_ptr = const_cast<char *>(p) + __builtin_ctzll(end) + 1;
+            return true;
+        }
+        inside = (uint64_t)0 - (in >> 63);
+        start = sp >> 63;
+    }
+    return false;
+}
+
+// The record at the stream's position; most have no double quote and go no further.
+[[gnu::noinline, gnu::target("avx2,bmi")]] bool skip_record_avx2(FILE *fp, char sep) {
     const __m256i vlf = _mm256_set1_epi8('\n'), vcr = _mm256_set1_epi8('\r');
     const __m256i vdq = _mm256_set1_epi8('"');
-    const char *p = fp->_IO_read_ptr;
-    const char *const e = fp->_IO_read_end;
-    for (; e - p >= 64; p += 64) {
+    const char *const b = fp->_IO_read_ptr, *const e = fp->_IO_read_end;
+    for (const char *p = b; e - p >= 64; p += 64) {
         __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
         __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
         __m256i slo = _mm256_or_si256(_mm256_cmpeq_epi8(lo, vcr), _mm256_cmpeq_epi8(lo, vdq));
         __m256i shi = _mm256_or_si256(_mm256_cmpeq_epi8(hi, vcr), _mm256_cmpeq_epi8(hi, vdq));
-        uint64_t lf = (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, vlf)) |
-                      (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, vlf)) << 32;
+        uint64_t lf = eq_mask(lo, hi, vlf);
         uint64_t other = (uint64_t)(uint32_t)_mm256_movemask_epi8(slo) |
                          (uint64_t)(uint32_t)_mm256_movemask_epi8(shi) << 32;
-        if (other & ((lf & -lf) - 1)) return false; // before the LF, or with no LF
+        if (other & ((lf & -lf) - 1)) // before the LF, or with no LF
+            return skip_quoted_avx2(fp, p, p == b || p[-1] == sep, sep);
         if (lf) {
             fp->_IO_read_ptr = const_cast<char *>(p) + __builtin_ctzll(lf) + 1;
             return true;
@@ -607,11 +654,11 @@ inline int read_record(FILE *fp, const char sep, const char *name, int recnum, c
                        char *buf, char **table, int *len_out, int *count_out) {
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
     if (scan_level == CSV_SCAN_AVX2) {
-        // The skipper takes a record of plain fields whole where it can (not the input's first
+        // The skipper takes a common record whole where it can (not the input's first
         // record, whose byte order mark the machine knows). Its field count is no caller's
         // concern.
         if constexpr (M == SKIP)
-            if (recnum >= 2 && skip_plain_avx2(fp)) {
+            if (recnum >= 2 && skip_record_avx2(fp, sep)) {
                 where_set(name, recnum);
                 *len_out = 0;
                 return R_RECORD;

@@ -479,7 +479,7 @@ TEST(Parse, BlockScanMatchesByteByByte) {
         inputs.push_back(rec + "\n" + rec + ",\r\n" + rec + "\"\n" + rec);
     }
     for (int at = 0; at < 140; at++) // a wrong byte, or a quote opening a field, anywhere
-        for (const char *bad : {"\"", "\rx", "\"\"x", ",\"a\"b"}) {
+        for (const char *bad : {"\"", "\rx", "\"\"x", ",\"a\"b", "\"a\","}) {
             std::string rec;
             for (int i = 0; i < 150; i++)
                 rec += i % 7 == 6 ? ',' : 'a';
