@@ -8,12 +8,13 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef __SSE2__
-#include <emmintrin.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 #endif
 
 #include "csv_syntax.h"
@@ -171,6 +172,221 @@ template <Mode M> inline bool take_run(FILE *fp, const char *end, char *buf, int
     return true;
 }
 
+// ---- Block scans of unquoted fields ----------------------------------------------------------
+// Many bytes a step over the stream's buffer, with the widest vectors the CPU has, chosen once.
+// Every width must leave the machine exactly where the byte-by-byte loop would: the tests run
+// each over the same inputs.
+
+CsvScan best_scan() {
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+    __builtin_cpu_init();
+    CsvScan best = __builtin_cpu_supports("avx2") ? CSV_SCAN_AVX2 : CSV_SCAN_SSE2;
+#else
+    CsvScan best = CSV_SCAN_SCALAR;
+#endif
+    return best;
+}
+
+// ZELK_SIMD=scalar, sse2 or avx2 asks for a narrower scan than the best (to compare them).
+CsvScan initial_scan() {
+    CsvScan best = best_scan();
+    const char *want = getenv("ZELK_SIMD");
+    if (!want) return best;
+    CsvScan w = strcmp(want, "scalar") == 0 ? CSV_SCAN_SCALAR
+                : strcmp(want, "sse2") == 0 ? CSV_SCAN_SSE2
+                                            : CSV_SCAN_AVX2;
+    return w < best ? w : best;
+}
+
+CsvScan scan_level = initial_scan();
+
+// How a block scan leaves the unquoted field: with fewer bytes buffered than a block, for the
+// byte-by-byte loop (RUN_OUT); right after a separator, so at a field start (RUN_FRESH); before
+// a special byte inside the field (RUN_STOP); or with a 513th field refused (RUN_TOO_MANY).
+enum RunEnd { RUN_OUT, RUN_FRESH, RUN_STOP, RUN_TOO_MANY };
+struct Run {
+    int pos, nseps, nentered, fstart; // as in the machine
+};
+
+// Takes the block of w bytes at p (already stored at buf + r.pos unless skipping), whose
+// separators and other special bytes seps and stop mark: -1 when it holds no special byte
+// (fresh: its last byte was a separator), else how the run ends, the stream's position set.
+template <Mode M, bool Popcnt, class Mask>
+[[gnu::always_inline]] inline int take_block(FILE *fp, const char *p, int w, Mask seps, Mask stop,
+                                             char *buf, char **table, Run &r, bool &fresh) {
+    if (stop) seps &= (stop & -stop) - 1; // separators before the first stop
+    if constexpr (M == PARSE) {
+        for (Mask s = seps; s; s &= s - 1) {
+            int i = __builtin_ctzll(s);
+            if (r.nentered == MAX_FIELDS) {
+                fp->_IO_read_ptr = const_cast<char *>(p) + i + 1;
+                r.pos += i;
+                return RUN_TOO_MANY;
+            }
+            table[r.nentered++] = buf + r.fstart;
+            r.fstart = r.pos + i + 1;
+            ++r.nseps;
+        }
+    } else if constexpr (Popcnt) {
+        r.nseps += __builtin_popcountll(seps);
+    } else { // baseline x86-64 has no popcnt instruction: a call would cost more
+        for (Mask s = seps; s; s &= s - 1)
+            ++r.nseps;
+    }
+    if (stop) {
+        int i = __builtin_ctzll(stop);
+        fresh = i == 0 ? fresh : ((seps >> (i - 1)) & 1) != 0;
+        fp->_IO_read_ptr = const_cast<char *>(p) + i;
+        if constexpr (M != SKIP) r.pos += i;
+        return fresh ? RUN_FRESH : RUN_STOP;
+    }
+    fresh = ((seps >> (w - 1)) & 1) != 0;
+    if constexpr (M != SKIP) r.pos += w;
+    return -1;
+}
+
+#ifdef __SSE2__
+// Sixteen bytes a step from p on, the byte before p a separator when fresh.
+template <Mode M, bool Popcnt>
+[[gnu::always_inline]] inline int blocks16(FILE *fp, const char *p, bool fresh, char sep, char *buf,
+                                           char **table, Run &r) {
+    const __m128i vsep = _mm_set1_epi8(sep), vlf = _mm_set1_epi8('\n');
+    const __m128i vcr = _mm_set1_epi8('\r'), vdq = _mm_set1_epi8('"');
+    const char *const e = fp->_IO_read_end;
+    while (e - p >= 16 && (M == SKIP || r.pos <= MAX_RECORD_LENGTH - 1 - 16)) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        if constexpr (M != SKIP) _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + r.pos), b);
+        unsigned seps = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(b, vsep));
+        unsigned stop = (unsigned)_mm_movemask_epi8(_mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(b, vlf), _mm_cmpeq_epi8(b, vcr)), _mm_cmpeq_epi8(b, vdq)));
+        int end = take_block<M, Popcnt>(fp, p, 16, seps, stop, buf, table, r, fresh);
+        if (end >= 0) return end;
+        p += 16;
+    }
+    fp->_IO_read_ptr = const_cast<char *>(p);
+    return fresh ? RUN_FRESH : RUN_OUT;
+}
+
+template <Mode M>
+[[gnu::always_inline]] inline int unquoted_blocks_sse2(FILE *fp, char sep, char *buf, char **table,
+                                                       Run &r) {
+    return blocks16<M, false>(fp, fp->_IO_read_ptr, false, sep, buf, table, r);
+}
+
+// Sixty-four bytes a step in two registers, then sixteen on the rest of the buffer.
+template <Mode M>
+[[gnu::target("avx2,bmi,popcnt")]] inline int blocks64(FILE *fp, char sep, char *buf, char **table,
+                                                       Run &r) {
+    const __m256i vsep = _mm256_set1_epi8(sep), vlf = _mm256_set1_epi8('\n');
+    const __m256i vcr = _mm256_set1_epi8('\r'), vdq = _mm256_set1_epi8('"');
+    const char *p = fp->_IO_read_ptr;
+    const char *const e = fp->_IO_read_end;
+    bool fresh = false;
+    while (e - p >= 64 && (M == SKIP || r.pos <= MAX_RECORD_LENGTH - 1 - 64)) {
+        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        if constexpr (M != SKIP) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(buf + r.pos), lo);
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(buf + r.pos + 32), hi);
+        }
+        uint64_t seps = (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, vsep)) |
+                        (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, vsep)) << 32;
+        __m256i slo =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(lo, vlf), _mm256_cmpeq_epi8(lo, vcr)),
+                            _mm256_cmpeq_epi8(lo, vdq));
+        __m256i shi =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(hi, vlf), _mm256_cmpeq_epi8(hi, vcr)),
+                            _mm256_cmpeq_epi8(hi, vdq));
+        uint64_t stop = (uint64_t)(uint32_t)_mm256_movemask_epi8(slo) |
+                        (uint64_t)(uint32_t)_mm256_movemask_epi8(shi) << 32;
+        int end = take_block<M, true>(fp, p, 64, seps, stop, buf, table, r, fresh);
+        if (end >= 0) return end;
+        p += 64;
+    }
+    return blocks16<M, true>(fp, p, fresh, sep, buf, table, r);
+}
+
+// The bytes of the 64 in lo and hi that equal those of v.
+[[gnu::target("avx2")]] inline uint64_t eq_mask(__m256i lo, __m256i hi, __m256i v) {
+    return (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(lo, v)) |
+           (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, v)) << 32;
+}
+
+// The skipper's common record: no CR before its line feed, each double quote opening a field
+// (after a separator, the record's start or a closing quote: a doubled quote) or closing one
+// (before a separator, the LF or an opening quote), which the quote parity tells apart. Such a
+// record needs no decision but where it ends. These consume it, LF included, and return true
+// when the buffer holds all of it; otherwise they consume nothing, and the machine reads it.
+
+// From the block at p on, which starts a field when start is 1.
+[[gnu::noinline, gnu::target("avx2,bmi")]] bool skip_quoted_avx2(FILE *fp, const char *p,
+                                                                 uint64_t start, char sep) {
+    const __m256i vsep = _mm256_set1_epi8(sep), vlf = _mm256_set1_epi8('\n');
+    const __m256i vcr = _mm256_set1_epi8('\r'), vdq = _mm256_set1_epi8('"');
+    const char *const e = fp->_IO_read_end;
+    uint64_t inside = 0; // all ones when the block starts inside a quoted field
+    for (; e - p >= 64; p += 64) {
+        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        uint64_t q = eq_mask(lo, hi, vdq), lf = eq_mask(lo, hi, vlf);
+        uint64_t cr = eq_mask(lo, hi, vcr), sp = eq_mask(lo, hi, vsep);
+        uint64_t in = q; // bit i: inside quotes after byte i
+        in ^= in << 1;
+        in ^= in << 2;
+        in ^= in << 4;
+        in ^= in << 8;
+        in ^= in << 16;
+        in ^= in << 32;
+        in ^= inside;
+        uint64_t open = q & in, close = q & ~in;
+        uint64_t end = lf & ~in;
+        uint64_t upto = end ? (end & -end) - 1 : ~(uint64_t)0; // the bytes before the record's LF
+        // A closing quote as the block's last byte is refused too (its next byte is unknown), so
+        // that no closing quote needs carrying into the next block.
+        uint64_t bad = cr | (open & ~(start | sp << 1 | close << 1)) |
+                       (close & ~(sp >> 1 | lf >> 1 | open >> 1));
+        if (bad & upto) return false;
+        if (end) {
+            fp->_IO_read_ptr = const_cast<char *>(p) + __builtin_ctzll(end) + 1;
+            return true;
+        }
+        inside = (uint64_t)0 - (in >> 63);
+        start = sp >> 63;
+    }
+    return false;
+}
+
+// The record at the stream's position; most have no double quote and go no further.
+[[gnu::noinline, gnu::target("avx2,bmi")]] bool skip_record_avx2(FILE *fp, char sep) {
+    const __m256i vlf = _mm256_set1_epi8('\n'), vcr = _mm256_set1_epi8('\r');
+    const __m256i vdq = _mm256_set1_epi8('"');
+    const char *const b = fp->_IO_read_ptr, *const e = fp->_IO_read_end;
+    for (const char *p = b; e - p >= 64; p += 64) {
+        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        __m256i slo = _mm256_or_si256(_mm256_cmpeq_epi8(lo, vcr), _mm256_cmpeq_epi8(lo, vdq));
+        __m256i shi = _mm256_or_si256(_mm256_cmpeq_epi8(hi, vcr), _mm256_cmpeq_epi8(hi, vdq));
+        uint64_t lf = eq_mask(lo, hi, vlf);
+        uint64_t other = (uint64_t)(uint32_t)_mm256_movemask_epi8(slo) |
+                         (uint64_t)(uint32_t)_mm256_movemask_epi8(shi) << 32;
+        if (other & ((lf & -lf) - 1)) // before the LF, or with no LF
+            return skip_quoted_avx2(fp, p, p == b || p[-1] == sep, sep);
+        if (lf) {
+            fp->_IO_read_ptr = const_cast<char *>(p) + __builtin_ctzll(lf) + 1;
+            return true;
+        }
+    }
+    return false;
+}
+#else
+template <Mode M> int unquoted_blocks_sse2(FILE *, char, char *, char **, Run &) {
+    return RUN_OUT;
+}
+template <Mode M> int blocks64(FILE *, char, char *, char **, Run &) {
+    return RUN_OUT;
+}
+#endif
+
 // A record of the counted input ended: its text, the terminator's bytes (CR, LF) and, if it
 // ended with one, the LF join the count.
 inline void count_record(const char *buf, int pos, int term, bool lf) {
@@ -193,7 +409,7 @@ inline void note_fault(FILE *fp, const char *buf, int pos, int at, int consumed)
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-label" // SKIP and RAW never reach some labels
-template <Mode M, bool AtStart, bool Count>
+template <Mode M, bool AtStart, bool Count, bool Wide>
 int base_read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose,
                      char *buf, char **table, int *len_out, int *count_out) {
     where_set(name, recnum);
@@ -294,55 +510,27 @@ first_byte:
     // fall through
 
 in_unquoted:
-#ifdef __SSE2__
-    // Sixteen bytes at a time while the stream's buffer holds them and the record has room:
-    // each block is stored whole, the separators in it end fields, and the first other special
+    // Many bytes at a time while the stream's buffer holds them and the record has room: each
+    // block is stored whole, the separators in it end fields, and the first other special
     // byte (LF, CR, double quote) is left to the machine below. A special byte right after a
     // separator starts a field, so it goes to field_start (a double quote opens a quoted field
     // there, while inside an unquoted field it is an error).
-    {
-        const __m128i vsep = _mm_set1_epi8(sep), vlf = _mm_set1_epi8('\n');
-        const __m128i vcr = _mm_set1_epi8('\r'), vdq = _mm_set1_epi8('"');
-        const char *p = fp->_IO_read_ptr;
-        const char *const e = fp->_IO_read_end;
-        bool fresh = false; // the byte before p was a separator
-        while (e - p >= 16 && (M == SKIP || pos <= MAX_RECORD_LENGTH - 1 - 16)) {
-            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-            if constexpr (M != SKIP) _mm_storeu_si128(reinterpret_cast<__m128i *>(buf + pos), b);
-            unsigned seps = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(b, vsep));
-            unsigned stop = (unsigned)_mm_movemask_epi8(_mm_or_si128(
-                _mm_or_si128(_mm_cmpeq_epi8(b, vlf), _mm_cmpeq_epi8(b, vcr)),
-                _mm_cmpeq_epi8(b, vdq)));
-            if (stop) seps &= (stop & -stop) - 1; // separators before the first stop
-            for (unsigned s = seps; s; s &= s - 1) {
-                int i = __builtin_ctz(s);
-                if constexpr (M == PARSE) {
-                    if (nentered == MAX_FIELDS) {
-                        fp->_IO_read_ptr = const_cast<char *>(p) + i + 1;
-                        pos += i;
-                        goto too_many;
-                    }
-                    table[nentered++] = buf + fstart;
-                    fstart = pos + i + 1;
-                }
-                ++nseps;
-            }
-            if (stop) {
-                int i = __builtin_ctz(stop);
-                fresh = i == 0 ? fresh : ((seps >> (i - 1)) & 1) != 0;
-                fp->_IO_read_ptr = const_cast<char *>(p) + i;
-                if constexpr (M != SKIP) pos += i;
-                if (fresh) goto field_start;
-                goto unquoted_byte;
-            }
-            fresh = (seps >> 15) != 0;
-            p += 16;
-            if constexpr (M != SKIP) pos += 16;
+    if (Wide || scan_level != CSV_SCAN_SCALAR) {
+        Run r{pos, nseps, nentered, fstart};
+        int end = Wide ? blocks64<M>(fp, sep, buf, table, r)
+                       : unquoted_blocks_sse2<M>(fp, sep, buf, table, r);
+        pos = r.pos;
+        nseps = r.nseps;
+        if constexpr (M == PARSE) {
+            nentered = r.nentered;
+            fstart = r.fstart;
         }
-        fp->_IO_read_ptr = const_cast<char *>(p);
-        if (fresh) goto field_start;
+        switch (end) {
+        case RUN_FRESH: goto field_start;
+        case RUN_STOP: goto unquoted_byte;
+        case RUN_TOO_MANY: goto too_many;
+        }
     }
-#endif
     for (;;) {
         if (!take_run<M>(fp, scan_unquoted(fp, sep), buf, pos)) goto too_long;
     unquoted_byte:
@@ -430,25 +618,55 @@ read_error:
 // that it costs the loop nothing. The counted input is read by machines that also count (not
 // when skipping, which keeps no text to count in); below plain_from a record may be either
 // case. Each machine is called from one place only, so that it is inlined into its reader.
-template <Mode M>
-int read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose, char *buf,
-                char **table, int *len_out, int *count_out) {
+template <Mode M, bool Wide>
+int read_record_as(FILE *fp, const char sep, const char *name, int recnum, char verbose, char *buf,
+                   char **table, int *len_out, int *count_out) {
     if (recnum < (M == SKIP ? 2 : plain_from)) {
         if constexpr (M != SKIP) {
             if (fp == counted_fp) {
                 if (recnum <= 1)
-                    return base_read_record<M, true, true>(fp, sep, name, recnum, verbose, buf,
-                                                           table, len_out, count_out);
-                return base_read_record<M, false, true>(fp, sep, name, recnum, verbose, buf, table,
-                                                        len_out, count_out);
+                    return base_read_record<M, true, true, Wide>(fp, sep, name, recnum, verbose,
+                                                                 buf, table, len_out, count_out);
+                return base_read_record<M, false, true, Wide>(fp, sep, name, recnum, verbose, buf,
+                                                              table, len_out, count_out);
             }
         }
         if (recnum <= 1)
-            return base_read_record<M, true, false>(fp, sep, name, recnum, verbose, buf, table,
-                                                    len_out, count_out);
+            return base_read_record<M, true, false, Wide>(fp, sep, name, recnum, verbose, buf,
+                                                          table, len_out, count_out);
     }
-    return base_read_record<M, false, false>(fp, sep, name, recnum, verbose, buf, table, len_out,
-                                             count_out);
+    return base_read_record<M, false, false, Wide>(fp, sep, name, recnum, verbose, buf, table,
+                                                   len_out, count_out);
+}
+
+// Where the CPU has AVX2, the machines are built for it whole, the wide block scans inlined.
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+template <Mode M>
+[[gnu::target("avx2,bmi,popcnt"), gnu::flatten]] int
+read_record_wide(FILE *fp, const char sep, const char *name, int recnum, char verbose, char *buf,
+                 char **table, int *len_out, int *count_out) {
+    return read_record_as<M, true>(fp, sep, name, recnum, verbose, buf, table, len_out, count_out);
+}
+#endif
+
+template <Mode M>
+inline int read_record(FILE *fp, const char sep, const char *name, int recnum, char verbose,
+                       char *buf, char **table, int *len_out, int *count_out) {
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+    if (scan_level == CSV_SCAN_AVX2) {
+        // The skipper takes a common record whole where it can (not the input's first
+        // record, whose byte order mark the machine knows). Its field count is no caller's
+        // concern.
+        if constexpr (M == SKIP)
+            if (recnum >= 2 && skip_record_avx2(fp, sep)) {
+                where_set(name, recnum);
+                *len_out = 0;
+                return R_RECORD;
+            }
+        return read_record_wide<M>(fp, sep, name, recnum, verbose, buf, table, len_out, count_out);
+    }
+#endif
+    return read_record_as<M, false>(fp, sep, name, recnum, verbose, buf, table, len_out, count_out);
 }
 
 // Where the fault lies in a regular file that was not counted: the stream's position less
@@ -646,6 +864,12 @@ void csv_record_resync(FILE *fp) {
             return;
         }
     }
+}
+
+bool csv_scan_set(CsvScan scan) {
+    if (scan > best_scan()) return false;
+    scan_level = scan;
+    return true;
 }
 
 int csv_record_read_length(void) { return raw_len; }

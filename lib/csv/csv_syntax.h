@@ -22,3 +22,10 @@ inline void split_in_place(char **table, int count) {
 // Copies len bytes of field text and a NUL into buf (MAX_FIELD_LENGTH bytes); a field of
 // MAX_FIELD_LENGTH bytes or more is fatal (field_length_exceeded).
 const char *copy_field_bounded(char *buf, const char *start, size_t len);
+
+// How the stream readers scan the bytes of unquoted fields: one at a time, or in blocks of the
+// vector width. The widest the CPU has is chosen when the library starts (the environment
+// variable ZELK_SIMD=scalar|sse2|avx2 narrows it); the result never depends on it.
+enum CsvScan { CSV_SCAN_SCALAR, CSV_SCAN_SSE2, CSV_SCAN_AVX2 };
+// Sets the scan, if the CPU has it; returns whether it does.
+bool csv_scan_set(CsvScan scan);

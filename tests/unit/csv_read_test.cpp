@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "csv_syntax.h"
 #include "unit.h"
 
 namespace {
@@ -412,18 +413,21 @@ TEST(Dsv, ErrorsAndLimitsAreTheSame) {
     EXPECT_EQ(err, "t: ERROR: record #1: number of fields exceeded MAX_FIELDS (512)\nt: file:  'in'\n");
 }
 
-
 // The readers take runs of ordinary bytes many at a time while the stream's buffer holds
-// enough of them, and byte by byte otherwise. Through a buffer of 8 bytes every record goes
-// the byte-by-byte way; the results (records, field tables, counts, errors and where the
-// stream is left) must not differ. Inputs: random records over the bytes that matter, fields
-// of every length around the block size, and records near the length and field limits.
+// enough of them, and byte by byte otherwise, in blocks as wide as the CPU's vectors allow.
+// Through a buffer of 8 bytes every record goes the byte-by-byte way; every block width,
+// through the default buffer and through one of 100 bytes (blocks meet the buffer's end at
+// every offset), must give the same results: records, field tables, counts, errors with
+// their places, and where the stream is left. Inputs: random records over the bytes that
+// matter (NUL included), fields of every length around the block sizes, a wrong byte at
+// every offset of a long record, and records near the length and field limits.
 struct ReadTrace {
     std::string out;
-    ReadTrace(const std::string &bytes, int mode, bool small_buffer) {
-        char small[8]; // outlives the stream
+    ReadTrace(const std::string &bytes, int mode, size_t buffer) {
+        std::vector<char> vbuf(buffer ? buffer : 1); // outlives the stream
         MemStream in(bytes);
-        if (small_buffer) setvbuf(in, small, _IOFBF, sizeof small);
+        if (buffer) setvbuf(in, vbuf.data(), _IOFBF, buffer);
+        if (mode == 4) csv_count_places(in);
         StderrCapture cap;
         for (int recnum = 1;; recnum++) {
             char error = 0;
@@ -434,7 +438,7 @@ struct ReadTrace {
             if (mode == 0) {
                 t = csv_record_read(in, "in", recnum, 1, &n, &error);
                 len = (size_t)csv_record_read_length();
-            } else if (mode == 1) {
+            } else if (mode == 1 || mode == 4) {
                 t = csv_record_read_and_parse(in, "in", recnum, 1, &n, &f, &error);
                 len = (size_t)csv_record_parse_length();
             } else if (mode == 2) {
@@ -452,6 +456,7 @@ struct ReadTrace {
             for (int i = 0; f && i < n; i++) out += std::to_string(f[i] - t) + " ";
             out += "\n";
         }
+        csv_count_places(nullptr);
         out += cap.take();
     }
 };
@@ -460,32 +465,53 @@ TEST(Parse, BlockScanMatchesByteByByte) {
     std::vector<std::string> inputs;
     unsigned seed = 12345;
     auto rnd = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
-    const char alphabet[] = "aaaaaaaabbbbbbb,,,,,\t\"\"\n\r ";
+    const std::string alphabet("aaaaaaaabbbbbbb,,,,,\t\"\"\n\r \0", 28);
     for (int k = 0; k < 300; k++) {
         std::string s;
         int n = (int)(rnd() % 400);
-        for (int i = 0; i < n; i++) s += alphabet[rnd() % (sizeof alphabet - 1)];
+        for (int i = 0; i < n; i++)
+            s += alphabet[rnd() % alphabet.size()];
         inputs.push_back(s);
     }
-    for (int w = 0; w < 40; w++) { // fields of width w, plain and quoted, in long records
+    for (int w = 0; w < 70; w++) { // fields of width w, plain and quoted, in long records
         std::string f(w, 'x'), rec = f;
         for (int i = 0; i < 6; i++) rec += (i % 2 ? ",\"" + f + "\"" : "," + f);
         inputs.push_back(rec + "\n" + rec + ",\r\n" + rec + "\"\n" + rec);
     }
+    for (int at = 0; at < 140; at++) // a wrong byte, or a quote opening a field, anywhere
+        for (const char *bad : {"\"", "\rx", "\"\"x", ",\"a\"b", "\"a\","}) {
+            std::string rec;
+            for (int i = 0; i < 150; i++)
+                rec += i % 7 == 6 ? ',' : 'a';
+            inputs.push_back("h\n" + rec.substr(0, (size_t)at) + bad + rec.substr((size_t)at) +
+                             "\n" + rec + "\n");
+        }
     std::string wide = "a";
     for (int i = 1; i < 512; i++) wide += ",a";
     inputs.push_back(wide + "\n" + wide + ",a\n");
     inputs.push_back(wide + "\n" + wide + ",\"a\"\n");
     inputs.push_back(wide + ",a,b,c\n");
     std::string longrec(65519, 'x');
-    for (int d = 0; d < 24; d++) {
-        std::string r = longrec + std::string((size_t)d, ',');
+    for (int d = 0; d < 70; d++) {
+        std::string r = longrec.substr(0, 65519 - (d > 24 ? 48 : 0)) + std::string((size_t)d, ',');
         inputs.push_back(r + "\n" + r + "y,\n");
     }
+    const CsvScan scans[] = {CSV_SCAN_SCALAR, CSV_SCAN_SSE2, CSV_SCAN_AVX2};
     for (const auto &in : inputs)
-        for (int mode = 0; mode < 4; mode++)
-            ASSERT_EQ(ReadTrace(in, mode, false).out, ReadTrace(in, mode, true).out)
-                << "mode " << mode << " input:\n" << in;
+        for (int mode = 0; mode < 5; mode++) {
+            csv_scan_set(CSV_SCAN_SCALAR);
+            const std::string want = ReadTrace(in, mode, 8).out;
+            for (CsvScan scan : scans) {
+                if (!csv_scan_set(scan)) continue;
+                for (size_t buffer : {0, 100})
+                    ASSERT_EQ(ReadTrace(in, mode, buffer).out, want)
+                        << "scan " << scan << " buffer " << buffer << " mode " << mode
+                        << " input:\n"
+                        << in;
+            }
+        }
+    for (CsvScan scan : scans)
+        csv_scan_set(scan); // the widest the CPU has, as before
 }
 
 } // namespace
