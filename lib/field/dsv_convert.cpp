@@ -83,12 +83,12 @@ const char *read_unquoted_record(char sep, FILE *fp, const char *name, int recnu
     int pos = 0, nf = 1;
     unquoted_fields[0] = unquoted_buf;
     // Bytes are taken from the stream's buffer (glibc's read pointers) without a call each;
-    // getc refills it.
+    // csv_getc refills it, writing out what the output holds first when the read would wait.
     const char *p = fp->_IO_read_ptr, *e = fp->_IO_read_end;
     auto next = [&]() -> int {
         if (p < e) return (unsigned char)*p++;
         fp->_IO_read_ptr = const_cast<char *>(p);
-        int b = getc_unlocked(fp);
+        int b = csv_getc(fp);
         p = fp->_IO_read_ptr;
         e = fp->_IO_read_end;
         return b;

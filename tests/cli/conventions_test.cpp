@@ -276,6 +276,7 @@ TEST(Conventions, OutputDoesNotWaitForMoreInput) {
         {"zelk-dedupe", {"1"}, "k,v\na,1\nb,2\n", "k,v\na,1\n"},
         {"zelk-group", {"-s", "1", "count"}, "k,v\na,1\nb,2\n", "k,count\na,1\n"},
         {"zelk-from-delim", {";"}, "k;v\na;2\n", "k,v\na,2\n"},
+        {"zelk-from-delim", {"-q", ";"}, "k;v\na;2\"\n", "k,v\na,\"2\"\"\"\n"},
         {"zelk-to-delim", {";"}, "k,v\na,2\n", "k;v\na;2\n"},
         {"zelk-to-json", {}, "k,v\na,2\n", "{\"k\":\"a\",\"v\":\"2\"}\n"},
         {"zelk-merge", {"1", "-", "1", "@"}, "k,v\nb,2\n", "k,v,k,w\nb,2,b,1\n"},
