@@ -321,28 +321,8 @@ bool names_reading_word(const char *p, size_t n) {
 } // namespace
 
 bool awk_code_may_read_ahead(void) {
-    for (int i = head_index + 1; i + 1 < awk_args.count; i += 2) {
-        const char *arg = awk_args.argv[i + 1];
-        if (strcmp(awk_args.argv[i], "-e") == 0) {
-            if (names_reading_word(arg, strlen(arg))) return true;
-            continue;
-        }
-        FILE *f = fopen(arg, "r");
-        if (!f) return true;
-        // Each piece starts with the end of the one before, so no word is cut in two.
-        static char piece[8 + (1 << 16)];
-        size_t have = 0, n;
-        bool found = false;
-        while (!found && (n = fread(piece + have, 1, sizeof piece - have, f)) > 0) {
-            size_t total = have + n;
-            found = names_reading_word(piece, total);
-            have = total < 8 ? total : 8;
-            memmove(piece, piece + total - have, have);
-        }
-        fclose(f);
-        if (found) return true;
-    }
-    return false;
+    return !every_code_text(nullptr,
+                            [](const char *p, size_t n) { return !names_reading_word(p, n); });
 }
 
 namespace {
@@ -407,10 +387,10 @@ bool names_no_characters(const char *p, size_t n) {
 // The code's longest file read whole by every_code_text; a longer one fails the test.
 constexpr long CODE_FILE_MAX = 1 << 20;
 
-// Whether test holds for expr and for every text of code given with -e, -f and -l. A file
-// that cannot be read fails it.
+// Whether test holds for expr (unless null) and for every text of code given with -e, -f and
+// -l. A file that cannot be read, or is longer than CODE_FILE_MAX, fails it.
 template <class Test> bool every_code_text(const char *expr, Test test) {
-    if (!test(expr, strlen(expr))) return false;
+    if (expr && !test(expr, strlen(expr))) return false;
     for (int i = head_index + 1; i + 1 < awk_args.count; i += 2) {
         const char *arg = awk_args.argv[i + 1];
         if (strcmp(awk_args.argv[i], "-e") == 0) {

@@ -107,7 +107,7 @@ void awk_set_field_names(int numfields, char *const *fields, const char *record_
 // where they need it (see awk_program.cpp). Before awk_argv_complete.
 void awk_give_values(void);
 // Whether the code given with -e and -f may read input itself: it names getline, or includes
-// another file. A file that cannot be read counts as one that may (awk will refuse it).
+// another file. A file that cannot be read whole (see every_code_text) counts as one that may.
 bool awk_code_may_read_ahead(void);
 
 // Whether the code given with -e, -f and -l and the expression expr mean the same to awk in

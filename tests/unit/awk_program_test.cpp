@@ -134,7 +134,7 @@ TEST(AwkProgram, StreamTextsPrintEveryRecord) {
 TEST(AwkProgram, CodeThatMayReadInput) {
     std::string dir = testing::TempDir(), near_end = dir + "awkprog-near-end.awk",
                 plain = dir + "awkprog-plain.awk";
-    // A word cut by the scan's 64 KiB pieces, and a file without one.
+    // A word cut at 64 KiB, where the scan once cut the file in pieces, and a file without one.
     std::ofstream(near_end) << "{ x = 1 }\n#" << std::string((1 << 16) - 10, 'x')
                             << "\n{ getline }\n";
     std::ofstream(plain) << "{ get = line }\n";
