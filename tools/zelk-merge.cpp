@@ -832,6 +832,19 @@ bool next_record1(char **text, size_t *len) {
     return false;
 }
 
+// The key field of a record the string parser has cut into n fields (ending at end), as
+// read_record2 gives it: copied (-u: its value) into a buffer of its own, *len bytes and a
+// NUL. Null when it is too long to hold.
+const char *parsed_key(char **fields, int n, int keyfield, const char *end, int *len) {
+    static char key[MAX_FIELD_LENGTH];
+    int klen = csv_parsed_field_length(fields, n, keyfield, end);
+    if (klen >= MAX_FIELD_LENGTH) return nullptr;
+    memcpy(key, fields[keyfield - 1], (size_t)klen);
+    key[klen] = 0;
+    *len = opt_unquotekeys ? csv_field_value_inplace(key, klen) : klen;
+    return key;
+}
+
 // The candidates' records of the key of CSVFILE1's record text (len bytes, record recnum, its
 // key field keyfield), added to the records wanted; nothing when the text cannot be parsed.
 void want_records_of(char *text, size_t len, int recnum, int keyfield) {
@@ -839,12 +852,9 @@ void want_records_of(char *text, size_t len, int recnum, int keyfield) {
     char **fields;
     char err;
     const int n = csv_record_string_parse(text, recnum, 0, &fields, &err, 0);
-    if (n < keyfield) return;
-    static char key[MAX_FIELD_LENGTH];
-    int klen = csv_parsed_field_length(fields, n, keyfield, text + len);
-    if (klen >= MAX_FIELD_LENGTH) return;
-    memcpy(key, fields[keyfield - 1], (size_t)klen);
-    if (opt_unquotekeys) klen = csv_field_value_inplace(key, klen);
+    int klen;
+    const char *key = n >= keyfield ? parsed_key(fields, n, keyfield, text + len, &klen) : nullptr;
+    if (!key) return;
     const uint64_t h = hash(key, klen);
     const uint32_t check = (uint32_t)(h >> 32);
     for (size_t i = h & mask; table[i].ref; i = (i + 1) & mask) {
@@ -936,14 +946,8 @@ bool take_ahead(int recnum, int keyfield, record2 *rec) {
     if (n < 0) return false;
     *rec = {text, len, nullptr, 0, n, recnum};
     if (n < keyfield) return true;
-    static char key[MAX_FIELD_LENGTH];
-    const int klen = csv_parsed_field_length(fields, n, keyfield, text + len);
-    if (klen >= MAX_FIELD_LENGTH) return false;
-    memcpy(key, fields[keyfield - 1], (size_t)klen);
-    key[klen] = 0;
-    rec->key = key;
-    rec->keylen = opt_unquotekeys ? csv_field_value_inplace(key, klen) : klen;
-    return true;
+    rec->key = parsed_key(fields, n, keyfield, text + len, &rec->keylen);
+    return rec->key != nullptr;
 }
 
 } // namespace keyindex
