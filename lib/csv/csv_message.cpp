@@ -188,7 +188,10 @@ void put_formatted(const char *fmt, va_list *ap) {
     }
 }
 
+void (*before_message_fn)(void);
+
 void vmessage(int errnum, const char *fmt, va_list ap) {
+    if (before_message_fn) before_message_fn();
     // Whatever the program wrote before the message comes out before it, as with error(3).
     fflush(stdout);
     message_len = 0;
@@ -218,6 +221,10 @@ void errorf(int errnum, const char *fmt, ...) {
     vmessage(errnum, fmt, ap);
     va_end(ap);
     errno = saved;
+}
+
+void csv_set_before_message(void (*fn)(void)) {
+    before_message_fn = fn;
 }
 
 static void (*fatal_exit_fn)(void);

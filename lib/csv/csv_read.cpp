@@ -866,6 +866,104 @@ void csv_record_resync(FILE *fp) {
     }
 }
 
+namespace {
+
+// Bit i set when bits 0 to i of m hold an odd number of ones: with m the double quotes of a
+// block, the bytes after an opening quote up to its closing one.
+inline uint64_t prefix_xor(uint64_t m) {
+    for (int k = 1; k < 64; k *= 2)
+        m ^= m << k;
+    return m;
+}
+
+// The record ends of one 64-byte block whose quotes and line feeds are q and lf, inside
+// quotes at its start when carry is all ones; carry is left for the next block.
+inline void block_ends(uint64_t inside, uint64_t lf, size_t at, uint64_t &carry, long &count,
+                       size_t *last) {
+    carry = (uint64_t)((int64_t)inside >> 63);
+    uint64_t ends = lf & ~inside;
+    if (!ends) return;
+    *last = at + 64 - (size_t)__builtin_clzll(ends);
+    for (; ends; ends &= ends - 1) // (one or two a block, as records go)
+        count++;
+}
+
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+// Bit i set when s[i] is c, for 64 bytes.
+inline uint64_t byte_mask64(const char *s, char c) {
+    __m128i v = _mm_set1_epi8(c);
+    uint64_t m = 0;
+    for (int k = 0; k < 4; k++) {
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + 16 * k));
+        m |= (uint64_t)(uint16_t)_mm_movemask_epi8(_mm_cmpeq_epi8(b, v)) << (16 * k);
+    }
+    return m;
+}
+
+void record_ends_sse2(const char *s, size_t n, size_t &i, uint64_t &carry, long &count,
+                      size_t *last) {
+    for (; i + 64 <= n; i += 64) {
+        uint64_t q = byte_mask64(s + i, '"');
+        block_ends((q ? prefix_xor(q) : 0) ^ carry, byte_mask64(s + i, '\n'), i, carry, count,
+                   last);
+    }
+}
+
+[[gnu::target("avx2,pclmul")]] inline uint64_t byte_mask64_avx2(const char *s, char c) {
+    __m256i v = _mm256_set1_epi8(c);
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + 32));
+    return (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, v)) |
+           (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, v)) << 32;
+}
+
+// The same with the prefix sum of the quotes as one carry-less multiply by all ones.
+[[gnu::target("avx2,pclmul")]] void record_ends_avx2(const char *s, size_t n, size_t &i,
+                                                     uint64_t &carry, long &count, size_t *last) {
+    for (; i + 64 <= n; i += 64) {
+        uint64_t q = byte_mask64_avx2(s + i, '"');
+        uint64_t inside = q ? (uint64_t)_mm_cvtsi128_si64(_mm_clmulepi64_si128(
+                                  _mm_cvtsi64_si128((long long)q), _mm_set1_epi8(-1), 0))
+                            : 0;
+        block_ends(inside ^ carry, byte_mask64_avx2(s + i, '\n'), i, carry, count, last);
+    }
+}
+#endif
+
+} // namespace
+
+long csv_record_ends(const char *s, size_t n, bool quoted, bool *inquote, size_t *last) {
+    *last = 0;
+    if (!quoted) {
+        const void *lf = memrchr(s, '\n', n);
+        if (lf) *last = (size_t)(static_cast<const char *>(lf) - s) + 1;
+        return lf ? (long)lf_count(s, *last) : 0;
+    }
+    long count = 0;
+    size_t i = 0;
+    bool in = *inquote;
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+    if (scan_level != CSV_SCAN_SCALAR) {
+        uint64_t carry = in ? ~0ULL : 0;
+        if (scan_level == CSV_SCAN_AVX2 && __builtin_cpu_supports("pclmul"))
+            record_ends_avx2(s, n, i, carry, count, last);
+        else
+            record_ends_sse2(s, n, i, carry, count, last);
+        in = carry != 0;
+    }
+#endif
+    for (; i < n; i++) {
+        if (s[i] == '"') {
+            in = !in;
+        } else if (s[i] == '\n' && !in) {
+            count++;
+            *last = i + 1;
+        }
+    }
+    *inquote = in;
+    return count;
+}
+
 bool csv_scan_set(CsvScan scan) {
     if (scan > best_scan()) return false;
     scan_level = scan;

@@ -99,6 +99,15 @@ inline bool csv_fields_valid(const char *s, size_t n, bool input_start = false) 
     return csv_fields_count(s, n, input_start) > 0;
 }
 
+// ---- Where records end, for cutting an input into parts ----------------------------------------
+
+// The records that end in s[0..n): the line feeds outside double quotes (with quoted false,
+// every line feed), counted from a state *inquote (outside quotes at a record's start) that is
+// left as it stands after s. *last gets the offset just past the last of them, or 0 when there
+// is none. For CSV as the readers take it, this is exactly where records end: a part cut after
+// such a line feed starts a record; for other text, a reader of the part finds the fault.
+long csv_record_ends(const char *s, size_t n, bool quoted, bool *inquote, size_t *last);
+
 // ---- Field quoting, unquoting and cleaning -------------------------------------------------
 // Unquoting and cleaning take a field that is a byte order mark before a quoted field (what
 // the readers give at the start of an input) as the mark followed by the quoted field: the
@@ -192,3 +201,7 @@ void set_fatal_exit(void (*fn)(void));
 [[noreturn]] void fatal_exit(void);
 // errorf(errnum, fmt, ...) followed by fatal_exit().
 [[noreturn]] void fatalf(int errnum, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// Called before every message, ahead of anything it writes (standard output's flush included).
+// A process that works on a part of the input for another gives the part up there. Null (the
+// default): nothing.
+void csv_set_before_message(void (*fn)(void));

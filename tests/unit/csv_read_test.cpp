@@ -514,4 +514,42 @@ TEST(Parse, BlockScanMatchesByteByByte) {
         csv_scan_set(scan); // the widest the CPU has, as before
 }
 
+// Where records end, as cutting an input into parts finds them: every width, from any state,
+// against a byte-by-byte model, over blocks whose quotes and line feeds fall anywhere.
+TEST(RecordEnds, EveryScanAsTheModel) {
+    unsigned seed = 2612;
+    auto rnd = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    const std::string alphabet("aaaaaa\"\"\n\n,\r", 12);
+    const CsvScan scans[] = {CSV_SCAN_SCALAR, CSV_SCAN_SSE2, CSV_SCAN_AVX2};
+    for (int k = 0; k < 400; k++) {
+        std::string s;
+        for (int i = (int)(rnd() % 300); i > 0; i--)
+            s += alphabet[rnd() % (k % 3 ? alphabet.size() : 7)]; // some with few line feeds
+        for (bool quoted : {true, false})
+            for (bool from : {false, true}) {
+                bool in = from;
+                long count = 0;
+                size_t last = 0;
+                for (size_t i = 0; i < s.size(); i++) {
+                    if (quoted && s[i] == '"') in = !in;
+                    if (s[i] == '\n' && (!quoted || !in)) count++, last = i + 1;
+                }
+                for (CsvScan scan : scans) {
+                    if (!csv_scan_set(scan)) continue;
+                    bool got_in = from;
+                    size_t got_last = 99;
+                    EXPECT_EQ(csv_record_ends(s.data(), s.size(), quoted, &got_in, &got_last),
+                              count)
+                        << "scan " << scan << " quoted " << quoted << " from " << from << ": " << s;
+                    EXPECT_EQ(got_last, last) << "scan " << scan << ": " << s;
+                    if (quoted) {
+                        EXPECT_EQ(got_in, in) << "scan " << scan << ": " << s;
+                    }
+                }
+            }
+    }
+    for (CsvScan scan : scans)
+        csv_scan_set(scan); // the widest the CPU has, as before
+}
+
 } // namespace
