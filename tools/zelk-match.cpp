@@ -8,9 +8,10 @@
 #include <regex.h>
 
 #include "cli.h"
-#include "field_match.h"
 #include "field_loop.h"
+#include "field_match.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 static char opt_usepatternfile;       // -f
 static const char *opt_patternfile;   // -f
@@ -54,6 +55,7 @@ static void print_usage(FILE *out) {
           "  -F -- interpret PATTERN as a fixed string \n"
           "  -h -- process header record (passed through by default)\n"
           "  -i -- ignore case when matching PATTERN\n"
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -mNUM -- stop after NUM matches\n"
           "  -n -- prefix each output record with its 1-based record number\n"
           "  -o -- omit header record (not grep'd, not passed through)\n"
@@ -70,7 +72,7 @@ static void print_usage(FILE *out) {
 }
 
 static const cli_pair pairs[] = {{'h', 'o'}, {'h', 'Q'}, {0, 0}};
-static const cli_program program = {"zelk-match", "bf:Fhim:noqQtuvwx1", "b1oQt", pairs,
+static const cli_program program = {"zelk-match", "bf:Fhij:m:noqQtuvwx1", "b1joQt", pairs,
                                     print_usage};
 
 // Reads the pattern file: one fixed string per line, the LF removed and nothing else.
@@ -129,27 +131,30 @@ static void write_selected(int recnum, const char *text, size_t len) {
     errcheck_stdout_exit();
 }
 
-// Returns the exit status.
-static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
-    int recnum = 0;
-    char error;
-    if (!opt_headergrep) {
-        const char *text = header_pass(fp, name, &fieldnum, false, &error);
-        if (!text) return 1;
-        if (!opt_headeromit && !opt_quiet)
-            write_selected(1, text, (size_t)csv_record_parse_length());
-        recnum = 1;
-    }
+// The records selected; a part of the input counts its own.
+struct match_tally {
+    long selected;
+};
+static match_tally tally;
 
+static void add_tally(void *into, const void *part) {
+    static_cast<match_tally *>(into)->selected += static_cast<const match_tally *>(part)->selected;
+}
+
+static int fieldnum;
+
+static bool grep_records(FILE *fp, const char *name, int *recnum, void *counts) {
+    auto *t = static_cast<match_tally *>(counts);
     static char copy[MAX_FIELD_LENGTH]; // the field unquoted with -u
-    int selected = 0;
     int numfields;
     char **fields;
     size_t textlen;
     const char *text;
-    while ((text = read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error))) {
+    char error;
+    while ((text = read_field_record(fp, name, recnum, &numfields, &fields, &textlen, &error))) {
         if (fieldnum > field_count(numfields)) {
-            if (opt_warnifmissing) fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+            if (opt_warnifmissing)
+                fprintf(stderr, "Warning: record #%d is missing FIELD\n", *recnum);
             continue;
         }
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
@@ -164,12 +169,30 @@ static int grep_csv_stream(FILE *fp, const char *name, int fieldnum) {
         }
 
         if (field_matches(field, len) == (bool)opt_invert) continue;
-        ++selected;
-        if (!opt_quiet) write_selected(recnum, text, textlen);
-        if (selected == opt_matchesnum) break;
+        ++t->selected;
+        if (!opt_quiet) write_selected(*recnum, text, textlen);
+        if (t->selected == opt_matchesnum) return true;
     }
-    if (error) return 1;
-    return selected > 0 ? 0 : 1;
+    --*recnum; // (the read that found the end counted one)
+    return !error;
+}
+
+// Returns the exit status.
+static int grep_csv_stream(FILE *fp, const char *name) {
+    int recnum = 0;
+    char error;
+    if (!opt_headergrep) {
+        const char *text = header_pass(fp, name, &fieldnum, false, &error);
+        if (!text) return 1;
+        if (!opt_headeromit && !opt_quiet)
+            write_selected(1, text, (size_t)csv_record_parse_length());
+        recnum = 1;
+    }
+    record_loop loop = {grep_records, &tally, sizeof tally, add_tally};
+    // A limit on matches counts them in input order: one process.
+    if (opt_matchesnum > 0) opt_jobs = 1;
+    if (!run_record_loop(fp, name, &recnum, loop)) return 1;
+    return tally.selected > 0 ? 0 : 1;
 }
 
 int main(int argc, char **argv) {
@@ -208,7 +231,7 @@ int main(int argc, char **argv) {
         pattern_len = strlen(pattern);
     }
     const char *path = nops > need ? argv[optind + need] : nullptr;
-    int fieldnum = field_operand(fieldarg);
+    fieldnum = field_operand(fieldarg);
 
     const char *name;
     FILE *fp = open_input_or_exit(path, &name);
@@ -220,5 +243,5 @@ int main(int argc, char **argv) {
         matcher = fixed_matcher_choose(opt_exactmatch, opt_ignorecase);
     }
 
-    cli_exit(grep_csv_stream(fp, name, fieldnum));
+    cli_exit(grep_csv_stream(fp, name));
 }

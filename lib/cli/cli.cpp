@@ -19,6 +19,7 @@ char opt_terminatecr;
 char opt_terminatezero;
 const char *opt_recterminator = "\n";
 const char *opt_fieldnamestr = "";
+int opt_jobs;
 
 const char *const STDIN_NAME = "standard input";
 
@@ -60,6 +61,7 @@ void set_common(char c) {
         opt_recterminator = "\r\n";
         break;
     case 'z': opt_terminatezero = 1; break;
+    case 'j': opt_jobs = intstrconv(optarg, "-jNUM", 1, 256); break;
     }
 }
 
@@ -375,8 +377,12 @@ void errcheck_stdout_fail(void) {
     fatalf(err, "Error: failed writing output to standard output");
 }
 
-void cli_exit(int status) {
+void out_flush(void) {
     if (fflush(stdout) != 0) out_errno = errno;
+}
+
+void cli_exit(int status) {
+    out_flush();
     errcheck_stdout_exit();
     exit(status);
 }

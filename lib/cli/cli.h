@@ -34,7 +34,7 @@ struct cli_pair {
 struct cli_program {
     const char *name;      // fixed program name, used in the "Try" line
     const char *optstring; // getopt letters
-    const char *common;    // letters among "b1hoQtz" that have their common meaning
+    const char *common;    // letters among "b1hjoQtz" that have their common meaning
     const cli_pair *pairs; // the program's own exclusive pairs, ending with {0, 0}; may be null
     void (*print_usage)(FILE *out);
 };
@@ -49,6 +49,7 @@ extern char opt_terminatecr;          // -t: output records end with CR LF
 extern char opt_terminatezero;        // -z: output records end with a NUL byte
 extern const char *opt_recterminator; // "\n", or "\r\n" after -t
 extern const char *opt_fieldnamestr;  // the -Q field name ("" until set)
+extern int opt_jobs;                  // -jNUM: workers for the record loop (0 until set)
 
 extern const char *const STDIN_NAME; // "standard input"
 
@@ -255,6 +256,8 @@ inline void errcheck_stdout_exit(void) {
 // A program that ignores SIGPIPE to run children sets it; without it the error is reported as
 // any other.
 void set_broken_output_exit(void (*fn)(void));
+// Writes out standard output's buffer, remembering a failed write for the output check.
+void out_flush(void);
 // Flush standard output, check it, and exit with status (1 if the output failed).
 [[noreturn]] void cli_exit(int status);
 

@@ -1,0 +1,527 @@
+#include "parallel.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <linux/futex.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "cli.h"
+#include "libcsv.h"
+
+namespace {
+
+constexpr size_t DEFAULT_CHUNK = 1 << 20;
+constexpr long long DEFAULT_MIN_INPUT = 16LL << 20; // below it, one worker unless asked
+constexpr int MAX_JOBS = 256;
+
+// A part of the input and what a worker made of it, in memory shared with the workers.
+enum part_state { P_WORKING, P_DONE, P_GIVEN_UP };
+struct part {
+    char *in; // the input bytes (in_cap), then the output (out_cap)
+    char *out;
+    char *tally;                // the loop's counts for this part
+    size_t in_len;              // bytes of the part
+    long long offset;           // of its first byte, in a regular file
+    int first;                  // the records before it
+    long count;                 // the records that end in it
+    int last;                   // the worker's: the number of the last record it read
+    size_t out_len;             // output left in out for the reader to write
+    std::atomic<size_t> direct; // output the worker wrote itself, its turn come
+    std::atomic<int> state;
+};
+
+struct shared {
+    std::atomic<uint32_t> turn; // the part whose output goes out next
+};
+
+size_t chunk = DEFAULT_CHUNK;
+size_t in_cap, out_cap;
+int nparts;
+shared *sh;
+part *parts; // nparts of them, after sh
+
+part &part_of(uint32_t seq) {
+    return parts[seq % (uint32_t)nparts];
+}
+
+long futex(std::atomic<uint32_t> *addr, int op, uint32_t val) {
+    return syscall(SYS_futex, reinterpret_cast<uint32_t *>(addr), op, val, nullptr, nullptr, 0);
+}
+
+// ---- The worker ----------------------------------------------------------------------------
+
+int w_chan = -1;  // parts to work on come in, parts done go out
+uint32_t w_seq;   // the part it works on
+part *w_part;     // null between parts
+bool w_finishing; // the part's loop has returned: a write is the rest of its output
+
+[[noreturn]] void give_up(void) {
+    if (w_part) {
+        w_part->state.store(P_GIVEN_UP, std::memory_order_release);
+        send(w_chan, &w_seq, sizeof w_seq, MSG_NOSIGNAL);
+    }
+    _exit(0);
+}
+
+ssize_t refuse_write(void *, const char *, size_t) {
+    give_up();
+}
+
+// The part's bytes are the stream's buffer: the first read finds them there already.
+struct part_input {
+    const char *p;
+    size_t n, off;
+};
+ssize_t part_read(void *cookie, char *buf, size_t size) {
+    auto *in = static_cast<part_input *>(cookie);
+    size_t n = in->n - in->off < size ? in->n - in->off : size;
+    if (buf != in->p + in->off) memmove(buf, in->p + in->off, n);
+    in->off += n;
+    return (ssize_t)n;
+}
+
+// Standard output of a part: its buffer is the part's output space. Written when it fills (or
+// a record needs room), it goes straight to the real output once every part before has gone
+// out; at the end, what it holds is left there for the reader.
+ssize_t part_write(void *cookie, const char *buf, size_t n) {
+    auto *p = static_cast<part *>(cookie);
+    if (w_finishing && p->direct.load(std::memory_order_relaxed) == 0) {
+        if (buf != p->out) memmove(p->out, buf, n);
+        p->out_len = n;
+        return (ssize_t)n;
+    }
+    for (uint32_t t; (t = sh->turn.load(std::memory_order_acquire)) != w_seq;)
+        futex(&sh->turn, FUTEX_WAIT, t);
+    if (!write_fd_all(STDOUT_FILENO, buf, n)) return -1;
+    p->direct.fetch_add(n, std::memory_order_release);
+    return (ssize_t)n;
+}
+
+[[noreturn]] void worker(const record_loop &loop, const char *name) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    csv_set_before_message(give_up);
+    set_fatal_exit(give_up);
+    atexit(give_up);
+    csv_set_before_refill(nullptr);
+    stderr = fopencookie(nullptr, "w", {nullptr, refuse_write, nullptr, nullptr});
+    if (!stderr) _exit(0);
+    setvbuf(stderr, nullptr, _IONBF, 0);
+    for (;;) {
+        ssize_t r;
+        while ((r = recv(w_chan, &w_seq, sizeof w_seq, 0)) < 0 && errno == EINTR) {
+        }
+        if (r != (ssize_t)sizeof w_seq) _exit(0);
+        part &p = part_of(w_seq);
+        part_input pin = {p.in, p.in_len, 0};
+        FILE *in = fopencookie(&pin, "r", {part_read, nullptr, nullptr, nullptr});
+        FILE *out = fopencookie(&p, "w", {nullptr, part_write, nullptr, nullptr});
+        if (!in || !out || setvbuf(in, p.in, _IOFBF, p.in_len) != 0 ||
+            setvbuf(out, p.out, _IOFBF, out_cap) != 0)
+            give_up();
+        stdout = out;
+        w_part = &p;
+        w_finishing = false;
+        if (loop.tally) memset(loop.tally, 0, loop.tally_size);
+        int recnum = p.first;
+        if (!loop.run(in, name, &recnum, loop.tally)) give_up();
+        w_finishing = true;
+        if (fflush(out) != 0 || ferror(out)) give_up();
+        if (loop.tally) memcpy(p.tally, loop.tally, loop.tally_size);
+        p.last = recnum;
+        p.state.store(P_DONE, std::memory_order_release);
+        w_part = nullptr;
+        fclose(in);
+        fclose(out);
+        stdout = nullptr;
+        if (send(w_chan, &w_seq, sizeof w_seq, MSG_NOSIGNAL) != (ssize_t)sizeof w_seq) _exit(0);
+    }
+}
+
+// ---- The reader and writer -----------------------------------------------------------------
+
+struct worker_slot {
+    pid_t pid;
+    int chan; // parts to work on go out, parts done come back
+    long seq; // the part it works on, -1 for none, -2 once it is gone
+};
+
+int jobs_for(FILE *fp, long long *left) {
+    struct stat st;
+    bool regular = fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode);
+    *left = -1;
+    if (regular) {
+        off_t pos = lseek(fileno(fp), 0, SEEK_CUR);
+        if (pos >= 0) *left = st.st_size - pos + (fp->_IO_read_end - fp->_IO_read_ptr);
+    }
+    if (opt_jobs) return opt_jobs;
+    if (const char *v = getenv("ZELK_JOBS")) return intstrconv(v, "ZELK_JOBS", 1, MAX_JOBS);
+    if (*left < DEFAULT_MIN_INPUT) return 1;
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+    int n = CPU_COUNT(&set);
+    return n < MAX_JOBS ? n : MAX_JOBS;
+}
+
+// The bytes a single process reads on from, when the workers stop short: parts in memory,
+// then the rest of the input.
+struct rest_input {
+    const char *seg[2 * MAX_JOBS + 3];
+    size_t len[2 * MAX_JOBS + 3];
+    int nseg, at;
+    int fd;
+};
+ssize_t rest_read(void *cookie, char *buf, size_t size) {
+    auto *r = static_cast<rest_input *>(cookie);
+    while (r->at < r->nseg && r->len[r->at] == 0)
+        r->at++;
+    if (r->at < r->nseg) {
+        size_t n = r->len[r->at] < size ? r->len[r->at] : size;
+        memcpy(buf, r->seg[r->at], n);
+        r->seg[r->at] += n;
+        r->len[r->at] -= n;
+        return (ssize_t)n;
+    }
+    if (r->fd < 0) return 0;
+    out_flush_before_wait(r->fd);
+    ssize_t n;
+    while ((n = read(r->fd, buf, size)) < 0 && errno == EINTR) {
+    }
+    return n;
+}
+
+// Output of a single process that goes on from a part whose worker had written its first
+// `skip` bytes already.
+ssize_t skip_write(void *cookie, const char *buf, size_t n) {
+    auto *skip = static_cast<size_t *>(cookie);
+    size_t s = *skip < n ? *skip : n;
+    *skip -= s;
+    return write_fd_all(STDOUT_FILENO, buf + s, n - s) ? (ssize_t)n : -1;
+}
+
+class parallel_run {
+  public:
+    parallel_run(FILE *fp, const char *name, const record_loop &loop, int jobs)
+        : fp_(fp), name_(name), loop_(loop), jobs_(jobs) {}
+    bool run(int *recnum);
+
+  private:
+    bool start_workers();
+    void stop_workers();
+    bool fill();
+    void publish(size_t cut, long count);
+    void write_done();
+    void wait_for_something();
+    bool go_on_alone(int *recnum);
+
+    FILE *fp_;
+    const char *name_;
+    const record_loop &loop_;
+    int jobs_;
+    int jobs_started_ = 0;
+    int alive_ = 0;
+    int fd_ = -1;
+    bool regular_ = false;
+    worker_slot workers_[MAX_JOBS];
+    uint32_t next_ = 0, sent_ = 0, written_ = 0; // parts published, sent, written
+    long given_up_ = -1;                         // the first part given up
+    bool eof_ = false, stuck_ = false;           // no record end in a full part
+    bool ready_ = true;                          // a read of the input will not wait
+    // The part being filled: its bytes, how far they are scanned, the records ending in them.
+    size_t fill_ = 0, scanned_ = 0, last_end_ = 0;
+    long ends_ = 0;
+    bool inquote_ = false;
+    long long offset_ = 0;   // of the part being filled, in a regular file
+    long long read_pos_ = 0; // of the next byte to read there
+    int records_ = 0;        // records before it
+    // Bytes of the last part published past its cut, for the next part to begin with.
+    const char *carry_ = nullptr;
+    size_t carry_len_ = 0;
+};
+
+bool parallel_run::start_workers() {
+    out_flush();
+    for (int i = 0; i < jobs_; i++) {
+        // Messages of one part number each way; a worker gone is an end of file or an error,
+        // never a signal.
+        int sv[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv) != 0) return false;
+        pid_t pid = fork();
+        if (pid < 0) {
+            close(sv[0]);
+            close(sv[1]);
+            return false;
+        }
+        if (pid == 0) {
+            // A worker holds no other worker's channel, so that the reader sees one go.
+            for (int k = 0; k < i; k++)
+                close(workers_[k].chan);
+            close(sv[0]);
+            w_chan = sv[1];
+            worker(loop_, name_);
+        }
+        close(sv[1]);
+        workers_[i] = {pid, sv[0], -1};
+        jobs_started_ = i + 1;
+    }
+    return true;
+}
+
+void parallel_run::stop_workers() {
+    for (int i = 0; i < jobs_started_; i++) {
+        close(workers_[i].chan);
+        kill(workers_[i].pid, SIGKILL);
+    }
+    for (int i = 0; i < jobs_started_; i++)
+        while (waitpid(workers_[i].pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    jobs_started_ = 0;
+}
+
+void parallel_run::publish(size_t cut, long count) {
+    part &p = part_of(next_);
+    p.in_len = cut;
+    p.offset = offset_;
+    p.first = records_;
+    p.count = count;
+    p.out_len = 0;
+    p.direct.store(0, std::memory_order_relaxed);
+    p.state.store(P_WORKING, std::memory_order_relaxed);
+    carry_ = p.in + cut;
+    carry_len_ = fill_ - cut;
+    offset_ += (long long)cut;
+    records_ += (int)count;
+    next_++;
+    fill_ = scanned_ = last_end_ = 0;
+    ends_ = 0;
+    inquote_ = false;
+}
+
+// Reads into the part being filled and publishes it when it is complete. False when it can
+// do nothing now: the ring is full, the input is at its end, or a read would wait.
+bool parallel_run::fill() {
+    if (eof_ || stuck_ || given_up_ >= 0 || next_ - written_ >= (uint32_t)nparts) return false;
+    part &p = part_of(next_);
+    if (carry_len_) {
+        memcpy(p.in, carry_, carry_len_);
+        fill_ = carry_len_;
+        carry_len_ = 0;
+    }
+    if (scanned_ < fill_) {
+        size_t last;
+        ends_ += csv_record_ends(p.in + scanned_, fill_ - scanned_, loop_.quoted, &inquote_, &last);
+        if (last) last_end_ = scanned_ + last;
+        scanned_ = fill_;
+    }
+    if (fill_ >= chunk && last_end_) {
+        publish(last_end_, ends_);
+        return true;
+    }
+    if (fill_ == in_cap) { // no record ends in it: the single process will say why
+        stuck_ = true;
+        return false;
+    }
+    if (!ready_) {
+        // The input has nothing more for now: what has come goes to work.
+        if (last_end_) {
+            publish(last_end_, ends_);
+            return true;
+        }
+        return false;
+    }
+    size_t want = fill_ < chunk ? chunk - fill_ : in_cap - fill_;
+    if (want > 4096 && fill_ >= chunk) want = 4096;
+    ssize_t n =
+        regular_ ? pread(fd_, p.in + fill_, want, read_pos_) : read(fd_, p.in + fill_, want);
+    if (n < 0 && errno == EINTR) return true;
+    if (n < 0) { // the single process reads it again, and reports it
+        stuck_ = true;
+        return false;
+    }
+    if (!regular_) ready_ = false;
+    if (n == 0) {
+        eof_ = true;
+        if (fill_ > 0) publish(fill_, ends_ + (fill_ > last_end_ ? 1 : 0));
+        return true;
+    }
+    fill_ += (size_t)n;
+    read_pos_ += n;
+    return true;
+}
+
+// Writes out the parts done, in order, up to one given up.
+void parallel_run::write_done() {
+    while (written_ < sent_) {
+        part &p = part_of(written_);
+        int st = p.state.load(std::memory_order_acquire);
+        if (st == P_WORKING) return;
+        if (st == P_DONE && p.last - p.first != p.count) st = P_GIVEN_UP; // cut astray
+        if (st == P_GIVEN_UP) {
+            given_up_ = written_;
+            return;
+        }
+        out_bytes(p.out, p.out_len);
+        if (loop_.merge) loop_.merge(loop_.tally, p.tally);
+        out_flush();
+        errcheck_stdout_exit();
+        written_++;
+        sh->turn.store(written_, std::memory_order_release);
+        futex(&sh->turn, FUTEX_WAKE, INT_MAX);
+    }
+}
+
+void parallel_run::wait_for_something() {
+    struct pollfd pf[MAX_JOBS + 1];
+    int n = 0;
+    for (int i = 0; i < jobs_started_; i++)
+        pf[n++] = {workers_[i].seq == -2 ? -1 : workers_[i].chan, POLLIN, 0};
+    bool want_input = !regular_ && !ready_ && !eof_ && !stuck_ && given_up_ < 0 &&
+                      next_ - written_ < (uint32_t)nparts;
+    if (want_input) pf[n++] = {fd_, POLLIN, 0};
+    while (poll(pf, (nfds_t)n, -1) < 0)
+        if (errno != EINTR) return;
+    if (want_input && pf[n - 1].revents) ready_ = true;
+    for (int i = 0; i < jobs_started_; i++) {
+        worker_slot &w = workers_[i];
+        if (w.seq == -2 || !pf[i].revents) continue;
+        uint32_t seq;
+        ssize_t r = recv(w.chan, &seq, sizeof seq, 0);
+        if (r == (ssize_t)sizeof seq) {
+            w.seq = -1;
+        } else if (r == 0 || (r < 0 && errno != EINTR)) { // the worker is gone
+            if (w.seq >= 0) {
+                part_of((uint32_t)w.seq).state.store(P_GIVEN_UP, std::memory_order_relaxed);
+                given_up_ = given_up_ < 0 || w.seq < given_up_ ? w.seq : given_up_;
+            }
+            w.seq = -2; // never again
+            alive_--;
+        }
+    }
+}
+
+// Goes on as a single process from the first part not written.
+bool parallel_run::go_on_alone(int *recnum) {
+    stop_workers();
+    uint32_t from = written_;
+    part &p = part_of(from);
+    bool in_ring = from < next_;
+    long long offset = in_ring ? p.offset : offset_;
+    size_t skip = in_ring ? p.direct.load() : 0;
+    *recnum = in_ring ? p.first : records_;
+    FILE *in = fp_;
+    rest_input rest{};
+    if (regular_) {
+        // The stream never saw its descriptor move (the reader reads at offsets).
+        if (fseeko(fp_, offset, SEEK_SET) != 0) return loop_.run(fp_, name_, recnum, loop_.tally);
+    } else {
+        for (uint32_t s = from; s < next_; s++) {
+            rest.seg[rest.nseg] = part_of(s).in;
+            rest.len[rest.nseg++] = part_of(s).in_len;
+        }
+        if (carry_len_) {
+            rest.seg[rest.nseg] = carry_;
+            rest.len[rest.nseg++] = carry_len_;
+        } else {
+            rest.seg[rest.nseg] = part_of(next_).in;
+            rest.len[rest.nseg++] = fill_;
+        }
+        rest.fd = eof_ ? -1 : fd_;
+        in = fopencookie(&rest, "r", {rest_read, nullptr, nullptr, nullptr});
+        if (!in) fatalf(errno, "ERROR: failed allocating dynamic memory");
+        input_buffer_lend(in);
+    }
+    if (skip) {
+        fflush(stdout);
+        static size_t left;
+        left = skip;
+        FILE *out = fopencookie(&left, "w", {nullptr, skip_write, nullptr, nullptr});
+        if (!out) fatalf(errno, "ERROR: failed allocating dynamic memory");
+        stdout = out;
+    }
+    return loop_.run(in, name_, recnum, loop_.tally);
+}
+
+bool parallel_run::run(int *recnum) {
+    fd_ = fileno(fp_);
+    struct stat st;
+    regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    if (const char *v = getenv("ZELK_JOBS_CHUNK"))
+        chunk = (size_t)intstrconv(v, "ZELK_JOBS_CHUNK", 1, 1 << 30);
+    in_cap = chunk + MAX_RECORD_LENGTH + 2;
+    out_cap = 2 * in_cap + 2 * MAX_RECORD_LENGTH;
+    nparts = 2 * jobs_ + 2;
+    size_t tally = (loop_.tally_size + 63) & ~(size_t)63;
+    size_t head = (64 + (size_t)nparts * sizeof(part) + 63) & ~(size_t)63;
+    size_t each = tally + in_cap + out_cap;
+    void *mem = mmap(nullptr, head + (size_t)nparts * each, PROT_READ | PROT_WRITE,
+                     MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (mem == MAP_FAILED) return loop_.run(fp_, name_, recnum, loop_.tally);
+    sh = new (mem) shared;
+    parts = reinterpret_cast<part *>(static_cast<char *>(mem) + 64);
+    for (int i = 0; i < nparts; i++) {
+        char *base = static_cast<char *>(mem) + head + (size_t)i * each;
+        part *p = new (&parts[i]) part;
+        p->tally = base;
+        p->in = base + tally;
+        p->out = p->in + in_cap;
+    }
+    // The stream's buffered bytes come first; the reader goes on from the descriptor.
+    carry_ = fp_->_IO_read_ptr;
+    carry_len_ = (size_t)(fp_->_IO_read_end - fp_->_IO_read_ptr);
+    if (regular_) {
+        offset_ = ftello(fp_);
+        if (offset_ < 0) return loop_.run(fp_, name_, recnum, loop_.tally);
+        read_pos_ = offset_ + (long long)carry_len_;
+    }
+    fp_->_IO_read_ptr = fp_->_IO_read_end;
+    records_ = *recnum;
+    if (!start_workers()) stop_workers(); // none has a part yet: the program does it all
+    alive_ = jobs_started_;
+    for (;;) {
+        write_done();
+        if (given_up_ >= 0 && written_ == (uint32_t)given_up_) break;
+        if (stuck_ && written_ == next_) break;
+        if (alive_ == 0) break;
+        if (eof_ && carry_len_ == 0 && fill_ == 0 && written_ == next_) {
+            stop_workers();
+            if (regular_) fseeko(fp_, 0, SEEK_END);
+            *recnum = records_;
+            return true;
+        }
+        for (int i = 0; i < jobs_started_ && sent_ < next_; i++) {
+            worker_slot &w = workers_[i];
+            if (w.seq != -1) continue;
+            if (send(w.chan, &sent_, sizeof sent_, MSG_NOSIGNAL) != (ssize_t)sizeof sent_) {
+                w.seq = -2;
+                alive_--;
+                continue;
+            }
+            w.seq = sent_++;
+        }
+        if (fill()) continue;
+        wait_for_something();
+    }
+    return go_on_alone(recnum);
+}
+
+} // namespace
+
+bool run_record_loop(FILE *fp, const char *name, int *recnum, const record_loop &loop) {
+    long long left;
+    int jobs = jobs_for(fp, &left);
+    if (jobs <= 1 || left == 0) return loop.run(fp, name, recnum, loop.tally);
+    parallel_run run(fp, name, loop, jobs);
+    return run.run(recnum);
+}

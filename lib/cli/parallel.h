@@ -1,0 +1,39 @@
+// A program's record loop on several cores at once.
+//
+// A program whose work goes record by record hands its loop over the rest of an input to
+// run_record_loop. With one worker the loop simply runs. With more, a reader cuts the input
+// into parts at record ends (csv_record_ends: for CSV, the parity of the double quotes since
+// the last cut), forked copies of the program, each with the state the program had when it
+// called, run the loop on the parts at once, and their output is written in input order. A
+// part whose loop would write to standard error or end the program is given up unseen: the
+// parts before it are written, and the program itself goes on from that part's first record
+// as a single process would. So the output, the messages and the status are those of the
+// one-worker run, byte for byte, errors included; only the time differs.
+//
+// The number of workers: -jNUM (a common option letter), else ZELK_JOBS in the environment,
+// else every core the program may run on for a regular file with at least 16 MiB left to
+// read, and one for anything smaller or not a file. Memory: two parts a worker and two more
+// in flight, each of about 1 MiB (ZELK_JOBS_CHUNK bytes) and its output, whatever the input's
+// size.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+struct record_loop {
+    // Reads the records of fp, numbered from *recnum + 1, to the end of the input and leaves
+    // in *recnum the number of the last one read; counts into tally. False when a record could
+    // not be read (the reader has said why).
+    bool (*run)(FILE *fp, const char *name, int *recnum, void *tally);
+    // What the loop counts, as plain data that a part's run starts at zero, or null. merge
+    // adds a part's counts to those of the parts before it.
+    void *tally = nullptr;
+    size_t tally_size = 0;
+    void (*merge)(void *into, const void *part) = nullptr;
+    // Double quotes enclose fields; false: every line feed ends a record.
+    bool quoted = true;
+};
+
+// Runs loop over the rest of fp (from where the stream stands) as described above; returns
+// what its run returns.
+bool run_record_loop(FILE *fp, const char *name, int *recnum, const record_loop &loop);

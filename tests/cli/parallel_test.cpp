@@ -1,0 +1,98 @@
+// The programs that run their record loop on several cores write, say and end exactly as they
+// do on one: random inputs with quoted line breaks, blank records, NUL bytes, CR LF, faults
+// and a missing last terminator, cut into parts as small as one byte so that every place a
+// part can end is met, from a regular file and from a pipe.
+#include <random>
+
+#include "harness.h"
+
+namespace {
+
+// A random input: mostly valid CSV, sometimes with a fault planted somewhere.
+std::string random_input(std::mt19937 &rng) {
+    auto pick = [&rng](std::initializer_list<const char *> from) {
+        std::uniform_int_distribution<size_t> d(0, from.size() - 1);
+        return std::string(from.begin()[d(rng)]);
+    };
+    std::uniform_real_distribution<double> u(0, 1);
+    std::string term = u(rng) < 0.5 ? "\n" : "\r\n";
+    std::string s;
+    int records = std::uniform_int_distribution<int>(0, 40)(rng);
+    for (int i = 0; i < records; i++) {
+        if (u(rng) < 0.05) {
+            s += term; // a blank record
+            continue;
+        }
+        int fields = std::uniform_int_distribution<int>(1, 4)(rng);
+        for (int f = 0; f < fields; f++) {
+            if (f) s += ',';
+            double k = u(rng);
+            if (k < 0.5)
+                s += pick({"a", "b", "ab", "xyz", "", "12", "-3.5", "a b", " 7 "});
+            else if (k < 0.85)
+                s += "\"" + pick({"a\nb", "x,y", "q\"\"q", "", "\r\n", "a", "2"}) + "\"";
+            else
+                s += pick({"\0"s.c_str(), "c", "1e3"}) + (u(rng) < 0.5 ? "\0b"s : "");
+        }
+        s += term;
+    }
+    if (!s.empty() && u(rng) < 0.2) s.resize(s.size() - term.size()); // no last terminator
+    if (u(rng) < 0.3) {
+        size_t at = std::uniform_int_distribution<size_t>(0, s.size())(rng);
+        s.insert(at, pick({"\"", "x\"y", "\r", "\"\"x"}));
+    }
+    return s;
+}
+
+struct ParallelCase {
+    const char *tool;
+    std::vector<std::vector<std::string>> option_sets;
+};
+
+class Parallel : public ::testing::TestWithParam<ParallelCase> {};
+
+TEST_P(Parallel, SameOutputMessagesAndStatusAsOneWorker) {
+    const ParallelCase &c = GetParam();
+    std::mt19937 rng(2612);
+    for (int round = 0; round < 25; round++) {
+        std::string input = random_input(rng);
+        for (const auto &options : c.option_sets) {
+            for (bool pipe : {false, true}) {
+                std::vector<std::string> one = {"-j1"}, many = {"-j3"};
+                one.insert(one.end(), options.begin(), options.end());
+                many.insert(many.end(), options.begin(), options.end());
+                RunResult expect = run_tool(c.tool, one, with_input(input, pipe));
+                for (const char *chunk : {"1", "9", "100"}) {
+                    RunOptions opts = with_input(input, pipe);
+                    opts.env = {std::string("ZELK_JOBS_CHUNK=") + chunk};
+                    SCOPED_TRACE(testing::Message()
+                                 << c.tool << " " << testing::PrintToString(options)
+                                 << (pipe ? " from a pipe" : " from a file") << ", parts of "
+                                 << chunk << " bytes, input " << testing::PrintToString(input));
+                    EXPECT_RUN(run_tool(c.tool, many, opts), expect.status, expect.out, expect.err);
+                }
+            }
+        }
+        if (HasFailure()) return;
+    }
+}
+
+const ParallelCase cases[] = {
+    {"zelk-match",
+     {{"1", "a"},
+      {"-n", "2", "b"},
+      {"-v", "-b", "1", "^$"},
+      {"-u", "-1", "2", "a"},
+      {"-h", "-w", "-q", "3", "."},
+      {"-F", "-i", "-x", "1", "A"}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
+                         [](const ::testing::TestParamInfo<ParallelCase> &i) {
+                             std::string name;
+                             for (const char *p = i.param.tool + 5; *p; p++)
+                                 if (*p != '-') name += *p;
+                             return name;
+                         });
+
+} // namespace
