@@ -136,11 +136,12 @@ ssize_t part_write(void *cookie, const char *buf, size_t n) {
         w_finishing = false;
         if (loop.tally) memset(loop.tally, 0, loop.tally_size);
         int recnum = p.first;
-        if (!loop.run(in, name, &recnum, loop.tally)) give_up();
+        // Records counted otherwise than the reader counted them: the part did not end where
+        // a record ends, and its last output must not go out.
+        if (!loop.run(in, name, &recnum, loop.tally) || recnum - p.first != p.count) give_up();
         w_finishing = true;
         if (fflush(out) != 0 || ferror(out)) give_up();
         if (loop.tally) memcpy(p.tally, loop.tally, loop.tally_size);
-        p.last = recnum;
         p.state.store(P_DONE, std::memory_order_release);
         w_part = nullptr;
         fclose(in);
@@ -367,7 +368,6 @@ void parallel_run::write_done() {
         part &p = part_of(written_);
         int st = p.state.load(std::memory_order_acquire);
         if (st == P_WORKING) return;
-        if (st == P_DONE && p.last - p.first != p.count) st = P_GIVEN_UP; // cut astray
         if (st == P_GIVEN_UP) {
             given_up_ = written_;
             return;
