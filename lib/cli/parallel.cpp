@@ -153,10 +153,13 @@ ssize_t part_write(void *cookie, const char *buf, size_t n) {
 
 // ---- The reader and writer -----------------------------------------------------------------
 
+// A worker holds up to two parts: it starts on the second as soon as the first is done.
 struct worker_slot {
     pid_t pid;
-    int chan; // parts to work on go out, parts done come back
-    long seq; // the part it works on, -1 for none, -2 once it is gone
+    int chan;      // parts to work on go out, parts done come back
+    long held[2];  // the parts sent and not done, the oldest first
+    int nheld;
+    bool gone;
 };
 
 int jobs_for(FILE *fp, long long *left) {
@@ -224,6 +227,8 @@ class parallel_run {
     bool fill();
     void publish(size_t cut, long count);
     void write_done();
+    void dispatch();
+    void lose(worker_slot &w);
     void wait_for_something();
     bool go_on_alone(int *recnum);
 
@@ -274,7 +279,7 @@ bool parallel_run::start_workers() {
             worker(loop_, name_);
         }
         close(sv[1]);
-        workers_[i] = {pid, sv[0], -1};
+        workers_[i] = {pid, sv[0], {-1, -1}, 0, false};
         jobs_started_ = i + 1;
     }
     return true;
@@ -382,11 +387,35 @@ void parallel_run::write_done() {
     }
 }
 
+// A worker has gone (it ended, or was ended): the oldest part it held is given up.
+void parallel_run::lose(worker_slot &w) {
+    if (w.nheld > 0) {
+        part_of((uint32_t)w.held[0]).state.store(P_GIVEN_UP, std::memory_order_relaxed);
+        if (given_up_ < 0 || w.held[0] < given_up_) given_up_ = w.held[0];
+    }
+    w.gone = true;
+    alive_--;
+}
+
+// Sends the parts published to the workers, to those that hold none first.
+void parallel_run::dispatch() {
+    for (int most = 1; most <= 2; most++)
+        for (int i = 0; i < jobs_started_ && sent_ < next_; i++) {
+            worker_slot &w = workers_[i];
+            if (w.gone || w.nheld >= most) continue;
+            if (send(w.chan, &sent_, sizeof sent_, MSG_NOSIGNAL) != (ssize_t)sizeof sent_) {
+                lose(w);
+                continue;
+            }
+            w.held[w.nheld++] = sent_++;
+        }
+}
+
 void parallel_run::wait_for_something() {
     struct pollfd pf[MAX_JOBS + 1];
     int n = 0;
     for (int i = 0; i < jobs_started_; i++)
-        pf[n++] = {workers_[i].seq == -2 ? -1 : workers_[i].chan, POLLIN, 0};
+        pf[n++] = {workers_[i].gone ? -1 : workers_[i].chan, POLLIN, 0};
     bool want_input = !regular_ && !ready_ && !eof_ && !stuck_ && given_up_ < 0 &&
                       next_ - written_ < (uint32_t)nparts;
     if (want_input) pf[n++] = {fd_, POLLIN, 0};
@@ -395,18 +424,14 @@ void parallel_run::wait_for_something() {
     if (want_input && pf[n - 1].revents) ready_ = true;
     for (int i = 0; i < jobs_started_; i++) {
         worker_slot &w = workers_[i];
-        if (w.seq == -2 || !pf[i].revents) continue;
+        if (w.gone || !pf[i].revents) continue;
         uint32_t seq;
         ssize_t r = recv(w.chan, &seq, sizeof seq, 0);
         if (r == (ssize_t)sizeof seq) {
-            w.seq = -1;
-        } else if (r == 0 || (r < 0 && errno != EINTR)) { // the worker is gone
-            if (w.seq >= 0) {
-                part_of((uint32_t)w.seq).state.store(P_GIVEN_UP, std::memory_order_relaxed);
-                given_up_ = given_up_ < 0 || w.seq < given_up_ ? w.seq : given_up_;
-            }
-            w.seq = -2; // never again
-            alive_--;
+            w.held[0] = w.held[1];
+            w.nheld--;
+        } else if (r == 0 || (r < 0 && errno != EINTR)) {
+            lose(w);
         }
     }
 }
@@ -500,16 +525,7 @@ bool parallel_run::run(int *recnum) {
             *recnum = records_;
             return true;
         }
-        for (int i = 0; i < jobs_started_ && sent_ < next_; i++) {
-            worker_slot &w = workers_[i];
-            if (w.seq != -1) continue;
-            if (send(w.chan, &sent_, sizeof sent_, MSG_NOSIGNAL) != (ssize_t)sizeof sent_) {
-                w.seq = -2;
-                alive_--;
-                continue;
-            }
-            w.seq = sent_++;
-        }
+        dispatch();
         if (fill()) continue;
         wait_for_something();
     }
