@@ -37,7 +37,6 @@ struct part {
     long long offset;           // of its first byte, in a regular file
     int first;                  // the records before it
     long count;                 // the records that end in it
-    int last;                   // the worker's: the number of the last record it read
     size_t out_len;             // output left in out for the reader to write
     std::atomic<size_t> direct; // output the worker wrote itself, its turn come
     std::atomic<int> state;

@@ -10,6 +10,12 @@
 // as a single process would. So the output, the messages and the status are those of the
 // one-worker run, byte for byte, errors included; only the time differs.
 //
+// What keeps it exact: a worker's part starts where a record starts (the parts before it were
+// read without a fault, each ending where csv_record_ends says a record ends), and a worker
+// that counts the records of its part otherwise than the reader did gives it up. A change to
+// the readers' grammar that moves where records end changes csv_record_ends with it, or every
+// part is given up: slower, never wrong.
+//
 // The number of workers: -jNUM (a common option letter), else ZELK_JOBS in the environment,
 // else every core the program may run on for a regular file with at least 16 MiB left to
 // read, and one for anything smaller or not a file. Memory: two parts a worker and two more
