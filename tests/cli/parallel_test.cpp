@@ -85,6 +85,13 @@ const ParallelCase cases[] = {
       {"-u", "-1", "2", "a"},
       {"-h", "-w", "-q", "3", "."},
       {"-F", "-i", "-x", "1", "A"}}},
+    {"zelk-columns",
+     {{"3,1"},
+      {"-r", "-b", "2"},
+      {"-e", "2-"},
+      {"-a", "-w", "-z", "5,1"},
+      {"-l", "-o", "-s", ";;", "2-"},
+      {"-1", "-t", "-Q", "a", "1"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
