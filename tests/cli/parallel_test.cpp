@@ -92,6 +92,12 @@ const ParallelCase cases[] = {
       {"-a", "-w", "-z", "5,1"},
       {"-l", "-o", "-s", ";;", "2-"},
       {"-1", "-t", "-Q", "a", "1"}}},
+    {"zelk-range",
+     {{"2"},
+      {"-m", "0", "-x", "20", "-p", "1"},
+      {"-v", "-w", "-m", "-1", "3"},
+      {"-h", "-b", "-t", "-x", "5", "4"},
+      {"-o", "-w", "-v", "1"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
