@@ -106,6 +106,12 @@ const ParallelCase cases[] = {
       {"-m", "-1", "3", "(a)(b)?", "&2&1"},
       {"-F", "-x", "-o", "-t", "1", "ab", "Z"},
       {"-F", "-g", "-Q", "a", "a", ","}}},
+    {"zelk-timestamp",
+     {{"1", "%H", "%H:%M"},
+      {"-r", "-b", "2", "%S", "%T"},
+      {"-c", "-e", "2", "%M", "%s"},
+      {"-h", "-1", "1", "%d", "%F,%j"},
+      {"-o", "-t", "3", "%y", "\"%Y\""}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
