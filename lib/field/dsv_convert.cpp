@@ -8,6 +8,7 @@
 #include "field_buffer.h"
 #include "field_loop.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 char dsv_delimiter_arg(const char *arg) {
     size_t n = strlen(arg);
@@ -317,7 +318,9 @@ bool convert_stream(FILE *fp, const char *name) {
     int recnum = 0;
     if (!convert_records<Kind, true>(fp, name, &recnum, nullptr)) return false;
     if (feof(fp)) return true; // (a terminal is not asked for more)
-    return convert_records<Kind, false>(fp, name, &recnum, nullptr);
+    record_loop loop = {convert_records<Kind, false>};
+    loop.quoted = Kind != DSV_INPUT_UNQUOTED; // there every line feed ends a record
+    return run_record_loop(fp, name, &recnum, loop);
 }
 
 } // namespace
@@ -356,6 +359,8 @@ void dsv_converter_main(int argc, char **argv, dsv_input_kind kind) {
         fatalf(0, "ERROR: DSV_DELIMITER_CHAR cannot be a line feed, a carriage return or a double "
                   "quote (the output could not be read back)");
     dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
+    // zelk-from-delim offers no -j: delimited input is converted on one core.
+    if (kind != DSV_INPUT_CSV) opt_jobs = 1;
     if (opt_noquoting) kind = DSV_INPUT_UNQUOTED;
 
     FILE *fp = stdin;

@@ -112,6 +112,7 @@ const ParallelCase cases[] = {
       {"-c", "-e", "2", "%M", "%s"},
       {"-h", "-1", "1", "%d", "%F,%j"},
       {"-o", "-t", "3", "%y", "\"%Y\""}}},
+    {"zelk-to-delim", {{";"}, {","}, {"-u", "a"}, {"-r", "-b", "|"}, {"-u", "-r", "-t", "\\t"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
