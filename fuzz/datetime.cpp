@@ -46,6 +46,7 @@ void check_timestamp(uint8_t flags, const std::string &fmt_old, const std::strin
     opt_emptyfielderror = (flags >> 2) & 1;
     opt_headerproc = 1;
     int fieldnum = ((flags >> 4) & 3) + 1;
+    job = {fieldnum, fmt_old.c_str(), fmt_new.c_str()};
     free(format_marked);
     format_marked = (char *)malloc(fmt_new.size() + 2);
     format_marked[0] = 'x';
@@ -54,8 +55,7 @@ void check_timestamp(uint8_t flags, const std::string &fmt_old, const std::strin
     FILE *fp = fuzz::open_bytes(reinterpret_cast<const uint8_t *>(csv), n);
     bool ok = false;
     fuzz::output_capture out;
-    bool fatal = fuzz::ends_fatally(
-        [&] { ok = reformat_csv_stream(fp, "fuzz", fieldnum, fmt_old.c_str(), fmt_new.c_str()); });
+    bool fatal = fuzz::ends_fatally([&] { ok = reformat_csv_stream(fp, "fuzz"); });
     fflush(stdout);
     std::string result(out.buf, out.len);
     out.end();

@@ -8,6 +8,7 @@
 #include "field_list.h"
 #include "field_loop.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 static char opt_allowextra;        // -a
 static char opt_fielderrorp;       // -e
@@ -44,6 +45,7 @@ static void print_usage(FILE *out) {
           "  -b -- blank records passed through (removed by default, see also -1)\n"
           "  -e -- error terminate if FIELDS_LIST entries missing from record (replaced with "
           "empty fields by default)\n"
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -l -- limit fields for unbounded FIELDS_LIST spec (e.g., 5-) to number of header "
           "fields\n"
           "  -o -- omit header field(s) from output\n"
@@ -59,7 +61,7 @@ static void print_usage(FILE *out) {
 
 // -l tests -a before -r.
 static const cli_pair pairs[] = {{'a', 'l'}, {'l', 'r'}, {0, 0}};
-static const cli_program program = {"zelk-columns", "abeloQrs:twz1", "b1otz", pairs,
+static const cli_program program = {"zelk-columns", "abej:loQrs:twz1", "b1jotz", pairs,
                                     print_usage};
 
 // Field i + 1, written first in its output record when leads is set.
@@ -149,6 +151,32 @@ static void set_omitted_fields(void) {
     if (fields_list.openended) omit_from = fields_list.index[fields_list.count - 1];
 }
 
+// The records after the header, to the end of the input or of the part given (parallel.h).
+static bool cut_records(FILE *fp, const char *name, int *recnum, void *) {
+    // A blank record read as one empty field.
+    static char empty_text[1] = "";
+    static char *empty_fields[1] = {empty_text};
+
+    int n = *recnum;
+    char error;
+    for (;;) {
+        size_t textlen;
+        const char *text =
+            read_field_record(fp, name, &n, &rec_numfields, &rec_fields, &textlen, &error);
+        if (!text) break;
+        if (rec_numfields == 0) {
+            rec_fields = empty_fields;
+            rec_numfields = 1;
+            rec_end = empty_text;
+        } else {
+            rec_end = text + textlen;
+        }
+        print_record(n);
+    }
+    *recnum = n - 1; // (the read that found the end counted one)
+    return !error;
+}
+
 static int cut_csv_stream(FILE *fp, const char *name, char *liststr) {
     const char *header = header_fields_required(fp, name, &numheaderfields, &rec_fields);
     if (!header) return 1;
@@ -163,26 +191,8 @@ static int cut_csv_stream(FILE *fp, const char *name, char *liststr) {
 
     if (!opt_headeromit) print_record(1);
 
-    // A blank record read as one empty field.
-    static char empty_text[1] = "";
-    static char *empty_fields[1] = {empty_text};
-
     int recnum = 1;
-    char error;
-    for (;;) {
-        size_t textlen;
-        const char *text =
-            read_field_record(fp, name, &recnum, &rec_numfields, &rec_fields, &textlen, &error);
-        if (!text) return error ? 1 : 0;
-        if (rec_numfields == 0) {
-            rec_fields = empty_fields;
-            rec_numfields = 1;
-            rec_end = empty_text;
-        } else {
-            rec_end = text + textlen;
-        }
-        print_record(recnum);
-    }
+    return run_record_loop(fp, name, &recnum, {cut_records}) ? 0 : 1;
 }
 
 int main(int argc, char **argv) {

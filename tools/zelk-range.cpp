@@ -8,6 +8,7 @@
 #include "field_loop.h"
 #include "field_number.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 static char opt_lowerval;    // -m
 static double opt_lowermin;  // -m
@@ -28,6 +29,7 @@ static void print_usage(FILE *out) {
           "Other Options:\n"
           "  -b -- blank records passed through (removed by default)\n"
           "  -h -- process header record (passed through by default)\n"
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -o -- omit header record (not passed through)\n"
           "  -p -- pass through records with FIELD blank or missing (removed by default)\n"
           "  -Q -- query header to get index of FIELD name\n"
@@ -38,7 +40,7 @@ static void print_usage(FILE *out) {
 }
 
 static const cli_pair pairs[] = {{'p', 'w'}, {0, 0}};
-static const cli_program program = {"zelk-range", "m:x:bhopQtvw", "bhoQt", pairs, print_usage};
+static const cli_program program = {"zelk-range", "m:x:bhj:opQtvw", "bhjoQt", pairs, print_usage};
 
 // A bound: a whole decimal number, or "Invalid value for NAME: TEXT (reason)".
 static double bound_arg(const char *arg, const char *name) {
@@ -61,24 +63,22 @@ static void write_record(const char *text, size_t len) {
     errcheck_stdout_exit();
 }
 
-// Returns the exit status.
-static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
-    int recnum = 0;
-    char error;
-    if (!opt_headerproc) {
-        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return error ? 1 : 0;
-        recnum = 1;
-    }
+static int fieldnum;
+
+// The records after the header, to the end of the input or of the part given (parallel.h).
+static bool filter_records(FILE *fp, const char *name, int *recnum, void *) {
+    int n = *recnum;
     int numfields;
     char **fields;
     size_t textlen;
     const char *text;
-    while ((text = read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error))) {
+    char error;
+    while ((text = read_field_record(fp, name, &n, &numfields, &fields, &textlen, &error))) {
         if (numfields < fieldnum) {
             if (opt_passignored)
                 write_record(text, textlen);
             else if (opt_warnignored)
-                fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+                fprintf(stderr, "Warning: record #%d is missing FIELD\n", n);
             continue;
         }
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
@@ -92,14 +92,26 @@ static int filter_csv_stream(FILE *fp, const char *name, int fieldnum) {
             if (opt_passignored)
                 write_record(text, textlen);
             else if (opt_warnignored)
-                fprintf(stderr, "Warning: record #%d has blank FIELD\n", recnum);
+                fprintf(stderr, "Warning: record #%d has blank FIELD\n", n);
             break;
         case field_kind::other:
-            fatalf(0, "ERROR: record #%d has non-numeric data in FIELD: '%.*s'", recnum, (int)f.len,
+            fatalf(0, "ERROR: record #%d has non-numeric data in FIELD: '%.*s'", n, (int)f.len,
                    text + f.start);
         }
     }
-    return error ? 1 : 0;
+    *recnum = n - 1; // (the read that found the end counted one)
+    return !error;
+}
+
+// Returns the exit status.
+static int filter_csv_stream(FILE *fp, const char *name) {
+    int recnum = 0;
+    char error;
+    if (!opt_headerproc) {
+        if (!header_pass(fp, name, &fieldnum, !opt_headeromit, &error)) return error ? 1 : 0;
+        recnum = 1;
+    }
+    return run_record_loop(fp, name, &recnum, {filter_records}) ? 0 : 1;
 }
 
 int main(int argc, char **argv) {
@@ -123,7 +135,7 @@ int main(int argc, char **argv) {
 
     int nops = argc - optind;
     if (nops < 1 || nops > 2) cli_usage_exit();
-    int fieldnum = field_operand(argv[optind]);
+    fieldnum = field_operand(argv[optind]);
 
     FILE *fp = stdin;
     const char *name = STDIN_NAME;
@@ -133,5 +145,5 @@ int main(int argc, char **argv) {
         if (!fp) fatalf(errno, "Error: failed opening CSVFILE '%s'", name);
         input_buffer_lend(fp);
     }
-    cli_exit(filter_csv_stream(fp, name, fieldnum));
+    cli_exit(filter_csv_stream(fp, name));
 }

@@ -10,6 +10,7 @@
 #include "field_loop.h"
 #include "field_match.h"
 #include "libcsv.h"
+#include "parallel.h"
 #include "replacement.h"
 
 static char opt_fixedstring;          // -F
@@ -41,6 +42,7 @@ static void print_usage(FILE *out) {
           "  -g -- replace each match inside the field value (see below)\n"
           "  -h -- header record is to be processed (passed through by default)\n"
           "  -i -- ignore case when matching PATTERN\n"
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -m -- support multiple regex subexpression matches in REPLACEMENT\n"
           "  -nNUM -- replace only the first NUM matches inside the field value (implies -g)\n"
           "  -o -- omit header record (not processed, not passed through)\n"
@@ -64,7 +66,7 @@ static void print_usage(FILE *out) {
 static const cli_pair pairs[] = {{'m', 'F', "Error: -F and -m options not compatible!", true},
                                  {'F', 'm', "Error: -m and -F options not compatible!", true},
                                  {0, 0}};
-static const cli_program program = {"zelk-subst", "bFghimn:oQtx1", "b1hoQt", pairs, print_usage};
+static const cli_program program = {"zelk-subst", "bFghij:mn:oQtx1", "b1hjoQt", pairs, print_usage};
 
 // Whether a regular expression is nothing but literal bytes: then its leftmost match, the
 // one regexec reports, is the pattern's first occurrence (with -x: the whole field equal to
@@ -173,19 +175,27 @@ static void replace_inside(const field_span &f, const char *field, const char *p
     errcheck_stdout_exit();
 }
 
-// Copies the stream with the replacement made; false when reading ended on an error. Inside
-// is -g, a loop of its own so that the whole-field loop keeps no test of it.
+// What the record loop replaces where, set before it starts.
+static struct {
+    int fieldnum;
+    const char *pattern;
+    fixed_matcher matcher; // null for a regular expression
+    regex_t re;
+} job;
+
+// Copies the records after the header, to the end of the input or of the part given
+// (parallel.h), with the replacement made; false when reading ended on an error. Inside is -g,
+// a loop of its own so that the whole-field loop keeps no test of it.
 template <bool Inside>
-static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const char *pattern,
-                               fixed_matcher matcher, const regex_t *re) {
-    int recnum = 0; // the last record read
+static bool replace_records(FILE *fp, const char *name, int *recnum, void *) {
+    const int fieldnum = job.fieldnum;
+    const char *const pattern = job.pattern;
+    const fixed_matcher matcher = job.matcher;
+    const regex_t *const re = &job.re;
+    int n = *recnum;
     int numfields;
     char **fields;
     char error;
-    if (!opt_headerproc) {
-        if (!header_pass_required(fp, name, &fieldnum, !opt_headeromit)) return false;
-        recnum = 1;
-    }
 
     size_t patlen = strlen(pattern);
     bool literal = !matcher && literal_regex(pattern);
@@ -195,16 +205,15 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
     regmatch_t pm[10];
     for (;;) {
         size_t textlen;
-        const char *text =
-            read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error);
-        if (!text) return !error;
+        const char *text = read_field_record(fp, name, &n, &numfields, &fields, &textlen, &error);
+        if (!text) break;
         if (field_count(numfields) < fieldnum)
-            fatalf(0, "ERROR: record #%d does not contain FIELD #%d", recnum, fieldnum);
+            fatalf(0, "ERROR: record #%d does not contain FIELD #%d", n, fieldnum);
 
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
         field_span_copy(f, field);
         if constexpr (Inside) {
-            replace_inside(f, field, pattern, matcher, re, recnum);
+            replace_inside(f, field, pattern, matcher, re, n);
             continue;
         }
 
@@ -241,9 +250,22 @@ static bool replace_csv_stream(FILE *fp, const char *name, int fieldnum, const c
             out_record(text, textlen);
             errcheck_stdout_exit();
         } else {
-            replacement_write_record(f, &format, args, argl, field, recnum, fieldnum);
+            replacement_write_record(f, &format, args, argl, field, n, fieldnum);
         }
     }
+    *recnum = n - 1; // (the read that found the end counted one)
+    return !error;
+}
+
+// Copies the stream with the replacement made; false when reading ended on an error.
+static bool replace_csv_stream(FILE *fp, const char *name) {
+    int recnum = 0; // the last record read
+    if (!opt_headerproc) {
+        if (!header_pass_required(fp, name, &job.fieldnum, !opt_headeromit)) return false;
+        recnum = 1;
+    }
+    return run_record_loop(fp, name, &recnum,
+                           {opt_inside ? replace_records<true> : replace_records<false>});
 }
 
 int main(int argc, char **argv) {
@@ -273,26 +295,25 @@ int main(int argc, char **argv) {
     const char *pattern = argv[optind + 1];
     const char *repl = argv[optind + 2];
     const char *path = nops == 4 ? argv[optind + 3] : nullptr;
-    int fieldnum = field_operand(fieldarg);
+    job.fieldnum = field_operand(fieldarg);
+    job.pattern = pattern;
 
     const char *name;
     FILE *fp = open_input_or_exit(path, &name);
     if (!opt_inside || opt_multsubstrs)
         replacement_compile(&format, repl, opt_multsubstrs, "REPLACEMENT");
 
-    fixed_matcher matcher = nullptr;
-    static regex_t re;
     if (opt_fixedstring) {
-        matcher = fixed_matcher_choose(opt_exactmatch, opt_ignorecase);
-    } else if (field_regex_compile(&re, pattern, opt_cflags, opt_exactmatch) != 0) {
+        job.matcher = fixed_matcher_choose(opt_exactmatch, opt_ignorecase);
+    } else if (field_regex_compile(&job.re, pattern, opt_cflags, opt_exactmatch) != 0) {
         fatalf(0, "ERROR: failed compiling PATTERN regex '%s'\n", pattern);
     } else {
         prefilter.init(pattern, opt_ignorecase);
     }
     if (opt_inside && !opt_multsubstrs)
-        replacement_compile_backrefs(&format, repl, matcher ? 0 : (int)re.re_nsub, "REPLACEMENT");
+        replacement_compile_backrefs(&format, repl, job.matcher ? 0 : (int)job.re.re_nsub,
+                                     "REPLACEMENT");
 
-    bool ok = opt_inside ? replace_csv_stream<true>(fp, name, fieldnum, pattern, matcher, &re)
-                         : replace_csv_stream<false>(fp, name, fieldnum, pattern, matcher, &re);
+    bool ok = replace_csv_stream(fp, name);
     cli_exit(ok ? 0 : 1);
 }

@@ -11,6 +11,7 @@
 #include "field_buffer.h"
 #include "field_loop.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 static char opt_secsceiling;     // -c
 static char opt_emptyfielderror; // -e
@@ -33,6 +34,7 @@ static void print_usage(FILE *out) {
           "  -c -- take ceiling of seconds (altering minutes) to remove/zero-out seconds\n"
           "  -e -- empty FIELD values cause an error (allowed by default)\n"
           "  -h -- header record is to be processed (passed through by default)\n"
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -o -- omit header record (not processed, not passed through)\n"
           "  -Q -- query header to get index of FIELD name\n"
           "  -r -- round seconds (altering minutes) to remove/zero-out seconds\n"
@@ -48,7 +50,7 @@ static void print_usage(FILE *out) {
 }
 
 static const cli_pair pairs[] = {{'c', 'r'}, {0, 0}};
-static const cli_program program = {"zelk-timestamp", "bcehoQrt1", "b1hoQt", pairs, print_usage};
+static const cli_program program = {"zelk-timestamp", "bcehj:oQrt1", "b1hjoQt", pairs, print_usage};
 
 // Parses value with format into tm, starting from 1970-01-01 00:00:00 (a Thursday), so that
 // members the format does not set keep that date. Text after the parsed part is ignored; a
@@ -102,23 +104,27 @@ static void write_field_value(const field_span &f, const char *s, size_t n, bool
     write_field_replaced(f, quoted, (size_t)len, 1, recnum);
 }
 
-static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const char *format_old,
-                                const char *format_new) {
-    int recnum = 0; // the last record read
+// What the record loop reformats, set before it starts.
+static struct {
+    int fieldnum;
+    const char *format_old, *format_new;
+} job;
+
+// The records after the header, to the end of the input or of the part given (parallel.h).
+// A new value depends on nothing but the old one and the formats (in UTC), so parts can be
+// done apart.
+static bool reformat_records(FILE *fp, const char *name, int *recnum, void *) {
+    const int fieldnum = job.fieldnum;
+    const char *const format_old = job.format_old, *const format_new = job.format_new;
+    int n = *recnum;
     int numfields;
     char **fields;
     char error;
-    if (!opt_headerproc) {
-        if (!header_pass_required(fp, name, &fieldnum, !opt_headeromit)) return false;
-        recnum = 1;
-    }
-
     char value[MAX_FIELD_LENGTH];
     for (;;) {
         size_t textlen;
-        const char *text =
-            read_field_record(fp, name, &recnum, &numfields, &fields, &textlen, &error);
-        if (!text) return !error;
+        const char *text = read_field_record(fp, name, &n, &numfields, &fields, &textlen, &error);
+        if (!text) break;
         if (field_count(numfields) < fieldnum) {
             out_record(text, textlen);
             errcheck_stdout_exit();
@@ -130,20 +136,31 @@ static bool reformat_csv_stream(FILE *fp, const char *name, int fieldnum, const 
         if (quoted) csv_field_unquote_inplace(value, 0);
         if (value[0] == '\0') {
             if (opt_emptyfielderror)
-                fatalf(0, "ERROR: FIELD #%d is empty in record #%d", fieldnum, recnum);
+                fatalf(0, "ERROR: FIELD #%d is empty in record #%d", fieldnum, n);
             out_record(text, textlen);
             errcheck_stdout_exit();
             continue;
         }
         struct tm tm;
         if (!parse_datetime(value, format_old, &tm))
-            fatalf(0, "ERROR: failed to reformat date-time '%s' in record #%d", value, recnum);
+            fatalf(0, "ERROR: failed to reformat date-time '%s' in record #%d", value, n);
         round_seconds(&tm);
-        size_t n = format_datetime(&tm, format_new, recnum);
+        size_t len = format_datetime(&tm, format_new, n);
 
-        write_field_value(f, datetimenew, n, quoted, recnum);
+        write_field_value(f, datetimenew, len, quoted, n);
         errcheck_stdout_exit();
     }
+    *recnum = n - 1; // (the read that found the end counted one)
+    return !error;
+}
+
+static bool reformat_csv_stream(FILE *fp, const char *name) {
+    int recnum = 0; // the last record read
+    if (!opt_headerproc) {
+        if (!header_pass_required(fp, name, &job.fieldnum, !opt_headeromit)) return false;
+        recnum = 1;
+    }
+    return run_record_loop(fp, name, &recnum, {reformat_records});
 }
 
 int main(int argc, char **argv) {
@@ -159,9 +176,9 @@ int main(int argc, char **argv) {
 
     int nops = argc - optind;
     if (nops < 3 || nops > 4) cli_usage_exit();
-    int fieldnum = field_operand(argv[optind]);
-    const char *format_old = argv[optind + 1];
-    const char *format_new = argv[optind + 2];
+    job.fieldnum = field_operand(argv[optind]);
+    job.format_old = argv[optind + 1];
+    job.format_new = argv[optind + 2];
     const char *path = nops == 4 ? argv[optind + 3] : nullptr;
 
     setenv("TZ", "UTC", 1);
@@ -169,11 +186,11 @@ int main(int argc, char **argv) {
     const char *name;
     FILE *fp = open_input_or_exit(path, &name);
 
-    size_t fl = strlen(format_new);
+    size_t fl = strlen(job.format_new);
     format_marked = (char *)malloc(fl + 2);
     if (!format_marked) fatalf(errno, "ERROR: failed allocating dynamic memory");
     format_marked[0] = 'x';
-    memcpy(format_marked + 1, format_new, fl + 1);
+    memcpy(format_marked + 1, job.format_new, fl + 1);
 
-    cli_exit(reformat_csv_stream(fp, name, fieldnum, format_old, format_new) ? 0 : 1);
+    cli_exit(reformat_csv_stream(fp, name) ? 0 : 1);
 }

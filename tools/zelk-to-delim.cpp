@@ -7,11 +7,13 @@
 static void print_usage(FILE *out) {
     fputs("Program to convert CSV file to DSV file with non-comma delimiter char.\n\n"
           "Usage: zelk-to-delim [OPTION...] DSV_DELIMITER_CHAR [CSVFILE]\n"
-          DSV_CONVERTER_USAGE_HEAD DSV_CONVERTER_USAGE_REST,
+          DSV_CONVERTER_USAGE_HEAD
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
+          DSV_CONVERTER_USAGE_REST,
           out);
 }
 
-static const cli_program program = {"zelk-to-delim", "brtu", "bt", nullptr, print_usage};
+static const cli_program program = {"zelk-to-delim", "bj:rtu", "bjt", nullptr, print_usage};
 
 int main(int argc, char **argv) {
     cli_begin(&program, argc, argv);

@@ -8,6 +8,7 @@
 #include "field_buffer.h"
 #include "field_loop.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 char dsv_delimiter_arg(const char *arg) {
     size_t n = strlen(arg);
@@ -75,8 +76,9 @@ const char *field_proc(field_rewrite &rw, const char *field, int len, int *outle
 char unquoted_buf[MAX_RECORD_LENGTH];
 char *unquoted_fields[MAX_FIELDS];
 
-const char *read_unquoted_record(char sep, FILE *fp, const char *name, int recnum, int *numfields,
-                                 char ***fields, size_t *textlen, char *error) {
+[[gnu::always_inline]] inline const char *
+read_unquoted_record(char sep, FILE *fp, const char *name, int recnum, int *numfields,
+                     char ***fields, size_t *textlen, char *error) {
     *error = 0;
     csv_where_record(recnum);
     const int sepc = (unsigned char)sep;
@@ -170,9 +172,10 @@ failed:
 }
 
 // read_field_record for unquoted input: blank records are passed through (-b) and skipped.
-const char *read_unquoted_field_record(char sep, FILE *fp, const char *name, int *recnum,
-                                       int *numfields, char ***fields, size_t *textlen,
-                                       char *error) {
+// Inlined, reader and all, into each loop that reads with it.
+[[gnu::always_inline]] inline const char *
+read_unquoted_field_record(char sep, FILE *fp, const char *name, int *recnum, int *numfields,
+                           char ***fields, size_t *textlen, char *error) {
     for (;;) {
         const char *text =
             read_unquoted_record(sep, fp, name, ++*recnum, numfields, fields, textlen, error);
@@ -216,14 +219,25 @@ dsv_field_proc dsv_choose_field_proc(bool unquote, bool replace_embeds) {
 
 namespace {
 
-// The loop for one reader, chosen once rather than for every record.
-template <dsv_input_kind Kind>
-[[gnu::noinline]] bool convert_stream(FILE *fp, const char *name, char in_sep, char out_sep,
-                                      dsv_field_proc proc) {
+// What the loop converts with, set before it starts.
+struct {
+    char in_sep, out_sep;
+    dsv_field_proc proc;
+    int header_fields; // record 1's, which every later record is compared with
+} conv;
+
+// The loop for one reader, chosen once rather than for every record, over the records from
+// *last + 1 to the end of the input or of the part given (parallel.h); leaves in *last the
+// number of the last one read. First: up to the first record written, which when it is
+// record 1 sets the width the others are compared with.
+template <dsv_input_kind Kind, bool First>
+[[gnu::noinline]] bool convert_records(FILE *fp, const char *name, int *last, void *) {
+    const char in_sep = conv.in_sep, out_sep = conv.out_sep;
+    const dsv_field_proc proc = conv.proc;
     static char fieldbuf[MAX_FIELD_LENGTH];
     field_rewrite rw{.buf = fieldbuf, .sep = out_sep};
-    int header_fields = 0;
-    int recnum = 0;
+    int header_fields = conv.header_fields;
+    int recnum = *last;
     char err;
     for (;;) {
         size_t textlen;
@@ -238,11 +252,11 @@ template <dsv_input_kind Kind>
                                               &textlen, &err);
         else
             text = read_field_record(fp, name, &recnum, &numfields, &fieldv, &textlen, &err);
-        if (!text) return err == 0;
+        if (!text) break;
         // Copies the reader cannot reach, so that the field loop keeps them in registers.
         const int nf = numfields;
         char **const fields = fieldv;
-        if (recnum == 1) header_fields = nf;
+        if (First && recnum == 1) conv.header_fields = header_fields = nf;
         const char *end = text + textlen;
         // Without -u and -r, every field is written as it stands when the output separator
         // is the input's or stands nowhere in the record: a quoted field keeps its quotes, and
@@ -290,18 +304,34 @@ template <dsv_input_kind Kind>
             errorf(0, "Warning: record #%d has more fields than header (%d vs %d)", recnum, nf,
                    header_fields);
         errcheck_stdout_exit();
+        if constexpr (First) {
+            *last = recnum;
+            return true;
+        }
     }
+    *last = recnum - 1; // (the read that found the end counted one)
+    return err == 0;
+}
+
+template <dsv_input_kind Kind>
+bool convert_stream(FILE *fp, const char *name) {
+    int recnum = 0;
+    if (!convert_records<Kind, true>(fp, name, &recnum, nullptr)) return false;
+    if (feof(fp)) return true; // (a terminal is not asked for more)
+    record_loop loop = {convert_records<Kind, false>};
+    loop.quoted = Kind != DSV_INPUT_UNQUOTED; // there every line feed ends a record
+    return run_record_loop(fp, name, &recnum, loop);
 }
 
 } // namespace
 
 bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep, char out_sep,
                         dsv_field_proc proc) {
+    conv = {in_sep, out_sep, proc, 0};
     switch (kind) {
-    case DSV_INPUT_CSV: return convert_stream<DSV_INPUT_CSV>(fp, name, in_sep, out_sep, proc);
-    case DSV_INPUT_DSV: return convert_stream<DSV_INPUT_DSV>(fp, name, in_sep, out_sep, proc);
-    case DSV_INPUT_UNQUOTED:
-        return convert_stream<DSV_INPUT_UNQUOTED>(fp, name, in_sep, out_sep, proc);
+    case DSV_INPUT_CSV: return convert_stream<DSV_INPUT_CSV>(fp, name);
+    case DSV_INPUT_DSV: return convert_stream<DSV_INPUT_DSV>(fp, name);
+    case DSV_INPUT_UNQUOTED: return convert_stream<DSV_INPUT_UNQUOTED>(fp, name);
     }
     return false;
 }
@@ -329,6 +359,8 @@ void dsv_converter_main(int argc, char **argv, dsv_input_kind kind) {
         fatalf(0, "ERROR: DSV_DELIMITER_CHAR cannot be a line feed, a carriage return or a double "
                   "quote (the output could not be read back)");
     dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
+    // zelk-from-delim offers no -j: delimited input is converted on one core.
+    if (kind != DSV_INPUT_CSV) opt_jobs = 1;
     if (opt_noquoting) kind = DSV_INPUT_UNQUOTED;
 
     FILE *fp = stdin;
