@@ -85,6 +85,7 @@ const ParallelCase cases[] = {
       {"-u", "-1", "2", "a"},
       {"-h", "-w", "-q", "3", "."},
       {"-F", "-i", "-x", "1", "A"}}},
+    {"zelk-lint", {{}, {"-v"}, {"-k", "-v"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
