@@ -86,6 +86,7 @@ const ParallelCase cases[] = {
       {"-h", "-w", "-q", "3", "."},
       {"-F", "-i", "-x", "1", "A"}}},
     {"zelk-lint", {{}, {"-v"}, {"-k", "-v"}}},
+    {"zelk-row-tally", {{}, {"-h", "-v"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
