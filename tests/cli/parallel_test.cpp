@@ -87,6 +87,7 @@ const ParallelCase cases[] = {
       {"-F", "-i", "-x", "1", "A"}}},
     {"zelk-lint", {{}, {"-v"}, {"-k", "-v"}}},
     {"zelk-row-tally", {{}, {"-h", "-v"}}},
+    {"zelk-width-tally", {{}, {"-m"}, {"-v"}, {"-c", "-h", "-f", "5"}, {"-n", "4", "-f", "2"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
