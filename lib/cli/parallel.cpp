@@ -496,7 +496,7 @@ bool parallel_run::run(int *recnum) {
     nparts = 2 * jobs_ + 2;
     size_t tally = (loop_.tally_size + 63) & ~(size_t)63;
     size_t head = (64 + (size_t)nparts * sizeof(part) + 63) & ~(size_t)63;
-    size_t each = tally + in_cap + out_cap;
+    size_t each = (tally + in_cap + out_cap + 63) & ~(size_t)63; // every tally aligned
     size_t len = head + (size_t)nparts * each;
     void *mem = mmap(nullptr, len, PROT_READ | PROT_WRITE,
                      MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
