@@ -333,15 +333,21 @@ bool parallel_run::fill() {
         carry_len_ = 0;
     }
     if (scanned_ < fill_) {
+        // As far as reads would have filled the part: to its size, then 4 KiB at a time until a
+        // record ends. What the stream had read ahead (the first part's bytes) can hold many
+        // parts' worth, and is cut as the reads would have cut it.
+        size_t to = scanned_ < chunk ? chunk : scanned_ + 4096;
+        if (to > fill_) to = fill_;
         size_t last;
-        ends_ += csv_record_ends(p.in + scanned_, fill_ - scanned_, loop_.quoted, &inquote_, &last);
+        ends_ += csv_record_ends(p.in + scanned_, to - scanned_, loop_.quoted, &inquote_, &last);
         if (last) last_end_ = scanned_ + last;
-        scanned_ = fill_;
+        scanned_ = to;
     }
-    if (fill_ >= chunk && last_end_) {
+    if (scanned_ >= chunk && last_end_) {
         publish(last_end_, ends_);
         return true;
     }
+    if (scanned_ < fill_) return true;
     if (fill_ == in_cap) { // no record ends in it: the single process will say why
         stuck_ = true;
         return false;
