@@ -88,6 +88,13 @@ const ParallelCase cases[] = {
     {"zelk-lint", {{}, {"-v"}, {"-k", "-v"}}},
     {"zelk-row-tally", {{}, {"-h", "-v"}}},
     {"zelk-width-tally", {{}, {"-m"}, {"-v"}, {"-c", "-h", "-f", "5"}, {"-n", "4", "-f", "2"}}},
+    {"zelk-tidy",
+     {{"-v"},
+      {"-b", "-d", "-p", "-v"},
+      {"-B", "-c", "-r", "-e", "-v"},
+      {"-u", "-r", "-s", ";", "-t", "-v"},
+      {"-w", "-x", "-v"},
+      {"-W", "-X", "-e", "-V", "-v"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
