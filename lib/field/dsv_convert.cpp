@@ -8,6 +8,7 @@
 #include "field_buffer.h"
 #include "field_loop.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 char dsv_delimiter_arg(const char *arg) {
     size_t n = strlen(arg);
@@ -75,8 +76,10 @@ const char *field_proc(field_rewrite &rw, const char *field, int len, int *outle
 char unquoted_buf[MAX_RECORD_LENGTH];
 char *unquoted_fields[MAX_FIELDS];
 
-const char *read_unquoted_record(char sep, FILE *fp, const char *name, int recnum, int *numfields,
-                                 char ***fields, size_t *textlen, char *error) {
+[[gnu::always_inline]] inline const char *read_unquoted_record(char sep, FILE *fp, const char *name,
+                                                               int recnum, int *numfields,
+                                                               char ***fields, size_t *textlen,
+                                                               char *error) {
     *error = 0;
     csv_where_record(recnum);
     const int sepc = (unsigned char)sep;
@@ -170,9 +173,11 @@ failed:
 }
 
 // read_field_record for unquoted input: blank records are passed through (-b) and skipped.
-const char *read_unquoted_field_record(char sep, FILE *fp, const char *name, int *recnum,
-                                       int *numfields, char ***fields, size_t *textlen,
-                                       char *error) {
+// Inlined, with the reader, into both loops.
+[[gnu::always_inline]] inline const char *read_unquoted_field_record(char sep, FILE *fp,
+                                                                     const char *name, int *recnum,
+                                                                     int *numfields, char ***fields,
+                                                                     size_t *textlen, char *error) {
     for (;;) {
         const char *text =
             read_unquoted_record(sep, fp, name, ++*recnum, numfields, fields, textlen, error);
@@ -216,14 +221,27 @@ dsv_field_proc dsv_choose_field_proc(bool unquote, bool replace_embeds) {
 
 namespace {
 
-// The loop for one reader, chosen once rather than for every record.
-template <dsv_input_kind Kind>
-[[gnu::noinline]] bool convert_stream(FILE *fp, const char *name, char in_sep, char out_sep,
-                                      dsv_field_proc proc) {
+// What the loops convert with, set once before the first record.
+struct convert_setup {
+    char in_sep, out_sep;
+    dsv_field_proc proc;
+    int header_fields; // record 1's, when it is the first record read
+    bool ended;        // the first record's read met the end of the input
+};
+convert_setup setup;
+
+// The loop for one reader, chosen once rather than for every record, over the records after
+// the first (the contract of run_record_loop), or with First the first record alone.
+template <dsv_input_kind Kind, bool First>
+[[gnu::noinline]] bool convert_records(FILE *fp, const char *name, int *last, void *) {
     static char fieldbuf[MAX_FIELD_LENGTH];
+    // One of the separators is the comma, known when the loop is compiled.
+    const char in_sep = Kind == DSV_INPUT_CSV ? ',' : setup.in_sep;
+    const char out_sep = Kind == DSV_INPUT_CSV ? setup.out_sep : ',';
+    const dsv_field_proc proc = setup.proc;
     field_rewrite rw{.buf = fieldbuf, .sep = out_sep};
-    int header_fields = 0;
-    int recnum = 0;
+    int header_fields = setup.header_fields;
+    int recnum = *last;
     char err;
     for (;;) {
         size_t textlen;
@@ -238,11 +256,15 @@ template <dsv_input_kind Kind>
                                               &textlen, &err);
         else
             text = read_field_record(fp, name, &recnum, &numfields, &fieldv, &textlen, &err);
-        if (!text) return err == 0;
+        if (!text) {
+            *last = recnum - 1; // (the read that found the end counted one)
+            setup.ended = First;
+            return err == 0;
+        }
         // Copies the reader cannot reach, so that the field loop keeps them in registers.
         const int nf = numfields;
         char **const fields = fieldv;
-        if (recnum == 1) header_fields = nf;
+        if (First && recnum == 1) setup.header_fields = header_fields = nf;
         const char *end = text + textlen;
         // Without -u and -r, every field is written as it stands when the output separator
         // is the input's or stands nowhere in the record: a quoted field keeps its quotes, and
@@ -290,18 +312,33 @@ template <dsv_input_kind Kind>
             errorf(0, "Warning: record #%d has more fields than header (%d vs %d)", recnum, nf,
                    header_fields);
         errcheck_stdout_exit();
+        if (First) {
+            *last = recnum;
+            return true;
+        }
     }
+}
+
+// The first record, then the rest on as many cores as run_record_loop finds.
+template <dsv_input_kind Kind> bool convert_stream(FILE *fp, const char *name) {
+    int recnum = 0;
+    if (!convert_records<Kind, true>(fp, name, &recnum, nullptr)) return false;
+    if (setup.ended) return true;
+    record_loop loop{convert_records<Kind, false>};
+    // Without quoting, every line feed ends a record.
+    loop.quoted = Kind != DSV_INPUT_UNQUOTED;
+    return run_record_loop(fp, name, &recnum, loop);
 }
 
 } // namespace
 
 bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep, char out_sep,
                         dsv_field_proc proc) {
+    setup = {in_sep, out_sep, proc, 0, false};
     switch (kind) {
-    case DSV_INPUT_CSV: return convert_stream<DSV_INPUT_CSV>(fp, name, in_sep, out_sep, proc);
-    case DSV_INPUT_DSV: return convert_stream<DSV_INPUT_DSV>(fp, name, in_sep, out_sep, proc);
-    case DSV_INPUT_UNQUOTED:
-        return convert_stream<DSV_INPUT_UNQUOTED>(fp, name, in_sep, out_sep, proc);
+    case DSV_INPUT_CSV: return convert_stream<DSV_INPUT_CSV>(fp, name);
+    case DSV_INPUT_DSV: return convert_stream<DSV_INPUT_DSV>(fp, name);
+    case DSV_INPUT_UNQUOTED: return convert_stream<DSV_INPUT_UNQUOTED>(fp, name);
     }
     return false;
 }
@@ -329,6 +366,8 @@ void dsv_converter_main(int argc, char **argv, dsv_input_kind kind) {
         fatalf(0, "ERROR: DSV_DELIMITER_CHAR cannot be a line feed, a carriage return or a double "
                   "quote (the output could not be read back)");
     dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
+    // Neither converter takes -j yet.
+    opt_jobs = 1;
     if (opt_noquoting) kind = DSV_INPUT_UNQUOTED;
 
     FILE *fp = stdin;

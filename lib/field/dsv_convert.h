@@ -41,7 +41,8 @@ enum dsv_input_kind { DSV_INPUT_CSV, DSV_INPUT_DSV, DSV_INPUT_UNQUOTED };
 // terminator, as an output record (out_rec_begin: checked against the limits; in CSV output
 // one empty field is written ""). Blank records are dropped unless opt_blankrecspass (then an
 // empty record is written). Records whose field count differs from record 1's are written as they
-// are with a warning. Returns false when the reader reported an error.
+// are with a warning. The records after the first go through run_record_loop (parallel.h), on
+// the cores opt_jobs asks for. Returns false when the reader reported an error.
 bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep,
                         char out_sep, dsv_field_proc proc);
 
