@@ -366,8 +366,8 @@ void dsv_converter_main(int argc, char **argv, dsv_input_kind kind) {
         fatalf(0, "ERROR: DSV_DELIMITER_CHAR cannot be a line feed, a carriage return or a double "
                   "quote (the output could not be read back)");
     dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
-    // Neither converter takes -j yet.
-    opt_jobs = 1;
+    // zelk-to-delim takes no -j yet.
+    if (kind == DSV_INPUT_CSV) opt_jobs = 1;
     if (opt_noquoting) kind = DSV_INPUT_UNQUOTED;
 
     FILE *fp = stdin;

@@ -95,6 +95,8 @@ const ParallelCase cases[] = {
       {"-u", "-r", "-s", ";", "-t", "-v"},
       {"-w", "-x", "-v"},
       {"-W", "-X", "-e", "-V", "-v"}}},
+    {"zelk-from-delim",
+     {{","}, {"-b", "-u", ","}, {"-r", "-u", "-t", ";"}, {"-q", ","}, {"-q", "-b", ";"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
