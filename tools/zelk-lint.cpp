@@ -6,41 +6,60 @@
 
 #include "cli.h"
 #include "field_buffer.h"
-#include "libcsv.h"
 #include "field_match.h"
+#include "libcsv.h"
+#include "parallel.h"
 
 static char opt_keepgoing; // -k
 static char opt_verbose;   // -v
 
-static int stat_numrecordsread;
 static int stat_numheaderfields;
-static int stat_numsyntaxerrors; // -k
-static int stat_numshortfieldcntwarns;
-static int stat_numextrafieldcntwarns;
-static int stat_numemptyrecords;
-static int stat_numnulrecords;
-static int stat_numfieldswcrs;
-static int stat_numembeddedcrs;
-static int stat_numfieldswlfs;
-static int stat_numembeddedlfs;
-static int stat_numquotedfields;
-static int stat_numcleanablequotedfields;
-static int stat_numemptyunquoted;
-static int stat_numwsunquoted;
-static int stat_numltwsunquoted;
+
+// What the check counts, as one array so that a part of the input's counts add up in one loop.
+enum {
+    STAT_RECORDSREAD,
+    STAT_SYNTAXERRORS, // -k
+    STAT_SHORTFIELDCNTWARNS,
+    STAT_EXTRAFIELDCNTWARNS,
+    STAT_EMPTYRECORDS,
+    STAT_NULRECORDS,
+    STAT_FIELDSWCRS,
+    STAT_EMBEDDEDCRS,
+    STAT_FIELDSWLFS,
+    STAT_EMBEDDEDLFS,
+    STAT_QUOTEDFIELDS,
+    STAT_CLEANABLEQUOTEDFIELDS,
+    STAT_EMPTYUNQUOTED,
+    STAT_WSUNQUOTED,
+    STAT_LTWSUNQUOTED,
+    NSTATS
+};
+struct lint_tally {
+    int n[NSTATS];
+};
+// The loop is handed this one, and counts into it by name, as examine_field does: fewer
+// instructions a record than through the pointer it is given.
+static lint_tally tally;
+static int *const stat = tally.n;
+
+static void add_tally(void *into, const void *part) {
+    for (int i = 0; i < NSTATS; i++)
+        static_cast<lint_tally *>(into)->n[i] += static_cast<const lint_tally *>(part)->n[i];
+}
 
 static void print_usage(FILE *out) {
     fputs("Program to validate that a CSV file is properly formatted according to RFC 4180,\n"
           "plus provide additional info about the CSV file's characteristics.\n\n"
           "Usage: zelk-lint [OPTION...] [CSVFILE]\n\n"
           "Options:\n"
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -k -- keep going after a syntax error: describe it, go on at the next line,\n"
           "        and count the broken records in the report (status 1 if any)\n"
           "  -v -- verbose: print warning messages about each issue encountered\n",
           out);
 }
 
-static const cli_program program = {"zelk-lint", "kv", "", nullptr, print_usage};
+static const cli_program program = {"zelk-lint", "j:kv", "j", nullptr, print_usage};
 
 // A formatted line on standard output, through the checked writers. Every line formatted
 // here is short (numbers and fixed text).
@@ -55,20 +74,19 @@ __attribute__((format(printf, 1, 2))) static void outf(const char *fmt, ...) {
 
 static void examine_field(const char *f, int len, int recnum, int fieldnum) {
     if (len == 0) {
-        stat_numemptyunquoted++;
+        stat[STAT_EMPTYUNQUOTED]++;
         if (opt_verbose)
             outf("Style: record #%d, field #%d: empty and unquoted.\n", recnum, fieldnum);
         return;
     }
     if (ws_only(f, len)) {
-        stat_numwsunquoted++;
+        stat[STAT_WSUNQUOTED]++;
         if (opt_verbose)
-            outf("Style: record #%d, field #%d: whitespace only and unquoted.\n", recnum,
-                 fieldnum);
+            outf("Style: record #%d, field #%d: whitespace only and unquoted.\n", recnum, fieldnum);
         return;
     }
     if (ws_leading_trailing(f, len)) {
-        stat_numltwsunquoted++;
+        stat[STAT_LTWSUNQUOTED]++;
         if (opt_verbose)
             outf("Style: record #%d, field #%d: leading/trailing whitespace and unquoted.\n",
                  recnum, fieldnum);
@@ -84,22 +102,22 @@ static void examine_field(const char *f, int len, int recnum, int fieldnum) {
         lfs += f[i] == '\n';
     }
     if (crs > 0) {
-        stat_numfieldswcrs++;
-        stat_numembeddedcrs += crs;
+        stat[STAT_FIELDSWCRS]++;
+        stat[STAT_EMBEDDEDCRS] += crs;
         if (opt_verbose)
             outf("Style: record #%d, field #%d: embedded carriage-returns(s) (\\r).\n", recnum,
                  fieldnum);
     }
     if (lfs > 0) {
-        stat_numfieldswlfs++;
-        stat_numembeddedlfs += lfs;
+        stat[STAT_FIELDSWLFS]++;
+        stat[STAT_EMBEDDEDLFS] += lfs;
         if (opt_verbose)
             outf("Style: record #%d, field #%d: embedded linefeed(s) (\\n).\n", recnum, fieldnum);
     }
     if (field_is_wrapped(f, len)) {
-        stat_numquotedfields++;
+        stat[STAT_QUOTEDFIELDS]++;
         if (quotes_removable(f + 1, len - 2, ',', false)) {
-            stat_numcleanablequotedfields++;
+            stat[STAT_CLEANABLEQUOTEDFIELDS]++;
             if (opt_verbose)
                 outf("Style: record #%d, field #%d: quoted but cleanable.\n", recnum, fieldnum);
         }
@@ -130,56 +148,80 @@ static void warn_wide_bom(FILE *fp, const char *name) {
                name, kind);
 }
 
-// Reads every record and counts its issues; false when the reader reported an error that
-// ends the check (with -k, a read error only).
-static bool lint_csv_stream(FILE *fp, const char *name) {
+// Reads record recnum (the header when Header) and counts its issues into stat; false at the
+// end of the input or on an error that ends the check (*err set; with -k, a read error only).
+template <bool Header>
+[[gnu::always_inline]] inline bool lint_record(FILE *fp, const char *name, int recnum, int header,
+                                               char *err) {
     char **fields;
-    char err;
-    // Counted as it is read, so that every error says its line and byte, in a pipe too.
-    if (opt_keepgoing) csv_count_places(fp);
-    for (int recnum = 1;; recnum++) {
-        int nf;
-        const char *text = csv_record_read_and_parse(fp, name, recnum, 1, &nf, &fields, &err);
-        if (!text && err && opt_keepgoing && !ferror(fp)) {
-            // The reader has described it; what follows the line it lies on is a new record.
-            stat_numrecordsread++;
-            stat_numsyntaxerrors++;
-            csv_record_resync(fp);
-            continue;
-        }
-        if (!text) return err == 0;
-        stat_numrecordsread++;
-        if (recnum == 1) stat_numheaderfields = nf;
-        // The parsed record keeps its separators: every NUL in it is data.
-        const char *end = text + csv_record_parse_length();
-        if (memchr(text, '\0', (size_t)(end - text))) {
-            stat_numnulrecords++;
-            if (opt_verbose) outf("Syntax: record #%d: NUL byte(s) in record.\n", recnum);
-        }
-        if (nf == 0) {
-            stat_numemptyrecords++;
-            if (opt_verbose) outf("Syntax: record #%d: blank/empty record.\n", recnum);
-            continue;
-        }
-        if (recnum > 1 && nf < stat_numheaderfields) {
-            stat_numshortfieldcntwarns++;
-            if (opt_verbose)
-                outf("Syntax: record #%d: short of fields (%d vs %d in header).\n", recnum, nf,
-                     stat_numheaderfields);
-        } else if (recnum > 1 && nf > stat_numheaderfields) {
-            stat_numextrafieldcntwarns++;
-            if (opt_verbose)
-                outf("Syntax: record #%d: extra fields (%d vs %d in header).\n", recnum, nf,
-                     stat_numheaderfields);
-        }
-        for (int i = 0; i < nf; i++) {
-            const char *f = fields[i];
-            int len = csv_parsed_field_length(fields, nf, i + 1, end);
-            // A byte order mark before a quoted first field: the field is the quoted one.
-            int bom = i == 0 ? csv_field_bom_len(f, (size_t)len) : 0;
-            examine_field(f + bom, len - bom, recnum, i + 1);
-        }
+    int nf;
+    const char *text = csv_record_read_and_parse(fp, name, recnum, 1, &nf, &fields, err);
+    if (!text && *err && opt_keepgoing && !ferror(fp)) {
+        // The reader has described it; what follows the line it lies on is a new record.
+        stat[STAT_RECORDSREAD]++;
+        stat[STAT_SYNTAXERRORS]++;
+        csv_record_resync(fp);
+        return true;
     }
+    if (!text) return false;
+    stat[STAT_RECORDSREAD]++;
+    if (Header) header = stat_numheaderfields = nf;
+    // The parsed record keeps its separators: every NUL in it is data.
+    const char *end = text + csv_record_parse_length();
+    if (memchr(text, '\0', (size_t)(end - text))) {
+        stat[STAT_NULRECORDS]++;
+        if (opt_verbose) outf("Syntax: record #%d: NUL byte(s) in record.\n", recnum);
+    }
+    if (nf == 0) {
+        stat[STAT_EMPTYRECORDS]++;
+        if (opt_verbose) outf("Syntax: record #%d: blank/empty record.\n", recnum);
+        return true;
+    }
+    if (!Header && nf < header) {
+        stat[STAT_SHORTFIELDCNTWARNS]++;
+        if (opt_verbose)
+            outf("Syntax: record #%d: short of fields (%d vs %d in header).\n", recnum, nf,
+                 header);
+    } else if (!Header && nf > header) {
+        stat[STAT_EXTRAFIELDCNTWARNS]++;
+        if (opt_verbose)
+            outf("Syntax: record #%d: extra fields (%d vs %d in header).\n", recnum, nf,
+                 header);
+    }
+    for (int i = 0; i < nf; i++) {
+        const char *f = fields[i];
+        int len = csv_parsed_field_length(fields, nf, i + 1, end);
+        // A byte order mark before a quoted first field: the field is the quoted one.
+        int bom = i == 0 ? csv_field_bom_len(f, (size_t)len) : 0;
+        examine_field(f + bom, len - bom, recnum, i + 1);
+    }
+    return true;
+}
+
+static bool lint_records(FILE *fp, const char *name, int *recnum, void *) {
+    const int header = stat_numheaderfields; // held in a register across the reads
+    char err;
+    int r = *recnum;
+    while (lint_record<false>(fp, name, ++r, header, &err)) {
+    }
+    *recnum = r - 1; // (the read that found the end counted one)
+    return !err;
+}
+
+// Reads every record and counts its issues; false when the reader reported an error that
+// ends the check.
+static bool lint_csv_stream(FILE *fp, const char *name) {
+    char err;
+    // Counted as it is read, so that every error says its line and byte, in a pipe too; and
+    // going on after an error finds the next line by itself: one process.
+    if (opt_keepgoing) {
+        csv_count_places(fp);
+        opt_jobs = 1;
+    }
+    // Later records' field counts are compared with the header's.
+    if (!lint_record<true>(fp, name, 1, 0, &err)) return !err;
+    int recnum = 1;
+    return run_record_loop(fp, name, &recnum, {lint_records, &tally, sizeof tally, add_tally});
 }
 
 static void print_report(const char *name) {
@@ -188,27 +230,27 @@ static void print_report(const char *name) {
     out_str("':\n");
     outf("------------------------------------------------------\n");
     outf("Basics:\n");
-    outf("  Records in total:                            %d\n", stat_numrecordsread);
+    outf("  Records in total:                            %d\n", stat[STAT_RECORDSREAD]);
     outf("  Fields in header record:                     %d\n", stat_numheaderfields);
     outf("Syntax:\n");
     if (opt_keepgoing)
-        outf("  Records with syntax errors:                  %d\n", stat_numsyntaxerrors);
+        outf("  Records with syntax errors:                  %d\n", stat[STAT_SYNTAXERRORS]);
     outf("  Records with field count mismatches:         %d\n",
-         stat_numshortfieldcntwarns + stat_numextrafieldcntwarns);
-    outf("                                short:         %d\n", stat_numshortfieldcntwarns);
-    outf("                                extra:         %d\n", stat_numextrafieldcntwarns);
-    outf("  Blank records:                               %d\n", stat_numemptyrecords);
-    outf("  Records with NUL bytes:                      %d\n", stat_numnulrecords);
+         stat[STAT_SHORTFIELDCNTWARNS] + stat[STAT_EXTRAFIELDCNTWARNS]);
+    outf("                                short:         %d\n", stat[STAT_SHORTFIELDCNTWARNS]);
+    outf("                                extra:         %d\n", stat[STAT_EXTRAFIELDCNTWARNS]);
+    outf("  Blank records:                               %d\n", stat[STAT_EMPTYRECORDS]);
+    outf("  Records with NUL bytes:                      %d\n", stat[STAT_NULRECORDS]);
     outf("Style:\n");
-    outf("  Fields with embedded carriage-returns:       %d\n", stat_numfieldswcrs);
-    outf("  Embedded carriage-returns:                   %d\n", stat_numembeddedcrs);
-    outf("  Fields with embedded linefeeds:              %d\n", stat_numfieldswlfs);
-    outf("  Embedded linefeeds:                          %d\n", stat_numembeddedlfs);
-    outf("  Quoted fields:                               %d\n", stat_numquotedfields);
-    outf("  Cleanable quoted fields:                     %d\n", stat_numcleanablequotedfields);
-    outf("  Unquoted empty fields:                       %d\n", stat_numemptyunquoted);
-    outf("  Unquoted whitespace fields:                  %d\n", stat_numwsunquoted);
-    outf("  Unquoted leading/trailing whitespace fields: %d\n", stat_numltwsunquoted);
+    outf("  Fields with embedded carriage-returns:       %d\n", stat[STAT_FIELDSWCRS]);
+    outf("  Embedded carriage-returns:                   %d\n", stat[STAT_EMBEDDEDCRS]);
+    outf("  Fields with embedded linefeeds:              %d\n", stat[STAT_FIELDSWLFS]);
+    outf("  Embedded linefeeds:                          %d\n", stat[STAT_EMBEDDEDLFS]);
+    outf("  Quoted fields:                               %d\n", stat[STAT_QUOTEDFIELDS]);
+    outf("  Cleanable quoted fields:                     %d\n", stat[STAT_CLEANABLEQUOTEDFIELDS]);
+    outf("  Unquoted empty fields:                       %d\n", stat[STAT_EMPTYUNQUOTED]);
+    outf("  Unquoted whitespace fields:                  %d\n", stat[STAT_WSUNQUOTED]);
+    outf("  Unquoted leading/trailing whitespace fields: %d\n", stat[STAT_LTWSUNQUOTED]);
 }
 
 int main(int argc, char **argv) {
@@ -225,8 +267,8 @@ int main(int argc, char **argv) {
     ws_classes_compile();
     warn_wide_bom(fp, name);
     if (!lint_csv_stream(fp, name)) cli_exit(1);
-    if (stat_numrecordsread == 0) errorf(0, "Warning: CSVFILE '%s' is empty", name);
+    if (stat[STAT_RECORDSREAD] == 0) errorf(0, "Warning: CSVFILE '%s' is empty", name);
     if (opt_verbose) out_char('\n');
     print_report(name);
-    cli_exit(stat_numsyntaxerrors > 0);
+    cli_exit(stat[STAT_SYNTAXERRORS] > 0);
 }

@@ -5,6 +5,7 @@
 #include "cli.h"
 #include "inputs.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 static char opt_countheaders = 1; // cleared by -h
 static char opt_verbose = 1;      // cleared by -v
@@ -14,22 +15,43 @@ static void print_usage(FILE *out) {
           "Usage: zelk-row-tally [OPTION...] [CSVFILE...]\n\n"
           "Options:\n"
           "  -h -- header records should NOT be counted (counted by default)\n"
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -v -- not verbose: do NOT print filenames to prefix counts\n",
           out);
 }
 
-static const cli_program program = {"zelk-row-tally", "hv", "", nullptr, print_usage};
+static const cli_program program = {"zelk-row-tally", "hj:v", "j", nullptr, print_usage};
 
-// Counts one input and prints its count; false (and no count) on a CSV or read error.
-static bool count_csv_stream(FILE *fp, const char *name, int) {
-    // Counted wide so that a file of more than INT_MAX (blank) records still gets its true
-    // count; record numbers in messages stop at INT_MAX.
-    long long count = 0;
+// The records of an input; a part of it counts its own. Counted wide so that a file of more
+// than INT_MAX (blank) records still gets its true count; record numbers in messages stop at
+// INT_MAX.
+struct row_tally {
+    long long records;
+};
+static row_tally tally;
+
+static void add_tally(void *into, const void *part) {
+    static_cast<row_tally *>(into)->records += static_cast<const row_tally *>(part)->records;
+}
+
+static bool count_records(FILE *fp, const char *name, int *recnum, void *counts) {
+    long long count = *recnum; // the records read so far
     char error;
     while (csv_record_read_and_skip(fp, name, count < INT_MAX ? (int)count + 1 : INT_MAX, 1,
                                     &error))
         count++;
-    if (error) return false;
+    static_cast<row_tally *>(counts)->records += count - *recnum;
+    *recnum = count < INT_MAX ? (int)count : INT_MAX;
+    return !error;
+}
+
+// Counts one input and prints its count; false (and no count) on a CSV or read error.
+static bool count_csv_stream(FILE *fp, const char *name, int) {
+    tally.records = 0;
+    int recnum = 0;
+    if (!run_record_loop(fp, name, &recnum, {count_records, &tally, sizeof tally, add_tally}))
+        return false;
+    long long count = tally.records;
     // An empty file has no header to leave out: its count stays 0.
     if (!opt_countheaders && count > 0) count--;
     if (opt_verbose)

@@ -5,8 +5,9 @@
 
 #include "cli.h"
 #include "field_buffer.h"
-#include "libcsv.h"
 #include "field_match.h"
+#include "libcsv.h"
+#include "parallel.h"
 
 static char opt_blankrecsremove;  // -b
 static char opt_blankrecspad;     // -B
@@ -25,18 +26,37 @@ static char opt_ltwsremove;       // -X
 static const char *opt_separatorstr = ",";
 static const char *opt_emptyfieldstr = "";
 
-static int stat_numrecordsread;
 static int stat_numheaderfields;
-static int stat_numfieldsunquoted;
-static int stat_numrecordspadded;
-static int stat_numrecordstrimmed;
-static int stat_numblanksremoved;
-static int stat_numblankspadded;
-static int stat_numemptyquoted;
-static int stat_numwsquoted;
-static int stat_numwsemptied;
-static int stat_numltwsquoted;
-static int stat_numltwsremoved;
+
+// What the cleaning counts, as one array so that a part of the input's counts add up in one loop.
+enum {
+    STAT_RECORDSREAD,
+    STAT_FIELDSUNQUOTED,
+    STAT_RECORDSPADDED,
+    STAT_RECORDSTRIMMED,
+    STAT_BLANKSREMOVED,
+    STAT_BLANKSPADDED,
+    STAT_EMPTYQUOTED,
+    STAT_WSQUOTED,
+    STAT_WSEMPTIED,
+    STAT_LTWSQUOTED,
+    STAT_LTWSREMOVED,
+    STAT_CLEANED, // the rewrite's counts, taken from it after each run of records
+    STAT_CRS,
+    STAT_LFS,
+    NSTATS
+};
+struct tidy_tally {
+    int n[NSTATS];
+};
+// The loop is handed this one, and counts into it by name, as the field procedures do.
+static tidy_tally tally;
+static int *const stat = tally.n;
+
+static void add_tally(void *into, const void *part) {
+    for (int i = 0; i < NSTATS; i++)
+        static_cast<tidy_tally *>(into)->n[i] += static_cast<const tidy_tally *>(part)->n[i];
+}
 
 static size_t separator_len;
 static bool separator_is_comma;
@@ -60,6 +80,7 @@ static void print_usage(FILE *out) {
           "possible)\n"
           "  -d -- delete/trim extra fields when records contain more fields than header\n"
           "  -e -- empty fields quoted (this includes padding fields)\n"
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -p -- pad records with empty fields when records contain less fields than header\n"
           "  -r -- replace embedded CR (\\r) and LF (\\n) characters with text\n"
           "  -sSEPARATOR -- separator string for output fields (comma by default),\n"
@@ -78,7 +99,7 @@ static void print_usage(FILE *out) {
 
 // -u refuses -c before -e, whichever came first.
 static const cli_pair pairs[] = {{'b', 'B'}, {'c', 'u'}, {'e', 'u'}, {0, 0}};
-static const cli_program program = {"zelk-tidy", "bBcdeprs:tuvVwWxX", "t", pairs, print_usage};
+static const cli_program program = {"zelk-tidy", "bBcdej:prs:tuvVwWxX", "jt", pairs, print_usage};
 
 // ---- Field procedures -----------------------------------------------------------------------
 // Each takes one field as split by the reader (quotes kept) and returns the text to write: the
@@ -87,8 +108,15 @@ static const cli_program program = {"zelk-tidy", "bBcdeprs:tuvVwWxX", "t", pairs
 typedef const char *(*field_proc)(const char *field, int len, int *outlen);
 
 static char fieldbuf[MAX_FIELD_LENGTH];
-// The report takes its counts of line breaks replaced and fields cleaned from here.
+// Counts line breaks replaced and fields cleaned, for the tally to take.
 static field_rewrite rewrite{.buf = fieldbuf};
+
+static void take_rewrite_counts(void) {
+    stat[STAT_CLEANED] += rewrite.cleaned;
+    stat[STAT_CRS] += rewrite.crs;
+    stat[STAT_LFS] += rewrite.lfs;
+    rewrite.cleaned = rewrite.crs = rewrite.lfs = 0;
+}
 
 static const char *unchanged(const char *field, int len, int *outlen) {
     *outlen = len;
@@ -96,7 +124,7 @@ static const char *unchanged(const char *field, int len, int *outlen) {
 }
 
 static const char *empty_field(int *outlen) {
-    if (opt_quoteemptyfields) stat_numemptyquoted++;
+    if (opt_quoteemptyfields) stat[STAT_EMPTYQUOTED]++;
     *outlen = (int)emptyfield_len;
     return opt_emptyfieldstr;
 }
@@ -114,7 +142,7 @@ template <bool Embeds>
 static const char *field_proc_unquote(const char *field, int len, int *outlen) {
     if (field_is_wrapped(field, len)) {
         if (len == 2 && opt_quoteemptyfields) return unchanged(field, len, outlen);
-        stat_numfieldsunquoted++;
+        stat[STAT_FIELDSUNQUOTED]++;
         return rewrite.value<Embeds>(field, len, outlen);
     }
     if (len == 0) return empty_field(outlen);
@@ -154,32 +182,32 @@ static bool proc_rewrites;
 static field_out field_output(const char *f, int len, int fieldnum) {
     if (len == 0) {
         if (opt_quoteemptyfields) {
-            stat_numemptyquoted++;
+            stat[STAT_EMPTYQUOTED]++;
             return {"\"\"", 2, false};
         }
         return {f, 0, false};
     }
     if (ws_only(f, len)) {
         if (opt_wsquote) {
-            stat_numwsquoted++;
+            stat[STAT_WSQUOTED]++;
             return {f, len, true};
         }
         if (opt_wsempty) {
-            stat_numwsemptied++;
+            stat[STAT_WSEMPTIED]++;
             return {opt_emptyfieldstr, (int)emptyfield_len, false};
         }
         return {f, len, false};
     }
     if (ws_leading_trailing(f, len)) {
         if (opt_ltwsquote) {
-            stat_numltwsquoted++;
+            stat[STAT_LTWSQUOTED]++;
             return {f, len, true};
         }
         if (opt_ltwsremove) {
             const char *p = f, *end = f + len;
             while (p < end && ws_is_blank(*p)) p++;
             while (end > p && ws_is_blank(end[-1])) end--;
-            stat_numltwsremoved++;
+            stat[STAT_LTWSREMOVED]++;
             return {p, (int)(end - p), false};
         }
         return {f, len, false};
@@ -236,12 +264,12 @@ static void write_fields(char **fields, int numfields, int n, const char *end) {
 
 static void process_blank_record(int recnum, int header_fields) {
     if (opt_blankrecsremove) {
-        stat_numblanksremoved++;
+        stat[STAT_BLANKSREMOVED]++;
         if (opt_verbose) errorf(0, "Warning: record #%d is blank, being removed", recnum);
         return;
     }
     if (opt_blankrecspad) {
-        stat_numblankspadded++;
+        stat[STAT_BLANKSPADDED]++;
         int n = header_fields > 0 ? header_fields : 1;
         out_rec_begin(recnum);
         for (int i = 0; i < n; i++) {
@@ -259,7 +287,7 @@ static void process_record(char **fields, int nf, const char *end, int recnum,
                            int header_fields) {
     out_rec_begin(recnum);
     if (nf > header_fields && opt_recordstrim) {
-        stat_numrecordstrimmed++;
+        stat[STAT_RECORDSTRIMMED]++;
         write_fields(fields, nf, header_fields, end);
     } else {
         write_fields(fields, nf, nf, end);
@@ -268,9 +296,9 @@ static void process_record(char **fields, int nf, const char *end, int recnum,
         for (int i = nf; i < header_fields; i++) {
             out_rec_separator(opt_separatorstr, separator_len);
             out_rec_bytes(opt_emptyfieldstr, emptyfield_len);
-            if (opt_quoteemptyfields) stat_numemptyquoted++;
+            if (opt_quoteemptyfields) stat[STAT_EMPTYQUOTED]++;
         }
-        stat_numrecordspadded++;
+        stat[STAT_RECORDSPADDED]++;
     }
     out_rec_end();
     if (opt_verbose && nf > header_fields)
@@ -288,34 +316,54 @@ static void process_record(char **fields, int nf, const char *end, int recnum,
     errcheck_stdout_exit();
 }
 
+// Reads record recnum (the header when Header) and writes what becomes of it; false at the end
+// of the input or on an error (*err set).
+template <bool Header>
+[[gnu::always_inline]] inline bool tidy_record(FILE *fp, const char *name, int recnum, int header,
+                                               char *err) {
+    char **fields;
+    int nf;
+    const char *text = csv_record_read_and_parse(fp, name, recnum, opt_verbose, &nf, &fields, err);
+    if (!text) return false;
+    stat[STAT_RECORDSREAD]++;
+    if (Header) header = stat_numheaderfields = nf;
+    const char *end = text + csv_record_parse_length();
+    if (nf == 0) {
+        process_blank_record(recnum, header);
+    } else if (Header) {
+        out_rec_begin(recnum);
+        write_fields(fields, nf, nf, end);
+        out_rec_end();
+        errcheck_stdout_exit();
+    } else {
+        process_record(fields, nf, end, recnum, header);
+    }
+    return true;
+}
+
+static bool tidy_records(FILE *fp, const char *name, int *recnum, void *) {
+    const int header = stat_numheaderfields; // held in a register across the reads
+    char err;
+    int r = *recnum;
+    while (tidy_record<false>(fp, name, ++r, header, &err)) {
+    }
+    *recnum = r - 1; // (the read that found the end counted one)
+    take_rewrite_counts();
+    return !err;
+}
+
 // Copies every record; false when the reader reported an error.
 static bool tidy_csv_stream(FILE *fp, const char *name) {
-    int header_fields = 0;
-    char **fields;
     char err;
-    for (int recnum = 1;; recnum++) {
-        int nf;
-        const char *text =
-            csv_record_read_and_parse(fp, name, recnum, opt_verbose, &nf, &fields, &err);
-        if (!text) {
-            if (err) return false;
-            if (recnum == 1) errorf(0, "Warning: CSVFILE '%s' is empty", name);
-            return true;
-        }
-        stat_numrecordsread++;
-        if (recnum == 1) header_fields = stat_numheaderfields = nf;
-        const char *end = text + csv_record_parse_length();
-        if (nf == 0) {
-            process_blank_record(recnum, header_fields);
-        } else if (recnum == 1) {
-            out_rec_begin(recnum);
-            write_fields(fields, nf, nf, end);
-            out_rec_end();
-            errcheck_stdout_exit();
-        } else {
-            process_record(fields, nf, end, recnum, header_fields);
-        }
+    if (!tidy_record<true>(fp, name, 1, 0, &err)) {
+        if (err) return false;
+        errorf(0, "Warning: CSVFILE '%s' is empty", name);
+        return true;
     }
+    // Counted from zero in every part.
+    take_rewrite_counts();
+    int recnum = 1;
+    return run_record_loop(fp, name, &recnum, {tidy_records, &tally, sizeof tally, add_tally});
 }
 
 static void print_report(void) {
@@ -336,10 +384,11 @@ static void print_report(void) {
             "Number of whitespace fields emptied:                  %d\n"
             "Number of leading/trailing whitespace fields quoted:  %d\n"
             "Number of leading/trailing whitespace fields cleaned: %d\n",
-            stat_numrecordsread, stat_numheaderfields, rewrite.cleaned, stat_numfieldsunquoted,
-            stat_numrecordspadded, stat_numrecordstrimmed, stat_numblanksremoved,
-            stat_numblankspadded, stat_numemptyquoted, rewrite.crs, rewrite.lfs, stat_numwsquoted,
-            stat_numwsemptied, stat_numltwsquoted, stat_numltwsremoved);
+            stat[STAT_RECORDSREAD], stat_numheaderfields, stat[STAT_CLEANED],
+            stat[STAT_FIELDSUNQUOTED], stat[STAT_RECORDSPADDED], stat[STAT_RECORDSTRIMMED],
+            stat[STAT_BLANKSREMOVED], stat[STAT_BLANKSPADDED], stat[STAT_EMPTYQUOTED],
+            stat[STAT_CRS], stat[STAT_LFS], stat[STAT_WSQUOTED], stat[STAT_WSEMPTIED],
+            stat[STAT_LTWSQUOTED], stat[STAT_LTWSREMOVED]);
 }
 
 int main(int argc, char **argv) {

@@ -3,6 +3,7 @@
 
 #include "cli.h"
 #include "libcsv.h"
+#include "parallel.h"
 
 static char opt_countsonly;     // -c
 static int opt_firstrec = 1;    // -f
@@ -24,6 +25,7 @@ static void print_usage(FILE *out) {
           "the default)\n"
           "  -h       -- print header (record #1) fields count even if header not in records "
           "range\n"
+          "  -jNUM    -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
           "  -m       -- mismatches only: print fields counts for records that differ from "
           "header\n"
           "  -nNUMBER -- number of records to process (default is all from FIRST)\n"
@@ -42,39 +44,56 @@ static const cli_pair pairs[] = {
     {'v', 'h', H_MSG, true}, {'c', 'm', M_MSG, true}, {'h', 'm', M_MSG, true},
     {'v', 'm', M_MSG, true}, {'c', 'v', V_MSG, true}, {'h', 'v', V_MSG, true},
     {'m', 'v', V_MSG, true}, {0, 0}};
-static const cli_program program = {"zelk-width-tally", "cf:hmn:v", "", pairs, print_usage};
+static const cli_program program = {"zelk-width-tally", "cf:hj:mn:v", "j", pairs, print_usage};
 
+// The header itself (record 1) has header_count fields: it is never marked.
 static void print_count(int recnum, int count, int header_count) {
     if (!opt_countsonly) {
         out_int(recnum);
         out_char(':');
     }
     out_int(count);
-    if (opt_verbose && recnum > 1 && count != header_count) out_char('*');
+    if (opt_verbose && count != header_count) out_char('*');
     out_char('\n');
     errcheck_stdout_exit();
 }
 
+static int header_count;
+static int processed; // records printed or passed over for -n
+
+static bool tally_records(FILE *fp, const char *name, int *recnum, void *) {
+    const int header = header_count; // held in a register across the reads
+    char err;
+    int r = *recnum;
+    for (;;) {
+        int count;
+        if (!csv_record_read(fp, name, ++r, opt_verbose, &count, &err)) break;
+        if (r < opt_firstrec) continue;
+        if (!opt_mismatchesonly || count != header) print_count(r, count, header);
+        if (opt_limitrecs && ++processed >= opt_numrecs) {
+            *recnum = r;
+            return true;
+        }
+    }
+    *recnum = r - 1; // (the read that found the end counted one)
+    return !err;
+}
+
 static int tally_csv_stream(FILE *fp, const char *name) {
-    int header_count;
     char err;
     if (!csv_record_read(fp, name, 1, opt_verbose, &header_count, &err)) {
         if (!err) errorf(0, "Warning: CSVFILE is empty");
         return 1;
     }
-    int processed = 0;
     if (!opt_mismatchesonly && (opt_firstrec == 1 || opt_headercount)) {
         print_count(1, header_count, header_count);
         if (opt_firstrec == 1) processed = 1;
     }
     if (opt_limitrecs && processed >= opt_numrecs) return 0;
-    for (int recnum = 2;; recnum++) {
-        int count;
-        if (!csv_record_read(fp, name, recnum, opt_verbose, &count, &err)) return err ? 1 : 0;
-        if (recnum < opt_firstrec) continue;
-        if (!opt_mismatchesonly || count != header_count) print_count(recnum, count, header_count);
-        if (opt_limitrecs && ++processed >= opt_numrecs) return 0;
-    }
+    // A limit counts records in input order: one process.
+    if (opt_limitrecs) opt_jobs = 1;
+    int recnum = 1;
+    return run_record_loop(fp, name, &recnum, {tally_records}) ? 0 : 1;
 }
 
 int main(int argc, char **argv) {

@@ -219,6 +219,12 @@ class parallel_run {
     parallel_run(FILE *fp, const char *name, const record_loop &loop, int jobs)
         : fp_(fp), name_(name), loop_(loop), jobs_(jobs) {}
     bool run(int *recnum);
+    // The parts go with the run: a program that reads several inputs maps them afresh for each.
+    // (Called, not a destructor, which would cost every program the C++ runtime for unwinding.)
+    void unmap() {
+        if (mem_) munmap(mem_, mem_len_);
+        mem_ = nullptr;
+    }
 
   private:
     bool start_workers();
@@ -236,6 +242,8 @@ class parallel_run {
     const record_loop &loop_;
     int jobs_;
     int jobs_started_ = 0;
+    void *mem_ = nullptr;
+    size_t mem_len_ = 0;
     int alive_ = 0;
     int fd_ = -1;
     bool regular_ = false;
@@ -325,15 +333,21 @@ bool parallel_run::fill() {
         carry_len_ = 0;
     }
     if (scanned_ < fill_) {
+        // As far as reads would have filled the part: to its size, then 4 KiB at a time until a
+        // record ends. What the stream had read ahead (the first part's bytes) can hold many
+        // parts' worth, and is cut as the reads would have cut it.
+        size_t to = scanned_ < chunk ? chunk : scanned_ + 4096;
+        if (to > fill_) to = fill_;
         size_t last;
-        ends_ += csv_record_ends(p.in + scanned_, fill_ - scanned_, loop_.quoted, &inquote_, &last);
+        ends_ += csv_record_ends(p.in + scanned_, to - scanned_, loop_.quoted, &inquote_, &last);
         if (last) last_end_ = scanned_ + last;
-        scanned_ = fill_;
+        scanned_ = to;
     }
-    if (fill_ >= chunk && last_end_) {
+    if (scanned_ >= chunk && last_end_) {
         publish(last_end_, ends_);
         return true;
     }
+    if (scanned_ < fill_) return true;
     if (fill_ == in_cap) { // no record ends in it: the single process will say why
         stuck_ = true;
         return false;
@@ -488,10 +502,13 @@ bool parallel_run::run(int *recnum) {
     nparts = 2 * jobs_ + 2;
     size_t tally = (loop_.tally_size + 63) & ~(size_t)63;
     size_t head = (64 + (size_t)nparts * sizeof(part) + 63) & ~(size_t)63;
-    size_t each = tally + in_cap + out_cap;
-    void *mem = mmap(nullptr, head + (size_t)nparts * each, PROT_READ | PROT_WRITE,
+    size_t each = (tally + in_cap + out_cap + 63) & ~(size_t)63; // every tally aligned
+    size_t len = head + (size_t)nparts * each;
+    void *mem = mmap(nullptr, len, PROT_READ | PROT_WRITE,
                      MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (mem == MAP_FAILED) return loop_.run(fp_, name_, recnum, loop_.tally);
+    mem_ = mem;
+    mem_len_ = len;
     sh = new (mem) shared;
     parts = reinterpret_cast<part *>(static_cast<char *>(mem) + 64);
     for (int i = 0; i < nparts; i++) {
@@ -538,5 +555,7 @@ bool run_record_loop(FILE *fp, const char *name, int *recnum, const record_loop 
     int jobs = jobs_for(fp, &left);
     if (jobs <= 1 || left == 0) return loop.run(fp, name, recnum, loop.tally);
     parallel_run run(fp, name, loop, jobs);
-    return run.run(recnum);
+    bool ok = run.run(recnum);
+    run.unmap();
+    return ok;
 }

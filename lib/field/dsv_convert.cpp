@@ -76,9 +76,10 @@ const char *field_proc(field_rewrite &rw, const char *field, int len, int *outle
 char unquoted_buf[MAX_RECORD_LENGTH];
 char *unquoted_fields[MAX_FIELDS];
 
-[[gnu::always_inline]] inline const char *
-read_unquoted_record(char sep, FILE *fp, const char *name, int recnum, int *numfields,
-                     char ***fields, size_t *textlen, char *error) {
+[[gnu::always_inline]] inline const char *read_unquoted_record(char sep, FILE *fp, const char *name,
+                                                               int recnum, int *numfields,
+                                                               char ***fields, size_t *textlen,
+                                                               char *error) {
     *error = 0;
     csv_where_record(recnum);
     const int sepc = (unsigned char)sep;
@@ -172,10 +173,11 @@ failed:
 }
 
 // read_field_record for unquoted input: blank records are passed through (-b) and skipped.
-// Inlined, reader and all, into each loop that reads with it.
-[[gnu::always_inline]] inline const char *
-read_unquoted_field_record(char sep, FILE *fp, const char *name, int *recnum, int *numfields,
-                           char ***fields, size_t *textlen, char *error) {
+// Inlined, with the reader, into both loops.
+[[gnu::always_inline]] inline const char *read_unquoted_field_record(char sep, FILE *fp,
+                                                                     const char *name, int *recnum,
+                                                                     int *numfields, char ***fields,
+                                                                     size_t *textlen, char *error) {
     for (;;) {
         const char *text =
             read_unquoted_record(sep, fp, name, ++*recnum, numfields, fields, textlen, error);
@@ -219,24 +221,26 @@ dsv_field_proc dsv_choose_field_proc(bool unquote, bool replace_embeds) {
 
 namespace {
 
-// What the loop converts with, set before it starts.
-struct {
+// What the loops convert with, set once before the first record.
+struct convert_setup {
     char in_sep, out_sep;
     dsv_field_proc proc;
-    int header_fields; // record 1's, which every later record is compared with
-} conv;
+    int header_fields; // record 1's, when it is the first record read
+    bool ended;        // the first record's read met the end of the input
+};
+convert_setup setup;
 
-// The loop for one reader, chosen once rather than for every record, over the records from
-// *last + 1 to the end of the input or of the part given (parallel.h); leaves in *last the
-// number of the last one read. First: up to the first record written, which when it is
-// record 1 sets the width the others are compared with.
+// The loop for one reader, chosen once rather than for every record, over the records after
+// the first (the contract of run_record_loop), or with First the first record alone.
 template <dsv_input_kind Kind, bool First>
 [[gnu::noinline]] bool convert_records(FILE *fp, const char *name, int *last, void *) {
-    const char in_sep = conv.in_sep, out_sep = conv.out_sep;
-    const dsv_field_proc proc = conv.proc;
     static char fieldbuf[MAX_FIELD_LENGTH];
+    // One of the separators is the comma, known when the loop is compiled.
+    const char in_sep = Kind == DSV_INPUT_CSV ? ',' : setup.in_sep;
+    const char out_sep = Kind == DSV_INPUT_CSV ? setup.out_sep : ',';
+    const dsv_field_proc proc = setup.proc;
     field_rewrite rw{.buf = fieldbuf, .sep = out_sep};
-    int header_fields = conv.header_fields;
+    int header_fields = setup.header_fields;
     int recnum = *last;
     char err;
     for (;;) {
@@ -252,11 +256,15 @@ template <dsv_input_kind Kind, bool First>
                                               &textlen, &err);
         else
             text = read_field_record(fp, name, &recnum, &numfields, &fieldv, &textlen, &err);
-        if (!text) break;
+        if (!text) {
+            *last = recnum - 1; // (the read that found the end counted one)
+            setup.ended = First;
+            return err == 0;
+        }
         // Copies the reader cannot reach, so that the field loop keeps them in registers.
         const int nf = numfields;
         char **const fields = fieldv;
-        if (First && recnum == 1) conv.header_fields = header_fields = nf;
+        if (First && recnum == 1) setup.header_fields = header_fields = nf;
         const char *end = text + textlen;
         // Without -u and -r, every field is written as it stands when the output separator
         // is the input's or stands nowhere in the record: a quoted field keeps its quotes, and
@@ -304,22 +312,21 @@ template <dsv_input_kind Kind, bool First>
             errorf(0, "Warning: record #%d has more fields than header (%d vs %d)", recnum, nf,
                    header_fields);
         errcheck_stdout_exit();
-        if constexpr (First) {
+        if (First) {
             *last = recnum;
             return true;
         }
     }
-    *last = recnum - 1; // (the read that found the end counted one)
-    return err == 0;
 }
 
-template <dsv_input_kind Kind>
-bool convert_stream(FILE *fp, const char *name) {
+// The first record, then the rest on as many cores as run_record_loop finds.
+template <dsv_input_kind Kind> bool convert_stream(FILE *fp, const char *name) {
     int recnum = 0;
     if (!convert_records<Kind, true>(fp, name, &recnum, nullptr)) return false;
-    if (feof(fp)) return true; // (a terminal is not asked for more)
-    record_loop loop = {convert_records<Kind, false>};
-    loop.quoted = Kind != DSV_INPUT_UNQUOTED; // there every line feed ends a record
+    if (setup.ended) return true;
+    record_loop loop{convert_records<Kind, false>};
+    // Without quoting, every line feed ends a record.
+    loop.quoted = Kind != DSV_INPUT_UNQUOTED;
     return run_record_loop(fp, name, &recnum, loop);
 }
 
@@ -327,7 +334,7 @@ bool convert_stream(FILE *fp, const char *name) {
 
 bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep, char out_sep,
                         dsv_field_proc proc) {
-    conv = {in_sep, out_sep, proc, 0};
+    setup = {in_sep, out_sep, proc, 0, false};
     switch (kind) {
     case DSV_INPUT_CSV: return convert_stream<DSV_INPUT_CSV>(fp, name);
     case DSV_INPUT_DSV: return convert_stream<DSV_INPUT_DSV>(fp, name);
@@ -359,8 +366,6 @@ void dsv_converter_main(int argc, char **argv, dsv_input_kind kind) {
         fatalf(0, "ERROR: DSV_DELIMITER_CHAR cannot be a line feed, a carriage return or a double "
                   "quote (the output could not be read back)");
     dsv_field_proc proc = dsv_choose_field_proc(opt_unquotefields, opt_replacelfcrs);
-    // zelk-from-delim offers no -j: delimited input is converted on one core.
-    if (kind != DSV_INPUT_CSV) opt_jobs = 1;
     if (opt_noquoting) kind = DSV_INPUT_UNQUOTED;
 
     FILE *fp = stdin;

@@ -41,14 +41,13 @@ enum dsv_input_kind { DSV_INPUT_CSV, DSV_INPUT_DSV, DSV_INPUT_UNQUOTED };
 // terminator, as an output record (out_rec_begin: checked against the limits; in CSV output
 // one empty field is written ""). Blank records are dropped unless opt_blankrecspass (then an
 // empty record is written). Records whose field count differs from record 1's are written as they
-// are with a warning. The records after the first go through run_record_loop. Returns false
-// when the reader reported an error.
+// are with a warning. The records after the first go through run_record_loop (parallel.h), on
+// the cores opt_jobs asks for. Returns false when the reader reported an error.
 bool dsv_convert_stream(FILE *fp, const char *name, dsv_input_kind kind, char in_sep,
                         char out_sep, dsv_field_proc proc);
 
 // A converter's command line after cli_begin: the options -b -r -t -u (and -q, which makes
-// DSV input DSV_INPUT_UNQUOTED; -j for CSV input, DSV input being converted on one core), the
-// DSV_DELIMITER_CHAR operand and an optional input file
+// DSV input DSV_INPUT_UNQUOTED), the DSV_DELIMITER_CHAR operand and an optional input file
 // (DSVFILE for DSV input, CSVFILE for CSV input), then the conversion; exits with its status.
 // The delimiter is the input's separator for DSV input and the output's for CSV input.
 [[noreturn]] void dsv_converter_main(int argc, char **argv, dsv_input_kind kind);

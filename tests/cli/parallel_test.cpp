@@ -113,6 +113,18 @@ const ParallelCase cases[] = {
       {"-h", "-1", "1", "%d", "%F,%j"},
       {"-o", "-t", "3", "%y", "\"%Y\""}}},
     {"zelk-to-delim", {{";"}, {","}, {"-u", "a"}, {"-r", "-b", "|"}, {"-u", "-r", "-t", "\\t"}}},
+    {"zelk-lint", {{}, {"-v"}, {"-k", "-v"}}},
+    {"zelk-row-tally", {{}, {"-h", "-v"}}},
+    {"zelk-width-tally", {{}, {"-m"}, {"-v"}, {"-c", "-h", "-f", "5"}, {"-n", "4", "-f", "2"}}},
+    {"zelk-tidy",
+     {{"-v"},
+      {"-b", "-d", "-p", "-v"},
+      {"-B", "-c", "-r", "-e", "-v"},
+      {"-u", "-r", "-s", ";", "-t", "-v"},
+      {"-w", "-x", "-v"},
+      {"-W", "-X", "-e", "-V", "-v"}}},
+    {"zelk-from-delim",
+     {{","}, {"-b", "-u", ","}, {"-r", "-u", "-t", ";"}, {"-q", ","}, {"-q", "-b", ";"}}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),

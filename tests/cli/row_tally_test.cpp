@@ -40,6 +40,11 @@ TEST_F(RowTally, Runs) {
                     "line 3, byte 7") +
              RT + "ERROR: failed opening CSVFILE '" + missing + "': No such file or directory\n",
          1},
+        // On several cores each file is counted afresh, after a bad one too.
+        {argv("-j3", "-v", a, bad, b), "", "4\n2\n",
+         read_error("zelk-row-tally", "record #3, field #1: double-quote in unquoted field", bad,
+                    "line 3, byte 7"),
+         1},
         {argv("-o", a), "", "",
          RT + "invalid option -- 'o'\nTry 'zelk-row-tally --help' for more information.\n", 1},
     };

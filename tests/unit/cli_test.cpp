@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "parallel.h"
 #include "unit.h"
 
 namespace {
@@ -135,6 +136,58 @@ TEST(InputBuffers, EachOpenInputReadsItsOwnFile) {
             unlink(paths[i].c_str());
         }
     }
+}
+
+// The record loop on several cores, run over one input after another as a program of several
+// inputs does: each run counts every record and gives its memory back.
+bool count_lines(FILE *fp, const char *, int *recnum, void *tally) {
+    for (int c; (c = getc(fp)) != EOF;)
+        if (c == '\n') {
+            ++*recnum;
+            ++*static_cast<long *>(tally);
+        }
+    return true;
+}
+void add_count(void *into, const void *part) {
+    *static_cast<long *>(into) += *static_cast<const long *>(part);
+}
+int mappings(void) {
+    FILE *maps = fopen("/proc/self/maps", "r");
+    int n = 0;
+    for (int c; (c = getc(maps)) != EOF;)
+        n += c == '\n';
+    fclose(maps);
+    return n;
+}
+
+TEST(RecordLoop, EachInputCountedAndItsPartsUnmapped) {
+    char path[] = "/tmp/zelk_loop_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    std::string text;
+    for (int k = 0; k < 5000; k++)
+        text += std::to_string(k) + ",x\n";
+    ASSERT_EQ(write(fd, text.data(), text.size()), (ssize_t)text.size());
+    close(fd);
+    setenv("ZELK_JOBS_CHUNK", "1000", 1);
+    opt_jobs = 2;
+    int before = 0;
+    for (int round = 0; round < 8; round++) {
+        if (round == 1) before = mappings(); // after what the first run sets up for good
+        FILE *fp = fopen(path, "r");
+        ASSERT_NE(fp, nullptr);
+        long count = 0;
+        int recnum = 0;
+        EXPECT_TRUE(
+            run_record_loop(fp, path, &recnum, {count_lines, &count, sizeof count, add_count}));
+        EXPECT_EQ(count, 5000);
+        EXPECT_EQ(recnum, 5000);
+        fclose(fp);
+    }
+    EXPECT_EQ(mappings(), before);
+    opt_jobs = 0;
+    unsetenv("ZELK_JOBS_CHUNK");
+    unlink(path);
 }
 
 // errorf against snprintf: once no argument holds a control byte, every conversion comes out
