@@ -381,6 +381,13 @@ void out_flush(void) {
     if (fflush(stdout) != 0) out_errno = errno;
 }
 
+void out_bytes_direct(const char *p, size_t n) {
+    out_flush();
+    if (ferror(stdout) || write_fd_all(STDOUT_FILENO, p, n)) return;
+    out_errno = errno;
+    stdout->_flags |= _IO_ERR_SEEN;
+}
+
 void cli_exit(int status) {
     out_flush();
     errcheck_stdout_exit();

@@ -258,6 +258,10 @@ inline void errcheck_stdout_exit(void) {
 void set_broken_output_exit(void (*fn)(void));
 // Writes out standard output's buffer, remembering a failed write for the output check.
 void out_flush(void);
+// n bytes written to standard output's descriptor at once, past its buffer (written out first):
+// for output already gathered elsewhere, with a failure remembered for the output check as
+// out_bytes would remember it.
+void out_bytes_direct(const char *p, size_t n);
 // Flush standard output, check it, and exit with status (1 if the output failed).
 [[noreturn]] void cli_exit(int status);
 

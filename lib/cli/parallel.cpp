@@ -390,9 +390,8 @@ void parallel_run::write_done() {
             given_up_ = written_;
             return;
         }
-        out_bytes(p.out, p.out_len);
+        out_bytes_direct(p.out, p.out_len);
         if (loop_.merge) loop_.merge(loop_.tally, p.tally);
-        out_flush();
         errcheck_stdout_exit();
         written_++;
         sh->turn.store(written_, std::memory_order_release);
