@@ -5,13 +5,13 @@
 #include "dsv_convert.h"
 
 static void print_usage(FILE *out) {
-    fputs("Program to convert DSV file with non-comma delimiter char, to valid CSV file.\n\n"
-          "Usage: zelk-from-delim [OPTION...] DSV_DELIMITER_CHAR [DSVFILE]\n"
-          DSV_CONVERTER_USAGE_HEAD
-          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
-          "  -q -- no quoting: double quotes are data and fields hold no line breaks\n"
-          "        (tab-separated values as registered with IANA)\n" DSV_CONVERTER_USAGE_REST,
-          out);
+    fputs(
+        "Program to convert DSV file with non-comma delimiter char, to valid CSV file.\n\n"
+        "Usage: zelk-from-delim [OPTION...] DSV_DELIMITER_CHAR [DSVFILE]\n" DSV_CONVERTER_USAGE_HEAD
+        "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
+        "  -q -- no quoting: double quotes are data and fields hold no line breaks\n"
+        "        (tab-separated values as registered with IANA)\n" DSV_CONVERTER_USAGE_REST,
+        out);
 }
 
 static const cli_program program = {"zelk-from-delim", "bj:qrtu", "bjt", nullptr, print_usage};

@@ -180,13 +180,11 @@ template <bool Header>
     if (!Header && nf < header) {
         stat[STAT_SHORTFIELDCNTWARNS]++;
         if (opt_verbose)
-            outf("Syntax: record #%d: short of fields (%d vs %d in header).\n", recnum, nf,
-                 header);
+            outf("Syntax: record #%d: short of fields (%d vs %d in header).\n", recnum, nf, header);
     } else if (!Header && nf > header) {
         stat[STAT_EXTRAFIELDCNTWARNS]++;
         if (opt_verbose)
-            outf("Syntax: record #%d: extra fields (%d vs %d in header).\n", recnum, nf,
-                 header);
+            outf("Syntax: record #%d: extra fields (%d vs %d in header).\n", recnum, nf, header);
     }
     for (int i = 0; i < nf; i++) {
         const char *f = fields[i];

@@ -6,10 +6,9 @@
 
 static void print_usage(FILE *out) {
     fputs("Program to convert CSV file to DSV file with non-comma delimiter char.\n\n"
-          "Usage: zelk-to-delim [OPTION...] DSV_DELIMITER_CHAR [CSVFILE]\n"
-          DSV_CONVERTER_USAGE_HEAD
-          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or more)\n"
-          DSV_CONVERTER_USAGE_REST,
+          "Usage: zelk-to-delim [OPTION...] DSV_DELIMITER_CHAR [CSVFILE]\n" DSV_CONVERTER_USAGE_HEAD
+          "  -jNUM -- work on NUM cores (default: all for a file of 16 MiB or "
+          "more)\n" DSV_CONVERTER_USAGE_REST,
           out);
 }
 

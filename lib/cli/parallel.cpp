@@ -155,8 +155,8 @@ ssize_t part_write(void *cookie, const char *buf, size_t n) {
 // A worker holds up to two parts: it starts on the second as soon as the first is done.
 struct worker_slot {
     pid_t pid;
-    int chan;      // parts to work on go out, parts done come back
-    long held[2];  // the parts sent and not done, the oldest first
+    int chan;     // parts to work on go out, parts done come back
+    long held[2]; // the parts sent and not done, the oldest first
     int nheld;
     bool gone;
 };
