@@ -161,7 +161,7 @@ struct worker_slot {
     bool gone;
 };
 
-int jobs_for(FILE *fp, long long *left) {
+int jobs_for(FILE *fp, bool by_default, long long *left) {
     struct stat st;
     bool regular = fstat(fileno(fp), &st) == 0 && S_ISREG(st.st_mode);
     *left = -1;
@@ -171,7 +171,7 @@ int jobs_for(FILE *fp, long long *left) {
     }
     if (opt_jobs) return opt_jobs;
     if (const char *v = getenv("ZELK_JOBS")) return intstrconv(v, "ZELK_JOBS", 1, MAX_JOBS);
-    if (*left < DEFAULT_MIN_INPUT) return 1;
+    if (!by_default || *left < DEFAULT_MIN_INPUT) return 1;
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
     int n = CPU_COUNT(&set);
@@ -551,7 +551,7 @@ bool parallel_run::run(int *recnum) {
 
 bool run_record_loop(FILE *fp, const char *name, int *recnum, const record_loop &loop) {
     long long left;
-    int jobs = jobs_for(fp, &left);
+    int jobs = jobs_for(fp, loop.by_default, &left);
     if (jobs <= 1 || left == 0) return loop.run(fp, name, recnum, loop.tally);
     parallel_run run(fp, name, loop, jobs);
     bool ok = run.run(recnum);

@@ -18,7 +18,8 @@
 //
 // The number of workers: -jNUM (a common option letter), else ZELK_JOBS in the environment,
 // else every core the program may run on for a regular file with at least 16 MiB left to
-// read, and one for anything smaller or not a file. Memory: two parts a worker and two more
+// read (unless the loop says it gains nothing from them), and one for anything smaller or not
+// a file. Memory: two parts a worker and two more
 // in flight, each of about 1 MiB (ZELK_JOBS_CHUNK bytes) and its output, whatever the input's
 // size.
 #pragma once
@@ -38,6 +39,9 @@ struct record_loop {
     void (*merge)(void *into, const void *part) = nullptr;
     // Double quotes enclose fields; false: every line feed ends a record.
     bool quoted = true;
+    // Several cores without -j or ZELK_JOBS, for a large file. False for a loop that costs no
+    // more than reading the input, which the reader does alone: more workers only add work.
+    bool by_default = true;
 };
 
 // Runs loop over the rest of fp (from where the stream stands) as described above; returns
