@@ -80,7 +80,7 @@ static void submit_blank(int recnum) {
             if (numfields < fieldnum) {
                 if (opt_warnifmissing) {
                     awk_drain(); // no warning for a record past the last match
-                    fprintf(stderr, "Warning: record #%d is missing FIELD\n", recnum);
+                    warnf("Warning: record #%d is missing FIELD", recnum);
                 }
                 continue;
             }

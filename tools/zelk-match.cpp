@@ -154,7 +154,7 @@ static bool grep_records(FILE *fp, const char *name, int *recnum, void *counts) 
     while ((text = read_field_record(fp, name, recnum, &numfields, &fields, &textlen, &error))) {
         if (fieldnum > field_count(numfields)) {
             if (opt_warnifmissing)
-                fprintf(stderr, "Warning: record #%d is missing FIELD\n", *recnum);
+                warnf("Warning: record #%d is missing FIELD", *recnum);
             continue;
         }
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);

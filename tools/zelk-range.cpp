@@ -78,7 +78,7 @@ static bool filter_records(FILE *fp, const char *name, int *recnum, void *) {
             if (opt_passignored)
                 write_record(text, textlen);
             else if (opt_warnignored)
-                fprintf(stderr, "Warning: record #%d is missing FIELD\n", n);
+                warnf("Warning: record #%d is missing FIELD", n);
             continue;
         }
         field_span f = field_span_of(text, textlen, fields, numfields, fieldnum);
@@ -92,7 +92,7 @@ static bool filter_records(FILE *fp, const char *name, int *recnum, void *) {
             if (opt_passignored)
                 write_record(text, textlen);
             else if (opt_warnignored)
-                fprintf(stderr, "Warning: record #%d has blank FIELD\n", n);
+                warnf("Warning: record #%d has blank FIELD", n);
             break;
         case field_kind::other:
             fatalf(0, "ERROR: record #%d has non-numeric data in FIELD: '%.*s'", n, (int)f.len,

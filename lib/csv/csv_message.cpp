@@ -190,13 +190,15 @@ void put_formatted(const char *fmt, va_list *ap) {
 
 void (*before_message_fn)(void);
 
-void vmessage(int errnum, const char *fmt, va_list ap) {
+void vmessage(int errnum, const char *fmt, va_list ap, bool named = true) {
     if (before_message_fn) before_message_fn();
     // Whatever the program wrote before the message comes out before it, as with error(3).
     fflush(stdout);
     message_len = 0;
-    put_escaped(program_invocation_name, strlen(program_invocation_name), 0, false);
-    put_raw(": ", 2);
+    if (named) {
+        put_escaped(program_invocation_name, strlen(program_invocation_name), 0, false);
+        put_raw(": ", 2);
+    }
     va_list copy;
     va_copy(copy, ap);
     put_formatted(fmt, &copy);
@@ -219,6 +221,15 @@ void errorf(int errnum, const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
     vmessage(errnum, fmt, ap);
+    va_end(ap);
+    errno = saved;
+}
+
+void warnf(const char *fmt, ...) {
+    int saved = errno;
+    va_list ap;
+    va_start(ap, fmt);
+    vmessage(0, fmt, ap, false);
     va_end(ap);
     errno = saved;
 }

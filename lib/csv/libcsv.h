@@ -193,6 +193,9 @@ inline int csv_getc(FILE *fp) {
 // \033, a newline from data as \012), so that data never drives the terminal; the format's
 // own text, with its newlines, is written as it is. errno is kept.
 void errorf(int errnum, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// The same without "PROGRAM: " in front, for the few record warnings that have always been
+// written so ("Warning: record #N is missing FIELD").
+void warnf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // The library's one fatal error (an overlong field) and the front end's fatal errors print
 // their message and then call this function, which must not return. By default it is exit(1);

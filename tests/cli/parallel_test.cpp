@@ -72,6 +72,22 @@ TEST_P(Parallel, SameOutputMessagesAndStatusAsOneWorker) {
                     EXPECT_RUN(run_tool(c.tool, many, opts), expect.status, expect.out, expect.err);
                 }
             }
+            // Standard output and standard error into one file: every message stands among the
+            // records where one process puts it.
+            std::string args;
+            for (const std::string &o : options) {
+                args += " '";
+                for (char ch : o) args += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+                args += "'";
+            }
+            RunOptions opts = with_input(input, false);
+            RunResult one_file = run_shell(std::string(c.tool) + " -j1" + args + " 2>&1", opts);
+            opts.env = {"ZELK_JOBS_CHUNK=9"};
+            SCOPED_TRACE(testing::Message() << c.tool << " " << testing::PrintToString(options)
+                                            << " into one file, input "
+                                            << testing::PrintToString(input));
+            EXPECT_RUN(run_shell(std::string(c.tool) + " -j3" + args + " 2>&1", opts),
+                       one_file.status, one_file.out, "");
         }
         if (HasFailure()) return;
     }
