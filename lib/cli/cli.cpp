@@ -88,6 +88,9 @@ void cli_begin(const cli_program *prog, int argc, char **argv) {
     // hands standard input on may still make it unbuffered, as nothing has been read yet.
     if (!isatty(STDIN_FILENO)) input_buffer_lend(stdin);
     csv_set_before_refill(flush_before_refill);
+    // A message writes out standard output first: through the writers here, so that a failed
+    // write is remembered with its reason for the output check, as any other.
+    csv_set_before_message(out_flush);
 }
 
 int cli_next_option(int argc, char **argv) {

@@ -191,6 +191,25 @@ TEST_P(Conventions, FailedWriteIsAnError) {
     EXPECT_EQ(run_tool(p.name, args_with(p, file), input).status, 0);
 }
 
+// A message writes out standard output first; when that write is the one that fails, the
+// failure is still reported with its reason.
+TEST(Conventions, FailedWriteBeforeAMessageGivesItsReason) {
+    TempDir dir;
+    std::string f = dir.file("short.csv", "a,b\n1,2\n3\n");
+    const std::vector<std::vector<std::string>> runs = {{"zelk-columns", "-w", "1,2", f},
+                                                        {"zelk-match", "-w", "2", ".", f}};
+    for (const auto &run : runs) {
+        RunOptions o;
+        o.stdout_path = "/dev/full";
+        RunResult r = run_tool(run[0], {run.begin() + 1, run.end()}, o);
+        EXPECT_NE(r.err.find(run[0] + ": Error: failed writing output to standard output: No "
+                                      "space left on device\n"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(r.status, 1);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllPrograms, Conventions, ::testing::ValuesIn(PROGRAMS),
                          [](const ::testing::TestParamInfo<Program> &info) {
                              std::string n = info.param.name + 5; // without "zelk-"
