@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <linux/futex.h>
 #include <poll.h>
 #include <sched.h>
@@ -271,6 +272,19 @@ bool parallel_run::start_workers() {
         // never a signal.
         int sv[2];
         if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv) != 0) return false;
+        // Never a standard descriptor that the program was started without: its output or
+        // messages would go to a worker instead of failing.
+        for (int &fd : sv) {
+            if (fd > STDERR_FILENO) continue;
+            int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+            close(fd);
+            fd = high;
+        }
+        if (sv[0] < 0 || sv[1] < 0) {
+            for (int fd : sv)
+                if (fd >= 0) close(fd);
+            return false;
+        }
         pid_t pid = fork();
         if (pid < 0) {
             close(sv[0]);
@@ -552,6 +566,10 @@ bool parallel_run::run(int *recnum) {
 bool run_record_loop(FILE *fp, const char *name, int *recnum, const record_loop &loop) {
     long long left;
     int jobs = jobs_for(fp, loop.by_default, &left);
+    // Standard output closed, or open for reading only: a single process says so where it
+    // always has (the workers' output would fail at another record).
+    int out_flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (out_flags < 0 || (out_flags & O_ACCMODE) == O_RDONLY) jobs = 1;
     if (jobs <= 1 || left == 0) return loop.run(fp, name, recnum, loop.tally);
     parallel_run run(fp, name, loop, jobs);
     bool ok = run.run(recnum);

@@ -88,6 +88,15 @@ TEST_P(Parallel, SameOutputMessagesAndStatusAsOneWorker) {
                                             << testing::PrintToString(input));
             EXPECT_RUN(run_shell(std::string(c.tool) + " -j3" + args + " 2>&1", opts),
                        one_file.status, one_file.out, "");
+            // And with standard output, then standard error, closed: the same failure, never a
+            // success, and no descriptor of the workers in their place.
+            for (const char *closing : {" >&-", " 2>&-"}) {
+                RunOptions o = with_input(input, false);
+                RunResult closed = run_shell(std::string(c.tool) + " -j1" + args + closing, o);
+                o.env = {"ZELK_JOBS_CHUNK=9"};
+                EXPECT_RUN(run_shell(std::string(c.tool) + " -j3" + args + closing, o),
+                           closed.status, closed.out, closed.err);
+            }
         }
         if (HasFailure()) return;
     }
