@@ -42,11 +42,6 @@ struct lint_tally {
 static lint_tally tally;
 static int *const stat = tally.n;
 
-static void add_tally(void *into, const void *part) {
-    for (int i = 0; i < NSTATS; i++)
-        static_cast<lint_tally *>(into)->n[i] += static_cast<const lint_tally *>(part)->n[i];
-}
-
 static void print_usage(FILE *out) {
     fputs("Program to validate that a CSV file is properly formatted according to RFC 4180,\n"
           "plus provide additional info about the CSV file's characteristics.\n\n"
@@ -219,7 +214,7 @@ static bool lint_csv_stream(FILE *fp, const char *name) {
     // Later records' field counts are compared with the header's.
     if (!lint_record<true>(fp, name, 1, 0, &err)) return !err;
     int recnum = 1;
-    return run_record_loop(fp, name, &recnum, {lint_records, &tally, sizeof tally, add_tally});
+    return run_record_loop(fp, name, &recnum, {lint_records, &tally, sizeof tally, add_counts<lint_tally>});
 }
 
 static void print_report(const char *name) {

@@ -53,11 +53,6 @@ struct tidy_tally {
 static tidy_tally tally;
 static int *const stat = tally.n;
 
-static void add_tally(void *into, const void *part) {
-    for (int i = 0; i < NSTATS; i++)
-        static_cast<tidy_tally *>(into)->n[i] += static_cast<const tidy_tally *>(part)->n[i];
-}
-
 static size_t separator_len;
 static bool separator_is_comma;
 static size_t emptyfield_len;
@@ -363,7 +358,7 @@ static bool tidy_csv_stream(FILE *fp, const char *name) {
     // Counted from zero in every part.
     take_rewrite_counts();
     int recnum = 1;
-    return run_record_loop(fp, name, &recnum, {tidy_records, &tally, sizeof tally, add_tally});
+    return run_record_loop(fp, name, &recnum, {tidy_records, &tally, sizeof tally, add_counts<tidy_tally>});
 }
 
 static void print_report(void) {

@@ -44,6 +44,14 @@ struct record_loop {
     bool by_default = true;
 };
 
+// The merge of a tally that is one array of counts, `struct { int n[K]; }`: adds them up.
+template <class Tally> void add_counts(void *into, const void *part) {
+    auto &sum = static_cast<Tally *>(into)->n;
+    const auto &more = static_cast<const Tally *>(part)->n;
+    for (size_t i = 0; i < sizeof sum / sizeof sum[0]; i++)
+        sum[i] += more[i];
+}
+
 // Runs loop over the rest of fp (from where the stream stands) as described above; returns
 // what its run returns.
 bool run_record_loop(FILE *fp, const char *name, int *recnum, const record_loop &loop);
