@@ -61,7 +61,7 @@ void set_common(char c) {
         opt_recterminator = "\r\n";
         break;
     case 'z': opt_terminatezero = 1; break;
-    case 'j': opt_jobs = intstrconv(optarg, "-jNUM", 1, 256); break;
+    case 'j': opt_jobs = intstrconv(optarg, "-jNUM", 1, MAX_JOBS); break;
     }
 }
 

@@ -50,6 +50,7 @@ extern char opt_terminatezero;        // -z: output records end with a NUL byte
 extern const char *opt_recterminator; // "\n", or "\r\n" after -t
 extern const char *opt_fieldnamestr;  // the -Q field name ("" until set)
 extern int opt_jobs;                  // -jNUM: workers for the record loop (0 until set)
+constexpr int MAX_JOBS = 256;         // the most workers -j or ZELK_JOBS may ask for
 
 extern const char *const STDIN_NAME; // "standard input"
 

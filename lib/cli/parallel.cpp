@@ -26,7 +26,6 @@ namespace {
 
 constexpr size_t DEFAULT_CHUNK = 1 << 20;
 constexpr long long DEFAULT_MIN_INPUT = 16LL << 20; // below it, one worker unless asked
-constexpr int MAX_JOBS = 256;
 
 // A part of the input and what a worker made of it, in memory shared with the workers.
 enum part_state { P_WORKING, P_DONE, P_GIVEN_UP };
