@@ -1,10 +1,12 @@
 // A program's record loop on several cores at once.
 //
 // A program whose work goes record by record hands its loop over the rest of an input to
-// run_record_loop. With one worker the loop simply runs. With more, a reader cuts the input
-// into parts at record ends (csv_record_ends: for CSV, the parity of the double quotes since
-// the last cut), forked copies of the program, each with the state the program had when it
-// called, run the loop on the parts at once, and their output is written in input order. A
+// run_record_loop. With one worker the loop simply runs. With more, the input is cut into
+// parts at record ends (csv_record_ends: for CSV, the parity of the double quotes since the
+// last cut), forked copies of the program, each with the state the program had when it
+// called, run the loop on the parts at once, and their output is written in input order. In a
+// regular file, a worker that is free reads the next part itself, from where the one before it
+// ends; from a pipe, the reader (the program itself) reads the parts and hands them out. A
 // part whose loop would write to standard error or end the program is given up unseen: the
 // parts before it are written, and the program itself goes on from that part's first record
 // as a single process would. So the output, the messages and the status are those of the
@@ -12,16 +14,16 @@
 //
 // What keeps it exact: a worker's part starts where a record starts (the parts before it were
 // read without a fault, each ending where csv_record_ends says a record ends), and a worker
-// that counts the records of its part otherwise than the reader did gives it up. A change to
+// that counts the records of its part otherwise than the scan did gives it up. A change to
 // the readers' grammar that moves where records end changes csv_record_ends with it, or every
 // part is given up: slower, never wrong.
 //
 // The number of workers: -jNUM (a common option letter), else ZELK_JOBS in the environment,
 // else every core the program may run on for a regular file with at least 16 MiB left to
 // read (unless the loop says it gains nothing from them), and one for anything smaller or not
-// a file. Memory: two parts a worker and two more
-// in flight, each of about 1 MiB (ZELK_JOBS_CHUNK bytes) and its output, whatever the input's
-// size.
+// a file. Memory, whatever the input's size: parts of about 1 MiB (ZELK_JOBS_CHUNK bytes) and
+// their output, two a worker and two more in flight from a pipe, one a worker and two more from
+// a file (whose workers each read into 2 MiB of their own).
 #pragma once
 
 #include <cstddef>
