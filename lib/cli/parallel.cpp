@@ -596,6 +596,7 @@ void parallel_run::wait_for_something() {
 // Goes on as a single process from the first part not written.
 bool parallel_run::go_on_alone(int *recnum) {
     stop_workers();
+    if (regular_) next_ = sh->next.load(); // (the workers are gone: for good)
     uint32_t from = written_;
     part &p = part_of(from);
     bool in_ring = from < next_;
