@@ -384,10 +384,12 @@ template <Mode M>
 
 // The common records that follow each other from the stream's position (there at a record's
 // start), as many as the buffer holds whole and at most max, in one pass of 64-byte blocks: the
-// test above, where the byte after a record's LF starts a field too. The stream is left just
-// past the last record taken; returns how many were taken. A block free of double quotes and
-// CRs that does not start inside a quoted field, or right after a closing quote, needs only its
-// LFs counted.
+// test above, where the byte after a record's LF starts a field too, and where a CR may also
+// stand in a quoted field or just before the LF that ends the record (CR LF ends, as RFC 4180
+// writes them; a CR as a block's last byte is refused, so that none needs carrying). The
+// stream is left just past the last record taken; returns how many were taken. A block free
+// of double quotes and CRs that does not start inside a quoted field, or right after a closing
+// quote, needs only its LFs counted.
 [[gnu::target("avx2,bmi,popcnt,pclmul")]] long skip_common_avx2(FILE *fp, char sep, long max) {
     const __m256i vsep = _mm256_set1_epi8(sep), vlf = _mm256_set1_epi8('\n');
     const __m256i vcr = _mm256_set1_epi8('\r'), vdq = _mm256_set1_epi8('"');
@@ -415,9 +417,9 @@ template <Mode M>
                           inside;
             uint64_t open = q & in, close = q & ~in;
             ends = lf & ~in;
-            uint64_t after_close = sp | lf | open; // what may follow a closing quote
+            uint64_t after_close = sp | lf | cr | open; // what may follow a closing quote
             // A closing quote as the block's last byte is judged with the next block's first.
-            uint64_t bad = cr | (open & ~(start | (sp | close | ends) << 1)) |
+            uint64_t bad = (cr & ~(in | lf >> 1)) | (open & ~(start | (sp | close | ends) << 1)) |
                            (close & ~(after_close >> 1 | (uint64_t)1 << 63)) |
                            (closed & ~after_close);
             if (bad) {
