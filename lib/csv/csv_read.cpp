@@ -199,6 +199,9 @@ CsvScan initial_scan() {
 }
 
 CsvScan scan_level = initial_scan();
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+const bool have_clmul = __builtin_cpu_supports("pclmul"); // after initial_scan's cpu_init
+#endif
 
 // How a block scan leaves the unquoted field: with fewer bytes buffered than a block, for the
 // byte-by-byte loop (RUN_OUT); right after a separator, so at a field start (RUN_FRESH); before
@@ -377,6 +380,66 @@ template <Mode M>
         }
     }
     return false;
+}
+
+// The common records that follow each other from the stream's position (there at a record's
+// start), as many as the buffer holds whole and at most max, in one pass of 64-byte blocks: the
+// test above, where the byte after a record's LF starts a field too, and where a CR may also
+// stand in a quoted field or just before the LF that ends the record (CR LF ends, as RFC 4180
+// writes them; a CR as a block's last byte is refused, so that none needs carrying). The
+// stream is left just past the last record taken; returns how many were taken. A block free
+// of double quotes and CRs that does not start inside a quoted field, or right after a closing
+// quote, needs only its LFs counted.
+[[gnu::target("avx2,bmi,popcnt,pclmul")]] long skip_common_avx2(FILE *fp, char sep, long max) {
+    const __m256i vsep = _mm256_set1_epi8(sep), vlf = _mm256_set1_epi8('\n');
+    const __m256i vcr = _mm256_set1_epi8('\r'), vdq = _mm256_set1_epi8('"');
+    const char *p = fp->_IO_read_ptr, *const e = fp->_IO_read_end;
+    const char *taken = p; // just past the last record taken
+    long count = 0;
+    uint64_t inside = 0; // all ones when the block starts inside a quoted field
+    uint64_t start = 1;  // bit 0: the block's first byte starts a field
+    uint64_t closed = 0; // bit 0: the byte before the block closed a quoted field
+    for (bool last = false; !last && e - p >= 64; p += 64) {
+        __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+        __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
+        uint64_t ends = eq_mask(lo, hi, vlf);
+        __m256i odd = _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi8(lo, vdq), _mm256_cmpeq_epi8(lo, vcr)),
+            _mm256_or_si256(_mm256_cmpeq_epi8(hi, vdq), _mm256_cmpeq_epi8(hi, vcr)));
+        if (!(inside | closed) && _mm256_testz_si256(odd, odd)) {
+            start = p[63] == sep || p[63] == '\n';
+        } else {
+            uint64_t q = eq_mask(lo, hi, vdq), cr = eq_mask(lo, hi, vcr);
+            uint64_t sp = eq_mask(lo, hi, vsep), lf = ends;
+            // bit i: inside quotes after byte i (the quote parity, as one carry-less multiply)
+            uint64_t in = (uint64_t)_mm_cvtsi128_si64(_mm_clmulepi64_si128(
+                              _mm_cvtsi64_si128((long long)q), _mm_set1_epi8(-1), 0)) ^
+                          inside;
+            uint64_t open = q & in, close = q & ~in;
+            ends = lf & ~in;
+            uint64_t after_close = sp | lf | cr | open; // what may follow a closing quote
+            // A closing quote as the block's last byte is judged with the next block's first.
+            uint64_t bad = (cr & ~(in | lf >> 1)) | (open & ~(start | (sp | close | ends) << 1)) |
+                           (close & ~(after_close >> 1 | (uint64_t)1 << 63)) |
+                           (closed & ~after_close);
+            if (bad) {
+                ends &= (bad & -bad) - 1; // the records before the first that is not common
+                last = true;
+            }
+            inside = (uint64_t)0 - (in >> 63);
+            start = (sp | close | ends) >> 63;
+            closed = close >> 63;
+        }
+        count += __builtin_popcountll(ends);
+        if (count >= max) { // the block's last records go back when they are too many
+            for (; count > max; count--)
+                ends ^= (uint64_t)1 << (63 - __builtin_clzll(ends));
+            last = true;
+        }
+        if (ends) taken = p + 64 - __builtin_clzll(ends);
+    }
+    fp->_IO_read_ptr = const_cast<char *>(taken);
+    return count;
 }
 #else
 template <Mode M> int unquoted_blocks_sse2(FILE *, char, char *, char **, Run &) {
@@ -835,6 +898,19 @@ int csv_record_read_and_skip(FILE *fp, const char *name, int recnum, char verbos
     int len, count;
     int r = read_record<SKIP>(fp, ',', name, recnum, verbose, nullptr, nullptr, &len, &count);
     return got_record(r, fp, name, recnum, errflag);
+}
+
+long csv_records_skip_common(FILE *fp, const char *name, int recnum, long max) {
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
+    // Not the input's first record, whose byte order mark the machine knows.
+    if (scan_level != CSV_SCAN_AVX2 || !have_clmul || recnum < 2 || max <= 0) return 0;
+    long n = skip_common_avx2(fp, ',', max);
+    if (n > 0) where_set(name, n - 1 < INT_MAX - recnum ? recnum + (int)(n - 1) : INT_MAX);
+    return n;
+#else
+    (void)fp, (void)name, (void)recnum, (void)max;
+    return 0;
+#endif
 }
 
 char *dsv_record_read_and_parse(char sep, FILE *fp, const char *name, int recnum, char verbose,

@@ -69,6 +69,14 @@ int csv_record_read_and_split(FILE *fp, const char *name, int recnum, char verbo
 char *csv_record_read_and_get_field(FILE *fp, const char *name, int recnum, char verbose,
                                     int fieldnum, char **field, int *numfields, char *error);
 int csv_record_read_and_skip(FILE *fp, const char *name, int recnum, char verbose, char *error);
+// Skips at most max records from recnum on, at the stream's position, that the buffer holds
+// whole and that need no decision but where they end (a CR only in a quoted field or before
+// the LF that ends the record; every double quote opening a field or closing one, a doubled
+// quote being both), many at a time; returns how many, possibly 0.
+// Any other record, and the input's first, is left to csv_record_read_and_skip, which reads it
+// as it always would: a caller alternates the two. Takes nothing unless the readers scan with
+// AVX2.
+long csv_records_skip_common(FILE *fp, const char *name, int recnum, long max);
 
 // ---- Delimiter-separated input: the same reader with another separator byte ----------------
 

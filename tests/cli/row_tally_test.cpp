@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "harness.h"
 
 namespace {
@@ -20,6 +22,15 @@ TEST_F(RowTally, Runs) {
     std::string missing = dir.join("missing.csv");
     // The counter stores nothing, so a record beyond the storing readers' limit still counts.
     std::string big = dir.file("big.csv", "h\n" + std::string(70000, 'x') + "\n1\n");
+    // Records over several buffers, runs with CR LF ends and quoted line breaks, then a fault.
+    std::string runs_text = "h\n";
+    for (int i = 0; i < 20000; i++)
+        runs_text += i % 2000 < 300 ? "1,\"a\"\"b\"\r\n" : "1,\"a\nb\",\"\"\n";
+    std::string runs_file = dir.file("runs.csv", runs_text);
+    std::string runs_bad = dir.file("runs-bad.csv", runs_text + "x\"y\n");
+    std::string runs_place =
+        "line " + std::to_string(std::count(runs_text.begin(), runs_text.end(), '\n') + 1) +
+        ", byte " + std::to_string(runs_text.size() + 2);
     const std::vector<RunCase> runs = {
         // Records are counted, not lines.
         {argv(a, b), "", "      4:" + a + "\n      2:" + b + "\n"},
@@ -34,6 +45,10 @@ TEST_F(RowTally, Runs) {
         {argv("-h", e, b), "", "      0:" + e + "\n      1:" + b + "\n"},
         {argv("-v", e), "", "0\n"},
         {argv("-v", big), "", "3\n"},
+        {argv("-v", runs_file, runs_bad), "", "20001\n",
+         read_error("zelk-row-tally", "record #20002, field #1: double-quote in unquoted field",
+                    runs_bad, runs_place),
+         1},
         // Bad files get no count and fail the run.
         {argv("-v", bad, missing, b), "", "2\n",
          read_error("zelk-row-tally", "record #3, field #1: double-quote in unquoted field", bad,

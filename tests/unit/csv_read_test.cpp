@@ -1,6 +1,9 @@
 // The stream readers: csv_record_read, the parse/split/get-field/skip family and the DSV
 // readers share one record machine, so most cases run through several of them.
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 #include "csv_syntax.h"
@@ -418,14 +421,45 @@ TEST(Dsv, ErrorsAndLimitsAreTheSame) {
 // Through a buffer of 8 bytes every record goes the byte-by-byte way; every block width,
 // through the default buffer and through one of 100 bytes (blocks meet the buffer's end at
 // every offset), must give the same results: records, field tables, counts, errors with
-// their places, and where the stream is left. Inputs: random records over the bytes that
-// matter (NUL included), fields of every length around the block sizes, a wrong byte at
-// every offset of a long record, and records near the length and field limits.
+// their places, and where the stream is left. Skipping many records at a time, alternating
+// with the skipper as a counting loop does (mode 5), must count as the skipper alone; the
+// skippers read a regular file, so that their errors say where they lie. Inputs: random
+// records over the bytes that matter (NUL included), random records of fields plain, quoted,
+// with doubled quotes and line breaks, some with one byte made wrong, fields of every length
+// around the block sizes, a wrong byte at every offset of a long record, and records near the
+// length and field limits. Batches are asked for at most 0 to 2 records now and then. Of the
+// inputs free of faults, the first batch takes every record that ends in the whole blocks the
+// buffer then holds, up to the most it was asked for and short of a CR LF cut by a block's end.
+struct FileStream { // when wanted, a regular file holding the given bytes, deleted once open
+    FILE *fp = nullptr;
+    FileStream(const std::string &bytes, bool wanted) {
+        char path[] = "/tmp/zelk-unit-XXXXXX";
+        int fd = wanted ? mkstemp(path) : -1;
+        if (fd < 0) return;
+        unlink(path);
+        if (write(fd, bytes.data(), bytes.size()) == (ssize_t)bytes.size() &&
+            lseek(fd, 0, SEEK_SET) == 0)
+            fp = fdopen(fd, "r");
+        if (!fp) close(fd);
+    }
+    ~FileStream() {
+        if (fp) fclose(fp);
+    }
+};
+
 struct ReadTrace {
     std::string out;
-    ReadTrace(const std::string &bytes, int mode, size_t buffer) {
+    // Mode 5, the first batch: where it began, the bytes then buffered, and where it ended.
+    long batch_from = -1, batch_room = 0, batch_end = 0;
+    ReadTrace(const std::string &bytes, int mode, size_t buffer, long first_max = LONG_MAX) {
         std::vector<char> vbuf(buffer ? buffer : 1); // outlives the stream
-        MemStream in(bytes);
+        MemStream mem(bytes);
+        FileStream file(bytes, mode == 2 || mode == 5);
+        FILE *in = mode == 2 || mode == 5 ? file.fp : mem;
+        if (!in) {
+            out = "no stream";
+            return;
+        }
         if (buffer) setvbuf(in, vbuf.data(), _IOFBF, buffer);
         if (mode == 4) csv_count_places(in);
         StderrCapture cap;
@@ -441,7 +475,18 @@ struct ReadTrace {
             } else if (mode == 1 || mode == 4) {
                 t = csv_record_read_and_parse(in, "in", recnum, 1, &n, &f, &error);
                 len = (size_t)csv_record_parse_length();
-            } else if (mode == 2) {
+            } else if (mode == 2 || mode == 5) {
+                bool first = mode == 5 && recnum >= 2 && batch_from < 0;
+                if (first) {
+                    batch_from = ftell(in);
+                    batch_room = in->_IO_read_end - in->_IO_read_ptr;
+                }
+                long max = first ? first_max : recnum % 4 ? LONG_MAX : recnum % 3;
+                long k = mode == 5 ? csv_records_skip_common(in, "in", recnum, max) : 0;
+                if (k > max) out += "more than " + std::to_string(max) + "\n";
+                for (; k > 0; k--, recnum++)
+                    out += "1:|\n";
+                if (first) batch_end = ftell(in);
                 n = csv_record_read_and_skip(in, "in", recnum, 1, &error);
                 t = n ? "" : nullptr;
             } else {
@@ -486,6 +531,30 @@ TEST(Parse, BlockScanMatchesByteByByte) {
             inputs.push_back("h\n" + rec.substr(0, (size_t)at) + bad + rec.substr((size_t)at) +
                              "\n" + rec + "\n");
         }
+    // Records as files hold them, some with a fault; the fields with CRs come last.
+    const std::string fields[] = {
+        "",         "abc",  std::string(36, 'p'), "\"x,y\"", "\"a\"\"b\"",
+        "\"l\nm\"", "\"\"", "\"\"\"\"\"\"",       "a\0b"s,   "\"cr\r\nlf\"",
+        "\"c\rr\""};
+    std::vector<bool> common(inputs.size(), false); // free of faults
+    for (int k = 0; k < 300; k++) {
+        std::string s = k % 5 == 0 ? "\xEF\xBB\xBF\"bom\",x\n" : "";
+        for (int r = (int)(rnd() % 60); r > 0; r--) {
+            for (int f = (int)(rnd() % 6); f >= 0; f--)
+                s += fields[rnd() % (k % 2 ? 11 : 9)] + (f ? "," : ""); // half with CRs
+            int t = (int)(rnd() % 16);
+            s += t == 0 && k % 2 ? "\r\n" : t == 1 ? "\n\n" : "\n";
+        }
+        if (k % 3 == 0 && !s.empty()) s[rnd() % s.size()] = "\"\r\n,\xEF"[rnd() % 5];
+        if (k % 7 == 0) s += k % 2 ? "\xEF\xBB\xBF\"x\"\n" : "\ntail";
+        inputs.push_back(s);
+        common.push_back(k % 3 && k % 7);
+    }
+    for (int w = 0; w < 70; w++) { // a quoted field after an LF or separator anywhere in a block
+        std::string x((size_t)w, 'x');
+        inputs.push_back("h\n" + x + "\n\"q\"\n" + x + ",\"q\"\n");
+        common.push_back(true);
+    }
     std::string wide = "a";
     for (int i = 1; i < 512; i++) wide += ",a";
     inputs.push_back(wide + "\n" + wide + ",a\n");
@@ -497,17 +566,34 @@ TEST(Parse, BlockScanMatchesByteByByte) {
         inputs.push_back(r + "\n" + r + "y,\n");
     }
     const CsvScan scans[] = {CSV_SCAN_SCALAR, CSV_SCAN_SSE2, CSV_SCAN_AVX2};
-    for (const auto &in : inputs)
-        for (int mode = 0; mode < 5; mode++) {
+    common.resize(inputs.size(), false);
+    for (size_t i = 0; i < inputs.size(); i++)
+        for (int mode = 0; mode < 6; mode++) {
+            const std::string &in = inputs[i];
             csv_scan_set(CSV_SCAN_SCALAR);
-            const std::string want = ReadTrace(in, mode, 8).out;
+            const std::string want = ReadTrace(in, mode == 5 ? 2 : mode, 8).out;
             for (CsvScan scan : scans) {
                 if (!csv_scan_set(scan)) continue;
-                for (size_t buffer : {0, 100})
-                    ASSERT_EQ(ReadTrace(in, mode, buffer).out, want)
-                        << "scan " << scan << " buffer " << buffer << " mode " << mode
-                        << " input:\n"
-                        << in;
+                for (size_t buffer : {0, 100}) {
+                    long first_max = i % 3 ? LONG_MAX : (long)(i % 7);
+                    ReadTrace got(in, mode, buffer, first_max);
+                    ASSERT_EQ(got.out, want) << "scan " << scan << " buffer " << buffer << " mode "
+                                             << mode << " input:\n"
+                                             << in;
+                    if (common[i] && got.batch_from >= 0 && scan == CSV_SCAN_AVX2 && buffer == 0) {
+                        long end = got.batch_from, records = 0;
+                        bool quoted = false;
+                        for (long j = end;
+                             j < got.batch_from + got.batch_room / 64 * 64 && records < first_max;
+                             j++) {
+                            if (in[(size_t)j] == '"') quoted = !quoted;
+                            if (in[(size_t)j] == '\r' && !quoted && (j - got.batch_from) % 64 == 63)
+                                break;
+                            if (in[(size_t)j] == '\n' && !quoted) end = j + 1, records++;
+                        }
+                        EXPECT_EQ(got.batch_end, end) << in;
+                    }
+                }
             }
         }
     for (CsvScan scan : scans)
