@@ -200,7 +200,9 @@ CsvScan initial_scan() {
 
 CsvScan scan_level = initial_scan();
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
-const bool have_clmul = __builtin_cpu_supports("pclmul"); // after initial_scan's cpu_init
+// The wide scans that find quoted regions by a carry-less multiply, and count with popcnt.
+// (Defined after scan_level, whose initial_scan sets the CPU's features up.)
+const bool have_clmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("popcnt");
 #endif
 
 // How a block scan leaves the unquoted field: with fewer bytes buffered than a block, for the
@@ -1034,8 +1036,7 @@ long csv_record_ends(const char *s, size_t n, bool quoted, bool *inquote, size_t
 #if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
     if (scan_level != CSV_SCAN_SCALAR) {
         uint64_t carry = in ? ~0ULL : 0;
-        if (scan_level == CSV_SCAN_AVX2 && __builtin_cpu_supports("pclmul") &&
-            __builtin_cpu_supports("popcnt"))
+        if (scan_level == CSV_SCAN_AVX2 && have_clmul)
             record_ends_avx2(s, n, i, carry, count, last);
         else
             record_ends_sse2(s, n, i, carry, count, last);
