@@ -464,7 +464,8 @@ void parallel_run::publish(size_t cut, long count) {
 }
 
 // Reads a pipe into the part being filled and publishes it when it is complete. False when it
-// can do nothing now: the ring is full, the input is at its end, or a read would wait.
+// can do nothing now: the ring is full, the input is at its end, or a read would wait. (Finding
+// that it cannot go on is something: the loop looks again whether to go on alone.)
 bool parallel_run::fill() {
     if (regular_ || eof_ || stuck_ || given_up_ >= 0 || next_ - written_ >= (uint32_t)nparts)
         return false;
@@ -492,7 +493,7 @@ bool parallel_run::fill() {
     if (scanned_ < fill_) return true;
     if (fill_ == in_cap) { // no record ends in it: the single process will say why
         stuck_ = true;
-        return false;
+        return true;
     }
     if (!ready_) {
         // The input has nothing more for now: what has come goes to work.
@@ -508,7 +509,7 @@ bool parallel_run::fill() {
     if (n < 0 && errno == EINTR) return true;
     if (n < 0) { // the single process reads it again, and reports it
         stuck_ = true;
-        return false;
+        return true;
     }
     ready_ = false;
     if (n == 0) {

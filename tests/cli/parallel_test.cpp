@@ -1,15 +1,16 @@
 // The programs that run their record loop on several cores write, say and end exactly as they
-// do on one: random inputs with quoted line breaks, blank records, NUL bytes, CR LF, faults
-// and a missing last terminator, cut into parts as small as one byte so that every place a
-// part can end is met, from a regular file and from a pipe.
+// do on one: random inputs with quoted line breaks, blank records, NUL bytes, CR LF, faults,
+// records too long for a part and a missing last terminator, cut into parts as small as one
+// byte so that every place a part can end is met, from a regular file and from a pipe.
 #include <random>
 
 #include "harness.h"
 
 namespace {
 
-// A random input: mostly valid CSV, sometimes with a fault planted somewhere.
-std::string random_input(std::mt19937 &rng) {
+// A random input: mostly valid CSV, sometimes with a fault planted somewhere; with a record
+// longer than a part can hold past its size (no part ends in it) when asked.
+std::string random_input(std::mt19937 &rng, bool long_record) {
     auto pick = [&rng](std::initializer_list<const char *> from) {
         std::uniform_int_distribution<size_t> d(0, from.size() - 1);
         return std::string(from.begin()[d(rng)]);
@@ -36,6 +37,7 @@ std::string random_input(std::mt19937 &rng) {
         }
         s += term;
     }
+    if (long_record) s += "\"" + std::string(70000, 'x') + "\"" + term + "a,b" + term;
     if (!s.empty() && u(rng) < 0.2) s.resize(s.size() - term.size()); // no last terminator
     if (u(rng) < 0.3) {
         size_t at = std::uniform_int_distribution<size_t>(0, s.size())(rng);
@@ -55,7 +57,7 @@ TEST_P(Parallel, SameOutputMessagesAndStatusAsOneWorker) {
     const ParallelCase &c = GetParam();
     std::mt19937 rng(2612);
     for (int round = 0; round < 16; round++) {
-        std::string input = random_input(rng);
+        std::string input = random_input(rng, round % 8 == 7);
         for (const auto &options : c.option_sets) {
             for (bool pipe : {false, true}) {
                 std::vector<std::string> one = {"-j1"}, many = {"-j3"};
