@@ -241,7 +241,7 @@ namespace {
 struct input_slot {
     FILE *fp;      // the input holding the buffer, or null
     bool may_wait; // it is not a regular file: a read may wait for bytes to arrive
-    char buf[1 << 16];
+    char buf[1 << 17];
 };
 input_slot input_slots[4];
 

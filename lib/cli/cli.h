@@ -101,7 +101,7 @@ void error_empty_input(const char *name);
 // "ERROR: failed opening CSVFILE '%s'" with the system error and returns null.
 FILE *open_csvfile(const char *path);
 // Gives an input just opened (nothing read yet) one of a few large static buffers, so that it
-// is read 64 KiB at a time; when all are lent, the stream keeps its own. close_input closes
+// is read 128 KiB at a time; when all are lent, the stream keeps its own. close_input closes
 // the stream and takes its buffer back (an input never closed keeps it to the end).
 void input_buffer_lend(FILE *fp);
 int close_input(FILE *fp);
