@@ -77,6 +77,25 @@ static size_t fieldseparator_len = 1;
 
 static void write_separator(void) { out_rec_separator(opt_fieldseparator, fieldseparator_len); }
 
+// Fields first to limit - 1 of the record (first > 0), each after a separator. With the comma
+// as separator they stand in the record text as they are written, separators included, and go
+// out in one piece. (None of them can begin with the byte order mark that a field after others
+// may not carry as it stands: the readers take one only at the start of the input.)
+static void write_field_run(int first, int limit) {
+    if (first >= limit) return;
+    if (fieldseparator_len != 1 || opt_fieldseparator[0] != ',') {
+        for (int m = first; m < limit; m++) {
+            write_separator();
+            write_field(m, false);
+        }
+        return;
+    }
+    int last = csv_parsed_field_length(rec_fields, rec_numfields, limit, rec_end);
+    out_rec_add_fields(limit - first);
+    out_rec_bytes(rec_fields[first] - 1,
+                  (size_t)(rec_fields[limit - 1] + last - rec_fields[first] + 1));
+}
+
 // The listed fields in list order; missing ones become empty fields (or are fatal with -e).
 // An open-ended range then runs to the end of the record (to the header's width with -l), and
 // every record is filled with empty fields to at least the header's width.
@@ -105,10 +124,7 @@ static void print_listed_fields(int recnum) {
     if (fields_list.openended) {
         int next = fields_list.index[fields_list.count - 1] + 1;
         int limit = (opt_limitunbounded && f > numheaderfields) ? numheaderfields : f;
-        for (int m = next; m < limit; m++) {
-            write_separator();
-            write_field(m, false);
-        }
+        write_field_run(next, limit);
         for (int p = next > limit ? next : limit; p < numheaderfields; p++) write_separator();
     }
 }

@@ -78,6 +78,10 @@ TEST(Columns, Runs) {
         // the header: the start itself is a missing field.
         {argv("2-"), open, "h2,h3,h4,h5\nb,c,d,e\nB,C,,\n2,3,4,5,6,7\n"},
         {argv("-l", "2-"), open, "h2,h3,h4,h5\nb,c,d,e\nB,C,,\n2,3,4,5\n"},
+        // The fields of a range go out as they stand: quoted separators, quotes and line breaks
+        // kept, the CR LF ending left behind.
+        {argv("2-"), "h1,h2,h3\r\n1,\"a,\"\"b\",c\r\n2,\"x\ny\",\r\n",
+         "h2,h3\n\"a,\"\"b\",c\n\"x\ny\",\n"},
         {argv("-a", "5,4-"), "a,b,c,d\n1\n", ",d\n,\n"},
         {argv("-w", "4-"), "a,b,c,d,e\n1\n", "d,e\n,\n",
          E + "Warning: record #2: field #4 does not exist (1 fields in record), printing blank "
