@@ -45,13 +45,13 @@ struct part {
 
 struct shared {
     std::atomic<uint32_t> turn; // the part whose output goes out next
+    int records;                // the records before the next part to publish or take
     // In a regular file, a worker that is free takes the next part itself: it holds the chain
     // while it reads the part and finds where it ends, which is where the next one starts.
     std::atomic<uint32_t> chain;        // 0 free, 1 held, 2 held and waited for
     std::atomic<uint32_t> next;         // the parts taken
     std::atomic<bool> end;              // no part is left to take
     long long offset;                   // where the next part starts
-    int records;                        // the records before it
     std::atomic<int> holding[MAX_JOBS]; // the part each worker has taken, or -1
 };
 
@@ -61,10 +61,18 @@ int nparts;
 shared *sh;
 part *parts;      // nparts of them, after sh
 int file_fd = -1; // a regular file, which the workers read themselves
-bool quoted;      // the loop's: double quotes enclose fields
 
 part &part_of(uint32_t seq) {
     return parts[seq % (uint32_t)nparts];
+}
+
+// Part seq, made ready for a worker: the record counts are the caller's to set.
+part &begin_part(uint32_t seq) {
+    part &p = part_of(seq);
+    p.out_len = 0;
+    p.direct.store(0, std::memory_order_relaxed);
+    p.state.store(P_WORKING, std::memory_order_relaxed);
+    return p;
 }
 
 long futex(std::atomic<uint32_t> *addr, int op, uint32_t val) {
@@ -148,7 +156,7 @@ ssize_t part_write(void *cookie, const char *buf, size_t n) {
 // pipe does: at the last record end in its first chunk bytes, else the first one after them,
 // else the end of the file. False when no record ends in in_cap bytes or a read fails: the
 // single process reads it again and says why.
-bool read_part(part &p, char *in) {
+bool read_part(part &p, char *in, bool quoted) {
     size_t fill = 0, cut = 0;
     long ends = 0;
     bool inquote = false;
@@ -180,7 +188,7 @@ bool read_part(part &p, char *in) {
 
 // Takes the next part of a regular file and reads it, once the ring has room for it. False
 // when none is left.
-bool take_part() {
+bool take_part(bool quoted) {
     lock_chain();
     if (sh->end.load(std::memory_order_relaxed)) {
         unlock_chain();
@@ -190,15 +198,12 @@ bool take_part() {
     sh->holding[w_index].store((int)w_seq, std::memory_order_relaxed);
     for (uint32_t t; w_seq - (t = sh->turn.load(std::memory_order_acquire)) >= (uint32_t)nparts;)
         futex(&sh->turn, FUTEX_WAIT, t);
-    part &p = part_of(w_seq);
+    part &p = begin_part(w_seq);
     p.offset = sh->offset;
     p.first = sh->records;
-    p.out_len = 0;
-    p.direct.store(0, std::memory_order_relaxed);
-    p.state.store(P_WORKING, std::memory_order_relaxed);
     w_part = &p;
     w_chained = true;
-    if (!read_part(p, w_in)) give_up();
+    if (!read_part(p, w_in, quoted)) give_up();
     sh->offset = p.offset + (long long)p.in_len;
     sh->records = p.first + (int)p.count;
     sh->next.store(w_seq + 1, std::memory_order_release);
@@ -218,7 +223,6 @@ void run_part(const record_loop &loop, const char *name, part &p, char *in_bytes
         give_up();
     stdout = out;
     w_finishing = false;
-    if (loop.tally) memset(loop.tally, 0, loop.tally_size);
     int recnum = p.first;
     // Records counted otherwise than the scan counted them: the part did not end where a
     // record ends, and its last output must not go out.
@@ -254,7 +258,7 @@ char *part_memory(void) {
     if (file_fd >= 0) w_in = part_memory();
     for (;;) {
         if (file_fd >= 0) {
-            if (!take_part()) { // none left: the reader ends the worker
+            if (!take_part(loop.quoted)) { // none left: the reader ends the worker
                 char c;
                 while (recv(w_chan, &c, sizeof c, 0) < 0 && errno == EINTR) {
                 }
@@ -268,10 +272,9 @@ char *part_memory(void) {
             w_part = &part_of(w_seq);
         }
         part &p = *w_part;
-        if (p.in_len > 0)
+        if (loop.tally) memset(loop.tally, 0, loop.tally_size);
+        if (p.in_len > 0) // (none when a file ends where its last part ends)
             run_part(loop, name, p, file_fd >= 0 ? w_in : p.in);
-        else if (loop.tally) // a file that ends where its last part ends: nothing to run
-            memset(loop.tally, 0, loop.tally_size);
         if (loop.tally) memcpy(p.tally, loop.tally, loop.tally_size);
         p.state.store(P_DONE, std::memory_order_release);
         sh->holding[w_index].store(-1, std::memory_order_relaxed);
@@ -387,7 +390,6 @@ class parallel_run {
     size_t fill_ = 0, scanned_ = 0, last_end_ = 0;
     long ends_ = 0;
     bool inquote_ = false;
-    int records_ = 0; // records before it
     // Bytes of the last part published past its cut, for the next part to begin with.
     const char *carry_ = nullptr;
     size_t carry_len_ = 0;
@@ -447,16 +449,13 @@ void parallel_run::stop_workers() {
 }
 
 void parallel_run::publish(size_t cut, long count) {
-    part &p = part_of(next_);
+    part &p = begin_part(next_);
     p.in_len = cut;
-    p.first = records_;
+    p.first = sh->records;
     p.count = count;
-    p.out_len = 0;
-    p.direct.store(0, std::memory_order_relaxed);
-    p.state.store(P_WORKING, std::memory_order_relaxed);
     carry_ = p.in + cut;
     carry_len_ = fill_ - cut;
-    records_ += (int)count;
+    sh->records += (int)count;
     next_++;
     fill_ = scanned_ = last_end_ = 0;
     ends_ = 0;
@@ -602,9 +601,8 @@ bool parallel_run::go_on_alone(int *recnum) {
     part &p = part_of(from);
     bool in_ring = from < next_;
     long long offset = in_ring ? p.offset : sh->offset;
-    if (regular_) records_ = sh->records;
     size_t skip = in_ring ? p.direct.load() : 0;
-    *recnum = in_ring ? p.first : records_;
+    *recnum = in_ring ? p.first : sh->records;
     FILE *in = fp_;
     rest_input rest{};
     if (regular_) {
@@ -671,7 +669,6 @@ bool parallel_run::run(int *recnum) {
     if (regular_) {
         sh->offset = ftello(fp_);
         if (sh->offset < 0) return loop_.run(fp_, name_, recnum, loop_.tally);
-        sh->records = *recnum;
         for (auto &h : sh->holding)
             h.store(-1, std::memory_order_relaxed);
     } else {
@@ -679,9 +676,8 @@ bool parallel_run::run(int *recnum) {
         carry_len_ = (size_t)(fp_->_IO_read_end - fp_->_IO_read_ptr);
     }
     file_fd = regular_ ? fd_ : -1;
-    quoted = loop_.quoted;
     fp_->_IO_read_ptr = fp_->_IO_read_end;
-    records_ = *recnum;
+    sh->records = *recnum;
     if (!start_workers()) stop_workers(); // none has a part yet: the program does it all
     alive_ = jobs_started_;
     for (;;) {
@@ -696,7 +692,7 @@ bool parallel_run::run(int *recnum) {
         if (eof_ && carry_len_ == 0 && fill_ == 0 && written_ == next_) {
             stop_workers();
             if (regular_) fseeko(fp_, 0, SEEK_END);
-            *recnum = regular_ ? sh->records : records_;
+            *recnum = sh->records;
             return true;
         }
         dispatch();
