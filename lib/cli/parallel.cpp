@@ -38,18 +38,24 @@ struct part {
     int first;                  // the records before it
     long count;                 // the records that end in it
     bool last;                  // it ends where the input ends
-    size_t out_len;             // output left in out for the reader to write
-    std::atomic<size_t> direct; // output the worker wrote itself, its turn come
+    size_t out_len;             // output left in out, to write once the part is done
+    size_t out_done;            // of it, what has been written
+    std::atomic<size_t> direct; // bytes of the part's output written so far, whoever wrote them
     std::atomic<int> state;
 };
 
 struct shared {
-    std::atomic<uint32_t> turn; // the part whose output goes out next
-    int records;                // the records before the next part to publish or take
+    std::atomic<uint32_t> turn;    // the part whose output goes out next
+    std::atomic<uint32_t> waiters; // processes waiting for it to move
+    // The process that writes the parts done in order (0: none), and the one whose write to
+    // standard output is under way, if any (a worker's index + 1; the program: MAX_JOBS + 1).
+    std::atomic<uint32_t> writer;
+    std::atomic<uint32_t> writing;
+    int records; // the records before the next part to publish or take
     // In a regular file, a worker that is free takes the next part itself: it holds the chain
     // while it reads the part and finds where it ends, which is where the next one starts.
     std::atomic<uint32_t> chain;        // 0 free, 1 held, 2 held and waited for
-    std::atomic<uint32_t> next;         // the parts taken
+    std::atomic<uint32_t> next;         // the parts taken (from a pipe: published)
     std::atomic<bool> end;              // no part is left to take
     long long offset;                   // where the next part starts
     std::atomic<int> holding[MAX_JOBS]; // the part each worker has taken, or -1
@@ -60,7 +66,10 @@ size_t in_cap, out_cap;
 int nparts;
 shared *sh;
 part *parts;      // nparts of them, after sh
+char *sums[2];    // the tallies of the parts written: before part t, in sums[t % 2]
 int file_fd = -1; // a regular file, which the workers read themselves
+uint32_t self = MAX_JOBS + 1; // this process, as writer and writing name it
+int w_chan = -1;              // a worker's channel: parts to work on come in, parts done go out
 
 part &part_of(uint32_t seq) {
     return parts[seq % (uint32_t)nparts];
@@ -69,7 +78,7 @@ part &part_of(uint32_t seq) {
 // Part seq, made ready for a worker: the record counts are the caller's to set.
 part &begin_part(uint32_t seq) {
     part &p = part_of(seq);
-    p.out_len = 0;
+    p.out_len = p.out_done = 0;
     p.direct.store(0, std::memory_order_relaxed);
     p.state.store(P_WORKING, std::memory_order_relaxed);
     return p;
@@ -93,9 +102,89 @@ void unlock_chain() {
     if (sh->chain.exchange(0, std::memory_order_release) == 2) futex(&sh->chain, FUTEX_WAKE, 1);
 }
 
+// Waits until every part before part upto has gone out.
+void wait_written(uint32_t upto) {
+    if ((int32_t)(sh->turn.load(std::memory_order_acquire) - upto) >= 0) return;
+    sh->waiters.fetch_add(1);
+    for (uint32_t t; (int32_t)((t = sh->turn.load()) - upto) < 0;)
+        futex(&sh->turn, FUTEX_WAIT, t);
+    sh->waiters.fetch_sub(1);
+}
+
+// ---- Writing in order ----------------------------------------------------------------------
+
+// Wakes the program to look at how the run stands: a message that is no part's number. (Not
+// sent when one is waiting already.)
+constexpr uint32_t LOOK = UINT32_MAX;
+void wake_program(void) {
+    if (w_chan >= 0) send(w_chan, &LOOK, sizeof LOOK, MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+// Writes n bytes of part p's output to standard output, counting them into the part as they go
+// out, so that a process that goes on from the part knows how many to leave out. False when a
+// write fails.
+bool write_out(part &p, const char *buf, size_t n, size_t *done) {
+    sh->writing.store(self);
+    while (n > 0) {
+        ssize_t w = write(STDOUT_FILENO, buf, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) break;
+        buf += w;
+        n -= (size_t)w;
+        if (done) *done += (size_t)w;
+        p.direct.fetch_add((size_t)w, std::memory_order_release);
+    }
+    sh->writing.store(0);
+    return n == 0;
+}
+
+// Writes the output of the part whose turn it is, when it is done, and moves the turn on.
+// False when it is not done (or was given up, or none is left: the program is woken to see).
+bool write_next(const record_loop &loop) {
+    uint32_t t = sh->turn.load(std::memory_order_relaxed); // (moved by the writer alone)
+    if ((int32_t)(t - sh->next.load(std::memory_order_acquire)) >= 0) {
+        if (sh->end.load()) wake_program(); // all written
+        return false;
+    }
+    part &p = part_of(t);
+    int st = p.state.load(std::memory_order_acquire);
+    if (st == P_DONE && p.out_done < p.out_len &&
+        !write_out(p, p.out + p.out_done, p.out_len - p.out_done, &p.out_done)) {
+        st = P_GIVEN_UP; // the program goes on from the part, and says why
+        p.state.store(P_GIVEN_UP, std::memory_order_release);
+    }
+    if (st != P_DONE) {
+        if (st == P_GIVEN_UP) wake_program();
+        return false;
+    }
+    // The sum up to the part is kept until the turn moves: a writer that ends on the way
+    // leaves it whole.
+    if (loop.merge) {
+        memcpy(sums[(t + 1) % 2], sums[t % 2], loop.tally_size);
+        loop.merge(sums[(t + 1) % 2], p.tally);
+    }
+    sh->turn.store(t + 1);
+    if (sh->waiters.load()) futex(&sh->turn, FUTEX_WAKE, INT_MAX);
+    return true;
+}
+
+// Writes out the parts done, in input order, unless another process is doing it: a worker
+// calls it when it has finished a part, the program when it wakes.
+void write_in_order(const record_loop &loop) {
+    for (;;) {
+        uint32_t none = 0;
+        if (!sh->writer.compare_exchange_strong(none, self)) return; // it will see ours too
+        while (write_next(loop)) {
+        }
+        sh->writer.store(0);
+        // A part finished while the writer was here, by a worker that found it busy.
+        uint32_t t = sh->turn.load();
+        if ((int32_t)(t - sh->next.load()) >= 0 || part_of(t).state.load() != P_DONE) return;
+    }
+}
+
 // ---- The worker ----------------------------------------------------------------------------
 
-int w_chan = -1; // parts to work on come in, parts done go out
 int w_index;     // its place among the workers
 uint32_t w_seq;  // the part it works on
 part *w_part;    // null between parts
@@ -137,7 +226,7 @@ ssize_t part_read(void *cookie, char *buf, size_t size) {
 
 // Standard output of a part: its buffer is the part's output space. Written when it fills (or
 // a record needs room), it goes straight to the real output once every part before has gone
-// out; at the end, what it holds is left there for the reader.
+// out; at the end, what it holds is left there for the writer.
 ssize_t part_write(void *cookie, const char *buf, size_t n) {
     auto *p = static_cast<part *>(cookie);
     if (w_finishing && p->direct.load(std::memory_order_relaxed) == 0) {
@@ -145,11 +234,8 @@ ssize_t part_write(void *cookie, const char *buf, size_t n) {
         p->out_len = n;
         return (ssize_t)n;
     }
-    for (uint32_t t; (t = sh->turn.load(std::memory_order_acquire)) != w_seq;)
-        futex(&sh->turn, FUTEX_WAIT, t);
-    if (!write_fd_all(STDOUT_FILENO, buf, n)) return -1;
-    p->direct.fetch_add(n, std::memory_order_release);
-    return (ssize_t)n;
+    wait_written(w_seq);
+    return write_out(*p, buf, n, nullptr) ? (ssize_t)n : -1;
 }
 
 // Reads a part of the regular file from its offset, and finds where it ends as the reader of a
@@ -196,8 +282,7 @@ bool take_part(bool quoted) {
     }
     w_seq = sh->next.load(std::memory_order_relaxed);
     sh->holding[w_index].store((int)w_seq, std::memory_order_relaxed);
-    for (uint32_t t; w_seq - (t = sh->turn.load(std::memory_order_acquire)) >= (uint32_t)nparts;)
-        futex(&sh->turn, FUTEX_WAIT, t);
+    wait_written(w_seq + 1 - (uint32_t)nparts); // room in the ring
     part &p = begin_part(w_seq);
     p.offset = sh->offset;
     p.first = sh->records;
@@ -276,10 +361,14 @@ char *part_memory(void) {
         if (p.in_len > 0) // (none when a file ends where its last part ends)
             run_part(loop, name, p, file_fd >= 0 ? w_in : p.in);
         if (loop.tally) memcpy(p.tally, loop.tally, loop.tally_size);
-        p.state.store(P_DONE, std::memory_order_release);
+        p.state.store(P_DONE);
         sh->holding[w_index].store(-1, std::memory_order_relaxed);
         w_part = nullptr;
-        if (send(w_chan, &w_seq, sizeof w_seq, MSG_NOSIGNAL) != (ssize_t)sizeof w_seq) _exit(0);
+        write_in_order(loop);
+        // From a pipe, the reader hands the worker its next part (from a file, it takes it).
+        if (file_fd < 0 &&
+            send(w_chan, &w_seq, sizeof w_seq, MSG_NOSIGNAL) != (ssize_t)sizeof w_seq)
+            _exit(0);
     }
 }
 
@@ -292,7 +381,7 @@ struct worker_slot {
     int chan;     // parts to work on go out, parts done come back
     long held[2]; // the parts sent and not done, the oldest first
     int nheld;
-    bool gone;
+    bool gone, reaped;
 };
 
 int jobs_for(FILE *fp, bool by_default, long long *left) {
@@ -365,7 +454,7 @@ class parallel_run {
     void stop_workers();
     bool fill();
     void publish(size_t cut, long count);
-    void write_done();
+    void see_written();
     void dispatch();
     void lose(int i);
     void wait_for_something();
@@ -428,10 +517,11 @@ bool parallel_run::start_workers() {
             close(sv[0]);
             w_chan = sv[1];
             w_index = i;
+            self = (uint32_t)i + 1;
             worker(loop_, name_);
         }
         close(sv[1]);
-        workers_[i] = {pid, sv[0], {-1, -1}, 0, false};
+        workers_[i] = {pid, sv[0], {-1, -1}, 0, false, false};
         jobs_started_ = i + 1;
     }
     return true;
@@ -440,10 +530,10 @@ bool parallel_run::start_workers() {
 void parallel_run::stop_workers() {
     for (int i = 0; i < jobs_started_; i++) {
         close(workers_[i].chan);
-        kill(workers_[i].pid, SIGKILL);
+        if (!workers_[i].reaped) kill(workers_[i].pid, SIGKILL);
     }
     for (int i = 0; i < jobs_started_; i++)
-        while (waitpid(workers_[i].pid, nullptr, 0) < 0 && errno == EINTR) {
+        while (!workers_[i].reaped && waitpid(workers_[i].pid, nullptr, 0) < 0 && errno == EINTR) {
         }
     jobs_started_ = 0;
 }
@@ -457,6 +547,7 @@ void parallel_run::publish(size_t cut, long count) {
     carry_len_ = fill_ - cut;
     sh->records += (int)count;
     next_++;
+    sh->next.store(next_, std::memory_order_release);
     fill_ = scanned_ = last_end_ = 0;
     ends_ = 0;
     inquote_ = false;
@@ -520,34 +611,46 @@ bool parallel_run::fill() {
     return true;
 }
 
-// Writes out the parts done, in order, up to one given up.
-void parallel_run::write_done() {
-    while (written_ < sent_) {
-        part &p = part_of(written_);
-        int st = p.state.load(std::memory_order_acquire);
-        if (st == P_WORKING) return;
-        if (st == P_GIVEN_UP) {
-            given_up_ = written_;
-            return;
-        }
-        out_bytes_direct(p.out, p.out_len);
-        if (loop_.merge) loop_.merge(loop_.tally, p.tally);
-        errcheck_stdout_exit();
-        written_++;
-        sh->turn.store(written_, std::memory_order_release);
-        futex(&sh->turn, FUTEX_WAKE, INT_MAX);
-    }
+// How far the output has gone, and whether it stops at a part given up.
+void parallel_run::see_written() {
+    written_ = sh->turn.load();
+    if (written_ < next_ && part_of(written_).state.load(std::memory_order_acquire) == P_GIVEN_UP &&
+        (given_up_ < 0 || written_ < given_up_))
+        given_up_ = written_;
 }
 
 // A worker has gone (it ended, or was ended): the oldest part it held is given up.
 void parallel_run::lose(int i) {
     worker_slot &w = workers_[i];
+    int status = 0;
+    while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    w.reaped = true;
+    uint32_t me = (uint32_t)i + 1;
+    if (sh->writing.load() == me && WIFSIGNALED(status)) {
+        // A signal ended it in a write to standard output (its reader gone, a limit on the
+        // file's size, a kill): how much of the write went out cannot be told, and the program
+        // ends as the worker did.
+        int sig = WTERMSIG(status);
+        stop_workers();
+        signal(sig, SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, sig);
+        sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        raise(sig);
+        _exit(128 + sig);
+    }
+    sh->writer.compare_exchange_strong(me, 0); // the order of writing goes on without it
     long held = regular_ ? sh->holding[i].load() : w.nheld > 0 ? w.held[0] : -1;
     if (held >= 0) {
         // A worker that went while it took a part of a file leaves the chain held: the parts
-        // before it are written, and the single process reads on from where it starts.
+        // before it are written (the writer wakes the program when none is left), and the
+        // single process reads on from where it starts.
         if (!regular_ || held < sh->next.load(std::memory_order_acquire))
-            part_of((uint32_t)held).state.store(P_GIVEN_UP, std::memory_order_relaxed);
+            part_of((uint32_t)held).state.store(P_GIVEN_UP);
+        else
+            sh->end.store(true);
         if (given_up_ < 0 || held < given_up_) given_up_ = held;
     }
     w.gone = true;
@@ -584,7 +687,7 @@ void parallel_run::wait_for_something() {
         if (w.gone || !pf[i].revents) continue;
         uint32_t seq;
         ssize_t r = recv(w.chan, &seq, sizeof seq, 0);
-        if (r == (ssize_t)sizeof seq && !regular_) {
+        if (r == (ssize_t)sizeof seq && !regular_ && seq != LOOK) {
             w.held[0] = w.held[1];
             w.nheld--;
         } else if (r == 0 || (r < 0 && errno != EINTR)) {
@@ -597,7 +700,8 @@ void parallel_run::wait_for_something() {
 bool parallel_run::go_on_alone(int *recnum) {
     stop_workers();
     if (regular_) next_ = sh->next.load(); // (the workers are gone: for good)
-    uint32_t from = written_;
+    uint32_t from = written_ = sh->turn.load();
+    if (loop_.merge) loop_.merge(loop_.tally, sums[from % 2]);
     part &p = part_of(from);
     bool in_ring = from < next_;
     long long offset = in_ring ? p.offset : sh->offset;
@@ -649,7 +753,7 @@ bool parallel_run::run(int *recnum) {
     size_t head = (sizeof(shared) + 63) & ~(size_t)63;
     size_t ring = (head + (size_t)nparts * sizeof(part) + 63) & ~(size_t)63;
     size_t each = (tally + in_cap + out_cap + 63) & ~(size_t)63; // every tally aligned
-    size_t len = ring + (size_t)nparts * each;
+    size_t len = ring + 2 * tally + (size_t)nparts * each;
     void *mem = mmap(nullptr, len, PROT_READ | PROT_WRITE,
                      MAP_SHARED | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (mem == MAP_FAILED) return loop_.run(fp_, name_, recnum, loop_.tally);
@@ -657,8 +761,10 @@ bool parallel_run::run(int *recnum) {
     mem_len_ = len;
     sh = new (mem) shared;
     parts = reinterpret_cast<part *>(static_cast<char *>(mem) + head);
+    sums[0] = static_cast<char *>(mem) + ring;
+    sums[1] = sums[0] + tally;
     for (int i = 0; i < nparts; i++) {
-        char *base = static_cast<char *>(mem) + ring + (size_t)i * each;
+        char *base = sums[1] + tally + (size_t)i * each;
         part *p = new (&parts[i]) part;
         p->tally = base;
         p->in = base + tally;
@@ -685,18 +791,24 @@ bool parallel_run::run(int *recnum) {
             eof_ = sh->end.load(std::memory_order_acquire);
             next_ = sent_ = sh->next.load(std::memory_order_acquire);
         }
-        write_done();
+        see_written();
         if (given_up_ >= 0 && written_ == (uint32_t)given_up_) break;
         if (stuck_ && written_ == next_) break;
         if (alive_ == 0) break;
         if (eof_ && carry_len_ == 0 && fill_ == 0 && written_ == next_) {
             stop_workers();
+            if (loop_.merge) loop_.merge(loop_.tally, sums[written_ % 2]);
             if (regular_) fseeko(fp_, 0, SEEK_END);
             *recnum = sh->records;
             return true;
         }
         dispatch();
         if (fill()) continue;
+        // With nothing else to do, the program writes what no worker has: the output of parts
+        // done by a worker that has gone since, say.
+        uint32_t was = written_;
+        write_in_order(loop_);
+        if (sh->turn.load() != was) continue;
         wait_for_something();
     }
     return go_on_alone(recnum);
