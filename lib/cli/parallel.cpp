@@ -289,9 +289,11 @@ bool take_part(bool quoted) {
     w_part = &p;
     w_chained = true;
     if (!read_part(p, w_in, quoted)) give_up();
+    // The part is counted as taken before the chain moves past it: a worker that ends between
+    // the two leaves either the part to go on from, or the chain where it starts.
+    sh->next.store(w_seq + 1, std::memory_order_release);
     sh->offset = p.offset + (long long)p.in_len;
     sh->records = p.first + (int)p.count;
-    sh->next.store(w_seq + 1, std::memory_order_release);
     if (p.last) sh->end.store(true, std::memory_order_release);
     w_chained = false;
     unlock_chain();
