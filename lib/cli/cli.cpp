@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -370,6 +371,19 @@ void out_rec_end_slow(void) {
     size_t n = (size_t)(out_rec_ptr - out_rec_start);
     if (out_rec_start != out_rec_staging) memcpy(out_rec_staging, out_rec_start, n);
     out_bytes(out_rec_staging, n);
+}
+
+void end_by_default_signal(int sig) {
+    struct sigaction sa = {};
+    sa.sa_handler = SIG_DFL;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+    raise(sig);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    _exit(128 + sig);
 }
 
 void set_broken_output_exit(void (*fn)(void)) { broken_output_fn = fn; }

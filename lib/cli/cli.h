@@ -253,6 +253,9 @@ inline void out_rec_end(void) {
 inline void errcheck_stdout_exit(void) {
     if (stdout->_flags & _IO_ERR_SEEN) errcheck_stdout_fail();
 }
+// Ends the process by sig as the signal's default action would: restored, raised and unblocked
+// (pending until then when it is blocked, in its own handler say). Async-signal-safe.
+[[noreturn]] void end_by_default_signal(int sig);
 // What ends the program, quietly, when standard output is broken (EPIPE: its reader has gone).
 // A program that ignores SIGPIPE to run children sets it; without it the error is reported as
 // any other.

@@ -633,15 +633,8 @@ void parallel_run::lose(int i) {
         // A signal ended it in a write to standard output (its reader gone, a limit on the
         // file's size, a kill): how much of the write went out cannot be told, and the program
         // ends as the worker did.
-        int sig = WTERMSIG(status);
         stop_workers();
-        signal(sig, SIG_DFL);
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, sig);
-        sigprocmask(SIG_UNBLOCK, &set, nullptr);
-        raise(sig);
-        _exit(128 + sig);
+        end_by_default_signal(WTERMSIG(status));
     }
     sh->writer.compare_exchange_strong(me, 0); // the order of writing goes on without it
     long held = regular_ ? sh->holding[i].load() : w.nheld > 0 ? w.held[0] : -1;

@@ -119,17 +119,7 @@ void child_signals_set(sigset_t *set) {
 [[noreturn]] void end_by_signal(int sig) {
     set_sigchld_default(); // the children ended here are no failure to report
     terminate_and_reap_children();
-    struct sigaction sa = {};
-    sa.sa_handler = SIG_DFL;
-    sigemptyset(&sa.sa_mask);
-    sigaction(sig, &sa, nullptr);
-    // Blocked in a handler for it: pending until unblocked, then fatal to the whole process.
-    raise(sig);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    _exit(128 + sig);
+    end_by_default_signal(sig);
 }
 
 void termination_handler(int sig) {
@@ -333,13 +323,7 @@ void broken_output_exit(void) {
     set_sigchld_default();
     terminate_and_reap_children();
     defer_to_ending_signal();
-    signal(SIGPIPE, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    raise(SIGPIPE);
-    _exit(1);
+    end_by_default_signal(SIGPIPE);
 }
 
 void exit_if_output_broken(int err) {
