@@ -35,28 +35,9 @@ static void add_tally(void *into, const void *part) {
 }
 
 static bool count_records(FILE *fp, const char *name, int *recnum, void *counts) {
-    long long count = *recnum; // the records read so far
-    auto next = [&count] { return count < INT_MAX ? (int)count + 1 : INT_MAX; };
     char error;
-    // Most records are taken many at a time; the others, one by one, as the reader knows them.
-    // Where none could be taken, the next are likely of the same kind (no AVX2, say): they go
-    // one by one, a run twice as long each time a batch takes nothing again.
-    long long retry = count; // the records read when a batch is next tried
-    long long gap = 4;       // records read one by one after a batch that took none
-    for (;;) {
-        if (count >= retry) {
-            long taken = csv_records_skip_common(fp, name, next(), LONG_MAX);
-            count += taken;
-            if (taken > 0) {
-                gap = 4;
-            } else {
-                retry = count + gap;
-                if (gap < 4096) gap *= 2;
-            }
-        }
-        if (!csv_record_read_and_skip(fp, name, next(), 1, &error)) break;
-        count++;
-    }
+    int first = *recnum < INT_MAX ? *recnum + 1 : INT_MAX;
+    long long count = *recnum + csv_records_skip(fp, name, first, LONG_MAX, &error);
     static_cast<row_tally *>(counts)->records += count - *recnum;
     *recnum = count < INT_MAX ? (int)count : INT_MAX;
     return !error;

@@ -33,14 +33,13 @@ void range_ended_short(const char *name, int count, int taken, int first, int nu
 
 bool skip_to_record(FILE *fp, const char *name, int first, int *count) {
     char err;
-    while (*count < first - 1) {
-        if (!csv_record_read_and_skip(fp, name, *count + 1, 1, &err)) {
-            if (!err) range_ended_short(name, *count, 0, first, 0);
-            return false;
-        }
-        ++*count;
-    }
-    return true;
+    long want = first - 1 - *count;
+    if (want <= 0) return true;
+    long done = csv_records_skip(fp, name, *count + 1, want, &err);
+    *count += (int)done;
+    if (done == want) return true;
+    if (!err) range_ended_short(name, *count, 0, first, 0);
+    return false;
 }
 
 const char *read_last_record(FILE *fp, const char *name, int *count, int *recnum, int *len,

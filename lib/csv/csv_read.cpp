@@ -915,6 +915,32 @@ long csv_records_skip_common(FILE *fp, const char *name, int recnum, long max) {
 #endif
 }
 
+long csv_records_skip(FILE *fp, const char *name, int recnum, long max, char *errflag) {
+    *errflag = 0;
+    long done = 0;
+    auto num = [recnum, &done] { return done < INT_MAX - recnum ? recnum + (int)done : INT_MAX; };
+    // Where a batch takes nothing, the next records are likely of the same kind (no AVX2, say):
+    // they go one by one, a run twice as long each time a batch takes nothing again.
+    long retry = 0; // the records skipped when a batch is next tried
+    long gap = 4;   // records read one by one after a batch that took none
+    while (done < max) {
+        if (done >= retry) {
+            long taken = csv_records_skip_common(fp, name, num(), max - done);
+            done += taken;
+            if (taken > 0) {
+                gap = 4;
+            } else {
+                retry = done + gap;
+                if (gap < 4096) gap *= 2;
+            }
+            if (done == max) break;
+        }
+        if (!csv_record_read_and_skip(fp, name, num(), 1, errflag)) break;
+        done++;
+    }
+    return done;
+}
+
 char *dsv_record_read_and_parse(char sep, FILE *fp, const char *name, int recnum, char verbose,
                                 int *numfields, char ***fields, char *errflag) {
     return read_parsed(sep, fp, name, recnum, verbose, dsv_buf, dsv_table, &dsv_len, numfields,

@@ -77,6 +77,10 @@ int csv_record_read_and_skip(FILE *fp, const char *name, int recnum, char verbos
 // as it always would: a caller alternates the two. Takes nothing unless the readers scan with
 // AVX2.
 long csv_records_skip_common(FILE *fp, const char *name, int recnum, long max);
+// Skips at most max records from recnum on, the two ways alternated: returns how many, fewer
+// when the input ends (*error 0) or a record is refused (*error 1, said as the reader says it).
+// Record numbers past INT_MAX are said as INT_MAX.
+long csv_records_skip(FILE *fp, const char *name, int recnum, long max, char *error);
 
 // ---- Delimiter-separated input: the same reader with another separator byte ----------------
 

@@ -8,6 +8,14 @@ struct Rows : ::testing::Test {
     TempDir dir;
     std::string five = dir.file("five.csv", "h\n1\n\"2\nx\"\n3\n4\n");
     std::string blanks = dir.file("blanks.csv", "h\n1\n\n2\r\n\n");
+    // Record k, after the header, is k,"a<LF>b" with CR LF: enough of them for records to be
+    // skipped many at a time, and their number in each.
+    std::string many = [this] {
+        std::string s = "h\r\n";
+        for (int k = 2; k <= 400; k++)
+            s += std::to_string(k) + ",\"a\nb\"\r\n";
+        return dir.file("many.csv", s);
+    }();
 };
 
 const std::string R = "zelk-rows: ";
@@ -22,6 +30,8 @@ TEST_F(Rows, Runs) {
         {argv("-h", "-n2", "2", five), "", "h\n1\n\"2\nx\"\n"},
         {argv("-n", "1", "3", five), "", "\"2\nx\"\n"},
         {argv("4", five), "", "3\n4\n"},
+        {argv("-n2", "299", many), "", "299,\"a\nb\"\n300,\"a\nb\"\n"},
+        {argv("400", many), "", "400,\"a\nb\"\n"},
         {argv("1"), "a\nb", "a\nb\n",
          R + "Warning: final record not terminated: file 'standard input'\n"},
         {argv("-t", "-n2", "1", five), "", "h\r\n1\r\n"},
