@@ -1014,36 +1014,40 @@ void record_ends_sse2(const char *s, size_t n, size_t &i, uint64_t &carry, long 
 }
 
 // The same 64 bytes at a time with the prefix sum of the quotes as one carry-less multiply by
-// all ones: each half loaded once for both masks, the ends counted and the last one kept
-// without a branch on either.
+// all ones: each half loaded once for both masks, and the ends only counted. The last end is
+// found afterwards, from the last block back: the carry into a block is the one out of it,
+// turned when the block holds an odd number of quotes.
+[[gnu::target("pclmul")]] inline uint64_t quotes_inside(uint64_t q) {
+    return (uint64_t)_mm_cvtsi128_si64(
+        _mm_clmulepi64_si128(_mm_cvtsi64_si128((long long)q), _mm_set1_epi8(-1), 0));
+}
 [[gnu::target("avx2,pclmul,popcnt")]] void
 record_ends_avx2(const char *s, size_t n, size_t &i, uint64_t &carry, long &count, size_t *last) {
     const __m256i vq = _mm256_set1_epi8('"'), vlf = _mm256_set1_epi8('\n');
-    const __m128i ones = _mm_set1_epi8(-1);
-    uint64_t in = carry, last_ends = 0;
-    size_t last_at = 0;
+    size_t from = i;
+    uint64_t in = carry;
     long k = 0;
     for (; i + 64 <= n; i += 64) {
         __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + i));
         __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + i + 32));
-        uint64_t q = (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, vq)) |
-                     (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, vq)) << 32;
-        uint64_t lf = (uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, vlf)) |
-                      (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, vlf)) << 32;
-        uint64_t inside = (uint64_t)_mm_cvtsi128_si64(
-                              _mm_clmulepi64_si128(_mm_cvtsi64_si128((long long)q), ones, 0)) ^
-                          in;
+        uint64_t q = eq_mask(a, b, vq), lf = eq_mask(a, b, vlf);
+        uint64_t inside = quotes_inside(q) ^ in;
         in = (uint64_t)((int64_t)inside >> 63);
-        uint64_t ends = lf & ~inside;
-        k += __builtin_popcountll(ends);
-        if (ends) {
-            last_at = i;
-            last_ends = ends;
-        }
+        k += __builtin_popcountll(lf & ~inside);
     }
-    if (last_ends) *last = last_at + 64 - (size_t)__builtin_clzll(last_ends);
     carry = in;
     count += k;
+    for (size_t at = i; k > 0 && at > from;) {
+        at -= 64;
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + at));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(s + at + 32));
+        uint64_t q = eq_mask(a, b, vq), lf = eq_mask(a, b, vlf);
+        in ^= __builtin_popcountll(q) & 1 ? ~0ULL : 0;
+        if (uint64_t ends = lf & ~(quotes_inside(q) ^ in)) {
+            *last = at + 64 - (size_t)__builtin_clzll(ends);
+            break;
+        }
+    }
 }
 #endif
 
