@@ -54,7 +54,7 @@ struct shared {
     int records; // the records before the next part to publish or take
     // In a regular file, a worker that is free takes the next part itself: it holds the chain
     // while it reads the part and finds where it ends, which is where the next one starts.
-    std::atomic<uint32_t> chain;        // 0 free, 1 held, 2 held and waited for
+    std::atomic<uint32_t> chain;        // 0 free, else its holder (below), | CHAIN_WAITED
     std::atomic<uint32_t> next;         // the parts taken (from a pipe: published)
     std::atomic<bool> end;              // no part is left to take
     long long offset;                   // where the next part starts
@@ -88,18 +88,26 @@ long futex(std::atomic<uint32_t> *addr, int op, uint32_t val) {
     return syscall(SYS_futex, reinterpret_cast<uint32_t *>(addr), op, val, nullptr, nullptr, 0);
 }
 
+// The chain's lock names its holder, so that the program knows a worker that went holding it.
+// One that has waited for it takes it marked as waited for, lest another waiter be missed.
+constexpr uint32_t CHAIN_WAITED = 1u << 31;
 void lock_chain() {
-    uint32_t c = 0;
-    if (sh->chain.compare_exchange_strong(c, 1, std::memory_order_acquire)) return;
-    if (c != 2) c = sh->chain.exchange(2, std::memory_order_acquire);
-    while (c != 0) {
-        futex(&sh->chain, FUTEX_WAIT, 2);
-        c = sh->chain.exchange(2, std::memory_order_acquire);
+    uint32_t c = sh->chain.load(std::memory_order_relaxed), waited = 0;
+    for (;;) {
+        if (c == 0) {
+            if (sh->chain.compare_exchange_weak(c, self | waited, std::memory_order_acquire)) return;
+            continue;
+        }
+        if (!(c & CHAIN_WAITED) && !sh->chain.compare_exchange_weak(c, c | CHAIN_WAITED)) continue;
+        futex(&sh->chain, FUTEX_WAIT, c | CHAIN_WAITED);
+        waited = CHAIN_WAITED;
+        c = sh->chain.load(std::memory_order_relaxed);
     }
 }
 
 void unlock_chain() {
-    if (sh->chain.exchange(0, std::memory_order_release) == 2) futex(&sh->chain, FUTEX_WAKE, 1);
+    if (sh->chain.exchange(0, std::memory_order_release) & CHAIN_WAITED)
+        futex(&sh->chain, FUTEX_WAKE, 1);
 }
 
 // Waits until every part before part upto has gone out.
@@ -636,17 +644,20 @@ void parallel_run::lose(int i) {
         stop_workers();
         end_by_default_signal(WTERMSIG(status));
     }
-    sh->writer.compare_exchange_strong(me, 0); // the order of writing goes on without it
+    uint32_t writer = me;
+    sh->writer.compare_exchange_strong(writer, 0); // the order of writing goes on without it
     long held = regular_ ? sh->holding[i].load() : w.nheld > 0 ? w.held[0] : -1;
-    if (held >= 0) {
-        // A worker that went while it took a part of a file leaves the chain held: the parts
-        // before it are written (the writer wakes the program when none is left), and the
-        // single process reads on from where it starts.
-        if (!regular_ || held < sh->next.load(std::memory_order_acquire))
-            part_of((uint32_t)held).state.store(P_GIVEN_UP);
-        else
-            sh->end.store(true);
+    if (held >= 0 && (!regular_ || held < sh->next.load(std::memory_order_acquire))) {
+        part_of((uint32_t)held).state.store(P_GIVEN_UP);
         if (given_up_ < 0 || held < given_up_) given_up_ = held;
+    }
+    // A worker that went holding the chain of a file leaves it held: no part is taken after
+    // the one it took or was taking. The parts before are written (the writer wakes the
+    // program when none is left), and the single process reads on from there.
+    if (regular_ && (sh->chain.load() & ~CHAIN_WAITED) == me) {
+        sh->end.store(true);
+        long next = sh->next.load();
+        if (given_up_ < 0 || next < given_up_) given_up_ = next;
     }
     w.gone = true;
     alive_--;
