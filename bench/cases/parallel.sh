@@ -2,9 +2,11 @@
 # every core (-jNUM), with wall time, CPU time (every worker's) and peak memory (the largest
 # process), and each run's wall and CPU time against -j1's.
 command -v /usr/bin/time >/dev/null || apt-get install -y -qq time >/dev/null
-F=$OUT/parallel.csv T=$OUT/parallel.tsv
+F=$OUT/parallel.csv T=$OUT/parallel.tsv W=$OUT/parallel-warn.csv
 gen_csv 3400000 "$F" quoted
 [ -s "$T" ] || zelk-to-delim -j1 '\t' "$F" > "$T"
+# The same with a record of one field every 500,000: a warning each with zelk-match -w.
+[ -s "$W" ] || awk 'NR % 500000 == 0 { print "short" } { print }' "$F" > "$W"
 echo " $(du -h "$F" | cut -f1) of CSV, $(nproc) cores"
 scale() {
     local label=$1; shift
@@ -20,6 +22,7 @@ scale() {
     done
 }
 scale "zelk-match 2 'name1[0-4]'" zelk-match 2 'name1[0-4]' "$F"
+scale "zelk-match -w 2 'name1[0-4]' (6 warnings)" zelk-match -w 2 'name1[0-4]' "$W"
 scale "zelk-range -m1000 -x5000 3" zelk-range -m1000 -x5000 3 "$F"
 scale "zelk-subst 5 ipsum IPSUM" zelk-subst 5 ipsum IPSUM "$F"
 scale "zelk-lint" zelk-lint "$F"

@@ -38,6 +38,7 @@ struct part {
     int first;                  // the records before it
     long count;                 // the records that end in it
     bool last;                  // it ends where the input ends
+    bool cut;                   // where it ends is known (a part of a file read whole)
     size_t out_len;             // output left in out, to write once the part is done
     size_t out_done;            // of it, what has been written
     std::atomic<size_t> direct; // bytes of the part's output written so far, whoever wrote them
@@ -79,6 +80,7 @@ part &part_of(uint32_t seq) {
 part &begin_part(uint32_t seq) {
     part &p = part_of(seq);
     p.out_len = p.out_done = 0;
+    p.cut = false;
     p.direct.store(0, std::memory_order_relaxed);
     p.state.store(P_WORKING, std::memory_order_relaxed);
     return p;
@@ -95,7 +97,8 @@ void lock_chain() {
     uint32_t c = sh->chain.load(std::memory_order_relaxed), waited = 0;
     for (;;) {
         if (c == 0) {
-            if (sh->chain.compare_exchange_weak(c, self | waited, std::memory_order_acquire)) return;
+            if (sh->chain.compare_exchange_weak(c, self | waited, std::memory_order_acquire))
+                return;
             continue;
         }
         if (!(c & CHAIN_WAITED) && !sh->chain.compare_exchange_weak(c, c | CHAIN_WAITED)) continue;
@@ -219,10 +222,12 @@ ssize_t refuse_write(void *, const char *, size_t) {
     give_up();
 }
 
-// The part's bytes are the stream's buffer: the first read finds them there already.
+// The part's bytes are the stream's buffer: the first read finds them there already. Its
+// position is that of the part in the file (base), for a message that says where a fault lies.
 struct part_input {
     const char *p;
     size_t n, off;
+    long long base;
 };
 ssize_t part_read(void *cookie, char *buf, size_t size) {
     auto *in = static_cast<part_input *>(cookie);
@@ -230,6 +235,12 @@ ssize_t part_read(void *cookie, char *buf, size_t size) {
     if (buf != in->p + in->off) memmove(buf, in->p + in->off, n);
     in->off += n;
     return (ssize_t)n;
+}
+int part_seek(void *cookie, off64_t *pos, int whence) {
+    auto *in = static_cast<part_input *>(cookie);
+    if (whence != SEEK_CUR || *pos != 0) return -1;
+    *pos = in->base + (off64_t)in->off;
+    return 0;
 }
 
 // Standard output of a part: its buffer is the part's output space. Written when it fills (or
@@ -297,6 +308,7 @@ bool take_part(bool quoted) {
     w_part = &p;
     w_chained = true;
     if (!read_part(p, w_in, quoted)) give_up();
+    p.cut = true;
     // The part is counted as taken before the chain moves past it: a worker that ends between
     // the two leaves either the part to go on from, or the chain where it starts.
     sh->next.store(w_seq + 1, std::memory_order_release);
@@ -310,7 +322,7 @@ bool take_part(bool quoted) {
 
 // Runs the loop on the part (its bytes at in) into the part's output space.
 void run_part(const record_loop &loop, const char *name, part &p, char *in_bytes) {
-    part_input pin = {in_bytes, p.in_len, 0};
+    part_input pin = {in_bytes, p.in_len, 0, 0};
     FILE *in = fopencookie(&pin, "r", {part_read, nullptr, nullptr, nullptr});
     FILE *out = fopencookie(&p, "w", {nullptr, part_write, nullptr, nullptr});
     if (!in || !out || setvbuf(in, in_bytes, _IOFBF, p.in_len) != 0 ||
@@ -461,6 +473,10 @@ class parallel_run {
 
   private:
     bool start_workers();
+    bool start_worker(int i);
+    void replace_gone();
+    enum step { RAN, ENDED, FROM_END, FROM_START };
+    step run_here(uint32_t seq, int *recnum, bool *ok);
     void stop_workers();
     bool fill();
     void publish(size_t cut, long count);
@@ -483,6 +499,14 @@ class parallel_run {
     worker_slot workers_[MAX_JOBS];
     uint32_t next_ = 0, sent_ = 0, written_ = 0; // parts published, sent, written
     long given_up_ = -1;                         // the first part given up
+    // From a file, the program runs a part given up itself and the workers go on after it, the
+    // ones gone replaced, a few times in a run: after that, it reads on alone. Not when a
+    // worker has gone holding the chain, which no other can then take.
+    static constexpr int MAX_REPLACED = 16;
+    int replaced_ = 0;
+    bool chain_lost_ = false;
+    long long alone_from_ = -1; // where the program reads on alone, when not from a part
+    int alone_recnum_ = 0;
     bool eof_ = false, stuck_ = false;           // no record end in a full part
     bool ready_ = true;                          // a read of the input will not wait
     // The part being filled: its bytes, how far they are scanned, the records ending in them.
@@ -497,49 +521,114 @@ class parallel_run {
 bool parallel_run::start_workers() {
     out_flush();
     for (int i = 0; i < jobs_; i++) {
-        // Messages of one part number each way; a worker gone is an end of file or an error,
-        // never a signal.
-        int sv[2];
-        if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv) != 0) return false;
-        // Never a standard descriptor that the program was started without: its output or
-        // messages would go to a worker instead of failing.
-        for (int &fd : sv) {
-            if (fd > STDERR_FILENO) continue;
-            int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
-            close(fd);
-            fd = high;
-        }
-        if (sv[0] < 0 || sv[1] < 0) {
-            for (int fd : sv)
-                if (fd >= 0) close(fd);
-            return false;
-        }
-        pid_t pid = fork();
-        if (pid < 0) {
-            close(sv[0]);
-            close(sv[1]);
-            return false;
-        }
-        if (pid == 0) {
-            // A worker holds no other worker's channel, so that the reader sees one go.
-            for (int k = 0; k < i; k++)
-                close(workers_[k].chan);
-            close(sv[0]);
-            w_chan = sv[1];
-            w_index = i;
-            self = (uint32_t)i + 1;
-            worker(loop_, name_);
-        }
-        close(sv[1]);
-        workers_[i] = {pid, sv[0], {-1, -1}, 0, false, false};
+        if (!start_worker(i)) return false;
         jobs_started_ = i + 1;
     }
     return true;
 }
 
+// Starts worker i; false when the system refuses.
+bool parallel_run::start_worker(int i) {
+    // Messages of one part number each way; a worker gone is an end of file or an error,
+    // never a signal.
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv) != 0) return false;
+    // Never a standard descriptor that the program was started without: its output or
+    // messages would go to a worker instead of failing.
+    for (int &fd : sv) {
+        if (fd > STDERR_FILENO) continue;
+        int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+        close(fd);
+        fd = high;
+    }
+    if (sv[0] < 0 || sv[1] < 0) {
+        for (int fd : sv)
+            if (fd >= 0) close(fd);
+        return false;
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(sv[0]);
+        close(sv[1]);
+        return false;
+    }
+    if (pid == 0) {
+        // A worker holds no other worker's channel, so that the reader sees one go.
+        for (int k = 0; k < jobs_started_; k++)
+            if (k != i && workers_[k].chan >= 0) close(workers_[k].chan);
+        close(sv[0]);
+        w_chan = sv[1];
+        w_index = i;
+        self = (uint32_t)i + 1;
+        worker(loop_, name_);
+    }
+    close(sv[1]);
+    workers_[i] = {pid, sv[0], {-1, -1}, 0, false, false};
+    return true;
+}
+
+// Starts a worker in the place of each that has gone, for a run that goes on.
+void parallel_run::replace_gone() {
+    for (int i = 0; i < jobs_started_ && replaced_ < MAX_REPLACED; i++) {
+        worker_slot &w = workers_[i];
+        if (!w.gone) continue;
+        close(w.chan);
+        w.chan = -1;
+        sh->holding[i].store(-1);
+        replaced_++;
+        if (start_worker(i)) alive_++;
+    }
+}
+
+// Runs part seq, which its worker gave up, in the program itself as one process would: its
+// messages said here, its output after what the worker had written of it, its counts into the
+// program's own, then the turn moved past it. RAN: the workers go on with the parts after it.
+// ENDED: the loop ended the run, with what it returned in *ok. FROM_END: its records were
+// counted otherwise than the cut assumed, and the program reads on alone from its end.
+// FROM_START: its bytes could not be read again, and the program reads on alone from it.
+parallel_run::step parallel_run::run_here(uint32_t seq, int *recnum, bool *ok) {
+    part &p = part_of(seq);
+    for (size_t got = 0; got < p.in_len;) { // (a file's part, read into its unused input space)
+        ssize_t n = pread(fd_, p.in + got, p.in_len - got, p.offset + (long long)got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return FROM_START;
+        got += (size_t)n;
+    }
+    part_input pin = {p.in, p.in_len, 0, p.offset};
+    FILE *in = fopencookie(&pin, "r", {part_read, nullptr, part_seek, nullptr});
+    static size_t left;
+    left = p.direct.load();
+    FILE *out = fopencookie(&left, "w", {nullptr, skip_write, nullptr, nullptr});
+    if (!in || !out || setvbuf(in, p.in, _IOFBF, p.in_len) != 0) {
+        if (in) fclose(in);
+        if (out) fclose(out);
+        return FROM_START;
+    }
+    // The stream stands for the file at the part's place: a fault is placed in the file.
+    int cookie_fd = in->_fileno;
+    in->_fileno = fd_;
+    FILE *real_out = stdout;
+    stdout = out;
+    int r = p.first;
+    *ok = loop_.run(in, name_, &r, loop_.tally);
+    out_flush();
+    errcheck_stdout_exit();
+    stdout = real_out;
+    fclose(out);
+    in->_fileno = cookie_fd;
+    fclose(in);
+    *recnum = r;
+    if (!*ok) return ENDED;
+    if (r - p.first != p.count) return FROM_END;
+    if (loop_.merge) memcpy(sums[(seq + 1) % 2], sums[seq % 2], loop_.tally_size);
+    sh->turn.store(seq + 1);
+    if (sh->waiters.load()) futex(&sh->turn, FUTEX_WAKE, INT_MAX);
+    return RAN;
+}
+
 void parallel_run::stop_workers() {
     for (int i = 0; i < jobs_started_; i++) {
-        close(workers_[i].chan);
+        if (workers_[i].chan >= 0) close(workers_[i].chan);
         if (!workers_[i].reaped) kill(workers_[i].pid, SIGKILL);
     }
     for (int i = 0; i < jobs_started_; i++)
@@ -551,6 +640,7 @@ void parallel_run::stop_workers() {
 void parallel_run::publish(size_t cut, long count) {
     part &p = begin_part(next_);
     p.in_len = cut;
+    p.cut = true;
     p.first = sh->records;
     p.count = count;
     carry_ = p.in + cut;
@@ -646,8 +736,11 @@ void parallel_run::lose(int i) {
     }
     uint32_t writer = me;
     sh->writer.compare_exchange_strong(writer, 0); // the order of writing goes on without it
+    // The part it held is given up; not one the program has run itself already, whose place in
+    // the ring may be another part's now.
     long held = regular_ ? sh->holding[i].load() : w.nheld > 0 ? w.held[0] : -1;
-    if (held >= 0 && (!regular_ || held < sh->next.load(std::memory_order_acquire))) {
+    if (held >= 0 && (int32_t)((uint32_t)held - sh->turn.load()) >= 0 &&
+        (!regular_ || held < sh->next.load(std::memory_order_acquire))) {
         part_of((uint32_t)held).state.store(P_GIVEN_UP);
         if (given_up_ < 0 || held < given_up_) given_up_ = held;
     }
@@ -655,6 +748,7 @@ void parallel_run::lose(int i) {
     // the one it took or was taking. The parts before are written (the writer wakes the
     // program when none is left), and the single process reads on from there.
     if (regular_ && (sh->chain.load() & ~CHAIN_WAITED) == me) {
+        chain_lost_ = true;
         sh->end.store(true);
         long next = sh->next.load();
         if (given_up_ < 0 || next < given_up_) given_up_ = next;
@@ -713,6 +807,11 @@ bool parallel_run::go_on_alone(int *recnum) {
     long long offset = in_ring ? p.offset : sh->offset;
     size_t skip = in_ring ? p.direct.load() : 0;
     *recnum = in_ring ? p.first : sh->records;
+    if (alone_from_ >= 0) { // after a part the program has run itself
+        offset = alone_from_;
+        skip = 0;
+        *recnum = alone_recnum_;
+    }
     FILE *in = fp_;
     rest_input rest{};
     if (regular_) {
@@ -798,8 +897,31 @@ bool parallel_run::run(int *recnum) {
             next_ = sent_ = sh->next.load(std::memory_order_acquire);
         }
         see_written();
-        if (given_up_ >= 0 && written_ == (uint32_t)given_up_) break;
+        if (given_up_ >= 0 && written_ == (uint32_t)given_up_) {
+            if (!regular_ || chain_lost_ || replaced_ >= MAX_REPLACED || written_ >= next_ ||
+                !part_of(written_).cut)
+                break;
+            bool ok;
+            int r;
+            step s = run_here(written_, &r, &ok);
+            if (s == FROM_START) break;
+            if (s == FROM_END) {
+                alone_from_ = part_of(written_).offset + (long long)part_of(written_).in_len;
+                alone_recnum_ = r;
+                break;
+            }
+            if (s == ENDED) {
+                stop_workers();
+                if (loop_.merge) loop_.merge(loop_.tally, sums[written_ % 2]);
+                *recnum = r;
+                return ok;
+            }
+            given_up_ = -1;
+            replace_gone();
+            continue;
+        }
         if (stuck_ && written_ == next_) break;
+        if (regular_ && alive_ < jobs_started_ && !chain_lost_) replace_gone();
         if (alive_ == 0) break;
         if (eof_ && carry_len_ == 0 && fill_ == 0 && written_ == next_) {
             stop_workers();
