@@ -500,10 +500,13 @@ class parallel_run {
     uint32_t next_ = 0, sent_ = 0, written_ = 0; // parts published, sent, written
     long given_up_ = -1;                         // the first part given up
     // From a file, the program runs a part given up itself and the workers go on after it, the
-    // ones gone replaced, a few times in a run: after that, it reads on alone. Not when a
-    // worker has gone holding the chain, which no other can then take.
-    static constexpr int MAX_REPLACED = 16;
+    // ones gone replaced, while parts given up are far apart: otherwise (or after many in a
+    // run) the work given up and the workers started cost more than one process, which reads
+    // on alone. Not when a worker has gone holding the chain, which no other can then take.
+    static constexpr int MAX_REPLACED = 64;
+    static constexpr uint32_t MIN_APART = 4; // parts written since the last one run here
     int replaced_ = 0;
+    long ran_here_ = -1; // the last part run here
     bool chain_lost_ = false;
     long long alone_from_ = -1; // where the program reads on alone, when not from a part
     int alone_recnum_ = 0;
@@ -899,8 +902,10 @@ bool parallel_run::run(int *recnum) {
         see_written();
         if (given_up_ >= 0 && written_ == (uint32_t)given_up_) {
             if (!regular_ || chain_lost_ || replaced_ >= MAX_REPLACED || written_ >= next_ ||
-                !part_of(written_).cut)
+                !part_of(written_).cut ||
+                (ran_here_ >= 0 && written_ - (uint32_t)ran_here_ <= MIN_APART))
                 break;
+            ran_here_ = written_;
             bool ok;
             int r;
             step s = run_here(written_, &r, &ok);

@@ -12,8 +12,8 @@
 // them out. A part whose loop would write to standard error or end the program is given up
 // unseen: the parts before it are written, and the program itself runs that part as a single
 // process would, messages and all; from a file, the workers then go on with the parts after it
-// (the one that gave it up replaced), up to 16 times a run, and otherwise the program reads on
-// alone from that part's first record. So the output, the messages and the status are those
+// (the one that gave it up replaced) while the parts given up are more than four apart, up to
+// 64 times a run, and otherwise the program reads on alone from that part's first record. So the output, the messages and the status are those
 // of the one-worker run, byte for byte, errors included; only the time differs. (A worker that
 // a signal ends is replaced in the same way, unless it was writing: then the program ends by
 // the same signal, since what that write left cannot be told.)
