@@ -164,6 +164,26 @@ const ParallelCase cases[] = {
      {{","}, {"-b", "-u", ","}, {"-r", "-u", "-t", ";"}, {"-q", ","}, {"-q", "-b", ";"}}},
 };
 
+// Output whose reader stops reading: on many cores as on one, the program ends by SIGPIPE, with
+// nothing said, whichever of the workers and the program meets it. The output is much more
+// than a pipe holds, so that it is met before the end.
+TEST(ParallelOutput, BrokenPipeEndsTheProgramAsOneProcess) {
+    std::string input = "a,b,c\n";
+    for (int i = 0; i < 40000; i++)
+        input += std::to_string(i) + ",\"x\ny\",z\n";
+    TempDir dir;
+    std::string file = dir.file("big.csv", input);
+    for (const char *run : {"zelk-columns 1-", "zelk-match 3 z", "zelk-to-delim ';'"})
+        for (const char *jobs : {" -j1 ", " -j3 "}) {
+            RunOptions o;
+            o.env = {"ZELK_JOBS_CHUNK=4096"};
+            RunResult r = run_shell(std::string("(") + run + jobs + file +
+                                        "; echo $? >&2) | head -c 10 >/dev/null",
+                                    o);
+            EXPECT_EQ(r.err, "141\n") << run << jobs;
+        }
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
                          [](const ::testing::TestParamInfo<ParallelCase> &i) {
                              std::string name;
