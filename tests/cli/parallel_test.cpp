@@ -184,6 +184,26 @@ TEST(ParallelOutput, BrokenPipeEndsTheProgramAsOneProcess) {
         }
 }
 
+// Parts whose output outgrows its space are written as they go once their turn has come; a
+// warning later in such a part gives it up with some of its output written, and the program,
+// reading the part itself, leaves that much out. Six warnings far apart, so that the workers
+// go on after each; a field printed eight times, so that the output outgrows its space.
+TEST(ParallelOutput, PartGivenUpAfterWritingSomeOfItsOutput) {
+    std::string input = "h1,h2\n";
+    for (int i = 0; i < 26000; i++)
+        input += i % 3800 == 3100 ? "short\n" : std::to_string(i) + std::string(90, 'x') + ",b\n";
+    TempDir dir;
+    std::string file = dir.file("wide.csv", input);
+    const std::vector<std::string> args = {"-w", "1,1,1,1,1,1,1,1,2", file};
+    std::vector<std::string> one = {"-j1"}, many = {"-j3"};
+    one.insert(one.end(), args.begin(), args.end());
+    many.insert(many.end(), args.begin(), args.end());
+    RunResult expect = run_tool("zelk-columns", one);
+    RunOptions o;
+    o.env = {"ZELK_JOBS_CHUNK=65536"};
+    EXPECT_RUN(run_tool("zelk-columns", many, o), expect.status, expect.out, expect.err);
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, Parallel, ::testing::ValuesIn(cases),
                          [](const ::testing::TestParamInfo<ParallelCase> &i) {
                              std::string name;
