@@ -1013,14 +1013,16 @@ void record_ends_sse2(const char *s, size_t n, size_t &i, uint64_t &carry, long 
     }
 }
 
-// The same 64 bytes at a time with the prefix sum of the quotes as one carry-less multiply by
-// all ones: each half loaded once for both masks, and the ends only counted. The last end is
-// found afterwards, from the last block back: the carry into a block is the one out of it,
-// turned when the block holds an odd number of quotes.
+// prefix_xor(q) as one carry-less multiply by all ones.
 [[gnu::target("pclmul")]] inline uint64_t quotes_inside(uint64_t q) {
     return (uint64_t)_mm_cvtsi128_si64(
         _mm_clmulepi64_si128(_mm_cvtsi64_si128((long long)q), _mm_set1_epi8(-1), 0));
 }
+
+// The same 64 bytes at a time with the prefix sum of the quotes as one carry-less multiply:
+// each half loaded once for both masks, and the ends only counted. The last end is found
+// afterwards, from the last block back: the carry into a block is the one out of it, turned
+// when the block holds an odd number of quotes.
 [[gnu::target("avx2,pclmul,popcnt")]] void
 record_ends_avx2(const char *s, size_t n, size_t &i, uint64_t &carry, long &count, size_t *last) {
     const __m256i vq = _mm256_set1_epi8('"'), vlf = _mm256_set1_epi8('\n');
