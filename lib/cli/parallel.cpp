@@ -48,8 +48,8 @@ struct part {
 struct shared {
     std::atomic<uint32_t> turn;    // the part whose output goes out next
     std::atomic<uint32_t> waiters; // processes waiting for it to move
-    // The process that writes the parts done in order (0: none), and the one whose write to
-    // standard output is under way, if any (a worker's index + 1; the program: MAX_JOBS + 1).
+    // The process that writes the parts done in order, and the one whose write to standard
+    // output is under way: each as its self (below) names it, or 0.
     std::atomic<uint32_t> writer;
     std::atomic<uint32_t> writing;
     int records; // the records before the next part to publish or take
@@ -69,8 +69,9 @@ shared *sh;
 part *parts;      // nparts of them, after sh
 char *sums[2];    // the tallies of the parts written: before part t, in sums[t % 2]
 int file_fd = -1; // a regular file, which the workers read themselves
-uint32_t self = MAX_JOBS + 1; // this process, as writer and writing name it
-int w_chan = -1;              // a worker's channel: parts to work on come in, parts done go out
+// This process, as writer and writing name it: a worker's index + 1, the program MAX_JOBS + 1.
+uint32_t self = MAX_JOBS + 1;
+int w_chan = -1; // a worker's channel: parts to work on come in, parts done go out
 
 part &part_of(uint32_t seq) {
     return parts[seq % (uint32_t)nparts];
@@ -196,10 +197,9 @@ void write_in_order(const record_loop &loop) {
 
 // ---- The worker ----------------------------------------------------------------------------
 
-int w_index;     // its place among the workers
-uint32_t w_seq;  // the part it works on
-part *w_part;    // null between parts
-bool w_chained;  // it holds the chain
+uint32_t w_seq; // the part it works on
+part *w_part;   // null between parts
+bool w_chained; // it holds the chain
 // A part of a regular file is read into the worker's own memory, the same for every part: no
 // other process needs its bytes, and they stay in the core's cache.
 char *w_in;
@@ -300,7 +300,7 @@ bool take_part(bool quoted) {
         return false;
     }
     w_seq = sh->next.load(std::memory_order_relaxed);
-    sh->holding[w_index].store((int)w_seq, std::memory_order_relaxed);
+    sh->holding[self - 1].store((int)w_seq, std::memory_order_relaxed);
     wait_written(w_seq + 1 - (uint32_t)nparts); // room in the ring
     part &p = begin_part(w_seq);
     p.offset = sh->offset;
@@ -384,7 +384,7 @@ char *part_memory(void) {
             run_part(loop, name, p, file_fd >= 0 ? w_in : p.in);
         if (loop.tally) memcpy(p.tally, loop.tally, loop.tally_size);
         p.state.store(P_DONE);
-        sh->holding[w_index].store(-1, std::memory_order_relaxed);
+        sh->holding[self - 1].store(-1, std::memory_order_relaxed);
         w_part = nullptr;
         write_in_order(loop);
         // From a pipe, the reader hands the worker its next part (from a file, it takes it).
@@ -403,7 +403,7 @@ struct worker_slot {
     int chan;     // parts to work on go out, parts done come back
     long held[2]; // the parts sent and not done, the oldest first
     int nheld;
-    bool gone, reaped;
+    bool gone; // ended, and waited for
 };
 
 int jobs_for(FILE *fp, bool by_default, long long *left) {
@@ -510,8 +510,8 @@ class parallel_run {
     bool chain_lost_ = false;
     long long alone_from_ = -1; // where the program reads on alone, when not from a part
     int alone_recnum_ = 0;
-    bool eof_ = false, stuck_ = false;           // no record end in a full part
-    bool ready_ = true;                          // a read of the input will not wait
+    bool eof_ = false, stuck_ = false; // no record end in a full part
+    bool ready_ = true;                // a read of the input will not wait
     // The part being filled: its bytes, how far they are scanned, the records ending in them.
     size_t fill_ = 0, scanned_ = 0, last_end_ = 0;
     long ends_ = 0;
@@ -561,12 +561,11 @@ bool parallel_run::start_worker(int i) {
             if (k != i && workers_[k].chan >= 0) close(workers_[k].chan);
         close(sv[0]);
         w_chan = sv[1];
-        w_index = i;
         self = (uint32_t)i + 1;
         worker(loop_, name_);
     }
     close(sv[1]);
-    workers_[i] = {pid, sv[0], {-1, -1}, 0, false, false};
+    workers_[i] = {pid, sv[0], {-1, -1}, 0, false};
     return true;
 }
 
@@ -632,10 +631,10 @@ parallel_run::step parallel_run::run_here(uint32_t seq, int *recnum, bool *ok) {
 void parallel_run::stop_workers() {
     for (int i = 0; i < jobs_started_; i++) {
         if (workers_[i].chan >= 0) close(workers_[i].chan);
-        if (!workers_[i].reaped) kill(workers_[i].pid, SIGKILL);
+        if (!workers_[i].gone) kill(workers_[i].pid, SIGKILL);
     }
     for (int i = 0; i < jobs_started_; i++)
-        while (!workers_[i].reaped && waitpid(workers_[i].pid, nullptr, 0) < 0 && errno == EINTR) {
+        while (!workers_[i].gone && waitpid(workers_[i].pid, nullptr, 0) < 0 && errno == EINTR) {
         }
     jobs_started_ = 0;
 }
@@ -728,7 +727,8 @@ void parallel_run::lose(int i) {
     int status = 0;
     while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
     }
-    w.reaped = true;
+    w.gone = true;
+    alive_--;
     uint32_t me = (uint32_t)i + 1;
     if (sh->writing.load() == me && WIFSIGNALED(status)) {
         // A signal ended it in a write to standard output (its reader gone, a limit on the
@@ -756,8 +756,6 @@ void parallel_run::lose(int i) {
         long next = sh->next.load();
         if (given_up_ < 0 || next < given_up_) given_up_ = next;
     }
-    w.gone = true;
-    alive_--;
 }
 
 // Sends the parts published to the workers, to those that hold none first.
