@@ -150,6 +150,19 @@ bool write_out(part &p, const char *buf, size_t n, size_t *done) {
     return n == 0;
 }
 
+// Moves the turn past part t, written, with the sum of the counts carried on (and the part's
+// own added, when they are not in the program's already); wakes whoever waits for the turn.
+// The sum up to the part is kept until the turn moves: a writer that ends on the way leaves it
+// whole.
+void pass_turn(uint32_t t, const record_loop &loop, const char *tally) {
+    if (loop.merge) {
+        memcpy(sums[(t + 1) % 2], sums[t % 2], loop.tally_size);
+        if (tally) loop.merge(sums[(t + 1) % 2], tally);
+    }
+    sh->turn.store(t + 1);
+    if (sh->waiters.load()) futex(&sh->turn, FUTEX_WAKE, INT_MAX);
+}
+
 // Writes the output of the part whose turn it is, when it is done, and moves the turn on.
 // False when it is not done (or was given up, or none is left: the program is woken to see).
 bool write_next(const record_loop &loop) {
@@ -169,14 +182,7 @@ bool write_next(const record_loop &loop) {
         if (st == P_GIVEN_UP) wake_program();
         return false;
     }
-    // The sum up to the part is kept until the turn moves: a writer that ends on the way
-    // leaves it whole.
-    if (loop.merge) {
-        memcpy(sums[(t + 1) % 2], sums[t % 2], loop.tally_size);
-        loop.merge(sums[(t + 1) % 2], p.tally);
-    }
-    sh->turn.store(t + 1);
-    if (sh->waiters.load()) futex(&sh->turn, FUTEX_WAKE, INT_MAX);
+    pass_turn(t, loop, p.tally);
     return true;
 }
 
@@ -225,7 +231,7 @@ ssize_t refuse_write(void *, const char *, size_t) {
 // The part's bytes are the stream's buffer: the first read finds them there already. Its
 // position is that of the part in the file (base), for a message that says where a fault lies.
 struct part_input {
-    const char *p;
+    char *p;
     size_t n, off;
     long long base;
 };
@@ -241,6 +247,15 @@ int part_seek(void *cookie, off64_t *pos, int whence) {
     if (whence != SEEK_CUR || *pos != 0) return -1;
     *pos = in->base + (off64_t)in->off;
     return 0;
+}
+// The stream of a part's bytes; null when it cannot be made.
+FILE *part_stream(part_input *pin) {
+    FILE *in = fopencookie(pin, "r", {part_read, nullptr, part_seek, nullptr});
+    if (in && setvbuf(in, pin->p, _IOFBF, pin->n) != 0) {
+        fclose(in);
+        in = nullptr;
+    }
+    return in;
 }
 
 // Standard output of a part: its buffer is the part's output space. Written when it fills (or
@@ -323,11 +338,9 @@ bool take_part(bool quoted) {
 // Runs the loop on the part (its bytes at in) into the part's output space.
 void run_part(const record_loop &loop, const char *name, part &p, char *in_bytes) {
     part_input pin = {in_bytes, p.in_len, 0, 0};
-    FILE *in = fopencookie(&pin, "r", {part_read, nullptr, nullptr, nullptr});
+    FILE *in = part_stream(&pin);
     FILE *out = fopencookie(&p, "w", {nullptr, part_write, nullptr, nullptr});
-    if (!in || !out || setvbuf(in, in_bytes, _IOFBF, p.in_len) != 0 ||
-        setvbuf(out, p.out, _IOFBF, out_cap) != 0)
-        give_up();
+    if (!in || !out || setvbuf(out, p.out, _IOFBF, out_cap) != 0) give_up();
     stdout = out;
     w_finishing = false;
     int recnum = p.first;
@@ -458,6 +471,12 @@ ssize_t skip_write(void *cookie, const char *buf, size_t n) {
     *skip -= s;
     return write_fd_all(STDOUT_FILENO, buf + s, n - s) ? (ssize_t)n : -1;
 }
+// Such an output; null when it cannot be made. (One at a time.)
+FILE *output_past(size_t skip) {
+    static size_t left;
+    left = skip;
+    return fopencookie(&left, "w", {nullptr, skip_write, nullptr, nullptr});
+}
 
 class parallel_run {
   public:
@@ -481,6 +500,10 @@ class parallel_run {
     bool fill();
     void publish(size_t cut, long count);
     void see_written();
+    // Adds the counts of the parts the workers wrote to the program's, once they have stopped.
+    void add_written_counts() {
+        if (loop_.merge) loop_.merge(loop_.tally, sums[sh->turn.load() % 2]);
+    }
     void dispatch();
     void lose(int i);
     void wait_for_something();
@@ -597,11 +620,9 @@ parallel_run::step parallel_run::run_here(uint32_t seq, int *recnum, bool *ok) {
         got += (size_t)n;
     }
     part_input pin = {p.in, p.in_len, 0, p.offset};
-    FILE *in = fopencookie(&pin, "r", {part_read, nullptr, part_seek, nullptr});
-    static size_t left;
-    left = p.direct.load();
-    FILE *out = fopencookie(&left, "w", {nullptr, skip_write, nullptr, nullptr});
-    if (!in || !out || setvbuf(in, p.in, _IOFBF, p.in_len) != 0) {
+    FILE *in = part_stream(&pin);
+    FILE *out = output_past(p.direct.load());
+    if (!in || !out) {
         if (in) fclose(in);
         if (out) fclose(out);
         return FROM_START;
@@ -622,9 +643,7 @@ parallel_run::step parallel_run::run_here(uint32_t seq, int *recnum, bool *ok) {
     *recnum = r;
     if (!*ok) return ENDED;
     if (r - p.first != p.count) return FROM_END;
-    if (loop_.merge) memcpy(sums[(seq + 1) % 2], sums[seq % 2], loop_.tally_size);
-    sh->turn.store(seq + 1);
-    if (sh->waiters.load()) futex(&sh->turn, FUTEX_WAKE, INT_MAX);
+    pass_turn(seq, loop_, nullptr);
     return RAN;
 }
 
@@ -802,7 +821,7 @@ bool parallel_run::go_on_alone(int *recnum) {
     stop_workers();
     if (regular_) next_ = sh->next.load(); // (the workers are gone: for good)
     uint32_t from = written_ = sh->turn.load();
-    if (loop_.merge) loop_.merge(loop_.tally, sums[from % 2]);
+    add_written_counts();
     part &p = part_of(from);
     bool in_ring = from < next_;
     long long offset = in_ring ? p.offset : sh->offset;
@@ -837,9 +856,7 @@ bool parallel_run::go_on_alone(int *recnum) {
     }
     if (skip) {
         fflush(stdout);
-        static size_t left;
-        left = skip;
-        FILE *out = fopencookie(&left, "w", {nullptr, skip_write, nullptr, nullptr});
+        FILE *out = output_past(skip);
         if (!out) fatalf(errno, "ERROR: failed allocating dynamic memory");
         stdout = out;
     }
@@ -915,7 +932,7 @@ bool parallel_run::run(int *recnum) {
             }
             if (s == ENDED) {
                 stop_workers();
-                if (loop_.merge) loop_.merge(loop_.tally, sums[written_ % 2]);
+                add_written_counts();
                 *recnum = r;
                 return ok;
             }
@@ -928,7 +945,7 @@ bool parallel_run::run(int *recnum) {
         if (alive_ == 0) break;
         if (eof_ && carry_len_ == 0 && fill_ == 0 && written_ == next_) {
             stop_workers();
-            if (loop_.merge) loop_.merge(loop_.tally, sums[written_ % 2]);
+            add_written_counts();
             if (regular_) fseeko(fp_, 0, SEEK_END);
             *recnum = sh->records;
             return true;
