@@ -317,6 +317,13 @@ template <Mode M>
            (uint64_t)(uint32_t)_mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, v)) << 32;
 }
 
+// prefix_xor (below) as one carry-less multiply by all ones: with q a block's double quotes,
+// bit i set when byte i is inside quotes (or is their opening one).
+[[gnu::target("pclmul")]] inline uint64_t quotes_inside(uint64_t q) {
+    return (uint64_t)_mm_cvtsi128_si64(
+        _mm_clmulepi64_si128(_mm_cvtsi64_si128((long long)q), _mm_set1_epi8(-1), 0));
+}
+
 // The skipper's common record: no CR before its line feed, each double quote opening a field
 // (after a separator, the record's start or a closing quote: a doubled quote) or closing one
 // (before a separator, the LF or an opening quote), which the quote parity tells apart. Such a
@@ -413,10 +420,7 @@ template <Mode M>
         } else {
             uint64_t q = eq_mask(lo, hi, vdq), cr = eq_mask(lo, hi, vcr);
             uint64_t sp = eq_mask(lo, hi, vsep), lf = ends;
-            // bit i: inside quotes after byte i (the quote parity, as one carry-less multiply)
-            uint64_t in = (uint64_t)_mm_cvtsi128_si64(_mm_clmulepi64_si128(
-                              _mm_cvtsi64_si128((long long)q), _mm_set1_epi8(-1), 0)) ^
-                          inside;
+            uint64_t in = quotes_inside(q) ^ inside; // bit i: inside quotes after byte i
             uint64_t open = q & in, close = q & ~in;
             ends = lf & ~in;
             uint64_t after_close = sp | lf | cr | open; // what may follow a closing quote
@@ -1011,12 +1015,6 @@ void record_ends_sse2(const char *s, size_t n, size_t &i, uint64_t &carry, long 
         block_ends((q ? prefix_xor(q) : 0) ^ carry, byte_mask64(s + i, '\n'), i, carry, count,
                    last);
     }
-}
-
-// prefix_xor(q) as one carry-less multiply by all ones.
-[[gnu::target("pclmul")]] inline uint64_t quotes_inside(uint64_t q) {
-    return (uint64_t)_mm_cvtsi128_si64(
-        _mm_clmulepi64_si128(_mm_cvtsi64_si128((long long)q), _mm_set1_epi8(-1), 0));
 }
 
 // The same 64 bytes at a time with the prefix sum of the quotes as one carry-less multiply:
