@@ -6,17 +6,18 @@
 // last cut), forked copies of the program, each with the state the program had when it
 // called, run the loop on the parts at once, and their output is written in input order by
 // the workers themselves: one that finishes a part writes out the parts done from the next one
-// due, when no other is at it, and goes on working. In a regular file, a worker that
-// is free reads the next part itself, from where the one before it ends, and the program
-// sleeps until the end; from a pipe, the reader (the program itself) reads the parts and hands
-// them out. A part whose loop would write to standard error or end the program is given up
-// unseen: the parts before it are written, and the program itself runs that part as a single
-// process would, messages and all; from a file, the workers then go on with the parts after it
-// (the one that gave it up replaced) while the parts given up are more than four apart, up to
-// 64 times a run, and otherwise the program reads on alone from that part's first record. So the output, the messages and the status are those
-// of the one-worker run, byte for byte, errors included; only the time differs. (A worker that
-// a signal ends is replaced in the same way, unless it was writing: then the program ends by
-// the same signal, since what that write left cannot be told.)
+// due, when no other is at it, and goes on working. In a regular file, a worker that is free
+// reads the next part itself, from where the one before it ends, and the program sleeps until
+// the end; from a pipe, the reader (the program itself) reads the parts and hands them out.
+// A part whose loop would write to standard error or end the program is given up unseen: the
+// parts before it are written, and the program itself runs that part as a single process
+// would, messages and all; from a file, the workers then go on with the parts after it (the
+// one that gave it up replaced) while the parts given up are more than four apart, up to 64
+// times a run, and otherwise the program reads on alone from that part's first record. So the
+// output, the messages and the status are those of the one-worker run, byte for byte, errors
+// included; only the time differs. (A worker that a signal ends is replaced in the same way,
+// unless it was writing: then the program ends by the same signal, since what that write left
+// cannot be told.)
 //
 // What keeps it exact: a worker's part starts where a record starts (the parts before it were
 // read without a fault, each ending where csv_record_ends says a record ends), and a worker
