@@ -214,7 +214,8 @@ static bool lint_csv_stream(FILE *fp, const char *name) {
     // Later records' field counts are compared with the header's.
     if (!lint_record<true>(fp, name, 1, 0, &err)) return !err;
     int recnum = 1;
-    return run_record_loop(fp, name, &recnum, {lint_records, &tally, sizeof tally, add_counts<lint_tally>});
+    return run_record_loop(fp, name, &recnum,
+                           {lint_records, &tally, sizeof tally, add_counts<lint_tally>});
 }
 
 static void print_report(const char *name) {

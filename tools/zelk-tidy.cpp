@@ -358,7 +358,8 @@ static bool tidy_csv_stream(FILE *fp, const char *name) {
     // Counted from zero in every part.
     take_rewrite_counts();
     int recnum = 1;
-    return run_record_loop(fp, name, &recnum, {tidy_records, &tally, sizeof tally, add_counts<tidy_tally>});
+    return run_record_loop(fp, name, &recnum,
+                           {tidy_records, &tally, sizeof tally, add_counts<tidy_tally>});
 }
 
 static void print_report(void) {

@@ -177,9 +177,8 @@ TEST(ParallelOutput, BrokenPipeEndsTheProgramAsOneProcess) {
         for (const char *jobs : {" -j1 ", " -j3 "}) {
             RunOptions o;
             o.env = {"ZELK_JOBS_CHUNK=4096"};
-            RunResult r = run_shell(std::string("(") + run + jobs + file +
-                                        "; echo $? >&2) | head -c 10 >/dev/null",
-                                    o);
+            RunResult r = run_shell(
+                std::string("(") + run + jobs + file + "; echo $? >&2) | head -c 10 >/dev/null", o);
             EXPECT_EQ(r.err, "141\n") << run << jobs;
         }
 }
